@@ -1,0 +1,87 @@
+#include "analysis/Capacity.h"
+
+#include "app/Settings.h"
+
+namespace analysis {
+
+double capacity[4] = {0.0, 0.0, 0.0, 0.0};
+
+double CountsPerHour(qint32 htime)
+{
+    switch (htime) {
+    case 1: return 360.0;
+    case 2: return 3600.0;
+    default: return 60.0;
+    }
+}
+
+namespace {
+
+// mA through the resistor at voltage v.
+double currentAt(double v, const CapacityParameters &p)
+{
+    double u = v - p.Hvds * 0.01;
+    if (u < 0.0)
+        u = 0.0;
+    // A resistor of zero or less only comes from a hand-edited ini file; it
+    // would give an infinite or negative current, so it counts as no current.
+    if (p.Hteiko <= 0)
+        return 0.0;
+    return u / p.Hteiko * 100000.0;
+}
+
+} // namespace
+
+void EstimateCapacities(const QList<TableRow> &rows, const CapacityParameters &p, double (&out)[4])
+{
+    for (double &c : out)
+        c = 0.0;
+    const double perHour = CountsPerHour(p.Htime);
+    double previousCurrent = 0.0;
+    qint32 previousTime[4] = {0, 0, 0, 0};
+    for (qsizetype k = 0; k < rows.size(); ++k) {
+        const TableRow &row = rows.at(k);
+        const double current = currentAt(row.voltage, p);
+        const double iprev = (k == 0) ? current : previousCurrent;
+        previousCurrent = current;
+        for (int j = 0; j < row.cellCount && j < 4; ++j) {
+            const qint32 t = row.times[j];
+            // 64-bit so that extreme counts cannot wrap around.
+            const qint64 steps = qint64(t) - qint64(previousTime[j]);
+            previousTime[j] = t;
+            out[j] += (iprev + current) * (double(steps) / perHour) * 0.5;
+        }
+    }
+}
+
+void EstimateCapacities(const TDischargeTable &table, const CapacityParameters &p, double (&out)[4])
+{
+    EstimateCapacities(ConvertTable(table), p, out);
+}
+
+QString FormatCapacityLine(int cell, const double (&values)[4])
+{
+    const double c = (cell >= 0 && cell < 4) ? values[cell] : 0.0;
+    return QString::asprintf("%d %8.1f", cell + 1, c);
+}
+
+CapacityParameters CurrentCapacityParameters()
+{
+    CapacityParameters p;
+    p.Hteiko = settings::Hteiko;
+    p.Hvds = settings::Hvds;
+    p.Htime = settings::Htime;
+    return p;
+}
+
+void EstimateCapacities()
+{
+    EstimateCapacities(DischargeTable, CurrentCapacityParameters(), capacity);
+}
+
+QString FormatCapacityLine(int cell)
+{
+    return FormatCapacityLine(cell, capacity);
+}
+
+} // namespace analysis
