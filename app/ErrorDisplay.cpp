@@ -1,0 +1,73 @@
+#include "app/ErrorDisplay.h"
+#include "app/SjisText.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace errors {
+namespace {
+
+BoxHook &hook()
+{
+    static BoxHook h;
+    return h;
+}
+
+void showBox(BoxKind kind, QMessageBox::Icon icon, const QString &title, const QString &text)
+{
+    if (hook()) {
+        hook()(kind, title, text);
+        return;
+    }
+    QMessageBox box(icon, title, text, QMessageBox::Ok, QApplication::activeWindow());
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
+    box.exec();
+}
+
+} // namespace
+
+QString StandardErrorText(const QString &message)
+{
+    const QByteArray bytes = sjis::encode(message);
+    if (!bytes.isEmpty() && uchar(bytes.back()) > uchar('.'))
+        return message + QLatin1Char('.');
+    return message;
+}
+
+void ShowStandardError(const QString &message)
+{
+    showBox(BoxKind::StandardError, QMessageBox::Critical, QStringLiteral("VOLTRAK"),
+            StandardErrorText(message));
+}
+
+void ShowWarning(const QString &text)
+{
+    showBox(BoxKind::Warning, QMessageBox::Warning, QStringLiteral("警告"), text);
+}
+
+void ShowMessage(const QString &text)
+{
+    showBox(BoxKind::Message, QMessageBox::NoIcon, QStringLiteral("VOLTRAK"), text);
+}
+
+void SetBoxHook(BoxHook h) { hook() = std::move(h); }
+
+} // namespace errors
+
+VoltrakApplication::VoltrakApplication(int &argc, char **argv) : QApplication(argc, argv)
+{
+    setApplicationName(QStringLiteral("VOLTRAK"));
+    setApplicationDisplayName(QStringLiteral("VOLTRAK"));
+}
+
+bool VoltrakApplication::notify(QObject *receiver, QEvent *event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception &e) {
+        errors::ShowStandardError(QString::fromUtf8(e.what()));
+    } catch (...) {
+        errors::ShowStandardError(QStringLiteral("不明なエラーが発生しました"));
+    }
+    return true;
+}

@@ -1,0 +1,38 @@
+#pragma once
+// The program's message boxes, in one place each, so tests can replace them.
+#include <QApplication>
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace errors {
+
+// Text of the standard error display: the message plus "." unless its last
+// Shift-JIS byte is "." or sorts below it.
+QString StandardErrorText(const QString &message);
+
+// Modal box titled "VOLTRAK" with an error icon and OK.
+void ShowStandardError(const QString &message);
+
+// Modal box titled "警告" with a warning icon and OK.
+void ShowWarning(const QString &text);
+
+// Plain notice titled with the application title.
+void ShowMessage(const QString &text);
+
+enum class BoxKind { StandardError, Warning, Message };
+using BoxHook = std::function<void(BoxKind, const QString &title, const QString &text)>;
+// Replaces every box with the hook (tests); an empty hook restores the real boxes.
+void SetBoxHook(BoxHook hook);
+
+} // namespace errors
+
+// Catches what escapes an event handler and shows it with the standard error
+// display; the program goes on.
+class VoltrakApplication : public QApplication
+{
+public:
+    VoltrakApplication(int &argc, char **argv);
+    bool notify(QObject *receiver, QEvent *event) override;
+};

@@ -1,0 +1,53 @@
+#pragma once
+// A small Windows-style ini file: Shift-JIS text, CR LF lines. Writing replaces a
+// key's value in place or appends the key to its section; every other line is
+// kept byte for byte.
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <stdexcept>
+
+class IniWriteError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class IniFile
+{
+public:
+    // Reads the file; a missing or unreadable file reads as empty.
+    explicit IniFile(const QString &path);
+
+    const QString &path() const { return m_path; }
+
+    bool hasKey(const QString &section, const QString &key) const;
+    QString readString(const QString &section, const QString &key,
+                       const QString &defaultValue = {}) const;
+    qint32 readInteger(const QString &section, const QString &key, qint32 defaultValue) const;
+    // Keys of a section in file order.
+    QStringList keys(const QString &section) const;
+
+    // Changes the text in memory; save() writes it.
+    void writeString(const QString &section, const QString &key, const QString &value);
+    void writeInteger(const QString &section, const QString &key, qint32 value);
+
+    // Writes a temporary file beside the ini file and renames it into place, so a
+    // failed write never leaves a truncated file. Throws IniWriteError.
+    void save() const;
+
+    // The text as it would be written.
+    QByteArray contents() const;
+
+    // Integer as the settings read it: decimal with sign, or "0x", "0X", "$"
+    // hexadecimal; anything else, or a value outside 32 bits, fails.
+    static bool parseInteger(const QByteArray &text, qint32 *value);
+
+private:
+    struct Found { int sectionLine = -1; int keyLine = -1; int lastKeyLine = -1; };
+    Found find(const QByteArray &section, const QByteArray &key) const;
+
+    QString m_path;
+    QList<QByteArray> m_lines;   // without line breaks
+};

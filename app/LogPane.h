@@ -1,0 +1,53 @@
+#pragma once
+// The communication log: everything the discharger sends, plus the user's own
+// notes. Its lines are the input of the analysis and of the settings exchange.
+#include "app/LogLines.h"
+#include "app/SjisText.h"
+
+#include <QDateTime>
+#include <QPlainTextEdit>
+
+class QMenu;
+
+class LogPane : public QPlainTextEdit, public LineSource
+{
+    Q_OBJECT
+public:
+    explicit LogPane(QWidget *parent = nullptr);
+
+    // Logical lines (paragraphs), never lines as the pane wraps them.
+    int lineCount() const override;
+    QByteArray line(int i) const override;
+
+    // Appends received bytes at the end of the text and scrolls there. Zero
+    // bytes are dropped; a character split across chunks arrives whole.
+    void appendReceived(const QByteArray &bytes);
+
+    // Caret to the end and into view. Takes the keyboard focus only when the
+    // pane's own window is already active, so typing into a dialog is never
+    // redirected into the log.
+    void ScrollLogToEnd();
+
+    // Replaces the text with the file's; throws std::runtime_error
+    // ("ファイル %s は開けません") when it cannot be read.
+    void loadFile(const QString &path);
+    // Writes the whole text as Shift-JIS with CR LF breaks; throws
+    // std::runtime_error ("ファイル %s を作成できません") on failure. The file is
+    // written beside and renamed into place.
+    void saveFile(const QString &path) const;
+    // Clears the text, leaving one line stamped with the given time.
+    void clearWithStamp(const QDateTime &now);
+
+    // The whole text as it would be saved.
+    QByteArray contentsBytes() const;
+
+    // The actions shown by the pane's pop-up menu (cut, copy, paste).
+    void setPopupActions(const QList<QAction *> &actions) { m_popupActions = actions; }
+
+protected:
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    sjis::StreamDecoder m_decoder;
+    QList<QAction *> m_popupActions;
+};

@@ -1,0 +1,28 @@
+#include "app/SettingsStore.h"
+#include "app/ErrorDisplay.h"
+#include "app/IniFile.h"
+#include "app/Settings.h"
+
+namespace settings {
+
+void LoadSettings() { LoadSettings(IniFilePath()); }
+
+void SaveSettings() { SaveSettings(IniFilePath()); }
+
+void LoadSettings(const QString &iniPath)
+{
+    const IniFile ini(iniPath);
+    LoadSettingsFrom(ini);
+}
+
+void SaveSettings(const QString &iniPath)
+{
+    IniFile ini(iniPath);
+    try {
+        SaveSettingsTo(ini);
+    } catch (const IniWriteError &) {
+        errors::ShowWarning(QStringLiteral("iniファイル書き込み失敗"));
+    }
+}
+
+} // namespace settings

@@ -1,0 +1,66 @@
+#pragma once
+// The main window: tool buttons, the communication log, menus, the 100 ms
+// timer that paces the settings exchange, and the serial port.
+#include <QMainWindow>
+#include <functional>
+
+class LogPane;
+class QAction;
+class QLabel;
+class QPushButton;
+class QTimer;
+class TCommX;
+class TCustomCommX;
+
+class Tmain : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit Tmain(QWidget *parent = nullptr);
+    ~Tmain() override;
+
+    LogPane *RichEdit1;
+    TCommX *CommX1;
+    QTimer *Timer1;
+    QPushButton *BitBtn1;  // 開く
+    QPushButton *BitBtn2;  // 保存
+    QPushButton *BitBtn4;  // クリア
+    QPushButton *BitBtn3;  // 描画
+    QLabel *Panel2;        // 通信データ title
+
+    QAction *Open1, *SaveAs1, *Exit1;
+    QAction *Cut1, *Copy1, *Paste1;
+    QAction *GraphSetting1, *ParamSetting1, *ComSetting1, *About1;
+
+    // File dialogs; tests replace them. They return the chosen path, or an
+    // empty string when the user cancels.
+    std::function<QString()> OpenDialog;
+    std::function<QString()> SaveDialog;
+    // The clock behind the clear command's date stamp.
+    std::function<QDateTime()> Clock;
+
+    void CommX1Receive(TCustomCommX *Sender, qint32 ReceiveSize);
+
+public slots:
+    void Open1Click();
+    void SaveAs1Click();
+    void BitBtn4Click();
+    void BitBtn3Click();
+    void Timer1Timer();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void FormCreate();
+    void createMenus();
+    QString runOpenDialog();
+    QString runSaveDialog();
+};
+
+namespace forms {
+// Set once the first show has pushed the settings into the dialogs.
+extern bool SettingsPushed;
+}

@@ -1,0 +1,43 @@
+#pragma once
+// The discharger settings dialog: edits the six device settings and starts the
+// exchange that writes them into a discharger in setting mode.
+#include <QDialog>
+
+class NumericField;
+class RadioGroup;
+class QGroupBox;
+class QPushButton;
+
+class Tparam : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit Tparam(QWidget *parent = nullptr);
+
+    QGroupBox *GroupBox1;
+    NumericField *CSpVstop;
+    NumericField *CSpVref;
+    NumericField *CSpTstop;
+    RadioGroup *RGpTsel;
+    RadioGroup *RGpTxcyc;
+    RadioGroup *RGpBeep;
+    QPushButton *BitBtn1;  // 設定
+    QPushButton *BitBtn2;  // キャンセル
+
+    // Sets the controls from the stored settings.
+    void PushSettings();
+
+public slots:
+    void BitBtn1Click();
+    void BitBtn2Click();
+    // Esc: the cancel button.
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    // The close box only hides: a running exchange goes on.
+    void closeEvent(QCloseEvent *event) override;
+};
+
+// One exchange step, called by the main window's timer.
+void AnswerPrompt();
