@@ -514,12 +514,18 @@ void TCustomCommX::ApplyLines()
     if (rts != RtsControlHandshake)
         FLine->SetModemBit(TIOCM_RTS, rts == RtsControlEnable);
 
-    const bool half = FFlowCtrl == cfcHalfHigh || FFlowCtrl == cfcHalfLow;
-    if (half)
-        FDriverRs485 = FLine->SetRs485(true, FFlowCtrl == cfcHalfHigh);
-    else if (FDriverRs485) {
-        FLine->SetRs485(false, false);
-        FDriverRs485 = false;
+    // The driver's RS-485 mode is changed only when the wanted direction
+    // changes, not on every rewrite of the other line parameters.
+    const quint8 wanted = FFlowCtrl == cfcHalfHigh ? 1 : FFlowCtrl == cfcHalfLow ? 2 : 0;
+    if (wanted != FRs485Mode) {
+        if (wanted != 0) {
+            FDriverRs485 = FLine->SetRs485(true, wanted == 1);
+            FRs485Mode = FDriverRs485 ? wanted : 0;
+        } else {
+            FLine->SetRs485(false, false);
+            FDriverRs485 = false;
+            FRs485Mode = 0;
+        }
     }
     if (FSession) {
         FSession->flow = FFlowCtrl;
@@ -585,6 +591,7 @@ void TCustomCommX::PortOpen()
             FHaveCounters = FLine->GetCounters(FCounters);
         }
         FDriverRs485 = false;
+        FRs485Mode = 0;
         setBitRate(FBitRate);
         setCharSize(FCharSize);
         setParityBit(FParityBit);
@@ -666,6 +673,7 @@ void TCustomCommX::PortClose()
     if (FDriverRs485)
         FLine->SetRs485(false, false);
     FDriverRs485 = false;
+    FRs485Mode = 0;
     DisposeSession();
 }
 

@@ -186,6 +186,7 @@ private:
     TCommCounters FCounters;
     bool FHaveCounters = false;
     bool FDriverRs485 = false;
+    quint8 FRs485Mode = 0; // 0 off, 1 RTS high while sending, 2 low
     QByteArray FReadAhead; // bytes taken from the driver but not yet handed out
     quint64 FSessionNo = 0;
 
