@@ -66,11 +66,12 @@ private:
 struct PenSpec
 {
     int style = 0;  // PS_SOLID 0 .. PS_NULL 5
-    int width = 0;  // device pixels; 0 draws one pixel wide
+    int width = 0;  // logical units; 0 draws one pixel wide
     quint32 color = 0;
+    int capJoin = 0;  // PS_ENDCAP_* | PS_JOIN_* for wide pens
     bool operator==(const PenSpec& o) const
     {
-        return style == o.style && width == o.width && color == o.color;
+        return style == o.style && width == o.width && color == o.color && capJoin == o.capJoin;
     }
 };
 
@@ -426,13 +427,31 @@ protected:
     void createPen(int slot, const PenSpec& pen) override
     {
         Bytes b;
-        b.u32(38);
-        b.u32(28);
-        b.u32(quint32(slot));
-        b.u32(quint32(pen.style));
-        b.i32(pen.width);
-        b.i32(0);
-        b.u32(pen.color);
+        if (pen.width > 0 && pen.style != kPsNull) {
+            // A wide pen is geometric: EMR_EXTCREATEPEN carries its caps and joins,
+            // and readers honour its width (some ignore a plain pen's width).
+            b.u32(95);
+            b.u32(52);
+            b.u32(quint32(slot));
+            b.u32(0);  // no brush bitmap: offBmi, cbBmi, offBits, cbBits
+            b.u32(0);
+            b.u32(0);
+            b.u32(0);
+            b.u32(quint32(0x10000 | pen.capJoin | pen.style));  // PS_GEOMETRIC
+            b.u32(quint32(pen.width));
+            b.u32(0);  // BS_SOLID
+            b.u32(pen.color);
+            b.u32(0);
+            b.u32(0);  // no style entries
+        } else {
+            b.u32(38);
+            b.u32(28);
+            b.u32(quint32(slot));
+            b.u32(quint32(pen.style));
+            b.i32(pen.width);
+            b.i32(0);
+            b.u32(pen.color);
+        }
         append(b);
     }
     void createBrush(int slot, const BrushSpec& brush) override
@@ -1174,12 +1193,11 @@ private:
         }
     }
 
-    // Where drawing may land: the painter's clip, and never so far off the picture
-    // that 16-bit coordinates overflow.
+    // Where drawing may land: the painter's clip within the picture, as on any
+    // other paint device; this also keeps 16-bit coordinates from overflowing.
     QRectF effectiveClip() const
     {
-        const QRectF limit(-1000.0 * scale_, -1000.0 * scale_, (size_.width() + 2000.0) * scale_,
-                           (size_.height() + 2000.0) * scale_);
+        const QRectF limit(0.0, 0.0, double(size_.width()) * scale_, double(size_.height()) * scale_);
         if (clipEnabled_ && hasClip_)
             return clip_.isValid() ? clip_.intersected(limit) : QRectF();
         return limit;
@@ -1221,6 +1239,19 @@ private:
         if (s.style != 0 && s.width <= scale_)
             s.width = 0;
         s.color = colorRef(opaqueOnWhite(pen_.color()));
+        if (s.width > 0) {
+            switch (pen_.capStyle()) {
+            case Qt::FlatCap: s.capJoin |= 0x200; break;
+            case Qt::SquareCap: s.capJoin |= 0x100; break;
+            default: break;
+            }
+            switch (pen_.joinStyle()) {
+            case Qt::BevelJoin: s.capJoin |= 0x1000; break;
+            case Qt::MiterJoin:
+            case Qt::SvgMiterJoin: s.capJoin |= 0x2000; break;
+            default: break;
+            }
+        }
         return s;
     }
 
@@ -1440,13 +1471,26 @@ int MetafileGenerator::metric(PaintDeviceMetric metric) const
 
 QString metafileFaceName(const QString& family)
 {
+    // Qt keeps substituted names in lower case; office readers want them as
+    // Windows spells them.
+    static const char* const kWindowsNames[] = {
+        "ＭＳ Ｐ明朝", "ＭＳ 明朝", "ＭＳ Ｐゴシック", "ＭＳ ゴシック", "ＭＳ ＵＩ ゴシック",
+        "MS PMincho", "MS Mincho", "MS PGothic", "MS Gothic", "MS UI Gothic", "Meiryo",
+        "メイリオ", "Yu Gothic", "游ゴシック", "Yu Mincho", "游明朝", "Arial", "Times New Roman",
+        "Courier New", "MS Sans Serif", "MS Serif"};
+    auto spelled = [](const QString& name) {
+        for (const char* w : kWindowsNames)
+            if (name.compare(QString::fromUtf8(w), Qt::CaseInsensitive) == 0)
+                return QString::fromUtf8(w);
+        return name;
+    };
     const QStringList names = QFont::substitutions();
     for (const QString& name : names)
         if (name.compare(family, Qt::CaseInsensitive) == 0)
             return family;
     for (const QString& name : names)
         if (QFont::substitutes(name).contains(family, Qt::CaseInsensitive))
-            return name;
+            return spelled(name);
     return family;
 }
 
