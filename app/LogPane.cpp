@@ -8,6 +8,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
 
 #include <stdexcept>
 
@@ -25,10 +26,16 @@ LogPane::LogPane(QWidget *parent) : QPlainTextEdit(parent)
     // Received text goes into the same document as the user's typing; an undo
     // step could silently remove received data, so there is no undo.
     setUndoRedoEnabled(false);
+
+    m_flushTimer = new QTimer(this);
+    m_flushTimer->setSingleShot(true);
+    connect(m_flushTimer, &QTimer::timeout, this, &LogPane::insertPending);
+    m_sinceFlush.start();
 }
 
 int LogPane::lineCount() const
 {
+    flushReceived();
     const QTextDocument *doc = document();
     int n = doc->blockCount();
     if (doc->lastBlock().length() <= 1)  // the last line is empty
@@ -38,18 +45,61 @@ int LogPane::lineCount() const
 
 QByteArray LogPane::line(int i) const
 {
+    flushReceived();
     return sjis::encode(document()->findBlockByNumber(i).text());
 }
 
 void LogPane::appendReceived(const QByteArray &bytes)
 {
-    const QString text = m_decoder.feed(bytes);
-    if (!text.isEmpty()) {
+    m_pending += m_decoder.feed(bytes);
+    if (m_flushTimer->isActive())
+        return;
+    // The first chunk after a pause goes on screen at once; a stream is put
+    // there in batches, so painting does not cost a repaint per chunk.
+    constexpr qint64 batchMs = 10;
+    const qint64 since = m_sinceFlush.elapsed();
+    if (since >= batchMs)
+        insertPending();
+    else
+        m_flushTimer->start(int(batchMs - since));
+}
+
+void LogPane::flushReceived() const
+{
+    if (!m_pending.isEmpty() || m_flushTimer->isActive())
+        const_cast<LogPane *>(this)->insertPending();
+}
+
+void LogPane::insertPending()
+{
+    m_flushTimer->stop();
+    m_sinceFlush.restart();
+    if (!m_pending.isEmpty()) {
         QTextCursor c(document());
         c.movePosition(QTextCursor::End);
-        c.insertText(text);
+        c.insertText(m_pending);
+        m_pending.clear();
     }
     ScrollLogToEnd();
+}
+
+void LogPane::keyPressEvent(QKeyEvent *event)
+{
+    // What the user types goes after what had arrived before it.
+    flushReceived();
+    QPlainTextEdit::keyPressEvent(event);
+}
+
+void LogPane::inputMethodEvent(QInputMethodEvent *event)
+{
+    flushReceived();
+    QPlainTextEdit::inputMethodEvent(event);
+}
+
+void LogPane::insertFromMimeData(const QMimeData *source)
+{
+    flushReceived();
+    QPlainTextEdit::insertFromMimeData(source);
 }
 
 void LogPane::ScrollLogToEnd()
@@ -64,6 +114,7 @@ void LogPane::ScrollLogToEnd()
 
 void LogPane::loadFile(const QString &path)
 {
+    flushReceived();
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         throw std::runtime_error(QStringLiteral("ファイル %1 は開けません").arg(path).toStdString());
@@ -76,6 +127,7 @@ void LogPane::loadFile(const QString &path)
 
 QByteArray LogPane::contentsBytes() const
 {
+    flushReceived();
     QByteArray out;
     out.reserve(document()->characterCount());
     for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) {
@@ -101,6 +153,7 @@ void LogPane::saveFile(const QString &path) const
 
 void LogPane::clearWithStamp(const QDateTime &now)
 {
+    flushReceived();
     setPlainText(now.toString(QStringLiteral("yyyy/MM/dd HH:mm")) + QLatin1Char('\n'));
     ScrollLogToEnd();
 }

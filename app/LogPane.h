@@ -5,9 +5,11 @@
 #include "app/SjisText.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
 
 class QMenu;
+class QTimer;
 
 class LogPane : public QPlainTextEdit, public LineSource
 {
@@ -21,7 +23,11 @@ public:
 
     // Appends received bytes at the end of the text and scrolls there. Zero
     // bytes are dropped; a character split across chunks arrives whole.
+    // Chunks that come in quick succession are put on screen together, at most
+    // every 10 ms; every read of the text sees all of them at once.
     void appendReceived(const QByteArray &bytes);
+    // Puts received text that is still waiting into the document now.
+    void flushReceived() const;
 
     // Caret to the end and into view. Takes the keyboard focus only when the
     // pane's own window is already active, so typing into a dialog is never
@@ -46,8 +52,16 @@ public:
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void inputMethodEvent(QInputMethodEvent *event) override;
+    void insertFromMimeData(const QMimeData *source) override;
 
 private:
+    void insertPending();
+
     sjis::StreamDecoder m_decoder;
+    QString m_pending;
+    QTimer *m_flushTimer;
+    QElapsedTimer m_sinceFlush;
     QList<QAction *> m_popupActions;
 };
