@@ -278,6 +278,31 @@ void TestMetafile::chartContent()
         QVERIFY2(longest >= 100, qPrintable(QStringLiteral("%1: %2 points").arg(want.name()).arg(longest)));
     }
 
+    // Each legend entry's line, just left of its title, is in that series' colour.
+    for (int s = 0; s < 4; ++s) {
+        const QString title = QStringLiteral("Bat%1").arg(s + 1);
+        auto t = std::find_if(pic.texts.begin(), pic.texts.end(),
+                              [&](const mfread::Text& x) { return x.text == title; });
+        QVERIFY2(t != pic.texts.end(), qPrintable(title));
+        const QPointF ref = QPointF(t->ref) / pic.unitsPerPixel;
+        const mfread::Stroke* nearest = nullptr;
+        double best = 1e9;
+        for (const mfread::Stroke& st : pic.strokes) {
+            if (st.closed || st.points.size() != 2)
+                continue;
+            const QPolygonF pts = inPixels(st, pic.unitsPerPixel);
+            if (pts.boundingRect().right() > ref.x() || ref.x() - pts.boundingRect().right() > 20)
+                continue;
+            const double dy = std::abs(pts.first().y() - (ref.y() - 5));
+            if (dy < best) {
+                best = dy;
+                nearest = &st;
+            }
+        }
+        QVERIFY2(nearest && best < 8, qPrintable(title + " has no legend line"));
+        QCOMPARE(nearest->color, sample::kSeriesColors[s]);
+    }
+
     // The texts, all in the chart's font, black, in the Shift-JIS character set.
     QStringList texts;
     for (const mfread::Text& t : pic.texts) {
