@@ -1,0 +1,121 @@
+#pragma once
+// The voltage chart: four line series over a time axis, drawn with QCustomPlot.
+// Only the operations the graph window needs are offered: series by index,
+// clear, add a point, the bottom axis's limits, and writing the chart as a
+// Windows metafile.
+#include <QColor>
+#include <QString>
+#include <QVector>
+#include <QWidget>
+
+class QCustomPlot;
+class QCPGraph;
+class QPaintDevice;
+class Chart;
+enum class MetafileFormat;
+
+class ChartSeries
+{
+public:
+    // The colour argument that draws a point in the series' own colour.
+    static constexpr quint32 SeriesColour = 0x80000000;
+
+    QString title() const { return m_title; }
+    QColor colour() const { return m_colour; }
+
+    // Removes every point; the chart redraws.
+    void clear();
+    // Inserts the point in ascending x order, after any points with the same x.
+    // Points are drawn in the series' colour; label and colour are accepted for
+    // the callers' sake, and only the series colour is drawn.
+    void addXY(double x, double y, const QString &label = QString(), quint32 colour = SeriesColour);
+
+    int count() const { return int(m_x.size()); }
+    double x(int i) const { return m_x.at(i); }
+    double y(int i) const { return m_y.at(i); }
+
+private:
+    friend class Chart;
+enum class MetafileFormat;
+    ChartSeries(Chart *chart, QCPGraph *graph, const QString &title, const QColor &colour);
+
+    Chart *m_chart;
+    QCPGraph *m_graph;
+    QString m_title;
+    QColor m_colour;
+    QVector<double> m_x;
+    QVector<double> m_y;
+    bool m_dirty = false;
+};
+
+class ChartAxis
+{
+public:
+    // While automatic, the axis spans the data; otherwise the limits set.
+    void setAutomatic(bool automatic);
+    void setMinimum(double minimum);
+    void setMaximum(double maximum);
+    bool automatic() const { return m_automatic; }
+    double minimum() const { return m_minimum; }
+    double maximum() const { return m_maximum; }
+
+private:
+    friend class Chart;
+enum class MetafileFormat;
+    explicit ChartAxis(Chart *chart) : m_chart(chart) {}
+
+    Chart *m_chart;
+    bool m_automatic = true;
+    double m_minimum = 0.0;
+    double m_maximum = 0.0;
+};
+
+class Chart : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int SeriesCount = 4;
+
+    explicit Chart(QWidget *parent = nullptr);
+    ~Chart() override;
+
+    // Series 0 to 3 ("Bat1" to "Bat4"); throws std::out_of_range otherwise.
+    ChartSeries &series(int index);
+    ChartAxis &bottomAxis() { return m_bottom; }
+
+    // The chart alone (no child labels) over its client rectangle, as a
+    // placeable WMF or an EMF file. Throws std::runtime_error on failure.
+    void writeWmf(const QString &path);
+    void writeEmf(const QString &path);
+
+    // Applies pending point and axis changes and redraws at once (changes are
+    // otherwise gathered and drawn on the next pass of the event loop).
+    void refresh();
+
+    // The ranges the axes show after the last refresh.
+    double bottomLower() const;
+    double bottomUpper() const;
+    double leftLower() const;
+    double leftUpper() const;
+
+    // Paints the chart's own drawing, at w by h, on any paint device.
+    void renderTo(QPaintDevice *device, int width, int height);
+
+signals:
+    void doubleClicked();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    friend class ChartSeries;
+    friend class ChartAxis;
+    void scheduleRefresh();
+    void applyRanges();
+    void writeMetafileAs(const QString &path, MetafileFormat format);
+
+    QCustomPlot *m_plot;
+    QVector<ChartSeries *> m_series;
+    ChartAxis m_bottom;
+    bool m_refreshPending = false;
+};

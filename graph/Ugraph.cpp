@@ -1,0 +1,230 @@
+#include "graph/Ugraph.h"
+
+#include "app/ErrorDisplay.h"
+#include "app/Forms.h"
+#include "app/NumericField.h"
+#include "app/Settings.h"
+#include "app/WindowSize.h"
+#include "graph/Bmp4Writer.h"
+#include "graph/Chart.h"
+#include "graph/Uparag.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace {
+
+// Anchors of the labels: distance from the chart's right edge to the label's
+// left edge, and from the chart's top edge.
+struct Anchor {
+    int fromRight;
+    int fromTop;
+};
+constexpr Anchor AnchorTTL{88, 128};
+constexpr Anchor AnchorY[4] = {{80, 144}, {80, 160}, {80, 176}, {80, 192}};
+constexpr Anchor AnchorTTM{88, 216};
+
+QFont windowFont()
+{
+    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
+    f.setPixelSize(12);
+    return f;
+}
+
+QFont fixedFont()
+{
+    QFont f(QStringLiteral("ＭＳ ゴシック"));
+    f.setPixelSize(12);
+    f.setStyleHint(QFont::TypeWriter);
+    return f;
+}
+
+} // namespace
+
+Tgraph::Tgraph(QWidget *parent) : QWidget(parent, Qt::Window)
+{
+    setWindowTitle(QStringLiteral("電圧変化グラフ"));
+    setFont(windowFont());
+    resize(600, 369);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    Chart1 = new Chart(this);
+    layout->addWidget(Chart1);
+    Chart1->installEventFilter(this);
+
+    // The labels lie on the chart. Each spans from its anchor to the chart's
+    // right edge and shows its text from its left edge, so it looks like a
+    // label sized to its text that the chart's edge clips.
+    auto makeLabel = [this](const QString &name, const QFont &font) {
+        auto *label = new QLabel(name, Chart1);
+        label->setObjectName(name);
+        label->setFont(font);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setAttribute(Qt::WA_TranslucentBackground);
+        label->setAutoFillBackground(false);
+        label->setTextFormat(Qt::PlainText);
+        QPalette pal = label->palette();
+        pal.setColor(QPalette::WindowText, Qt::black);
+        label->setPalette(pal);
+        label->raise();
+        return label;
+    };
+    TTL = makeLabel(QStringLiteral("TTL"), windowFont());
+    Y1 = makeLabel(QStringLiteral("Y1"), fixedFont());
+    Y2 = makeLabel(QStringLiteral("Y2"), fixedFont());
+    Y3 = makeLabel(QStringLiteral("Y3"), fixedFont());
+    Y4 = makeLabel(QStringLiteral("Y4"), fixedFont());
+    TTM = makeLabel(QStringLiteral("TTM"), windowFont());
+
+    PopupMenu1 = new QMenu(this);
+    SaveAs1 = PopupMenu1->addAction(QStringLiteral("名前を付けてグラフを保存(BMP,WMF)"));
+    Close1 = PopupMenu1->addAction(QStringLiteral("閉じる"));
+    connect(SaveAs1, &QAction::triggered, this, &Tgraph::SaveAs1Click);
+    connect(Close1, &QAction::triggered, this, &Tgraph::Close1Click);
+    connect(Chart1, &Chart::doubleClicked, this, &Tgraph::Chart1DblClick);
+
+    SaveDialog1 = [this] { return runSaveDialog(); };
+    placeLabels();
+}
+
+QString Tgraph::runSaveDialog()
+{
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters({QStringLiteral("BMPファイル　(*.bmp)"), QStringLiteral("WMFファイル　(*.wmf)"),
+                           QStringLiteral("EMFファイル　(*.emf)")});
+    dialog.selectNameFilter(dialog.nameFilters().first());
+    dialog.setDefaultSuffix(QStringLiteral("bmp"));
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    dialog.setSizeGripEnabled(true);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().first();
+}
+
+QString Tgraph::FileExtension(const QString &fileName)
+{
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    qsizetype sep = -1;
+    for (QChar c : {QLatin1Char('\\'), QLatin1Char('/'), QLatin1Char(':')})
+        sep = qMax(sep, fileName.lastIndexOf(c));
+    if (dot < 0 || dot < sep)
+        return QString();
+    return fileName.mid(dot);
+}
+
+void Tgraph::placeLabels()
+{
+    const int w = Chart1->width();
+    auto place = [w](QLabel *label, Anchor a) {
+        const int height = label->fontMetrics().height() + 2;
+        label->setGeometry(w - a.fromRight, a.fromTop, a.fromRight, height);
+    };
+    place(TTL, AnchorTTL);
+    QLabel *ys[4] = {Y1, Y2, Y3, Y4};
+    for (int i = 0; i < 4; ++i)
+        place(ys[i], AnchorY[i]);
+    place(TTM, AnchorTTM);
+}
+
+bool Tgraph::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == Chart1 && event->type() == QEvent::Resize)
+        placeLabels();
+    return QWidget::eventFilter(watched, event);
+}
+
+QSize Tgraph::OuterSize() const
+{
+    return windowsize::outer(this);
+}
+
+void Tgraph::SetOuterSize(int width, int height)
+{
+    // The native window knows its frame once it exists; where the window
+    // manager adds the frame only at the first show, the first size is the
+    // client size.
+    winId();
+    windowsize::setOuter(this, width, height);
+}
+
+void Tgraph::showEvent(QShowEvent *event)
+{
+    if (!m_placed) {
+        // Centred at the first show only; afterwards the user places it.
+        m_placed = true;
+        if (QScreen *s = screen()) {
+            const QRect area = s->geometry();
+            const QSize outer = OuterSize();
+            const int left = qMax(0, area.x() + (area.width() - outer.width()) / 2);
+            const int top = qMax(0, area.y() + (area.height() - outer.height()) / 2);
+            move(left, top);
+        }
+    }
+    QWidget::showEvent(event);
+}
+
+void Tgraph::contextMenuEvent(QContextMenuEvent *event)
+{
+    // The menu's opening records the size, chosen item or not.
+    Chart1DblClick();
+    PopupMenu1->exec(event->globalPos());
+    event->accept();
+}
+
+void Tgraph::Chart1DblClick()
+{
+    const QSize outer = OuterSize();
+    settings::Gwide = outer.width();
+    settings::Gheit = outer.height();
+    if (forms::parag) {
+        // The fields clamp to their ranges and store what they show.
+        forms::parag->CSpGwide->setValue(settings::Gwide);
+        forms::parag->CSpGheit->setValue(settings::Gheit);
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+QImage Tgraph::ClientImage()
+{
+    Chart1->refresh();
+    QImage image(size(), QImage::Format_RGB32);
+    image.fill(palette().color(QPalette::Window));
+    QPainter painter(&image);
+    render(&painter, QPoint(), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    painter.end();
+    return image;
+}
+
+void Tgraph::SaveAs1Click()
+{
+    try {
+        const QString name = SaveDialog1 ? SaveDialog1() : QString();
+        if (name.isEmpty())
+            return;
+        const QString ext = FileExtension(name);
+        if (ext.compare(QLatin1String(".bmp"), Qt::CaseInsensitive) == 0)
+            bmp4::Write(ClientImage(), name);
+        else if (ext.compare(QLatin1String(".wmf"), Qt::CaseInsensitive) == 0)
+            Chart1->writeWmf(name);
+        else if (ext.compare(QLatin1String(".emf"), Qt::CaseInsensitive) == 0)
+            Chart1->writeEmf(name);
+    } catch (...) {
+        errors::ShowWarning(QStringLiteral("ファイル書き込み失敗"));
+    }
+}
+
+void Tgraph::Close1Click()
+{
+    close();
+}

@@ -1,0 +1,49 @@
+#pragma once
+// The graph settings dialog: the eight settings that shape the graph and the
+// capacity estimate. Every change is stored at once; "描画" redraws.
+#include <QDialog>
+
+class NumericField;
+class RadioGroup;
+class QGroupBox;
+class QPushButton;
+
+class Tparag : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit Tparag(QWidget *parent = nullptr);
+    ~Tparag() override;
+
+    QGroupBox *GroupBox1;
+    QGroupBox *GroupBox2;
+    NumericField *CSpGtmax;
+    NumericField *CSpGvmax;
+    NumericField *CSpGwide;
+    NumericField *CSpGheit;
+    NumericField *CSpHteiko;
+    NumericField *CSpHvds;
+    RadioGroup *RGpHtime;
+    RadioGroup *RGpHdisp;
+    QPushButton *Button1;  // OK
+    QPushButton *Button2;  // 描画
+
+    // Sets the eight controls from the settings; the fields clamp and their
+    // change handlers store the clamped values back.
+    void PushSettings();
+
+public slots:
+    void CSpGtmaxChange();
+    void CSpGvmaxChange();
+    void CSpGwideChange();
+    void CSpGheitChange();
+    void CSpHteikoChange();
+    void CSpHvdsChange();
+    void RGpHtimeClick();
+    void RGpHdispClick();
+    void Button1Click();
+    void Button2Click();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+};
