@@ -3,12 +3,13 @@
 #include "serial/PortMap.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
+#include <QSocketNotifier>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <system_error>
 #include <thread>
 
 #include <cerrno>
@@ -371,11 +372,19 @@ private:
 TCustomCommX::TCustomCommX(QObject *Owner) : QObject(Owner)
 {
     ApplyFlowCtrl(FDcb, FFlowCtrl, FBufLenReceive);
+    // The notification channel of the UI thread (the thread making us).
+    FNotifyFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (FNotifyFd < 0)
+        throw std::system_error(errno, std::generic_category(), "eventfd");
+    FWindowHandle = new QSocketNotifier(FNotifyFd, QSocketNotifier::Read, this);
+    connect(FWindowHandle, &QSocketNotifier::activated, this, [this] { WndProc(); });
 }
 
 TCustomCommX::~TCustomCommX()
 {
     PortClose();
+    delete FWindowHandle;
+    ::close(FNotifyFd);
 }
 
 quint32 TCustomCommX::Handle() const
@@ -899,42 +908,28 @@ void TCustomCommX::SendBreak()
 
 // ------------------------------------------------------------ notifications
 
-namespace {
 struct SyncCall {
     enum State { Pending, Running, Done, Cancelled };
     std::mutex lock;
     std::condition_variable cond;
     State state = Pending;
+    std::function<void()> handler;
 };
-} // namespace
 
 bool TCustomCommX::SendNotify(const Abort &abort, std::function<void()> handler)
 {
     // A blocking queued call would deadlock when the UI thread joins this
     // worker, so the wait is in slices and gives up when asked to stop.
+    // The call travels through our own locked queue and an eventfd the UI
+    // thread watches, so every hand-over is under a lock we own.
     auto call = std::make_shared<SyncCall>();
-    QMetaObject::invokeMethod(
-        this,
-        [call, handler = std::move(handler)] {
-            {
-                std::lock_guard<std::mutex> g(call->lock);
-                if (call->state == SyncCall::Cancelled)
-                    return;
-                call->state = SyncCall::Running;
-            }
-            struct Finish {
-                SyncCall &c;
-                ~Finish()
-                {
-                    std::lock_guard<std::mutex> g(c.lock);
-                    c.state = SyncCall::Done;
-                    c.cond.notify_all();
-                }
-            } finish{*call};
-            handler(); // may throw: the application's notify shows it
-        },
-        Qt::QueuedConnection);
-
+    call->handler = std::move(handler);
+    {
+        std::lock_guard<std::mutex> g(FNotifyLock);
+        FNotifyQueue.push_back(call);
+        const quint64 one = 1;
+        [[maybe_unused]] const ssize_t w = ::write(FNotifyFd, &one, sizeof one);
+    }
     std::unique_lock<std::mutex> lk(call->lock);
     while (call->state != SyncCall::Done) {
         if (abort && abort()) {
@@ -945,6 +940,42 @@ bool TCustomCommX::SendNotify(const Abort &abort, std::function<void()> handler)
         call->cond.wait_for(lk, std::chrono::milliseconds(5));
     }
     return true;
+}
+
+void TCustomCommX::WndProc()
+{
+    std::shared_ptr<SyncCall> call;
+    {
+        std::lock_guard<std::mutex> g(FNotifyLock);
+        if (!FNotifyQueue.empty()) {
+            call = FNotifyQueue.front();
+            FNotifyQueue.pop_front();
+        }
+        // Left signalled while calls remain, so a handler that throws does
+        // not strand the ones behind it.
+        if (FNotifyQueue.empty()) {
+            quint64 count;
+            [[maybe_unused]] const ssize_t r = ::read(FNotifyFd, &count, sizeof count);
+        }
+    }
+    if (!call)
+        return;
+    {
+        std::lock_guard<std::mutex> g(call->lock);
+        if (call->state == SyncCall::Cancelled)
+            return;
+        call->state = SyncCall::Running;
+    }
+    struct Finish {
+        SyncCall &c;
+        ~Finish()
+        {
+            std::lock_guard<std::mutex> g(c.lock);
+            c.state = SyncCall::Done;
+            c.cond.notify_all();
+        }
+    } finish{*call};
+    call->handler(); // may throw: the application's notify shows it
 }
 
 void TCustomCommX::LineErrorStep(const Abort &abort, bool fromUiThread)

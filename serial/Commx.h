@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -49,6 +50,8 @@ extern const char *const PortLost;
 class TCommTransThread;
 class TCommReceiveThread;
 struct CommSession;
+struct SyncCall;
+class QSocketNotifier;
 
 class TCustomCommX : public QObject
 {
@@ -158,6 +161,14 @@ private:
     void ReportLost(CommSession &session, const Abort &abort);
     void StopThreads();
     void DisposeSession();
+
+    // Notifications from the workers: a locked queue plus an eventfd the
+    // UI thread's socket notifier watches.
+    void WndProc();
+    QSocketNotifier *FWindowHandle = nullptr;
+    int FNotifyFd = -1;
+    std::mutex FNotifyLock;
+    std::deque<std::shared_ptr<SyncCall>> FNotifyQueue;
 
     int FHandle = -1;
     std::unique_ptr<TCommTransThread> FTransThread;
