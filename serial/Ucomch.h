@@ -1,0 +1,37 @@
+#pragma once
+// The port channel dialog: moves the link to another serial channel.
+#include <QDialog>
+
+class NumericField;
+class QLabel;
+class QPushButton;
+class QFrame;
+
+class Tcomch : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit Tcomch(QWidget *parent = nullptr);
+
+    NumericField *CSpComch;
+    QLabel *StaticText1;
+    QLabel *StaticText2;
+    QPushButton *BitBtn1;  // 設定
+    QPushButton *BitBtn2;  // キャンセル
+    QLabel *StaticText3;
+    QFrame *Panel1;
+
+    // Sets the field from the stored channel, brought into 1 to 32.
+    void PushSettings();
+
+public slots:
+    void BitBtn1Click();
+    void BitBtn2Click();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void FormCreate();
+    void updateDeviceTip();
+};
