@@ -275,11 +275,20 @@ public:
 
     void begin() override
     {
-        // Logical units are a fraction of a pixel: MM_ANISOTROPIC with the window
-        // extent a multiple of the viewport extent.
-        record(17, {8});  // SETMAPMODE MM_ANISOTROPIC
-        record(9, {quint32(size_.width() * scale_), quint32(size_.height() * scale_)});
-        record(11, {quint32(size_.width()), quint32(size_.height())});
+        // Logical units are a fraction of a pixel, scaled down by the world
+        // transform; readers apply it to pen widths and font sizes as well, which
+        // some do not do for a window-to-viewport mapping.
+        record(17, {1});  // SETMAPMODE MM_TEXT
+        Bytes xf;
+        xf.u32(35);  // SETWORLDTRANSFORM
+        xf.u32(32);
+        xf.f32(1.0f / float(scale_));
+        xf.f32(0.0f);
+        xf.f32(0.0f);
+        xf.f32(1.0f / float(scale_));
+        xf.f32(0.0f);
+        xf.f32(0.0f);
+        append(xf);
         record(18, {kTransparent});  // SETBKMODE
         record(22, {kTaBaselineLeft});  // SETTEXTALIGN
     }
@@ -427,9 +436,11 @@ protected:
     void createPen(int slot, const PenSpec& pen) override
     {
         Bytes b;
-        if (pen.width > 0 && pen.style != kPsNull) {
-            // A wide pen is geometric: EMR_EXTCREATEPEN carries its caps and joins,
-            // and readers honour its width (some ignore a plain pen's width).
+        if (pen.style != kPsNull) {
+            // Geometric pens: EMR_EXTCREATEPEN carries caps and joins, and readers
+            // honour its width (some ignore a plain pen's width). A one-pixel pen
+            // is written one pixel wide rather than as 0, which readers that scale
+            // widths by the world transform would shrink.
             b.u32(95);
             b.u32(52);
             b.u32(quint32(slot));
@@ -438,7 +449,7 @@ protected:
             b.u32(0);
             b.u32(0);
             b.u32(quint32(0x10000 | pen.capJoin | pen.style));  // PS_GEOMETRIC
-            b.u32(quint32(pen.width));
+            b.u32(quint32(pen.width > 0 ? pen.width : scale_));
             b.u32(0);  // BS_SOLID
             b.u32(pen.color);
             b.u32(0);
@@ -910,8 +921,19 @@ public:
                                                             | QPaintEngine::ConicalGradientFill
                                                             | QPaintEngine::PorterDuff)),
           format_(format), size_(size), dpi_(dpi),
-          scale_(std::clamp(30000 / (std::max(size.width(), size.height()) + 2000), 1, 8))
+          scale_(unitsPerPixelFor(size))
     {
+    }
+
+    // Logical units per pixel: as fine as 16-bit coordinates allow, at most 8, and a
+    // power of two so that the world transform's 1/scale is exact in a float.
+    static int unitsPerPixelFor(QSize size)
+    {
+        const int fits = 30000 / (std::max(size.width(), size.height()) + 2000);
+        int scale = 1;
+        while (scale * 2 <= std::min(fits, 8))
+            scale *= 2;
+        return scale;
     }
 
     void setDescription(const QString& app, const QString& title)

@@ -3,6 +3,7 @@
 #include <QStringDecoder>
 #include <QtEndian>
 
+#include <cstring>
 #include <map>
 #include <optional>
 #include <vector>
@@ -88,6 +89,7 @@ Picture readEmf(const QByteArray& file)
     pen.color = Qt::black;
     QColor textColor = Qt::black;
     int mapMode = 1;
+    double worldScale = 1.0;
     QSize windowExt(1, 1), viewportExt(1, 1);
     int count = 0;
     bool eofSeen = false;
@@ -220,6 +222,19 @@ Picture readEmf(const QByteArray& file)
             if (need(12))
                 pic.transparentText = c.u32(r + 8) == 1;
             break;
+        case 35:  // SETWORLDTRANSFORM: only a uniform scale is expected
+            if (need(32)) {
+                float m[6];
+                for (int i = 0; i < 6; ++i) {
+                    const quint32 bits = c.u32(r + 8 + 4 * i);
+                    std::memcpy(&m[i], &bits, 4);
+                }
+                if (m[0] <= 0 || m[0] != m[3] || m[1] != 0 || m[2] != 0 || m[4] != 0 || m[5] != 0)
+                    fail("world transform is not a uniform scale");
+                else
+                    worldScale = 1.0 / m[0];
+            }
+            break;
         case 24:
             if (need(12))
                 textColor = fromColorRef(c.u32(r + 8));
@@ -311,10 +326,9 @@ Picture readEmf(const QByteArray& file)
     if (quint32(count) != nRecords)
         fail(QString("nRecords %1, file holds %2").arg(nRecords).arg(count));
     pic.records = count;
-    if (mapMode == 8 || mapMode == 7) {
-        if (viewportExt.width() > 0)
-            pic.unitsPerPixel = double(windowExt.width()) / viewportExt.width();
-    }
+    if ((mapMode == 8 || mapMode == 7) && viewportExt.width() > 0)
+        pic.unitsPerPixel = double(windowExt.width()) / viewportExt.width();
+    pic.unitsPerPixel *= worldScale;
     // Everything drawn lies inside the header's bounds (allowing for the pen).
     for (const auto& [p, w] : drawnPoints) {
         const double slack = (w / pic.unitsPerPixel) / 2.0 + 1.0;
