@@ -2,6 +2,7 @@
 #include "app/IniFile.h"
 #include "app/Settings.h"
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
@@ -74,6 +75,15 @@ namespace {
 // reports PORT_UNKNOWN for the empty ones.
 bool UartPresent(const QString &path)
 {
+    // sysfs tells the UART type without opening the port (opening raises
+    // DTR and RTS on a real line).
+    QFile type(QStringLiteral("/sys/class/tty/") + QFileInfo(path).fileName() + QStringLiteral("/type"));
+    if (type.open(QIODevice::ReadOnly)) {
+        bool ok = false;
+        const int t = type.readAll().trimmed().toInt(&ok);
+        if (ok)
+            return t != PORT_UNKNOWN;
+    }
     const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return errno == EACCES || errno == EBUSY; // there, but not ours to probe

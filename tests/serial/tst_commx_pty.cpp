@@ -71,6 +71,7 @@ private slots:
 
     void receiveReachesHandlerInOrder_data();
     void receiveReachesHandlerInOrder();
+    void unreadBytesDoNotRepeatNotifications();
     void transmitSplitsIntoBlocks_data();
     void transmitSplitsIntoBlocks();
     void failedBlockAllocationIsReported();
@@ -152,6 +153,27 @@ void TestCommxPty::receiveReachesHandlerInOrder()
     QTest::qWait(50);
     QCOMPARE(received.size(), data.size());
     comm.PortClose();
+}
+
+void TestCommxPty::unreadBytesDoNotRepeatNotifications()
+{
+    Pty pty;
+    TCommX comm;
+    Attach(comm, pty);
+    QList<qint32> sizes;
+    comm.OnReceive = [&](TCustomCommX *, qint32 n) { sizes << n; }; // reads nothing
+    comm.PortOpen();
+    QVERIFY(pty.writeAll("abc"));
+    QTRY_VERIFY(!sizes.isEmpty() && sizes.last() == 3);
+    const qsizetype settled = sizes.size(); // 1, unless the pty split the write
+    QTest::qWait(200);
+    QCOMPARE(sizes.size(), settled);
+    // New bytes: one more notification, reporting all that waits.
+    QVERIFY(pty.writeAll("d"));
+    QTRY_COMPARE(sizes.size(), settled + 1);
+    QCOMPARE(sizes.last(), 4);
+    QTest::qWait(100);
+    QCOMPARE(sizes.size(), settled + 1);
 }
 
 void TestCommxPty::transmitSplitsIntoBlocks_data()

@@ -316,6 +316,13 @@ private:
             Report("setting cancelled");
         if (timedOut)
             Send("\r\nSetting mode end\r\n");
+        if (setting_->Answers() > 0 && !setting_->Cancelled()) {
+            // Shown on the line too, so the user sees in the log what arrived.
+            std::string shown;
+            for (int i = 0; i < 6; ++i)
+                shown += std::string(i ? " " : "") + kNames[i] + "=" + (r[i] >= 0 ? std::to_string(r[i]) : "-");
+            Send(shown + "\r\n");
+        }
         Report(line);
         setting_.reset();
         promptPending_ = false;
