@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 

@@ -71,6 +71,27 @@ private slots:
         forms::param->hide();
     }
 
+    void tabSkipsButtons()
+    {
+        Tparam *p = forms::param;
+        forms::ShowForm(forms::FormId::Param);
+        QVERIFY(QTest::qWaitForWindowActive(p));
+        p->CSpVstop->setFocus();
+        QTRY_VERIFY(p->CSpVstop->lineEdit()->hasFocus());
+        QList<QWidget *> visited;
+        for (int i = 0; i < 12; ++i) {
+            visited << QApplication::focusWidget();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        QVERIFY(!visited.contains(p->BitBtn1));
+        QVERIFY(!visited.contains(p->BitBtn2));
+        const int vstop = int(visited.indexOf(p->CSpVstop->lineEdit()));
+        QCOMPARE(visited.at(vstop + 1), p->CSpVref->lineEdit());
+        QCOMPARE(visited.at(vstop + 2), p->CSpTstop->lineEdit());
+        QVERIFY(p->RGpTsel->isAncestorOf(visited.at(vstop + 3)));
+        p->hide();
+    }
+
     // Enter presses 設定 even while a field has the focus; a value typed out of range is pulled in first.
     void enterConfirmsAndStartsExchange()
     {
@@ -96,26 +117,6 @@ private slots:
         QVERIFY(!p->isVisible());
         QCOMPARE(exchange::ParamStep, 0);
         QVERIFY(m_boxes.isEmpty());
-    }
-
-    void tabSkipsButtons()
-    {
-        Tparam *p = forms::param;
-        forms::ShowForm(forms::FormId::Param);
-        QVERIFY(QTest::qWaitForWindowActive(p));
-        p->CSpVstop->setFocus();
-        QList<QWidget *> visited;
-        for (int i = 0; i < 12; ++i) {
-            visited << QApplication::focusWidget();
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        }
-        QVERIFY(!visited.contains(p->BitBtn1));
-        QVERIFY(!visited.contains(p->BitBtn2));
-        const int vstop = int(visited.indexOf(p->CSpVstop->lineEdit()));
-        QCOMPARE(visited.at(vstop + 1), p->CSpVref->lineEdit());
-        QCOMPARE(visited.at(vstop + 2), p->CSpTstop->lineEdit());
-        QVERIFY(p->RGpTsel->isAncestorOf(visited.at(vstop + 3)));
-        p->hide();
     }
 
     void aboutBoxTexts()
