@@ -129,17 +129,22 @@ Chart::Chart(QWidget *parent)
     legend->setBrush(Qt::white);
     legend->setIconSize(30, 12);
     rect->insetLayout()->take(legend);
+    rect->insetLayout()->simplify();
     auto *side = new QCPLayoutGrid;
     m_plot->plotLayout()->addElement(0, 1, side);
     side->setMinimumSize(SideColumnWidth, 0);
     side->setMaximumSize(SideColumnWidth, QWIDGETSIZE_MAX);
-    side->setMargins(QMargins(0, 0, 0, 0));
+    side->setAutoMargins(QCP::msNone);
+    side->setMargins(QMargins(6, 8, 4, 0));
+    // The legend hugs its entries; the empty cells beside and below take the rest.
     side->addElement(0, 0, legend);
+    side->addElement(0, 1, new QCPLayoutElement(m_plot));
     side->addElement(1, 0, new QCPLayoutElement(m_plot));
     side->setRowStretchFactor(0, 0.001);
     side->setRowStretchFactor(1, 1000);
+    side->setColumnStretchFactor(0, 0.001);
+    side->setColumnStretchFactor(1, 1000);
     legend->setMargins(QMargins(6, 4, 6, 4));
-    legend->setOuterRect(QRect());
     m_plot->plotLayout()->setColumnStretchFactor(0, 1000);
     m_plot->plotLayout()->setColumnStretchFactor(1, 0.001);
 

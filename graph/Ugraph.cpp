@@ -67,7 +67,6 @@ Tgraph::Tgraph(QWidget *parent) : QWidget(parent, Qt::Window)
         label->setObjectName(name);
         label->setFont(font);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        label->setAttribute(Qt::WA_TranslucentBackground);
         label->setAutoFillBackground(false);
         label->setTextFormat(Qt::PlainText);
         QPalette pal = label->palette();
