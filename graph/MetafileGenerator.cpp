@@ -628,7 +628,14 @@ public:
         record(0x012E, {kTaBaselineLeft});  // SETTEXTALIGN
     }
 
-    void polyline(const QPolygon& pts) override { points(0x0325, pts); }
+    void polyline(const QPolygon& pts) override
+    {
+        // The point count is 16 bits: a longer line goes out in pieces that
+        // share their end points.
+        constexpr int kMax = 8000;
+        for (int start = 0; start + 1 < pts.size(); start += kMax - 1)
+            points(0x0325, pts.mid(start, kMax));
+    }
     void polygon(const QPolygon& pts) override { points(0x0324, pts); }
 
     void polyPolygon(const QVector<QPolygon>& polys) override

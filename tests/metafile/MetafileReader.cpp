@@ -500,7 +500,7 @@ Picture readWmf(const QByteArray& file)
         case 0x0325:  // POLYLINE
         case 0x0324:  // POLYGON
         {
-            const int n = param(0);
+            const int n = sparam(0);  // signed 16 bits
             if (nParams != 1 + 2 * n) {
                 fail(QString("poly record of %1 words does not hold %2 points").arg(words).arg(n));
                 break;

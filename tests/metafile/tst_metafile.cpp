@@ -103,6 +103,7 @@ void TestMetafile::structureIsSound_data()
         row("clipped and restored", QSize(300, 200));
         row("image", QSize(200, 200));
         row("shapes", QSize(300, 300));
+        row("polyline of 40000 points", QSize(300, 300));
     }
 }
 
@@ -143,6 +144,12 @@ void TestMetafile::structureIsSound()
                 img.fill(QColor(0, 128, 255, 128));
                 p.drawImage(QRect(10, 10, 70, 50), img);
                 p.drawPixmap(100, 100, QPixmap::fromImage(img));
+            } else if (scene == "polyline of 40000 points") {
+                QPolygonF zigzag;
+                for (int i = 0; i < 40000; ++i)
+                    zigzag << QPointF(i * 0.007, i % 2 ? 290 : 10);
+                p.setPen(QPen(Qt::blue, 1));
+                p.drawPolyline(zigzag);
             } else if (scene == "shapes") {
                 p.setPen(QPen(Qt::black, 0, Qt::DotLine));
                 p.setBrush(QColor(255, 0, 0, 100));
@@ -178,6 +185,18 @@ void TestMetafile::structureIsSound()
     }
     if (scene == "image")
         QCOMPARE(pic.images, 2);
+    if (scene == "polyline of 40000 points") {
+        // Every point arrives, pieces joined end to start.
+        QPolygon joined;
+        for (const mfread::Stroke& s : pic.strokes) {
+            if (!joined.isEmpty()) {
+                QCOMPARE(s.points.first(), joined.last());
+                joined.removeLast();
+            }
+            joined += s.points;
+        }
+        QCOMPARE(joined.size(), 40000);
+    }
 }
 
 // Each row breaks one thing in a good file; the reader must notice, or the test
