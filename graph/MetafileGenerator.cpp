@@ -948,7 +948,6 @@ public:
         description_ = app + QChar(0) + title + QChar(0) + QChar(0);
     }
     QByteArray result() const { return result_; }
-    int unitsPerPixel() const { return scale_; }
 
     bool begin(QPaintDevice*) override
     {
@@ -962,7 +961,6 @@ public:
         xf_ = QTransform::fromScale(scale_, scale_);
         pen_ = QPen();
         brush_ = QBrush();
-        font_ = QFont();
         clipEnabled_ = false;
         hasClip_ = false;
         setActive(true);
@@ -989,8 +987,6 @@ public:
             pen_ = st.pen();
         if (f & DirtyBrush)
             brush_ = st.brush();
-        if (f & DirtyFont)
-            font_ = st.font();
         if (f & DirtyClipEnabled)
             clipEnabled_ = st.isClipEnabled();
         if (f & DirtyClipPath)
@@ -1010,7 +1006,7 @@ public:
         for (int i = 0; i < count; ++i)
             poly.append(xf_.map(points[i]));
         if (mode == PolylineMode)
-            strokePolyline(poly, false);
+            strokePolyline(poly);
         else
             drawShape({poly}, true, mode == WindingMode ? kWinding : kAlternate);
     }
@@ -1027,7 +1023,7 @@ public:
     void drawLines(const QLineF* lines, int count) override
     {
         for (int i = 0; i < count; ++i)
-            strokePolyline(QPolygonF({xf_.map(lines[i].p1()), xf_.map(lines[i].p2())}), false);
+            strokePolyline(QPolygonF({xf_.map(lines[i].p1()), xf_.map(lines[i].p2())}));
     }
     void drawLines(const QLine* lines, int count) override
     {
@@ -1042,7 +1038,7 @@ public:
         // A point is a pen-sized dot: a one-pixel line keeps it a vector.
         for (int i = 0; i < count; ++i) {
             const QPointF p = xf_.map(points[i]);
-            strokePolyline(QPolygonF({p, p + QPointF(scale_, 0)}), false);
+            strokePolyline(QPolygonF({p, p + QPointF(scale_, 0)}));
         }
     }
     void drawPoints(const QPoint* points, int count) override
@@ -1119,7 +1115,7 @@ public:
         if (brushVisible())
             fillOnly(QVector<QPolygonF>(subpaths.begin(), subpaths.end()), fill);
         for (const QPolygonF& p : subpaths)
-            strokePolyline(p, false);
+            strokePolyline(p);
     }
 
     void drawTextItem(const QPointF& p, const QTextItem& ti) override
@@ -1338,7 +1334,7 @@ private:
             bounds_ = bounds_.isValid() ? (bounds_ | clamped) : clamped;
     }
 
-    void strokePolyline(const QPolygonF& poly, bool)
+    void strokePolyline(const QPolygonF& poly)
     {
         if (!penVisible() || poly.size() < 2)
             return;
@@ -1427,7 +1423,7 @@ private:
         for (QPolygonF p : polys) {
             if (closed && !p.isEmpty() && !p.isClosed())
                 p.append(p.first());
-            strokePolyline(p, false);
+            strokePolyline(p);
         }
     }
 
@@ -1443,7 +1439,6 @@ private:
     QTransform xf_;
     QPen pen_;
     QBrush brush_;
-    QFont font_;
     bool clipEnabled_ = false;
     bool hasClip_ = false;
     QRectF clip_;
