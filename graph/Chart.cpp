@@ -247,14 +247,6 @@ double Chart::bottomUpper() const { return m_plot->xAxis->range().upper; }
 double Chart::leftLower() const { return m_plot->yAxis->range().lower; }
 double Chart::leftUpper() const { return m_plot->yAxis->range().upper; }
 
-void Chart::renderTo(QPaintDevice *device, int width, int height)
-{
-    if (m_refreshPending)
-        refresh();
-    QCPPainter painter(device);
-    m_plot->toPainter(&painter, width, height);
-}
-
 void Chart::writeMetafileAs(const QString &path, MetafileFormat format)
 {
     if (m_refreshPending)

@@ -10,7 +10,6 @@
 
 class QCustomPlot;
 class QCPGraph;
-class QPaintDevice;
 class Chart;
 enum class MetafileFormat;
 
@@ -97,9 +96,6 @@ public:
     double bottomUpper() const;
     double leftLower() const;
     double leftUpper() const;
-
-    // Paints the chart's own drawing, at w by h, on any paint device.
-    void renderTo(QPaintDevice *device, int width, int height);
 
 signals:
     void doubleClicked();

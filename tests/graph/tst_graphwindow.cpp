@@ -124,8 +124,8 @@ private slots:
 
     void sizeRecording_data();
     void sizeRecording();
-    void popupRecordsSize_data();
-    void popupRecordsSize();
+    void recordingTriggers_data();
+    void recordingTriggers();
     void dragThenDrawRestoresSize();
     void centredAtFirstShowOnly_data();
     void centredAtFirstShowOnly();
@@ -454,15 +454,16 @@ void TestGraphWindow::sizeRecording()
         QCOMPARE(widths, QList<int>{recorded.width()});
 }
 
-void TestGraphWindow::popupRecordsSize_data()
+void TestGraphWindow::recordingTriggers_data()
 {
     QTest::addColumn<QString>("target");
     QTest::newRow("on the curves") << "plot";
     QTest::newRow("on a label") << "label";
     QTest::newRow("on the window") << "window";
+    QTest::newRow("double click on the curves") << "double click";
 }
 
-void TestGraphWindow::popupRecordsSize()
+void TestGraphWindow::recordingTriggers()
 {
     QFETCH(QString, target);
     Tgraph *g = forms::graph;
@@ -472,7 +473,7 @@ void TestGraphWindow::popupRecordsSize()
     QCoreApplication::processEvents();
 
     QWidget *receiver = g;
-    if (target == "plot")
+    if (target == "plot" || target == "double click")
         receiver = g->Chart1->findChild<QCustomPlot *>();
     else if (target == "label")
         receiver = g->Y2;
@@ -484,10 +485,14 @@ void TestGraphWindow::popupRecordsSize()
         shown = true;
         QTimer::singleShot(0, g->PopupMenu1, &QMenu::close);
     });
-    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), receiver->mapToGlobal(QPoint(5, 5)));
-    QApplication::sendEvent(receiver, &event);
-
-    QVERIFY(shown);
+    if (target == "double click") {
+        QTest::mouseDClick(receiver, Qt::LeftButton, Qt::NoModifier, QPoint(200, 100));
+        QVERIFY(!shown);
+    } else {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), receiver->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(receiver, &event);
+        QVERIFY(shown);
+    }
     QCOMPARE(QSize(settings::Gwide, settings::Gheit), QSize(720, 430));
     QCOMPARE(forms::parag->CSpGwide->text(), QString("720"));
     QCOMPARE(forms::parag->CSpGheit->text(), QString("430"));
