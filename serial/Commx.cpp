@@ -609,6 +609,7 @@ void TCustomCommX::PortOpen()
         ApplyTimeOuts();
         setXonChar(static_cast<char>(FXonChar));
         setXoffChar(static_cast<char>(FXoffChar));
+        FEventMask = 0xC1;
         ThreadCreate();
     } catch (...) {
         PortClose();
@@ -698,6 +699,7 @@ void TCustomCommX::DisposeSession()
     }
     FDevicePath.clear();
     FReadAhead.clear();
+    FEventMask = 0;
     std::lock_guard<std::mutex> g(FCountLock);
     FTransLength = 0;
     FTransCount = 0;

@@ -134,6 +134,9 @@ public:
     QString DevicePath() const { return FDevicePath; }
     // The settings block as last written (for checks).
     const TCommDcb &Dcb() const { return FDcb; }
+    // Port events the receive thread waits for while open (received
+    // character 0x01, break 0x40, line error 0x80); 0 while closed.
+    quint32 EventMask() const { return FEventMask; }
     // True when the driver switches RTS in the half-duplex modes itself.
     bool DriverRs485() const { return FDriverRs485; }
 
@@ -200,6 +203,7 @@ private:
     quint8 FRs485Mode = 0; // 0 off, 1 RTS high while sending, 2 low
     QByteArray FReadAhead; // bytes taken from the driver but not yet handed out
     quint64 FSessionNo = 0;
+    quint32 FEventMask = 0;
 
     ChannelResolver FResolver;
     CommLineFactory FLineFactory;

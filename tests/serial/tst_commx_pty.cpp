@@ -390,9 +390,11 @@ void TestCommxPty::closeTwiceAndUnopened()
     Attach(comm, pty);
     comm.PortOpen();
     QVERIFY(comm.Handle() != 0xFFFFFFFFu);
+    QCOMPARE(comm.EventMask(), 0xC1u);
     comm.PortClose();
     comm.PortClose();
     QCOMPARE(comm.Handle(), 0xFFFFFFFFu);
+    QCOMPARE(comm.EventMask(), 0u);
     QVERIFY(!comm.TransChar('a'));
     // The device is free again.
     TCommX next;
