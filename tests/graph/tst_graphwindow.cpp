@@ -121,6 +121,8 @@ private slots:
     void badVoltageReachesErrorDisplay();
     void timeUnitText_data();
     void timeUnitText();
+    void plotFromTheSharedTable_data();
+    void plotFromTheSharedTable();
 
     void sizeRecording_data();
     void sizeRecording();
@@ -410,6 +412,36 @@ void TestGraphWindow::timeUnitText()
     QFETCH(int, htime);
     QFETCH(QString, text);
     QCOMPARE(TimeUnitText(htime), text);
+}
+
+void TestGraphWindow::plotFromTheSharedTable_data()
+{
+    QTest::addColumn<QByteArrayList>("rows");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<Points>("series0");
+    QTest::newRow("capped and sorted") << QByteArrayList{"1.55V 30 1 1 1", "1.45V 10 2 2 2"} << true
+                                       << Points{{10, 1.45}, {30, 1.5}};
+    QTest::newRow("bad voltage leaves the series") << QByteArrayList{"1.55V 30 1 1 1", "x.45V 10 2 2 2"} << false
+                                                   << Points{{7, 1.0}};
+}
+
+void TestGraphWindow::plotFromTheSharedTable()
+{
+    QFETCH(QByteArrayList, rows);
+    QFETCH(bool, valid);
+    QFETCH(Points, series0);
+    forms::graph->Chart1->series(0).addXY(7, 1.0);
+    analysis::DischargeTable.rows = rows;
+    analysis::DischargeTable.rowCount = qint32(rows.size());
+    settings::Gvmax = 150;
+    bool threw = false;
+    try {
+        PlotVoltageCurves();
+    } catch (const analysis::VoltageFormatError &) {
+        threw = true;
+    }
+    QCOMPARE(threw, !valid);
+    QCOMPARE(pointsOf(forms::graph->Chart1->series(0)), series0);
 }
 
 void TestGraphWindow::sizeRecording_data()
