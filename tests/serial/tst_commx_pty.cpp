@@ -86,6 +86,7 @@ private slots:
     void closeTwiceAndUnopened();
     void portNoWhileOpenMovesTheLink();
     void notificationAfterPortCloseDoesNothing();
+    void notificationFindingNothingWaitingDoesNothing();
     void closeFromInsideHandler();
     void settingsReachTheLine_data();
     void settingsReachTheLine();
@@ -461,6 +462,30 @@ void TestCommxPty::notificationAfterPortCloseDoesNothing()
     QCoreApplication::processEvents();
     QTest::qWait(50);
     QCOMPARE(calls, 0);
+}
+
+void TestCommxPty::notificationFindingNothingWaitingDoesNothing()
+{
+    Pty pty;
+    TCommX comm;
+    Attach(comm, pty);
+    int calls = 0;
+    comm.OnReceive = [&](TCustomCommX *, qint32) { ++calls; };
+    comm.PortOpen();
+    QVERIFY(pty.writeAll("ab"));
+    QElapsedTimer t;
+    t.start();
+    while (comm.GetReceiveLength() < 2 && t.elapsed() < 5000)
+        QThread::msleep(1);
+    QThread::msleep(50);
+    // Read before the notification is handled: it then finds nothing.
+    char buf[2];
+    QCOMPARE(comm.ReceiveBlock(buf, 2), 2);
+    QCOMPARE(QByteArray(buf, 2), QByteArray("ab"));
+    QTest::qWait(100);
+    QCOMPARE(calls, 0);
+    QVERIFY(pty.writeAll("c"));
+    QTRY_COMPARE(calls, 1);
 }
 
 void TestCommxPty::closeFromInsideHandler()
