@@ -68,7 +68,12 @@ int main(int argc, char **argv)
     const QString path = QString::fromLocal8Bit(name);
     comm.setChannelResolver([path](qint32) { return path; });
     qint64 received = 0;
+    qint64 longestHandler = 0, notifications = 0, largestRead = 0;
     comm.OnReceive = [&](TCustomCommX *s, qint32 n) {
+        QElapsedTimer h;
+        h.start();
+        ++notifications;
+        largestRead = std::max<qint64>(largestRead, n);
         // As the main window does: read what is waiting, append it.
         QByteArray buf(n, Qt::Uninitialized);
         const qint32 got = s->ReceiveBlock(buf.data(), n);
@@ -78,6 +83,7 @@ int main(int argc, char **argv)
             if (toPane)
                 pane.appendReceived(buf);
         }
+        longestHandler = std::max(longestHandler, h.nsecsElapsed());
     };
     comm.PortOpen();
 
@@ -126,6 +132,7 @@ int main(int argc, char **argv)
     const double seconds = clock.nsecsElapsed() / 1e9;
     writer.join();
     const qint64 bulkGap = longestGap;
+    const qint64 bulkHandler = longestHandler;
 
     // One line at a time on a quiet line, with the 10 MB already in the pane
     // (which may end in the middle of a line).
@@ -165,6 +172,8 @@ int main(int argc, char **argv)
     std::printf("throughput            %.2f MB/s (%.2f s)\n", total / 1e6 / seconds, seconds);
     std::printf("longest UI stall      %.1f ms (during the 10 MB), %.1f ms (whole run)\n", bulkGap / 1e6,
                 longestGap / 1e6);
+    std::printf("notifications         %lld, largest %lld bytes, longest OnReceive %.1f ms\n",
+                static_cast<long long>(notifications), static_cast<long long>(largestRead), bulkHandler / 1e6);
     std::printf("one-line latency      median %.2f ms, worst %.2f ms (20 lines)\n", latencies[latencies.size() / 2],
                 latencies.back());
     comm.PortClose();
