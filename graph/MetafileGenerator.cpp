@@ -86,7 +86,7 @@ struct BrushSpec
     }
 };
 
-struct FontSpec
+struct FontRecord
 {
     QString face;
     int height = 0;  // em height in device pixels (written negative)
@@ -95,7 +95,7 @@ struct FontSpec
     bool italic = false;
     bool underline = false;
     bool strikeOut = false;
-    bool operator==(const FontSpec& o) const
+    bool operator==(const FontRecord& o) const
     {
         return face == o.face && height == o.height && escapement == o.escapement
                && weight == o.weight && italic == o.italic && underline == o.underline
@@ -166,7 +166,7 @@ public:
         replace(brushSlot_, slot);
         brush_ = brush;
     }
-    void setFont(const FontSpec& font)
+    void setFont(const FontRecord& font)
     {
         if (fontSlot_ >= 0 && font == font_)
             return;
@@ -206,7 +206,7 @@ public:
 protected:
     virtual void createPen(int slot, const PenSpec& pen) = 0;
     virtual void createBrush(int slot, const BrushSpec& brush) = 0;
-    virtual void createFont(int slot, const FontSpec& font) = 0;
+    virtual void createFont(int slot, const FontRecord& font) = 0;
     virtual void selectRecord(int slot) = 0;
     virtual void deleteRecord(int slot) = 0;
     virtual void textColorRecord(quint32 color) = 0;
@@ -257,7 +257,7 @@ private:
     int penSlot_ = -1, brushSlot_ = -1, fontSlot_ = -1;
     PenSpec pen_;
     BrushSpec brush_;
-    FontSpec font_;
+    FontRecord font_;
     quint32 textColor_ = 0;
     bool textColorSet_ = false;
     int fillMode_ = kAlternate;
@@ -469,7 +469,7 @@ protected:
     {
         record(39, {quint32(slot), quint32(brush.style), brush.color, quint32(brush.hatch)});
     }
-    void createFont(int slot, const FontSpec& font) override
+    void createFont(int slot, const FontRecord& font) override
     {
         Bytes b;
         b.u32(82);
@@ -752,7 +752,7 @@ protected:
         record(0x02FC, {quint16(brush.style), quint16(c & 0xffff), quint16(c >> 16),
                         quint16(brush.hatch)});
     }
-    void createFont(int, const FontSpec& font) override
+    void createFont(int, const FontRecord& font) override
     {
         Bytes b;
         b.i16(clamp16(-font.height));
@@ -1138,16 +1138,16 @@ public:
         const double sy = std::hypot(xf_.m21(), xf_.m22());
         const double angle = std::atan2(xf_.m12(), xf_.m11()) * 180.0 / M_PI;
 
-        FontSpec spec;
-        spec.face = metafileFaceName(font.family());
+        FontRecord record;
+        record.face = metafileFaceName(font.family());
         const double em = font.pixelSize() > 0 ? font.pixelSize() : font.pointSizeF() * dpi_ / 72.0;
-        spec.height = std::max(1, int(std::lround(em * sy)));
-        spec.escapement = int(std::lround(-angle * 10.0));
-        spec.escapement = ((spec.escapement % 3600) + 3600) % 3600;
-        spec.weight = std::clamp(int(font.weight()), 1, 1000);
-        spec.italic = font.italic();
-        spec.underline = font.underline();
-        spec.strikeOut = font.strikeOut();
+        record.height = std::max(1, int(std::lround(em * sy)));
+        record.escapement = int(std::lround(-angle * 10.0));
+        record.escapement = ((record.escapement % 3600) + 3600) % 3600;
+        record.weight = std::clamp(int(font.weight()), 1, 1000);
+        record.italic = font.italic();
+        record.underline = font.underline();
+        record.strikeOut = font.strikeOut();
 
         // Advances from cumulative positions, so that rounding does not add up.
         const double total = fm.horizontalAdvance(text);
@@ -1163,7 +1163,7 @@ public:
             i += len;
         }
 
-        writer_->setFont(spec);
+        writer_->setFont(record);
         writer_->setTextColor(colorRef(opaqueOnWhite(pen_.color())));
         const QPointF ref = xf_.map(p);
         const QRect ibox = box.toAlignedRect();
