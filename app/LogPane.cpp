@@ -66,19 +66,38 @@ void LogPane::appendReceived(const QByteArray &bytes)
 
 void LogPane::flushReceived() const
 {
-    if (!m_pending.isEmpty() || m_flushTimer->isActive())
-        const_cast<LogPane *>(this)->insertPending();
+    if (m_pending.isEmpty() && !m_flushTimer->isActive())
+        return;
+    auto *self = const_cast<LogPane *>(this);
+    self->m_flushTimer->stop();
+    self->insertText(m_pending.size());
 }
 
 void LogPane::insertPending()
 {
-    m_flushTimer->stop();
+    // A flood is put on screen a slice at a time, so one turn of the event
+    // loop never lays out more than a few milliseconds of text.
+    constexpr qsizetype sliceChars = 8192;
+    insertText(sliceChars);
+    if (!m_pending.isEmpty())
+        m_flushTimer->start(0);
+}
+
+void LogPane::insertText(qsizetype maxChars)
+{
     m_sinceFlush.restart();
     if (!m_pending.isEmpty()) {
+        qsizetype n = qMin(maxChars, m_pending.size());
+        // Cut after a line break where one is near, so lines go on screen whole.
+        if (n < m_pending.size()) {
+            const qsizetype lf = m_pending.lastIndexOf(QLatin1Char('\n'), n - 1);
+            if (lf >= n / 2)
+                n = lf + 1;
+        }
         QTextCursor c(document());
         c.movePosition(QTextCursor::End);
-        c.insertText(m_pending);
-        m_pending.clear();
+        c.insertText(n == m_pending.size() ? m_pending : m_pending.left(n));
+        m_pending.remove(0, n);
     }
     ScrollLogToEnd();
 }

@@ -58,6 +58,7 @@ protected:
 
 private:
     void insertPending();
+    void insertText(qsizetype maxChars);
 
     sjis::StreamDecoder m_decoder;
     QString m_pending;
