@@ -50,6 +50,7 @@ public slots:
     void Close1Click();
 
 protected:
+    bool event(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -58,5 +59,15 @@ private:
     QString runSaveDialog();
     void placeLabels();
 
+    void centre();
+    void settleFrame();
+
     bool m_placed = false;
+    // A window manager that frames the window only when it first maps it:
+    // the size and place given before are redone once the frame is known.
+    bool m_frameSettled = false;
+    QSize m_wantedOuter;
+    QSize m_clientSet;
+    bool m_sizedWithoutFrame = false;
+    QPoint m_placedAt;
 };
