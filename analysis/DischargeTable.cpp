@@ -20,13 +20,7 @@ void ExtractDischargeTable(const LineSource &lines, TDischargeTable &table)
         return;
 
     // The newest table wins, so look for its header from the bottom up.
-    int start = 0;
-    for (int i = n - 1; i >= 0; --i) {
-        if (lines.line(i) == TableHeader) {
-            start = i + 1;
-            break;
-        }
-    }
+    const int start = lines.lastLineEqualTo(TableHeader, n) + 1;
 
     for (int i = start; i < n; ++i) {
         QByteArray line = lines.line(i);

@@ -12,6 +12,16 @@ public:
     virtual int lineCount() const = 0;
     // Line i (0-based) without its line break, as Shift-JIS bytes.
     virtual QByteArray line(int i) const = 0;
+    // Index of the last line before `before` that equals text, or -1. Sources
+    // that can compare without converting every line override it.
+    virtual int lastLineEqualTo(const QByteArray &text, int before) const
+    {
+        for (int i = before - 1; i >= 0; --i) {
+            if (line(i) == text)
+                return i;
+        }
+        return -1;
+    }
 };
 
 // Lines held in memory: what tests and benchmarks feed the analysis with.

@@ -10,6 +10,7 @@
 #include <QTextDocument>
 #include <QTimer>
 
+#include <algorithm>
 #include <stdexcept>
 
 LogPane::LogPane(QWidget *parent) : QPlainTextEdit(parent)
@@ -47,6 +48,26 @@ QByteArray LogPane::line(int i) const
 {
     flushReceived();
     return sjis::encode(document()->findBlockByNumber(i).text());
+}
+
+int LogPane::lastLineEqualTo(const QByteArray &text, int before) const
+{
+    // Plain ASCII can be compared as text, skipping lines of another length
+    // without touching their characters: a search through a long log then
+    // costs almost nothing per line. "?" is left out because characters with
+    // no Shift-JIS form also turn into it.
+    const bool plain = std::all_of(text.begin(), text.end(),
+                                   [](char c) { return uchar(c) < 0x80 && c != '?' && c != 0; });
+    if (!plain)
+        return LineSource::lastLineEqualTo(text, before);
+    flushReceived();
+    const QString wanted = QString::fromLatin1(text);
+    before = qMin(before, lineCount());
+    for (QTextBlock b = document()->findBlockByNumber(before - 1); b.isValid(); b = b.previous()) {
+        if (b.length() - 1 == wanted.size() && b.text() == wanted)
+            return b.blockNumber();
+    }
+    return -1;
 }
 
 void LogPane::appendReceived(const QByteArray &bytes)

@@ -20,6 +20,7 @@ public:
     // Logical lines (paragraphs), never lines as the pane wraps them.
     int lineCount() const override;
     QByteArray line(int i) const override;
+    int lastLineEqualTo(const QByteArray &text, int before) const override;
 
     // Appends received bytes at the end of the text and scrolls there. Zero
     // bytes are dropped; a character split across chunks arrives whole.

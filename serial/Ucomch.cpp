@@ -59,6 +59,13 @@ Tcomch::Tcomch(QWidget *parent) : QDialog(parent)
     FormCreate();
 }
 
+Tcomch::~Tcomch()
+{
+    // Destroying the field may clamp it once more; this half-destroyed dialog
+    // must not hear of it.
+    CSpComch->disconnect(this);
+}
+
 void Tcomch::FormCreate()
 {
     StaticText3->setText(QStringLiteral("注：USBポートで通信するときは、\r\n"

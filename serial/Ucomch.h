@@ -12,6 +12,7 @@ class Tcomch : public QDialog
     Q_OBJECT
 public:
     explicit Tcomch(QWidget *parent = nullptr);
+    ~Tcomch() override;
 
     NumericField *CSpComch;
     QLabel *StaticText1;

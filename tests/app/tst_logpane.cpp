@@ -62,6 +62,37 @@ private slots:
         QCOMPARE(pane.line(2), QByteArray("end"));
     }
 
+    // The pane's fast search must find what a line-by-line search finds.
+    void lastLineEqualTo_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("wanted");
+        QTest::addColumn<int>("before");
+        const QByteArray log = "Bat-V Bat1 Bat2 Bat3 Bat4\r\n1.20V 1 2 3 4\r\nBat-V Bat1 Bat2 Bat3 Bat4 \r\n"
+                               "\x93\x64\x88\xb3\r\nBat-V Bat1 Bat2 Bat3 Bat4\r\nx?y\r\n\r\n";
+        QTest::newRow("last of two") << log << QByteArray("Bat-V Bat1 Bat2 Bat3 Bat4") << 7;
+        QTest::newRow("before the last") << log << QByteArray("Bat-V Bat1 Bat2 Bat3 Bat4") << 4;
+        QTest::newRow("trailing blank") << log << QByteArray("Bat-V Bat1 Bat2 Bat3 Bat4 ") << 7;
+        QTest::newRow("japanese") << log << QByteArray("\x93\x64\x88\xb3") << 7;
+        QTest::newRow("question mark") << log << QByteArray("x?y") << 7;
+        QTest::newRow("empty line") << log << QByteArray() << 7;
+        QTest::newRow("missing") << log << QByteArray("Bat-V") << 7;
+        QTest::newRow("nothing before") << log << QByteArray("Bat-V Bat1 Bat2 Bat3 Bat4") << 0;
+        QTest::newRow("unencodable typed text") << QByteArray() << QByteArray("a?b") << 1;
+    }
+    void lastLineEqualTo()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, wanted);
+        QFETCH(int, before);
+        LogPane pane;
+        pane.appendReceived(text);
+        if (text.isEmpty())
+            pane.setPlainText(QStringLiteral("a\u00e9b"));  // saves as "a?b"
+        const ByteLines reference = ByteLines::fromText(pane.contentsBytes());
+        QCOMPARE(pane.lastLineEqualTo(wanted, before), reference.lastLineEqualTo(wanted, before));
+    }
+
     void chunksJoinWhole()
     {
         LogPane pane;
