@@ -19,6 +19,23 @@ RadioGroup::RadioGroup(const QString &title, const QStringList &items, QWidget *
         if (checked && !m_clearing)
             emit clicked();
     });
+    // The group is one Tab stop: Tab enters it at the selected item (the first
+    // when none is) and leaves it at once; the arrow keys move within it.
+    const auto tabOnSelected = [this] {
+        const int selected = qMax(0, itemIndex());
+        for (int i = 0; i < count(); ++i)
+            button(i)->setFocusPolicy(i == selected ? Qt::StrongFocus : Qt::ClickFocus);
+    };
+    tabOnSelected();
+    connect(m_group, &QButtonGroup::idToggled, this, tabOnSelected);
+}
+
+void RadioGroup::chainTabOrder(QWidget *previous) const
+{
+    for (int i = 0; i < count(); ++i) {
+        QWidget::setTabOrder(previous, button(i));
+        previous = button(i);
+    }
 }
 
 int RadioGroup::itemIndex() const { return m_group->checkedId(); }
@@ -46,4 +63,9 @@ void RadioGroup::setItemIndex(int index)
         return;
     }
     m_group->button(index)->setChecked(true);
+}
+
+QWidget *RadioGroup::lastTabItem() const
+{
+    return button(count() - 1);
 }

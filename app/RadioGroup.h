@@ -19,6 +19,9 @@ public:
     void setItemIndex(int index);
     int count() const;
     QRadioButton *button(int index) const;
+    // Puts the group's items after previous in the Tab order.
+    void chainTabOrder(QWidget *previous) const;
+    QWidget *lastTabItem() const;
 
 signals:
     // A newly selected item, by the user or the program.

@@ -96,9 +96,9 @@ Tparam::Tparam(QWidget *parent) : QDialog(parent)
 
     setTabOrder(CSpVstop, CSpVref);
     setTabOrder(CSpVref, CSpTstop);
-    setTabOrder(CSpTstop, RGpTsel);
-    setTabOrder(RGpTsel, RGpTxcyc);
-    setTabOrder(RGpTxcyc, RGpBeep);
+    RGpTsel->chainTabOrder(CSpTstop);
+    RGpTxcyc->chainTabOrder(RGpTsel->lastTabItem());
+    RGpBeep->chainTabOrder(RGpTxcyc->lastTabItem());
 
     connect(BitBtn1, &QPushButton::clicked, this, &Tparam::BitBtn1Click);
     connect(BitBtn2, &QPushButton::clicked, this, &Tparam::BitBtn2Click);

@@ -52,20 +52,6 @@ NumericField *makeField(QWidget *box, const FieldLayout &f)
     return field;
 }
 
-// Tab enters a radio group at its selected item (the first when none is) and
-// leaves it at once; the arrow keys move within the group.
-void keepTabOnSelectedItem(RadioGroup *group)
-{
-    auto update = [group] {
-        const int selected = group->itemIndex();
-        for (int i = 0; i < group->count(); ++i)
-            group->button(i)->setFocusPolicy(i == qMax(0, selected) ? Qt::StrongFocus : Qt::ClickFocus);
-    };
-    update();
-    for (int i = 0; i < group->count(); ++i)
-        QObject::connect(group->button(i), &QRadioButton::toggled, group, update);
-}
-
 } // namespace
 
 Tparag::Tparag(QWidget *parent) : QDialog(parent)
@@ -110,19 +96,13 @@ Tparag::Tparag(QWidget *parent) : QDialog(parent)
         b->setDefault(false);
     }
 
-    keepTabOnSelectedItem(RGpHtime);
-    keepTabOnSelectedItem(RGpHdisp);
     QWidget::setTabOrder(CSpGtmax, CSpGvmax);
     QWidget::setTabOrder(CSpGvmax, CSpGwide);
     QWidget::setTabOrder(CSpGwide, CSpGheit);
     QWidget::setTabOrder(CSpGheit, CSpHteiko);
     QWidget::setTabOrder(CSpHteiko, CSpHvds);
-    QWidget::setTabOrder(CSpHvds, RGpHtime->button(0));
-    for (int i = 1; i < RGpHtime->count(); ++i)
-        QWidget::setTabOrder(RGpHtime->button(i - 1), RGpHtime->button(i));
-    QWidget::setTabOrder(RGpHtime->button(RGpHtime->count() - 1), RGpHdisp->button(0));
-    for (int i = 1; i < RGpHdisp->count(); ++i)
-        QWidget::setTabOrder(RGpHdisp->button(i - 1), RGpHdisp->button(i));
+    RGpHtime->chainTabOrder(CSpHvds);
+    RGpHdisp->chainTabOrder(RGpHtime->lastTabItem());
 
     // Connected after the layout values are in, so creating the dialog
     // writes no setting.

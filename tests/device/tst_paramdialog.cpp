@@ -88,7 +88,11 @@ private slots:
         const int vstop = int(visited.indexOf(p->CSpVstop->lineEdit()));
         QCOMPARE(visited.at(vstop + 1), p->CSpVref->lineEdit());
         QCOMPARE(visited.at(vstop + 2), p->CSpTstop->lineEdit());
-        QVERIFY(p->RGpTsel->isAncestorOf(visited.at(vstop + 3)));
+        // Each radio group is one stop, entered at its selected item.
+        QCOMPARE(visited.at(vstop + 3), p->RGpTsel->button(p->RGpTsel->itemIndex()));
+        QCOMPARE(visited.at(vstop + 4), p->RGpTxcyc->button(p->RGpTxcyc->itemIndex()));
+        QCOMPARE(visited.at(vstop + 5), p->RGpBeep->button(p->RGpBeep->itemIndex()));
+        QCOMPARE(visited.at(vstop + 6), p->CSpVstop->lineEdit());
         p->hide();
     }
 
