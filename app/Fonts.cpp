@@ -1,7 +1,10 @@
 #include "app/Fonts.h"
 
 #include <QFont>
+#include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QString>
+#include <QTranslator>
 
 namespace fonts {
 
@@ -20,6 +23,17 @@ void InstallSubstitutions()
     };
     for (const Pair &p : pairs)
         QFont::insertSubstitution(QString::fromUtf8(p.ms), QString::fromUtf8(p.ipa));
+}
+
+bool InstallJapaneseTranslations()
+{
+    auto *translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    QCoreApplication::installTranslator(translator);
+    return true;
 }
 
 } // namespace fonts

@@ -20,6 +20,7 @@ int main(int argc, char **argv)
 
     VoltrakApplication app(argc, argv);
     fonts::InstallSubstitutions();
+    fonts::InstallJapaneseTranslations();
     app.setWindowIcon(appicon::Icon());
     int rc = 1;
     try {

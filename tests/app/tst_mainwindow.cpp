@@ -53,6 +53,13 @@ private slots:
         QDir().rmdir(settings::IniFilePath());
     }
 
+    // The file dialogs and standard buttons speak Japanese like the rest.
+    void toolkitTextsAreJapanese()
+    {
+        QVERIFY(fonts::InstallJapaneseTranslations());
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("キャンセル"));
+    }
+
     void portFailureStillStartsEmpty()
     {
         writeIni("");
