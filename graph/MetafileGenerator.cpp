@@ -150,30 +150,15 @@ public:
 
     void setPen(const PenSpec& pen)
     {
-        if (penSlot_ >= 0 && pen == pen_)
-            return;
-        const int slot = allocate();
-        createPen(slot, pen);
-        replace(penSlot_, slot);
-        pen_ = pen;
+        select(penSlot_, pen_, pen, [&](int slot) { createPen(slot, pen); });
     }
     void setBrush(const BrushSpec& brush)
     {
-        if (brushSlot_ >= 0 && brush == brush_)
-            return;
-        const int slot = allocate();
-        createBrush(slot, brush);
-        replace(brushSlot_, slot);
-        brush_ = brush;
+        select(brushSlot_, brush_, brush, [&](int slot) { createBrush(slot, brush); });
     }
     void setFont(const FontRecord& font)
     {
-        if (fontSlot_ >= 0 && font == font_)
-            return;
-        const int slot = allocate();
-        createFont(slot, font);
-        replace(fontSlot_, slot);
-        font_ = font;
+        select(fontSlot_, font_, font, [&](int slot) { createFont(slot, font); });
     }
     void setTextColor(quint32 color)
     {
@@ -254,6 +239,19 @@ protected:
 
 private:
     std::vector<bool> used_;
+    // Creates the object in a free slot and selects it in place of the one
+    // held in current, unless that one already matches.
+    template <typename Record, typename Create>
+    void select(int& current, Record& cached, const Record& wanted, Create create)
+    {
+        if (current >= 0 && wanted == cached)
+            return;
+        const int slot = allocate();
+        create(slot);
+        replace(current, slot);
+        cached = wanted;
+    }
+
     int penSlot_ = -1, brushSlot_ = -1, fontSlot_ = -1;
     PenSpec pen_;
     BrushSpec brush_;
