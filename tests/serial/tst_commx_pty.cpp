@@ -442,6 +442,17 @@ void TestCommxPty::portNoWhileOpenMovesTheLink()
     QCOMPARE(comm.PortNo(), 3);
 }
 
+// Waits until n bytes are waiting and the receive thread has had time to post
+// its notification, without letting the UI thread handle it.
+static void WaitWithoutEvents(TCommX &comm, qint32 n)
+{
+    QElapsedTimer t;
+    t.start();
+    while (comm.GetReceiveLength() < n && t.elapsed() < 5000)
+        QThread::msleep(1);
+    QThread::msleep(50);
+}
+
 void TestCommxPty::notificationAfterPortCloseDoesNothing()
 {
     Pty pty;
@@ -453,11 +464,7 @@ void TestCommxPty::notificationAfterPortCloseDoesNothing()
     QVERIFY(pty.writeAll("late"));
     // Let the receive thread see the bytes and post its notification, but
     // do not let the UI thread run it before the close.
-    QElapsedTimer t;
-    t.start();
-    while (comm.GetReceiveLength() < 4 && t.elapsed() < 5000)
-        QThread::msleep(1);
-    QThread::msleep(50);
+    WaitWithoutEvents(comm, 4);
     comm.PortClose();
     QCoreApplication::processEvents();
     QTest::qWait(50);
@@ -473,11 +480,7 @@ void TestCommxPty::notificationFindingNothingWaitingDoesNothing()
     comm.OnReceive = [&](TCustomCommX *, qint32) { ++calls; };
     comm.PortOpen();
     QVERIFY(pty.writeAll("ab"));
-    QElapsedTimer t;
-    t.start();
-    while (comm.GetReceiveLength() < 2 && t.elapsed() < 5000)
-        QThread::msleep(1);
-    QThread::msleep(50);
+    WaitWithoutEvents(comm, 2);
     // Read before the notification is handled: it then finds nothing.
     char buf[2];
     QCOMPARE(comm.ReceiveBlock(buf, 2), 2);
