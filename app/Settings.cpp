@@ -1,9 +1,6 @@
 #include "app/Settings.h"
 #include "app/IniFile.h"
 
-#include <QCoreApplication>
-#include <QFileInfo>
-
 namespace settings {
 
 qint32 Vstop = 100, Vref = 250, Txcyc = 0, Beep = 1, Tstop = 0, Tsel = 0;
@@ -32,12 +29,6 @@ const SettingSlot SettingsTable[] = {
     { "Hdisp", &Hdisp, 0 },
     { nullptr, nullptr, 0 },
 };
-
-QString IniFilePath()
-{
-    const QFileInfo exe(QCoreApplication::applicationFilePath());
-    return exe.absolutePath() + QLatin1Char('/') + exe.completeBaseName() + QStringLiteral(".ini");
-}
 
 void ResetToDefaults()
 {

@@ -24,7 +24,9 @@ struct SettingSlot {
 // In the order the keys are read and written.
 extern const SettingSlot SettingsTable[];
 
-// Path of the ini file: the running program's path with its extension replaced by ".ini".
+// Path of the ini file: beside the running program, with its extension replaced
+// by ".ini", when run from a folder the user can write; see SettingsLocation.h
+// for the installed program and the --settings option.
 QString IniFilePath();
 
 // Resets every setting to its default (used by tests and at start-up before loading).

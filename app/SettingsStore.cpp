@@ -3,6 +3,9 @@
 #include "app/IniFile.h"
 #include "app/Settings.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace settings {
 
 void LoadSettings() { LoadSettings(IniFilePath()); }
@@ -17,6 +20,8 @@ void LoadSettings(const QString &iniPath)
 
 void SaveSettings(const QString &iniPath)
 {
+    // An installed program's settings folder may not exist yet.
+    QDir().mkpath(QFileInfo(iniPath).absolutePath());
     IniFile ini(iniPath);
     try {
         SaveSettingsTo(ini);

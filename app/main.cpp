@@ -1,15 +1,64 @@
-#include "app/ErrorDisplay.h"
 #include "app/AppIcon.h"
+#include "app/CommandLine.h"
+#include "app/ErrorDisplay.h"
 #include "app/Fonts.h"
 #include "app/Forms.h"
+#include "app/LogPane.h"
+#include "app/SettingsLocation.h"
+#include "app/SettingsStore.h"
 #include "app/Uvoltrak.h"
+#include "graph/RenderCommand.h"
 
-#include <QGuiApplication>
+#include <QTextStream>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
+namespace {
+
+// The options that print and end need neither a display nor the toolkit.
+int RunWithoutToolkit(const cli::Options &options)
+{
+    switch (options.action) {
+    case cli::Action::Version:
+        std::printf("%s\n", cli::VersionText().toUtf8().constData());
+        return 0;
+    case cli::Action::Help:
+        std::printf("%s", cli::UsageText().toUtf8().constData());
+        return 0;
+    default:
+        std::fprintf(stderr, "%s\n", options.error.toUtf8().constData());
+        return cli::ExitUsage;
+    }
+}
+
+// --render: the draw command's picture, on a window that is never shown.
+int RunRender(int argc, char **argv, const cli::Options &options)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    VoltrakApplication app(argc, argv);
+    fonts::InstallSubstitutions();
+    settings::LoadSettings();
+    QTextStream err(stderr);
+    return render::RenderLogToPicture(options.renderLog, options.output, err);
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const cli::Options options = cli::Parse(args);
+    if (options.action == cli::Action::Version || options.action == cli::Action::Help
+        || options.action == cli::Action::Error)
+        return RunWithoutToolkit(options);
+
+    settings::SetIniFilePathOverride(options.settingsFile);
+    if (options.action == cli::Action::Render)
+        return RunRender(argc, argv, options);
+
     // Without a display the toolkit would abort with its own message; say it plainly.
     const char *platform = std::getenv("QT_QPA_PLATFORM");
     const bool needsDisplay = !platform || std::string(platform).rfind("xcb", 0) == 0;
@@ -26,6 +75,12 @@ int main(int argc, char **argv)
     try {
         forms::CreateForms();
         forms::main->show();
+        if (!options.openFile.isEmpty()) {
+            // From the event loop, so a file that cannot be read is shown
+            // like any other failure of 開く.
+            const QString path = options.openFile;
+            QTimer::singleShot(0, forms::main, [path] { forms::main->RichEdit1->loadFile(path); });
+        }
         rc = app.exec();
     } catch (const std::exception &e) {
         errors::ShowStandardError(QString::fromUtf8(e.what()));

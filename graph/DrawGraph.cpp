@@ -44,42 +44,47 @@ void PlotVoltageCurves()
     PlotVoltageCurves(*forms::graph->Chart1, rows, settings::Gvmax);
 }
 
-void DrawGraphFrom(const LineSource &lines)
+bool FillGraphFrom(Tgraph &graph, const LineSource &lines)
 {
-    Tgraph *graph = forms::graph;
-    graph->SetOuterSize(settings::Gwide, settings::Gheit);
-
     analysis::ExtractDischargeTable(lines, analysis::DischargeTable);
-    if (analysis::DischargeTable.rowCount < 2) {
-        errors::ShowWarning(QStringLiteral("有効なデータがありません"));
-        return;
-    }
+    if (analysis::DischargeTable.rowCount < 2)
+        return false;
 
     // Every row is converted before anything on the chart changes, so a bad
     // row leaves the curves that were shown before.
     const QList<analysis::TableRow> rows = analysis::ConvertTable(analysis::DischargeTable);
 
-    ChartAxis &bottom = graph->Chart1->bottomAxis();
+    ChartAxis &bottom = graph.Chart1->bottomAxis();
     bottom.setAutomatic(false);
     bottom.setMinimum(0.0);
     bottom.setMaximum(double(settings::Gtmax));
 
-    PlotVoltageCurves(*graph->Chart1, rows, settings::Gvmax);
+    PlotVoltageCurves(*graph.Chart1, rows, settings::Gvmax);
     analysis::EstimateCapacities(rows, analysis::CurrentCapacityParameters(), analysis::capacity);
 
-    QLabel *cells[4] = {graph->Y1, graph->Y2, graph->Y3, graph->Y4};
+    QLabel *cells[4] = {graph.Y1, graph.Y2, graph.Y3, graph.Y4};
     if (settings::Hdisp != 0) {
-        graph->TTL->setText(QStringLiteral("推定容量(mAh)"));
+        graph.TTL->setText(QStringLiteral("推定容量(mAh)"));
         for (int j = 0; j < 4; ++j)
             cells[j]->setText(analysis::FormatCapacityLine(j));
-        graph->TTM->setText(QStringLiteral("時間軸：") + TimeUnitText(settings::Htime));
+        graph.TTM->setText(QStringLiteral("時間軸：") + TimeUnitText(settings::Htime));
     } else {
-        graph->TTL->clear();
+        graph.TTL->clear();
         for (QLabel *label : cells)
             label->clear();
-        graph->TTM->clear();
+        graph.TTM->clear();
     }
+    return true;
+}
 
+void DrawGraphFrom(const LineSource &lines)
+{
+    Tgraph *graph = forms::graph;
+    graph->SetOuterSize(settings::Gwide, settings::Gheit);
+    if (!FillGraphFrom(*graph, lines)) {
+        errors::ShowWarning(QStringLiteral("有効なデータがありません"));
+        return;
+    }
     graph->show();
     graph->raise();
     graph->activateWindow();

@@ -8,6 +8,7 @@
 
 class Chart;
 class LineSource;
+class Tgraph;
 
 // The time unit text for the setting Htime; values outside 0..2 read as
 // minutes, the time base the capacity estimate then assumes as well.
@@ -24,6 +25,13 @@ void PlotVoltageCurves(Chart &chart, const QList<analysis::TableRow> &rows, qint
 // throws analysis::VoltageFormatError, before touching the chart, when a row's
 // voltage is not a number.
 void PlotVoltageCurves();
+
+// Extracts the last table from the lines and fills the window's chart and
+// labels as the draw command does, without sizing or showing it. False, and
+// nothing touched but analysis::DischargeTable, when the table has fewer than
+// two rows; a row whose voltage is not a number throws
+// analysis::VoltageFormatError before the chart changes.
+bool FillGraphFrom(Tgraph &graph, const LineSource &lines);
 
 // Sizes the graph window, extracts the table from the lines, plots, estimates
 // the capacities, fills or blanks the labels and shows the window. Fewer than

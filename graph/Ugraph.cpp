@@ -257,19 +257,26 @@ QImage Tgraph::ClientImage()
     return image;
 }
 
+bool Tgraph::SavePicture(const QString &name)
+{
+    const QString ext = FileExtension(name);
+    if (ext.compare(QLatin1String(".bmp"), Qt::CaseInsensitive) == 0)
+        bmp4::Write(ClientImage(), name);
+    else if (ext.compare(QLatin1String(".wmf"), Qt::CaseInsensitive) == 0)
+        Chart1->writeWmf(name);
+    else if (ext.compare(QLatin1String(".emf"), Qt::CaseInsensitive) == 0)
+        Chart1->writeEmf(name);
+    else
+        return false;
+    return true;
+}
+
 void Tgraph::SaveAs1Click()
 {
     try {
         const QString name = SaveDialog1 ? SaveDialog1() : QString();
-        if (name.isEmpty())
-            return;
-        const QString ext = FileExtension(name);
-        if (ext.compare(QLatin1String(".bmp"), Qt::CaseInsensitive) == 0)
-            bmp4::Write(ClientImage(), name);
-        else if (ext.compare(QLatin1String(".wmf"), Qt::CaseInsensitive) == 0)
-            Chart1->writeWmf(name);
-        else if (ext.compare(QLatin1String(".emf"), Qt::CaseInsensitive) == 0)
-            Chart1->writeEmf(name);
+        if (!name.isEmpty())
+            SavePicture(name);  // any other extension writes nothing and says nothing
     } catch (...) {
         errors::ShowWarning(QStringLiteral("ファイル書き込み失敗"));
     }

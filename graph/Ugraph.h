@@ -40,6 +40,11 @@ public:
     // An image of the client area with the chart and the labels as on screen.
     QImage ClientImage();
 
+    // Writes the picture in the format the file name's extension names (as the
+    // save command does); false, and nothing written, for any other extension.
+    // Throws when the file cannot be written. Needs no shown window.
+    bool SavePicture(const QString &name);
+
     // The outer size, frame and caption included, as the settings keep it.
     QSize OuterSize() const;
     void SetOuterSize(int width, int height);

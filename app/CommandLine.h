@@ -1,0 +1,40 @@
+#pragma once
+// The program's command line. No options: the program starts as it always has.
+#include <QString>
+#include <QStringList>
+
+namespace cli {
+
+enum class Action {
+    Run,      // open the main window (and the file, if one is named)
+    Version,  // print the version and end
+    Help,     // print the usage and end
+    Render,   // draw a log's last table into a picture file, no window
+    Cells,    // print the cell figures of logs as CSV
+    Error,    // a bad command line: print `error` and end with status 2
+};
+
+struct Options {
+    Action action = Action::Run;
+    QString openFile;      // voltrak FILE
+    QString settingsFile;  // --settings FILE
+    QString renderLog;     // --render LOG
+    QString output;        // --output PICTURE
+    QStringList cellLogs;  // --cells LOG...
+    QString error;         // one line naming what is wrong
+};
+
+// args: the arguments after the program name.
+Options Parse(const QStringList &args);
+
+// "VOLTRAK 4.01"
+QString VersionText();
+
+// The usage printed by --help.
+QString UsageText();
+
+// Exit statuses of the options that end at once.
+constexpr int ExitUsage = 2;
+constexpr int ExitFailure = 1;
+
+} // namespace cli

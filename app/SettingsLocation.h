@@ -1,0 +1,40 @@
+#pragma once
+// Where the ini file lives. A program run from a folder the user can write (the
+// build folder, a portable copy) keeps it beside itself; an installed one keeps
+// it where Linux desktops keep settings. Everything that lives beside the ini
+// file (the [Ports] section, the journal folder) follows it.
+#include <QString>
+#include <functional>
+
+namespace settings {
+
+struct IniPlaceInputs {
+    QString programPath;      // the running program, absolute
+    QString explicitPath;     // --settings FILE, or empty
+    QString xdgConfigHome;    // $XDG_CONFIG_HOME as set, or empty
+    QString home;             // the user's home folder
+    // Whether the user may create and replace files in a folder.
+    std::function<bool(const QString &folder)> folderWritable;
+};
+
+// The ini path for these inputs:
+//  - the explicit file when one is given (made absolute);
+//  - beside the program, with its base name, when the program's folder is
+//    writable and is not one of the system's program folders (under /usr,
+//    /bin, /sbin: a package installed it there, even when root may write it);
+//  - otherwise $XDG_CONFIG_HOME/voltrak/voltrak.ini, or
+//    ~/.config/voltrak/voltrak.ini when the variable is unset, empty or not an
+//    absolute path (as the XDG base directory rules say).
+QString ChooseIniPath(const IniPlaceInputs &in);
+
+// True for folders a package manager owns.
+bool IsSystemProgramFolder(const QString &folder);
+
+// Makes every later IniFilePath() return path (the --settings option; tests).
+// An empty path goes back to the chosen place.
+void SetIniFilePathOverride(const QString &path);
+
+// The inputs of the running program (needs the application object).
+IniPlaceInputs CurrentIniPlaceInputs();
+
+} // namespace settings
