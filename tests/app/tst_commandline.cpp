@@ -1,0 +1,303 @@
+// The command line and where the settings live: the parser and the place rule
+// directly, then the program itself run without a display.
+#include "app/CommandLine.h"
+#include "app/IniFile.h"
+#include "app/Settings.h"
+#include "app/SettingsLocation.h"
+#include "app/SettingsStore.h"
+#include "tests/metafile/MetafileReader.h"
+
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QByteArray TableLog = "2026/12/08 10:00\r\nBat-V Bat1 Bat2 Bat3 Bat4\r\n"
+                            "1.40V 0 0 0 0\r\n1.30V 40 38 35 30\r\n1.20V 80 76 70 60\r\n"
+                            "1.10V 120 114 105 90\r\n1.00V 160 152 140 120\r\n";
+
+void WriteFile(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(data);
+}
+
+struct Run {
+    int status = -1;
+    QByteArray out, err;
+};
+
+// The program with neither a display nor a platform chosen.
+Run RunProgram(const QStringList &args, const QString &program = QStringLiteral(VOLTRAK_EXE))
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(v));
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    Run r;
+    if (!p.waitForFinished(60000))
+        return r;
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+} // namespace
+
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+private slots:
+    void parse_data();
+    void parse();
+    void iniPlace_data();
+    void iniPlace();
+    void settingsFolderIsCreated();
+    void printingOptions_data();
+    void printingOptions();
+    void renderEachFormat_data();
+    void renderEachFormat();
+    void renderUsesTheSettingsFile();
+    void renderWithoutTable_data();
+    void renderWithoutTable();
+    void settingsBesideACopiedProgram();
+};
+
+void TestCommandLine::parse_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("action");
+    QTest::addColumn<QString>("detail");  // the field the action is about, or the error
+
+    const auto A = [](cli::Action a) { return int(a); };
+    QTest::newRow("nothing") << QStringList{} << A(cli::Action::Run) << QString();
+    QTest::newRow("file") << QStringList{"a.log"} << A(cli::Action::Run) << "a.log";
+    QTest::newRow("file after --") << QStringList{"--", "--odd.log"} << A(cli::Action::Run) << "--odd.log";
+    QTest::newRow("settings") << QStringList{"--settings", "x.ini"} << A(cli::Action::Run) << "x.ini";
+    QTest::newRow("settings=") << QStringList{"--settings=x.ini", "a.log"} << A(cli::Action::Run) << "x.ini";
+    QTest::newRow("version") << QStringList{"--version"} << A(cli::Action::Version) << QString();
+    QTest::newRow("help wins") << QStringList{"--version", "--help"} << A(cli::Action::Help) << QString();
+    QTest::newRow("render") << QStringList{"--render", "a.log", "--output", "g.emf"} << A(cli::Action::Render) << "a.log>g.emf";
+    QTest::newRow("render, output first") << QStringList{"--output=g.bmp", "--render=a.log"} << A(cli::Action::Render) << "a.log>g.bmp";
+    QTest::newRow("cells") << QStringList{"--cells", "a.log", "b.log"} << A(cli::Action::Cells) << "a.log,b.log";
+    QTest::newRow("unknown") << QStringList{"a.log", "--colour=red"} << A(cli::Action::Error) << "voltrak: unknown option --colour";
+    QTest::newRow("unknown short") << QStringList{"-x"} << A(cli::Action::Error) << "voltrak: unknown option -x";
+    QTest::newRow("settings without file") << QStringList{"--settings"} << A(cli::Action::Error) << "voltrak: option --settings needs a file name";
+    QTest::newRow("render without output") << QStringList{"--render", "a.log"} << A(cli::Action::Error) << "voltrak: --render needs --output PICTURE";
+    QTest::newRow("output alone") << QStringList{"--output", "g.bmp"} << A(cli::Action::Error) << "voltrak: --output is only used with --render";
+    QTest::newRow("render and cells") << QStringList{"--cells", "--render", "a", "--output", "b.bmp"} << A(cli::Action::Error) << "voltrak: --render and --cells cannot be used together";
+    QTest::newRow("cells without log") << QStringList{"--cells"} << A(cli::Action::Error) << "voltrak: --cells needs at least one log file";
+    QTest::newRow("two files") << QStringList{"a.log", "b.log"} << A(cli::Action::Error) << "voltrak: unexpected argument b.log";
+}
+
+void TestCommandLine::parse()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, action);
+    QFETCH(QString, detail);
+    const cli::Options o = cli::Parse(args);
+    QCOMPARE(int(o.action), action);
+    switch (o.action) {
+    case cli::Action::Run:
+        QCOMPARE(o.settingsFile.isEmpty() ? o.openFile : o.settingsFile, detail);
+        break;
+    case cli::Action::Render:
+        QCOMPARE(o.renderLog + QLatin1Char('>') + o.output, detail);
+        break;
+    case cli::Action::Cells:
+        QCOMPARE(o.cellLogs.join(QLatin1Char(',')), detail);
+        break;
+    case cli::Action::Error:
+        QCOMPARE(o.error, detail);
+        break;
+    default:
+        break;
+    }
+}
+
+void TestCommandLine::iniPlace_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<bool>("writable");
+    QTest::addColumn<QString>("xdg");
+    QTest::addColumn<QString>("explicitPath");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("build folder") << "/home/u/voltrak/build/voltrak" << true << "/x" << "" << "/home/u/voltrak/build/voltrak.ini";
+    QTest::newRow("renamed portable copy") << "/media/stick/vt2" << true << "" << "" << "/media/stick/vt2.ini";
+    QTest::newRow("unwritable, XDG set") << "/opt/vt/voltrak" << false << "/home/u/cfg" << "" << "/home/u/cfg/voltrak/voltrak.ini";
+    QTest::newRow("unwritable, XDG unset") << "/opt/vt/voltrak" << false << "" << "" << "/home/u/.config/voltrak/voltrak.ini";
+    QTest::newRow("unwritable, XDG relative") << "/opt/vt/voltrak" << false << "cfg" << "" << "/home/u/.config/voltrak/voltrak.ini";
+    // Root may write /usr/bin, yet a package put the program there.
+    QTest::newRow("installed, writable by root") << "/usr/bin/voltrak" << true << "" << "" << "/home/u/.config/voltrak/voltrak.ini";
+    QTest::newRow("--settings wins") << "/usr/bin/voltrak" << false << "/x" << "/tmp/two.ini" << "/tmp/two.ini";
+}
+
+void TestCommandLine::iniPlace()
+{
+    QFETCH(QString, program);
+    QFETCH(bool, writable);
+    QFETCH(QString, xdg);
+    QFETCH(QString, explicitPath);
+    QFETCH(QString, expected);
+    settings::IniPlaceInputs in;
+    in.programPath = program;
+    in.explicitPath = explicitPath;
+    in.xdgConfigHome = xdg;
+    in.home = QStringLiteral("/home/u");
+    QString asked;
+    in.folderWritable = [&asked, writable](const QString &folder) {
+        asked = folder;
+        return writable;
+    };
+    QCOMPARE(settings::ChooseIniPath(in), expected);
+    if (explicitPath.isEmpty())
+        QCOMPARE(asked, QFileInfo(program).absolutePath());
+}
+
+void TestCommandLine::settingsFolderIsCreated()
+{
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("cfg/voltrak/voltrak.ini"));
+    settings::ResetToDefaults();
+    settings::Gwide = 777;
+    settings::SaveSettings(ini);
+    QVERIFY(QFileInfo::exists(ini));
+    QCOMPARE(IniFile(ini).readInteger(settings::SectionName, QStringLiteral("Gwide"), 0), 777);
+}
+
+void TestCommandLine::printingOptions_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("err");
+    QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("VOLTRAK 4.01\n") << QByteArray();
+    QTest::newRow("help") << QStringList{"--help"} << 0 << cli::UsageText().toUtf8() << QByteArray();
+    QTest::newRow("unknown") << QStringList{"--frobnicate"} << 2 << QByteArray() << QByteArray("voltrak: unknown option --frobnicate\n");
+    QTest::newRow("bad use") << QStringList{"--render", "x.log"} << 2 << QByteArray() << QByteArray("voltrak: --render needs --output PICTURE\n");
+}
+
+void TestCommandLine::printingOptions()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
+    const Run r = RunProgram(args);
+    QCOMPARE(r.status, status);
+    QCOMPARE(r.out, out);
+    QCOMPARE(r.err, err);
+}
+
+void TestCommandLine::renderEachFormat_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("bmp") << "g.bmp";
+    QTest::newRow("BMP upper case") << "G.BMP";
+    QTest::newRow("wmf") << "g.wmf";
+    QTest::newRow("emf") << "g.emf";
+}
+
+void TestCommandLine::renderEachFormat()
+{
+    QFETCH(QString, name);
+    QTemporaryDir dir;
+    WriteFile(dir.filePath("a.log"), TableLog);
+    const QByteArray ini = "[VOLTRAK]\r\nHdisp=1\r\n";
+    WriteFile(dir.filePath("s.ini"), ini);
+    const QString out = dir.filePath(name);
+    const Run r = RunProgram({"--settings", dir.filePath("s.ini"), "--render", dir.filePath("a.log"), "--output", out});
+    QCOMPARE(r.status, 0);
+    QFile f(out);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray data = f.readAll();
+
+    // The four series colours must be drawn, whatever the format.
+    const QList<QColor> colours{QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255), QColor(128, 128, 128)};
+    const QString ext = QFileInfo(name).suffix().toLower();
+    if (ext == QLatin1String("bmp")) {
+        QImage img;
+        QVERIFY(img.loadFromData(data, "BMP"));
+        QSet<QRgb> seen;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                seen.insert(img.pixel(x, y) & 0xFFFFFF);
+        for (const QColor &c : colours)
+            QVERIFY2(seen.contains(c.rgb() & 0xFFFFFF), qPrintable(c.name()));
+    } else {
+        const mfread::Picture pic = ext == QLatin1String("wmf") ? mfread::readWmf(data) : mfread::readEmf(data);
+        QVERIFY2(pic.problems.isEmpty(), qPrintable(pic.problems.join('\n')));
+        for (const QColor &c : colours) {
+            const bool drawn = std::any_of(pic.strokes.begin(), pic.strokes.end(),
+                                           [&c](const mfread::Stroke &s) { return s.color == c && s.points.size() >= 4; });
+            QStringList all;
+            for (const mfread::Stroke &s : pic.strokes)
+                all << QStringLiteral("%1/%2").arg(s.color.name()).arg(s.points.size());
+            QVERIFY2(drawn, qPrintable(c.name() + QLatin1Char(' ') + all.join(' ')));
+        }
+    }
+    // Never a settings file written by a render.
+    QCOMPARE(QFile(dir.filePath("s.ini")).size(), qint64(ini.size()));
+}
+
+void TestCommandLine::renderUsesTheSettingsFile()
+{
+    QTemporaryDir dir;
+    WriteFile(dir.filePath("a.log"), TableLog);
+    WriteFile(dir.filePath("big.ini"), "[VOLTRAK]\r\nGwide=700\r\nGheit=400\r\n");
+    WriteFile(dir.filePath("small.ini"), "[VOLTRAK]\r\nGwide=500\r\nGheit=250\r\n");
+    QSize sizes[2];
+    for (int i = 0; i < 2; ++i) {
+        const QString ini = dir.filePath(i ? "small.ini" : "big.ini");
+        const QString out = dir.filePath(QStringLiteral("g%1.bmp").arg(i));
+        QCOMPARE(RunProgram({"--settings", ini, "--render", dir.filePath("a.log"), "--output", out}).status, 0);
+        sizes[i] = QImage(out).size();
+    }
+    // The same frame around both: the pictures differ as the settings do.
+    QCOMPARE(sizes[0] - sizes[1], QSize(200, 150));
+}
+
+void TestCommandLine::renderWithoutTable_data()
+{
+    QTest::addColumn<QByteArray>("log");
+    QTest::newRow("no table") << QByteArray("hello\r\nworld\r\n");
+    QTest::newRow("header, one row") << QByteArray("Bat-V Bat1 Bat2 Bat3 Bat4\r\n1.40V 0 0 0 0\r\n");
+    QTest::newRow("empty file") << QByteArray();
+}
+
+void TestCommandLine::renderWithoutTable()
+{
+    QFETCH(QByteArray, log);
+    QTemporaryDir dir;
+    WriteFile(dir.filePath("a.log"), log);
+    const Run r = RunProgram({"--settings", dir.filePath("s.ini"), "--render", dir.filePath("a.log"), "--output", dir.filePath("g.bmp")});
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.err.split('\n').contains(QStringLiteral("有効なデータがありません").toUtf8()), r.err.constData());
+    QVERIFY(!QFileInfo::exists(dir.filePath("g.bmp")));
+    QVERIFY(!QFileInfo::exists(dir.filePath("s.ini")));
+}
+
+void TestCommandLine::settingsBesideACopiedProgram()
+{
+    // A portable copy in a writable folder reads the ini beside itself, named after itself.
+    QTemporaryDir dir;
+    const QString copy = dir.filePath("vt2");
+    QVERIFY(QFile::copy(QStringLiteral(VOLTRAK_EXE), copy));
+    WriteFile(dir.filePath("vt2.ini"), "[VOLTRAK]\r\nGwide=500\r\nGheit=250\r\n");
+    WriteFile(dir.filePath("a.log"), TableLog);
+    QCOMPARE(RunProgram({"--render", dir.filePath("a.log"), "--output", dir.filePath("a.bmp")}, copy).status, 0);
+    QFile::remove(dir.filePath("vt2.ini"));
+    QCOMPARE(RunProgram({"--render", dir.filePath("a.log"), "--output", dir.filePath("b.bmp")}, copy).status, 0);
+    QCOMPARE(QImage(dir.filePath("b.bmp")).size() - QImage(dir.filePath("a.bmp")).size(), QSize(100, 50));
+}
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
