@@ -9,6 +9,7 @@
 #include "device/Uparam.h"
 #include "graph/DrawGraph.h"
 #include "serial/Commx.h"
+#include "serial/PortWatcher.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -83,6 +84,8 @@ Tmain::Tmain(QWidget *parent) : QMainWindow(parent)
 
     CommX1 = new TCommX(this);
     CommX1->OnReceive = [this](TCustomCommX *sender, qint32 size) { CommX1Receive(sender, size); };
+    PortWatcher1 = new PortWatcher(CommX1, this);
+    CommX1->OnLost = [this](TCustomCommX *, const QString &path) { return PortWatcher1->PortLost(path); };
 
     resize(277, 400);
     FormCreate();
@@ -130,6 +133,7 @@ void Tmain::FormCreate()
         errors::ShowStandardError(QString::fromUtf8(e.what()));
         return;
     }
+    PortWatcher1->Remember(CommX1->DevicePath());
     RichEdit1->clear();
 }
 

@@ -5,6 +5,7 @@
 #include <functional>
 
 class LogPane;
+class PortWatcher;
 class QAction;
 class QLabel;
 class QPushButton;
@@ -21,6 +22,7 @@ public:
 
     LogPane *RichEdit1;
     TCommX *CommX1;
+    PortWatcher *PortWatcher1;  // reopens CommX1 when its lost device returns
     QTimer *Timer1;
     QPushButton *BitBtn1;  // 開く
     QPushButton *BitBtn2;  // 保存

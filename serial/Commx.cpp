@@ -38,6 +38,7 @@ const char *const XoffChar = "Ｘｏｆｆ文字の設定でエラーが発生�
 const char *const TransThread = "送信用スレッドを生成できませんでした";
 const char *const ReceiveThread = "受信用スレッドを生成できませんでした";
 const char *const PortLost = "通信ポートとの接続が切れました\n通信設定でポートを開き直してください";
+const char *const PortReturns = "装置が戻ると、VOLTRAK が自動でポートを開き直します";
 } // namespace commmsg
 
 ECommError::ECommError(const QString &message) : std::runtime_error(message.toUtf8().toStdString()) {}
@@ -1055,6 +1056,10 @@ void TCustomCommX::LostEvent(quint64 session)
     // this very port is open counts.
     if (!IsOpen() || FSessionNo != session)
         return;
+    const QString path = FDevicePath;
     PortClose();
-    Throw(commmsg::PortLost);
+    if (!OnLost)
+        Throw(commmsg::PortLost);
+    if (OnLost(this, path))
+        throw ECommError(QString::fromUtf8(commmsg::PortLost) + QLatin1Char('\n') + QString::fromUtf8(commmsg::PortReturns));
 }

@@ -45,6 +45,7 @@ extern const char *const XoffChar;
 extern const char *const TransThread;
 extern const char *const ReceiveThread;
 extern const char *const PortLost;
+extern const char *const PortReturns;
 } // namespace commmsg
 
 class TCommTransThread;
@@ -94,6 +95,10 @@ public:
     TCommReceiveEvent OnReceive;
     TCommBreakEvent OnBreak;
     TCommErrEvent OnError;
+    // The device went away while open (the port is closed already). Returns
+    // whether the loss is to be reported; when set, the report also says the
+    // port comes back by itself.
+    std::function<bool(TCustomCommX *Sender, const QString &devicePath)> OnLost;
 
     // --- port
     void PortOpen();
@@ -128,6 +133,7 @@ public:
     // Channel -> device path; the default reads the ini file's "Ports"
     // section and scans /dev. Tests put pseudo-terminals here.
     void setChannelResolver(ChannelResolver resolver) { FResolver = std::move(resolver); }
+    const ChannelResolver &channelResolver() const { return FResolver; }
     // Makes the modem-line interface for an open descriptor (tests: a fake).
     void setLineFactory(CommLineFactory factory) { FLineFactory = std::move(factory); }
     // The device the port was opened on, empty while closed.

@@ -4,7 +4,9 @@
 #include "app/Settings.h"
 #include "app/Uvoltrak.h"
 #include "serial/Commx.h"
+#include "serial/DeviceDescription.h"
 #include "serial/PortMap.h"
+#include "serial/PortWatcher.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -84,17 +86,19 @@ void Tcomch::updateDeviceTip()
     const int channel = CSpComch->text().toInt(&ok);
     const QString device = ok ? ResolveChannel(channel) : QString();
     CSpComch->setToolTip(device.isEmpty() ? QStringLiteral("COM%1: 装置なし").arg(CSpComch->text())
-                                          : QStringLiteral("COM%1: %2").arg(channel).arg(device));
+                                          : QStringLiteral("COM%1: %2").arg(channel).arg(DescribeSerialDevice(device, SysfsRoot)));
 }
 
 void Tcomch::BitBtn1Click()
 {
     TCommX *port = forms::main->CommX1;
+    forms::main->PortWatcher1->Forget();  // the user's choice ends any wait for a lost device
     port->PortClose();
     const int channel = CSpComch->value();
     settings::Comch = channel;
     port->setPortNo(channel);
     port->PortOpen();  // a failure is shown by the application; the dialog stays open
+    forms::main->PortWatcher1->Remember(port->DevicePath());
     hide();
 }
 

@@ -22,6 +22,9 @@ public:
     QLabel *StaticText3;
     QFrame *Panel1;
 
+    // Where the tool tip reads what the system knows about a device (tests: a fake tree).
+    QString SysfsRoot = QStringLiteral("/sys");
+
     // Sets the field from the stored channel, brought into 1 to 32.
     void PushSettings();
 

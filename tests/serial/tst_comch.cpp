@@ -10,10 +10,13 @@
 #include "app/Settings.h"
 #include "app/Uvoltrak.h"
 #include "serial/Commx.h"
+#include "serial/PortWatcher.h"
 #include "serial/Ucomch.h"
 #include "tests/serial/PtyHelpers.h"
 
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
@@ -61,6 +64,7 @@ private slots:
     void confirmAndCancel();
     void toolTipNamesTheDevice_data();
     void toolTipNamesTheDevice();
+    void toolTipNamesTheAdapter();
     void lostPortIsReportedOnceAndReopened();
 };
 
@@ -147,6 +151,29 @@ void TestComch::toolTipNamesTheDevice()
     QVERIFY(!dlg->CSpComch->toolTip().contains(path));
 }
 
+void TestComch::toolTipNamesTheAdapter()
+{
+    // A fake sysfs tree that knows the device of channel 9 as a USB adapter.
+    QTemporaryDir sys;
+    const QString usb = sys.filePath("devices/usb1/1-1");
+    QVERIFY(QDir().mkpath(usb + "/1-1:1.0/port"));
+    QVERIFY(QDir().mkpath(sys.filePath("class/tty/voltrak-test-port")));
+    QVERIFY(QFile::link(usb + "/1-1:1.0/port", sys.filePath("class/tty/voltrak-test-port/device")));
+    for (auto [name, text] : {std::pair{"idVendor", "0403"}, {"idProduct", "6001"}, {"manufacturer", "FTDI"},
+                              {"product", "FT232R USB UART"}}) {
+        QFile f(usb + '/' + name);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(text) + '\n');
+    }
+    Tcomch *dlg = forms::comch;
+    dlg->SysfsRoot = sys.path();
+    dlg->show();
+    dlg->CSpComch->setValue(9);
+    QCOMPARE(dlg->CSpComch->toolTip(),
+             QStringLiteral("COM9: /nonexistent/voltrak-test-port — FTDI FT232R USB UART (0403:6001)"));
+    dlg->SysfsRoot = QStringLiteral("/sys");
+}
+
 void TestComch::lostPortIsReportedOnceAndReopened()
 {
     QVERIFY(m_a->writeAll("before\r\n"));
@@ -156,6 +183,8 @@ void TestComch::lostPortIsReportedOnceAndReopened()
     QTest::qWait(100);
     QCOMPARE(gBoxes.size(), 1);
     QVERIFY(gBoxes.first().startsWith(QString::fromUtf8(commmsg::PortLost).section('\n', 0, 0)));
+    QVERIFY(gBoxes.first().contains(QString::fromUtf8(commmsg::PortReturns)));
+    QVERIFY(forms::main->PortWatcher1->IsWatching());
     // Plugged in again (a new device node), chosen in the dialog.
     m_a = std::make_unique<Pty>();
     writeIni(7);
@@ -163,6 +192,7 @@ void TestComch::lostPortIsReportedOnceAndReopened()
     dlg->show();
     QTest::mouseClick(dlg->BitBtn1, Qt::LeftButton);
     QVERIFY(Port()->IsOpen());
+    QVERIFY(!forms::main->PortWatcher1->IsWatching());  // the choice ends the watch
     QCOMPARE(Port()->DevicePath(), m_a->name);
     QVERIFY(m_a->writeAll("after\r\n"));
     QTRY_VERIFY(forms::main->RichEdit1->toPlainText().contains("after"));
