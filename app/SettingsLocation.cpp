@@ -15,12 +15,14 @@ QString g_override;
 
 bool IsSystemProgramFolder(const QString &folder)
 {
+    // Only the folders programs are installed into: a build folder under
+    // /usr/src or /usr/local/src is still the user's own.
+    static const char *const folders[] = {"/bin", "/sbin", "/usr/bin", "/usr/sbin", "/usr/games",
+                                          "/usr/local/bin", "/usr/local/sbin", "/usr/local/games"};
     const QString clean = QDir::cleanPath(folder);
-    for (const char *root : {"/usr", "/bin", "/sbin"}) {
-        const QString r = QString::fromLatin1(root);
-        if (clean == r || clean.startsWith(r + QLatin1Char('/')))
+    for (const char *f : folders)
+        if (clean == QLatin1String(f))
             return true;
-    }
     return false;
 }
 

@@ -20,14 +20,14 @@ struct IniPlaceInputs {
 // The ini path for these inputs:
 //  - the explicit file when one is given (made absolute);
 //  - beside the program, with its base name, when the program's folder is
-//    writable and is not one of the system's program folders (under /usr,
-//    /bin, /sbin: a package installed it there, even when root may write it);
+//    writable and is not one of the system's program folders (/usr/bin and
+//    the like: a package installed it there, even when root may write it);
 //  - otherwise $XDG_CONFIG_HOME/voltrak/voltrak.ini, or
 //    ~/.config/voltrak/voltrak.ini when the variable is unset, empty or not an
 //    absolute path (as the XDG base directory rules say).
 QString ChooseIniPath(const IniPlaceInputs &in);
 
-// True for folders a package manager owns.
+// True for the folders programs are installed into (/usr/bin, /usr/local/bin, ...).
 bool IsSystemProgramFolder(const QString &folder);
 
 // Makes every later IniFilePath() return path (the --settings option; tests).

@@ -137,6 +137,8 @@ void TestCommandLine::iniPlace_data()
     QTest::newRow("unwritable, XDG relative") << "/opt/vt/voltrak" << false << "cfg" << "" << "/home/u/.config/voltrak/voltrak.ini";
     // Root may write /usr/bin, yet a package put the program there.
     QTest::newRow("installed, writable by root") << "/usr/bin/voltrak" << true << "" << "" << "/home/u/.config/voltrak/voltrak.ini";
+    QTest::newRow("installed in /usr/local/bin") << "/usr/local/bin/voltrak" << true << "" << "" << "/home/u/.config/voltrak/voltrak.ini";
+    QTest::newRow("built under /usr/src") << "/usr/src/voltrak/build/voltrak" << true << "" << "" << "/usr/src/voltrak/build/voltrak.ini";
     QTest::newRow("--settings wins") << "/usr/bin/voltrak" << false << "/x" << "/tmp/two.ini" << "/tmp/two.ini";
 }
 
