@@ -14,6 +14,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -141,7 +143,8 @@ private slots:
         const qint64 killedAt = clock.elapsed();
         QVERIFY(program.waitForFinished());
 
-        const QByteArray journalled = ReadFile(journalOf(dir.path()));
+        const QString killedJournal = journalOf(dir.path());
+        const QByteArray journalled = ReadFile(killedJournal);
         const qsizetype start = journalled.indexOf("START\r\n");
         QVERIFY(start >= 0);
         const QByteArray stream = journalled.mid(start);
@@ -167,6 +170,16 @@ private slots:
         expected += QStringLiteral("after\n");
         forms::main->RichEdit1->flushReceived();
         QCOMPARE(forms::main->RichEdit1->toPlainText(), expected);
+
+        // "受信記録を開く(&R)..." under "開く(&O)...": the open command, starting in the journal folder.
+        Tmain *m = forms::main;
+        const QList<QAction *> file = m->menuBar()->actions().first()->menu()->actions();
+        QCOMPARE(file.indexOf(m->OpenJournal1), file.indexOf(m->Open1) + 1);
+        QCOMPARE(m->OpenJournal1->text(), QStringLiteral("受信記録を開く(&R)..."));
+        m->OpenDialog = [&] { return killedJournal; };
+        m->OpenJournal1->trigger();
+        QCOMPARE(m->OpenDialogFolder(), dir.filePath(QStringLiteral("logs")));
+        QCOMPARE(m->RichEdit1->toPlainText(), sjis::decodeText(journalled));
         closeHere();
 
         // That run closed the normal way: no question.
