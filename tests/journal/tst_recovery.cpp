@@ -189,6 +189,26 @@ private slots:
         QCOMPARE(m_boxes, QStringList());
     }
 
+    // A journal folder that cannot be made: one warning, and the pane goes on receiving.
+    void unwritableFolderWarnsOnce()
+    {
+        QTemporaryDir dir;
+        QFile blocker(dir.filePath(QStringLiteral("logs")));  // a file where the folder should be
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        Pty pty;
+        writeIni(dir.path(), pty.name);
+        startHere(dir.path());
+        showHere();
+        QVERIFY(pty.writeAll("one\r\n"));
+        QTRY_COMPARE(m_boxes, QStringList{ QStringLiteral("警告|受信記録を書き込めません") });
+        QVERIFY(pty.writeAll("two\r\n"));
+        QTRY_VERIFY(forms::main->RichEdit1->toPlainText().contains(QStringLiteral("two")));
+        QTest::qWait(200);
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(forms::main->RichEdit1->toPlainText(), QStringLiteral("one\ntwo\n"));
+        closeHere();
+    }
+
     // Beside a copy that is still running there is no question; SIGTERM
     // closes that copy through its close path: settings saved, no question.
     void liveCopyThenSigterm()
