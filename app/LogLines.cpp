@@ -1,8 +1,4 @@
 #include "app/LogLines.h"
-#include "app/SjisText.h"
-
-#include <QFile>
-#include <stdexcept>
 
 ByteLines ByteLines::fromText(const QByteArray &text)
 {
@@ -21,17 +17,4 @@ ByteLines ByteLines::fromText(const QByteArray &text)
     if (start < n)
         lines.append(text.mid(start));
     return ByteLines(std::move(lines));
-}
-
-ByteLines ReadLogFile(const QString &path)
-{
-    QFile f(path);
-    QByteArray data;
-    if (f.open(QIODevice::ReadOnly))
-        data = f.readAll();
-    if (!f.isOpen() || f.error() != QFileDevice::NoError)
-        throw std::runtime_error(QStringLiteral("ファイル %1 は開けません").arg(path).toStdString());
-    // The pane decodes the file and hands out its lines encoded again; going
-    // the same way gives the same lines (zero bytes dropped, breaks unified).
-    return ByteLines::fromText(sjis::encode(sjis::decodeText(data)));
 }

@@ -3,7 +3,6 @@
 // settings exchange read the log through this, so they can be driven without a window.
 #include <QByteArray>
 #include <QList>
-#include <QString>
 
 class LineSource
 {
@@ -41,7 +40,3 @@ public:
 private:
     QList<QByteArray> m_lines;
 };
-
-// The lines of a log file as "開く" would put them into the pane. Throws
-// std::runtime_error "ファイル <path> は開けません" when it cannot be read.
-ByteLines ReadLogFile(const QString &path);

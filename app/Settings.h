@@ -28,6 +28,9 @@ extern const SettingSlot SettingsTable[];
 // by ".ini", when run from a folder the user can write; see SettingsLocation.h
 // for the installed program and the --settings option.
 QString IniFilePath();
+// Uses another ini file from now on (--settings, tests); an empty path goes
+// back to the chosen place.
+void SetIniFilePath(const QString &path);
 
 // Resets every setting to its default (used by tests and at start-up before loading).
 void ResetToDefaults();

@@ -43,7 +43,7 @@ QString ChooseIniPath(const IniPlaceInputs &in)
     return QDir::cleanPath(base + QStringLiteral("/voltrak/voltrak.ini"));
 }
 
-void SetIniFilePathOverride(const QString &path)
+void SetIniFilePath(const QString &path)
 {
     g_override = path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath();
 }

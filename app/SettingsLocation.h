@@ -30,10 +30,6 @@ QString ChooseIniPath(const IniPlaceInputs &in);
 // True for the folders programs are installed into (/usr/bin, /usr/local/bin, ...).
 bool IsSystemProgramFolder(const QString &folder);
 
-// Makes every later IniFilePath() return path (the --settings option; tests).
-// An empty path goes back to the chosen place.
-void SetIniFilePathOverride(const QString &path);
-
 // The inputs of the running program (needs the application object).
 IniPlaceInputs CurrentIniPlaceInputs();
 

@@ -4,11 +4,14 @@
 #include "app/Fonts.h"
 #include "app/Forms.h"
 #include "app/LogPane.h"
+#include "app/Settings.h"
 #include "app/SettingsLocation.h"
 #include "app/SettingsStore.h"
+#include "app/SignalClose.h"
 #include "app/Uvoltrak.h"
 #include "graph/RenderCommand.h"
 
+#include <QCoreApplication>
 #include <QTextStream>
 #include <QTimer>
 #include <cstdio>
@@ -55,7 +58,7 @@ int main(int argc, char **argv)
         || options.action == cli::Action::Error)
         return RunWithoutToolkit(options);
 
-    settings::SetIniFilePathOverride(options.settingsFile);
+    settings::SetIniFilePath(options.settingsFile);
     if (options.action == cli::Action::Render)
         return RunRender(argc, argv, options);
 
@@ -71,6 +74,13 @@ int main(int argc, char **argv)
     fonts::InstallSubstitutions();
     fonts::InstallJapaneseTranslations();
     app.setWindowIcon(appicon::Icon());
+    // A logout, kill or Ctrl+C closes the main window as the user would.
+    SignalClose closeOnSignal([] {
+        if (forms::main)
+            forms::main->close();
+        else
+            QCoreApplication::quit();
+    });
     int rc = 1;
     try {
         forms::CreateForms();

@@ -1,6 +1,8 @@
 #include "graph/RenderCommand.h"
 
 #include "app/LogLines.h"
+#include "app/LogPane.h"
+#include "app/SjisText.h"
 #include "app/Settings.h"
 #include "graph/DrawGraph.h"
 #include "graph/Ugraph.h"
@@ -13,7 +15,8 @@ namespace render {
 int RenderLogToPicture(const QString &logPath, const QString &picturePath, QTextStream &err)
 {
     try {
-        const ByteLines lines = ReadLogFile(logPath);
+        // The lines the pane would hold after "開く".
+        const ByteLines lines = ByteLines::fromText(sjis::encode(ReadLogFile(logPath)));
         Tgraph graph;
         graph.SetOuterSize(settings::Gwide, settings::Gheit);
         if (!FillGraphFrom(graph, lines)) {

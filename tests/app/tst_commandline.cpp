@@ -6,12 +6,15 @@
 #include "app/SettingsLocation.h"
 #include "app/SettingsStore.h"
 #include "tests/metafile/MetafileReader.h"
+#include "tests/serial/PtyHelpers.h"
 
 #include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
 
 namespace {
 
@@ -24,6 +27,12 @@ void WriteFile(const QString &path, const QByteArray &data)
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(data);
+}
+
+QByteArray ReadFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 struct Run {
@@ -68,6 +77,7 @@ private slots:
     void renderWithoutTable_data();
     void renderWithoutTable();
     void settingsBesideACopiedProgram();
+    void twoCopiesKeepTheirOwnSettingsAndJournals();
 };
 
 void TestCommandLine::parse_data()
@@ -299,6 +309,58 @@ void TestCommandLine::settingsBesideACopiedProgram()
     QFile::remove(dir.filePath("vt2.ini"));
     QCOMPARE(RunProgram({"--render", dir.filePath("a.log"), "--output", dir.filePath("b.bmp")}, copy).status, 0);
     QCOMPARE(QImage(dir.filePath("b.bmp")).size() - QImage(dir.filePath("a.bmp")).size(), QSize(100, 50));
+}
+
+void TestCommandLine::twoCopiesKeepTheirOwnSettingsAndJournals()
+{
+    // Two copies of the same program beside two dischargers: each --settings
+    // file names its own port, and each copy's journal lands beside its own file.
+    QTemporaryDir dir;
+    Pty pty[2];
+    QProcess program[2];
+    QString ini[2];
+    for (int i = 0; i < 2; ++i) {
+        const QString folder = dir.filePath(QStringLiteral("bench%1/cfg").arg(i + 1));
+        QVERIFY(QDir().mkpath(folder));
+        ini[i] = folder + QStringLiteral("/voltrak.ini");
+        WriteFile(ini[i], "[Ports]\r\nCOM1=" + pty[i].name.toLocal8Bit() + "\r\n[VOLTRAK]\r\nGwide="
+                              + QByteArray::number(500 + i) + "\r\n");
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        program[i].setProcessEnvironment(env);
+        program[i].setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        program[i].start(QStringLiteral(VOLTRAK_EXE), {QStringLiteral("--settings"), ini[i]});
+        QVERIFY(program[i].waitForStarted());
+    }
+    const auto journal = [](const QString &iniPath) {
+        const QDir logs(QFileInfo(iniPath).absolutePath() + QStringLiteral("/logs"));
+        const QStringList files = logs.entryList({QStringLiteral("*.log")}, QDir::Files);
+        return files.size() == 1 ? ReadFile(logs.filePath(files.first())) : QByteArray();
+    };
+    for (int i = 0; i < 2; ++i) {
+        // Until the copy has its port open and journals what arrives.
+        const QByteArray line = "bench" + QByteArray::number(i + 1) + "\r\n";
+        QElapsedTimer t;
+        t.start();
+        while (!journal(ini[i]).contains(line) && t.elapsed() < 20000) {
+            QVERIFY(pty[i].writeAll(line));
+            QTest::qWait(100);
+        }
+        QVERIFY(journal(ini[i]).contains(line));
+    }
+    for (int i = 0; i < 2; ++i) {
+        ::kill(pid_t(program[i].processId()), SIGTERM);
+        QVERIFY(program[i].waitForFinished(15000));
+        QCOMPARE(program[i].exitCode(), 0);
+    }
+    QVERIFY(!journal(ini[0]).contains("bench2"));
+    QVERIFY(!journal(ini[1]).contains("bench1"));
+    for (int i = 0; i < 2; ++i) {
+        // Each saved its own settings into its own file, the [Ports] section kept.
+        const IniFile saved(ini[i]);
+        QCOMPARE(saved.readInteger(settings::SectionName, QStringLiteral("Gwide"), 0), 500 + i);
+        QCOMPARE(saved.readString(QStringLiteral("Ports"), QStringLiteral("COM1")), pty[i].name);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)
