@@ -250,10 +250,7 @@ void TestCommandLine::renderEachFormat()
         for (const QColor &c : colours) {
             const bool drawn = std::any_of(pic.strokes.begin(), pic.strokes.end(),
                                            [&c](const mfread::Stroke &s) { return s.color == c && s.points.size() >= 4; });
-            QStringList all;
-            for (const mfread::Stroke &s : pic.strokes)
-                all << QStringLiteral("%1/%2").arg(s.color.name()).arg(s.points.size());
-            QVERIFY2(drawn, qPrintable(c.name() + QLatin1Char(' ') + all.join(' ')));
+            QVERIFY2(drawn, qPrintable(c.name()));
         }
     }
     // Never a settings file written by a render.
