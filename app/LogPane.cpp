@@ -70,6 +70,32 @@ int LogPane::lastLineEqualTo(const QByteArray &text, int before) const
     return -1;
 }
 
+void LogPane::scanLines(const std::function<void(int, const QByteArray &)> &visit) const
+{
+    // Block by block: finding each line by its number would cost a search per line.
+    const int n = lineCount();
+    QByteArray bytes;
+    int i = 0;
+    for (QTextBlock b = document()->begin(); b.isValid() && i < n; b = b.next(), ++i) {
+        const QString text = b.text();
+        // Plain ASCII lines, nearly all of a log, need no table look-ups.
+        const char16_t *u = reinterpret_cast<const char16_t *>(text.constData());
+        const qsizetype len = text.size();
+        qsizetype k = 0;
+        while (k < len && u[k] < 0x80)
+            ++k;
+        if (k == len) {
+            bytes.resize(len);
+            char *out = bytes.data();
+            for (qsizetype j = 0; j < len; ++j)
+                out[j] = char(u[j]);
+        } else {
+            bytes = sjis::encode(text);
+        }
+        visit(i, bytes);
+    }
+}
+
 void LogPane::appendReceived(const QByteArray &bytes)
 {
     m_pending += m_decoder.feed(bytes);

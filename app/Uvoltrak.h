@@ -11,6 +11,7 @@ class QPushButton;
 class QTimer;
 class TCommX;
 class TCustomCommX;
+class Tcells;
 
 class Tmain : public QMainWindow
 {
@@ -31,6 +32,8 @@ public:
     QAction *Open1, *SaveAs1, *Exit1;
     QAction *Cut1, *Copy1, *Paste1;
     QAction *GraphSetting1, *ParamSetting1, *ComSetting1, *About1;
+    QAction *CellList1;    // 表示 > セル一覧
+    Tcells *cells;         // the cell list window, owned by this window
 
     // File dialogs; tests replace them. They return the chosen path, or an
     // empty string when the user cancels.
