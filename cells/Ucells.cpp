@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -109,6 +110,7 @@ void Tcells::recompute()
 {
     const cells::CellSources::Result result = m_sources.cells(analysis::CurrentCapacityParameters());
     m_model->setRows(result.rows);
+    ListView1->resizeColumnsToContents();
     Label1->setText(result.problems.isEmpty()
                         ? QString()
                         : QStringLiteral("読めない表があります: ") + result.problems.join(QStringLiteral(" / ")));
@@ -183,6 +185,15 @@ void Tcells::Button5Click()
 
 void Tcells::showEvent(QShowEvent *event)
 {
+    if (!m_placed) {
+        // Centred at the first show only; afterwards the user places it.
+        m_placed = true;
+        if (QScreen *s = screen()) {
+            const QRect area = s->availableGeometry();
+            move(qMax(area.x(), area.x() + (area.width() - width()) / 2),
+                 qMax(area.y(), area.y() + (area.height() - height()) / 2));
+        }
+    }
     QWidget::showEvent(event);
     Button1Click();
     ListView1->setFocus(Qt::OtherFocusReason);
@@ -192,6 +203,13 @@ void Tcells::showEvent(QShowEvent *event)
 
 bool Tcells::eventFilter(QObject *watched, QEvent *event)
 {
+    // Alt+letter still carries the letter as text, which the list would take
+    // for its keyboard search; let the buttons' accelerators have it.
+    if (watched == ListView1 && event->type() == QEvent::ShortcutOverride
+        && (static_cast<QKeyEvent *>(event)->modifiers() & Qt::AltModifier)) {
+        event->ignore();
+        return true;
+    }
     if (watched == ListView1 && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {

@@ -58,6 +58,7 @@ private:
     QString runSaveDialog();
 
     const LineSource *m_log;
+    bool m_placed = false;
     cells::CellSources m_sources;
     cells::CellListModel *m_model;
     QSortFilterProxyModel *m_proxy;
