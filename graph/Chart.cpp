@@ -280,13 +280,48 @@ void Chart::paint(QPaintDevice &device, const std::function<void(QPainter &)> &o
 {
     if (m_refreshPending)
         refresh();
+    // Qt's SVG writer ignores clipping, so curves running past the fixed time
+    // axis would be drawn beyond the frame: give it the curves cut at the axis.
+    const bool cutCurves = device.paintEngine() && device.paintEngine()->type() == QPaintEngine::SVG;
+    if (cutCurves)
+        setCurvesCutTo(m_plot->xAxis->range().lower, m_plot->xAxis->range().upper);
     QCPPainter painter;
-    if (!painter.begin(&device))
+    if (!painter.begin(&device)) {
+        if (cutCurves)
+            setCurvesCutTo(-qInf(), qInf());
         throw std::runtime_error("chart: cannot paint on the picture");
+    }
     m_plot->toPainter(&painter, width(), height());
     if (overlay)
         overlay(painter);
     painter.end();
+    if (cutCurves)
+        setCurvesCutTo(-qInf(), qInf());
+}
+
+void Chart::setCurvesCutTo(double lower, double upper)
+{
+    for (ChartSeries *s : std::as_const(m_series)) {
+        QVector<double> xs, ys;
+        const QVector<double> &x = s->m_x, &y = s->m_y;
+        const auto cut = [&](int a, int b, double at) {
+            xs.append(at);
+            ys.append(y[a] + (y[b] - y[a]) * (at - x[a]) / (x[b] - x[a]));
+        };
+        for (int i = 0; i < x.size(); ++i) {
+            // Points are in ascending x order: a segment that enters or
+            // leaves the range gets a point on its edge.
+            if (i > 0 && x[i - 1] < lower && x[i] > lower)
+                cut(i - 1, i, lower);
+            if (x[i] >= lower && x[i] <= upper) {
+                xs.append(x[i]);
+                ys.append(y[i]);
+            }
+            if (i > 0 && x[i - 1] < upper && x[i] > upper)
+                cut(i - 1, i, upper);
+        }
+        s->m_graph->setData(xs, ys, true);
+    }
 }
 
 void Chart::writeWmf(const QString &path)

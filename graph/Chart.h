@@ -131,6 +131,9 @@ private:
     void scheduleRefresh();
     void applyRanges();
     void writeMetafileAs(const QString &path, MetafileFormat format);
+    // Hands the plot each series cut to lower..upper on the time axis
+    // (infinite bounds: the series as they are).
+    void setCurvesCutTo(double lower, double upper);
 
     QCustomPlot *m_plot;
     QCPLayoutGrid *m_side;

@@ -4,6 +4,8 @@
 #include "graph/MetafileGenerator.h"
 
 #include <QBuffer>
+#include <QFont>
+#include <QRegularExpression>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
@@ -51,6 +53,29 @@ QByteArray pngBytes(const PictureSource &source)
     return bytes;
 }
 
+// The program asks for the Windows font names and maps them onto installed
+// fonts by substitution, which an SVG viewer does not know: each family is
+// followed by the family it stands for here, so viewers find the same font.
+QByteArray withSubstituteFamilies(const QByteArray &svg)
+{
+    static const QRegularExpression family(QStringLiteral("font-family=\"([^\"]*)\""));
+    QString text = QString::fromUtf8(svg);
+    QString out;
+    out.reserve(text.size() + 1024);
+    qsizetype last = 0;
+    for (auto it = family.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        out += QStringView(text).mid(last, m.capturedStart() - last);
+        QStringList names{m.captured(1)};
+        for (const QString &sub : QFont::substitutes(m.captured(1)))
+            names.append(sub.toHtmlEscaped());
+        out += QStringLiteral("font-family=\"%1\"").arg(names.join(QStringLiteral(", ")));
+        last = m.capturedEnd();
+    }
+    out += QStringView(text).mid(last);
+    return out.toUtf8();
+}
+
 QByteArray svgBytes(const PictureSource &source)
 {
     checkSize(source);
@@ -67,7 +92,7 @@ QByteArray svgBytes(const PictureSource &source)
     source.paint(svg, true);
     if (bytes.isEmpty())
         throw std::runtime_error("picture: the SVG generator wrote nothing");
-    return bytes;
+    return withSubstituteFamilies(bytes);
 }
 
 QByteArray pdfBytes(const PictureSource &source)
