@@ -232,6 +232,13 @@ void TestCellWindows::listSortsSelectsAndDraws()
         caps << r.capacity;
     QVERIFY(std::is_sorted(caps.rbegin(), caps.rend()));
     QCOMPARE(cells.shownRows().first().table, 2);
+    // The CSV holds the list as shown: sorted.
+    const QString csv = m_dir.filePath("shown.csv");
+    cells.SaveDialog = [&] { return csv; };
+    cells.Button4->click();
+    QFile f(csv);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QVERIFY(f.readAll().split('\n').at(1).startsWith("2,2006/03/02 07:05,通信データ,4,"));
 
     // A click on the first row, Shift+Down twice, then Ctrl+click on the last.
     QWidget *vp = cells.ListView1->viewport();
