@@ -5,6 +5,7 @@
 #include "app/Forms.h"
 #include "app/IniFile.h"
 #include "app/LogLines.h"
+#include "app/LogPane.h"
 #include "app/Settings.h"
 #include "app/Uvoltrak.h"
 #include "cells/Ucells.h"
@@ -106,6 +107,7 @@ private slots:
     void moreThanEightIsRefused();
     void compareSizeInItsOwnSection();
     void viewMenuOpensTheList();
+    void paneScanGivesEachLine();
 };
 
 void TestCellWindows::pictures_data()
@@ -332,6 +334,26 @@ void TestCellWindows::viewMenuOpensTheList()
     QFile::remove(settings::IniFilePath());
     forms::graph = new Tgraph;
     forms::parag = new Tparag;
+}
+
+void TestCellWindows::paneScanGivesEachLine()
+{
+    // The pane's fast walk must hand over exactly what line(i) reads: ASCII,
+    // Japanese, characters with no Shift-JIS form, empty lines, and the
+    // received text still waiting to be put on screen.
+    LogPane pane;
+    pane.setPlainText(QStringLiteral("2006/03/02 07:05\n放電テスト ①\n\nBat-V Bat1 Bat2 Bat3 Bat4\n1.20V 1 2 3 4\ncafé ﾃｽﾄ ?\n"));
+    pane.appendReceived(QByteArray("Bat-V Bat1 Bat2 Bat3 Bat4\r\n1.10V 5 6 7 8\r\n\x83\x65"));
+    QList<QByteArray> scanned;
+    pane.scanLines([&](int i, const QByteArray &line) {
+        QCOMPARE(i, int(scanned.size()));
+        scanned << line;
+    });
+    QCOMPARE(int(scanned.size()), pane.lineCount());
+    for (int i = 0; i < pane.lineCount(); ++i)
+        QCOMPARE(scanned.at(i), pane.line(i));
+    QCOMPARE(analysis::FindAllTables(pane).size(), 2);
+    QCOMPARE(analysis::FindAllTables(pane).last().rows, QList<QByteArray>{"1.10V 5 6 7 8"});
 }
 
 QTEST_MAIN(TestCellWindows)
