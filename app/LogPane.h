@@ -25,6 +25,7 @@ public:
     int lineCount() const override;
     QByteArray line(int i) const override;
     int lastLineEqualTo(const QByteArray &text, int before) const override;
+    void scanLines(const std::function<void(int, const QByteArray &)> &visit) const override;
 
     // Appends received bytes at the end of the text and scrolls there. Zero
     // bytes are dropped; a character split across chunks arrives whole.

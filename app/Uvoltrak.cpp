@@ -5,6 +5,7 @@
 #include "app/Settings.h"
 #include "app/SettingsStore.h"
 #include "app/WindowSize.h"
+#include "cells/Ucells.h"
 #include "device/Exchange.h"
 #include "device/Uparam.h"
 #include "graph/DrawGraph.h"
@@ -68,6 +69,7 @@ Tmain::Tmain(QWidget *parent) : QMainWindow(parent)
     layout->addWidget(RichEdit1, 1);
     setCentralWidget(central);
 
+    cells = new Tcells(RichEdit1, this);
     createMenus();
     RichEdit1->setPopupActions({ Cut1, Copy1, Paste1 });
 
@@ -122,6 +124,13 @@ void Tmain::createMenus()
     GraphSetting1 = setup->addAction(QStringLiteral("グラフの設定(&G)"), this, [] { forms::ShowForm(forms::FormId::Parag); });
     ParamSetting1 = setup->addAction(QStringLiteral("放電器の設定(&V)"), this, [] { forms::ShowForm(forms::FormId::Param); });
     ComSetting1 = setup->addAction(QStringLiteral("通信設定(&C)"), this, [] { forms::ShowForm(forms::FormId::Comch); });
+
+    QMenu *view = menuBar()->addMenu(QStringLiteral("表示(&V)"));
+    CellList1 = view->addAction(QStringLiteral("セル一覧(&L)..."), this, [this] {
+        cells->show();
+        cells->raise();
+        cells->activateWindow();
+    });
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
     About1 = help->addAction(QStringLiteral("バージョン情報+使用方法(&A)..."), this, [] { forms::ShowForm(forms::FormId::AboutBox); });

@@ -15,6 +15,7 @@ class QPushButton;
 class QTimer;
 class TCommX;
 class TCustomCommX;
+class Tcells;
 namespace journal {
 class Journal;
 }
@@ -39,6 +40,8 @@ public:
     QAction *Open1, *OpenJournal1, *SaveAs1, *Exit1;
     QAction *Cut1, *Copy1, *Paste1;
     QAction *GraphSetting1, *ParamSetting1, *ComSetting1, *About1;
+    QAction *CellList1;    // 表示 > セル一覧
+    Tcells *cells;         // the cell list window, owned by this window
 
     // File dialogs; tests replace them. They return the chosen path, or an
     // empty string when the user cancels.

@@ -9,9 +9,11 @@
 #include "app/SettingsStore.h"
 #include "app/SignalClose.h"
 #include "app/Uvoltrak.h"
+#include "cells/CellsCommand.h"
 #include "graph/RenderCommand.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QTextStream>
 #include <QTimer>
 #include <cstdio>
@@ -46,6 +48,18 @@ int RunRender(int argc, char **argv, const cli::Options &options)
     return render::RenderLogToPicture(options.renderLog, options.output, err);
 }
 
+// --cells: the cell list as CSV on standard output; no window at all.
+int RunCells(int argc, char **argv, const cli::Options &options)
+{
+    QCoreApplication app(argc, argv);
+    settings::LoadSettings();
+    QFile out;
+    if (!out.open(stdout, QIODevice::WriteOnly))
+        return cli::ExitFailure;
+    QTextStream err(stderr);
+    return cells::PrintCellFigures(options.cellLogs, out, err);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -61,6 +75,8 @@ int main(int argc, char **argv)
     settings::SetIniFilePath(options.settingsFile);
     if (options.action == cli::Action::Render)
         return RunRender(argc, argv, options);
+    if (options.action == cli::Action::Cells)
+        return RunCells(argc, argv, options);
 
     // Without a display the toolkit would abort with its own message; say it plainly.
     const char *platform = std::getenv("QT_QPA_PLATFORM");

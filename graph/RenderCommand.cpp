@@ -1,10 +1,9 @@
 #include "graph/RenderCommand.h"
 
-#include "app/LogLines.h"
-#include "app/LogPane.h"
-#include "app/SjisText.h"
 #include "app/Settings.h"
+#include "cells/CellList.h"
 #include "graph/DrawGraph.h"
+#include "graph/PictureFile.h"
 #include "graph/Ugraph.h"
 
 #include <QTextStream>
@@ -15,16 +14,18 @@ namespace render {
 int RenderLogToPicture(const QString &logPath, const QString &picturePath, QTextStream &err)
 {
     try {
-        // The lines the pane would hold after "開く".
-        const ByteLines lines = ByteLines::fromText(sjis::encode(ReadLogFile(logPath)));
+        const ByteLines lines = cells::ReadLogFile(logPath);
         Tgraph graph;
         graph.SetOuterSize(settings::Gwide, settings::Gheit);
         if (!FillGraphFrom(graph, lines)) {
             err << QStringLiteral("有効なデータがありません") << Qt::endl;
             return 1;
         }
+        // Laid out as a shown window is (chart size, label places), but never on a screen.
+        graph.setAttribute(Qt::WA_DontShowOnScreen);
+        graph.show();
         try {
-            if (!graph.SavePicture(picturePath)) {
+            if (!graph::SavePicture(picturePath, graph.Picture())) {
                 err << QStringLiteral("voltrak: no picture format for %1").arg(picturePath) << Qt::endl;
                 return 2;
             }

@@ -73,6 +73,8 @@ private slots:
     void printingOptions();
     void renderEachFormat_data();
     void renderEachFormat();
+    void cells_data();
+    void cells();
     void renderUsesTheSettingsFile();
     void renderWithoutTable_data();
     void renderWithoutTable();
@@ -216,6 +218,9 @@ void TestCommandLine::renderEachFormat_data()
     QTest::newRow("BMP upper case") << "G.BMP";
     QTest::newRow("wmf") << "g.wmf";
     QTest::newRow("emf") << "g.emf";
+    QTest::newRow("png") << "g.png";
+    QTest::newRow("svg") << "g.svg";
+    QTest::newRow("pdf") << "g.pdf";
 }
 
 void TestCommandLine::renderEachFormat()
@@ -228,23 +233,14 @@ void TestCommandLine::renderEachFormat()
     const QString out = dir.filePath(name);
     const Run r = RunProgram({"--settings", dir.filePath("s.ini"), "--render", dir.filePath("a.log"), "--output", out});
     QCOMPARE(r.status, 0);
-    QFile f(out);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    const QByteArray data = f.readAll();
+    // Never a settings file written by a render.
+    QCOMPARE(ReadFile(dir.filePath("s.ini")), ini);
 
     // The four series colours must be drawn, whatever the format.
     const QList<QColor> colours{QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255), QColor(128, 128, 128)};
     const QString ext = QFileInfo(name).suffix().toLower();
-    if (ext == QLatin1String("bmp")) {
-        QImage img;
-        QVERIFY(img.loadFromData(data, "BMP"));
-        QSet<QRgb> seen;
-        for (int y = 0; y < img.height(); ++y)
-            for (int x = 0; x < img.width(); ++x)
-                seen.insert(img.pixel(x, y) & 0xFFFFFF);
-        for (const QColor &c : colours)
-            QVERIFY2(seen.contains(c.rgb() & 0xFFFFFF), qPrintable(c.name()));
-    } else {
+    if (ext == QLatin1String("wmf") || ext == QLatin1String("emf")) {
+        const QByteArray data = ReadFile(out);
         const mfread::Picture pic = ext == QLatin1String("wmf") ? mfread::readWmf(data) : mfread::readEmf(data);
         QVERIFY2(pic.problems.isEmpty(), qPrintable(pic.problems.join('\n')));
         for (const QColor &c : colours) {
@@ -252,9 +248,87 @@ void TestCommandLine::renderEachFormat()
                                            [&c](const mfread::Stroke &s) { return s.color == c && s.points.size() >= 4; });
             QVERIFY2(drawn, qPrintable(c.name()));
         }
+        return;
     }
-    // Never a settings file written by a render.
-    QCOMPARE(QFile(dir.filePath("s.ini")).size(), qint64(ini.size()));
+    // The vector pictures as programs we did not write draw them.
+    QString raster = out;
+    if (ext == QLatin1String("svg")) {
+        raster = dir.filePath("svg.png");
+        QCOMPARE(QProcess::execute("rsvg-convert", {"-o", raster, out}), 0);
+    } else if (ext == QLatin1String("pdf")) {
+        QCOMPARE(QProcess::execute("pdftoppm", {"-png", "-r", "96", "-singlefile", out, dir.filePath("pdf")}), 0);
+        raster = dir.filePath("pdf.png");
+        QProcess fonts;
+        fonts.start("pdffonts", {out});
+        QVERIFY(fonts.waitForFinished());
+        const QStringList lines = QString::fromUtf8(fonts.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts).mid(2);
+        QVERIFY(!lines.isEmpty());
+        for (const QString &l : lines)
+            QVERIFY2(l.simplified().split(' ').at(l.simplified().split(' ').size() - 5) == "yes", qPrintable(l));
+    }
+    const QImage img(raster);
+    // The window's size, not an unlaid-out chart's.
+    QVERIFY2(img.width() > 500 && img.height() > 250, qPrintable(QStringLiteral("%1x%2").arg(img.width()).arg(img.height())));
+    QSet<QRgb> seen;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            seen.insert(img.pixel(x, y) & 0xFFFFFF);
+    for (const QColor &c : colours)
+        QVERIFY2(seen.contains(c.rgb() & 0xFFFFFF), qPrintable(c.name()));
+}
+
+void TestCommandLine::cells_data()
+{
+    QTest::addColumn<QStringList>("logs");
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("err");
+    const QByteArray header = QStringLiteral("No.,日時,出典,セル,容量(mAh),平均電圧(V),放電時間\r\n").toUtf8();
+    // a.log: 1150 mA for 60 min, then the trapezoid to 950 mA: 2200.0 mAh; mean
+    // (1.20 x 60 + 1.10 x 60) / 120 = 1.150 V. b.log: half the times, then a cell
+    // that stops at the first row: 1150 x 0.5 = 575.0 mAh at 1.200 V.
+    const auto rows = [](int no, const char *stamp, const char *src, const char *capacity, const char *volts,
+                         const char *time, int cells) {
+        QByteArray out;
+        for (int c = 1; c <= cells; ++c)
+            out += QStringLiteral("%1,%2,%3,%4,%5,%6,%7\r\n").arg(no).arg(stamp, src).arg(c).arg(capacity, volts, time).toUtf8();
+        return out;
+    };
+    const QByteArray both = header + rows(1, "2026/12/01 09:00", "a.log", "2200.0", "1.150", "120 分", 4)
+                            + rows(2, "", "b.log", "1100.0", "1.150", "60 分", 4)
+                            + rows(3, "2026/12/02 10:30", "b.log", "575.0", "1.200", "30 分", 2);
+    QTest::newRow("two logs, three tables") << QStringList{"a.log", "b.log"} << QByteArray() << 0 << both << QByteArray();
+    QTest::newRow("resistor doubled") << QStringList{"a.log"} << QByteArray("[VOLTRAK]\r\nHteiko=200\r\n") << 0
+                                      << header + rows(1, "2026/12/01 09:00", "a.log", "1100.0", "1.150", "120 分", 4) << QByteArray();
+    QTest::newRow("no table") << QStringList{"none.log"} << QByteArray() << 1 << QByteArray()
+                              << QStringLiteral("有効なデータがありません\n").toUtf8();
+    QTest::newRow("one log without") << QStringList{"none.log", "a.log"} << QByteArray() << 1
+                                     << header + rows(1, "2026/12/01 09:00", "a.log", "2200.0", "1.150", "120 分", 4)
+                                     << QStringLiteral("none.log: 有効なデータがありません\n").toUtf8();
+}
+
+void TestCommandLine::cells()
+{
+    QFETCH(QStringList, logs);
+    QFETCH(QByteArray, ini);
+    QFETCH(int, status);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
+    QTemporaryDir dir;
+    WriteFile(dir.filePath("a.log"), "2026/12/01 09:00 start\r\nBat-V Bat1 Bat2 Bat3 Bat4\r\n"
+                                     "1.20V 60 60 60 60\r\n1.00V 120 120 120 120\r\n");
+    WriteFile(dir.filePath("b.log"), "Bat-V Bat1 Bat2 Bat3 Bat4\r\n1.20V 30 30 30 30\r\n1.00V 60 60 60 60\r\n"
+                                     "2026/12/02 10:30\r\nBat-V Bat1 Bat2 Bat3 Bat4\r\n1.20V 30 30\r\n1.00V 30 30\r\n");
+    WriteFile(dir.filePath("none.log"), "no table\r\n");
+    WriteFile(dir.filePath("s.ini"), ini);
+    QStringList args{"--settings", dir.filePath("s.ini"), "--cells"};
+    for (const QString &log : logs)
+        args << dir.filePath(log);
+    Run r = RunProgram(args);
+    QCOMPARE(r.status, status);
+    QCOMPARE(QString::fromUtf8(r.out), QString::fromUtf8(out));
+    QCOMPARE(QString::fromUtf8(r.err.replace(dir.path().toUtf8() + '/', "")), QString::fromUtf8(err));
 }
 
 void TestCommandLine::renderUsesTheSettingsFile()

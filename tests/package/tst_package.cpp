@@ -103,7 +103,7 @@ void TestPackage::dependencies()
     for (const QString &d : r.out.split(QLatin1Char(',')))
         names << d.trimmed().section(QLatin1Char(' '), 0, 0);
     // From the shared libraries, and what the program loads at run time.
-    for (const char *need : {"libqt6widgets6", "libqt6gui6", "libqt6core6", "libc6", "fonts-ipafont-gothic",
+    for (const char *need : {"libqt6widgets6", "libqt6gui6", "libqt6core6", "libqt6svg6", "libc6", "fonts-ipafont-gothic",
                              "fonts-ipafont-mincho", "qt6-qpa-plugins", "qt6-translations-l10n"})
         QVERIFY2(names.contains(QLatin1String(need)), need);
     QVERIFY2(names.filter(QStringLiteral("libqcustomplot")).size() == 1, qPrintable(r.out));
@@ -172,14 +172,18 @@ void TestPackage::unpackedProgramRuns()
     QVERIFY(log.open(QIODevice::WriteOnly));
     log.write("Bat-V Bat1 Bat2 Bat3 Bat4\r\n1.40V 0 0 0 0\r\n1.20V 60 50 40 30\r\n1.00V 120 100 80 60\r\n");
     log.close();
-    const QString out = work.filePath(QStringLiteral("g.bmp"));
-    const Run r = Exec(program, {QStringLiteral("--settings"), work.filePath(QStringLiteral("s.ini")),
-                                 QStringLiteral("--render"), log.fileName(), QStringLiteral("--output"), out},
-                       60000, env);
-    QVERIFY2(r.status == 0, qPrintable(r.err));
-    const QImage img(out);
-    QVERIFY(!img.isNull());
-    QVERIFY(img.width() > 300 && img.height() > 150);
+    for (const char *name : {"g.bmp", "g.pdf"}) {
+        const QString out = work.filePath(QString::fromLatin1(name));
+        const Run r = Exec(program, {QStringLiteral("--settings"), work.filePath(QStringLiteral("s.ini")),
+                                     QStringLiteral("--render"), log.fileName(), QStringLiteral("--output"), out},
+                           60000, env);
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        QFile picture(out);
+        QVERIFY(picture.open(QIODevice::ReadOnly));
+        const QByteArray magic = out.endsWith(QLatin1String(".pdf")) ? "%PDF" : "BM";
+        QCOMPARE(picture.read(magic.size()), magic);
+        QVERIFY(picture.size() > 1000);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPackage)
