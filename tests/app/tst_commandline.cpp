@@ -75,7 +75,6 @@ private slots:
     void renderEachFormat();
     void cells_data();
     void cells();
-    void renderUsesTheSettingsFile();
     void renderWithoutTable_data();
     void renderWithoutTable();
     void settingsBesideACopiedProgram();
@@ -329,23 +328,6 @@ void TestCommandLine::cells()
     QCOMPARE(r.status, status);
     QCOMPARE(QString::fromUtf8(r.out), QString::fromUtf8(out));
     QCOMPARE(QString::fromUtf8(r.err.replace(dir.path().toUtf8() + '/', "")), QString::fromUtf8(err));
-}
-
-void TestCommandLine::renderUsesTheSettingsFile()
-{
-    QTemporaryDir dir;
-    WriteFile(dir.filePath("a.log"), TableLog);
-    WriteFile(dir.filePath("big.ini"), "[VOLTRAK]\r\nGwide=700\r\nGheit=400\r\n");
-    WriteFile(dir.filePath("small.ini"), "[VOLTRAK]\r\nGwide=500\r\nGheit=250\r\n");
-    QSize sizes[2];
-    for (int i = 0; i < 2; ++i) {
-        const QString ini = dir.filePath(i ? "small.ini" : "big.ini");
-        const QString out = dir.filePath(QStringLiteral("g%1.bmp").arg(i));
-        QCOMPARE(RunProgram({"--settings", ini, "--render", dir.filePath("a.log"), "--output", out}).status, 0);
-        sizes[i] = QImage(out).size();
-    }
-    // The same frame around both: the pictures differ as the settings do.
-    QCOMPARE(sizes[0] - sizes[1], QSize(200, 150));
 }
 
 void TestCommandLine::renderWithoutTable_data()
