@@ -1,5 +1,6 @@
 #pragma once
-// A small Windows-style ini file: Shift-JIS text, CR LF lines. Writing replaces a
+// A small Windows-style ini file: Shift-JIS text (a UTF-8 byte order mark
+// before it is kept), CR LF lines. Writing replaces a
 // key's value in place or appends the key to its section; every other line is
 // kept byte for byte.
 #include <QByteArray>
@@ -33,9 +34,15 @@ public:
     void writeString(const QString &section, const QString &key, const QString &value);
     void writeInteger(const QString &section, const QString &key, qint32 value);
 
-    // Writes a temporary file beside the ini file and renames it into place, so a
-    // failed write never leaves a truncated file. Throws IniWriteError.
+    // Writes the file through safewrite::WriteFile (beside and renamed, else in
+    // place; permissions kept). A file that was not Shift-JIS/ASCII text when
+    // read (zero bytes, UTF-16) is never written over. Throws IniWriteError.
     void save() const;
+
+    // The file began with a UTF-8 byte order mark: skipped when read, kept when written.
+    bool hasByteOrderMark() const { return m_bom; }
+    // The file held something other than text and reads as empty.
+    bool isForeign() const { return m_foreign; }
 
     // The text as it would be written.
     QByteArray contents() const;
@@ -50,4 +57,6 @@ private:
 
     QString m_path;
     QList<QByteArray> m_lines;   // without line breaks
+    bool m_bom = false;
+    bool m_foreign = false;
 };

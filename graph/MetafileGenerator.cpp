@@ -1,4 +1,5 @@
 #include "graph/MetafileGenerator.h"
+#include "app/SafeWrite.h"
 
 #include <QFont>
 #include <QFontMetricsF>
@@ -7,7 +8,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
-#include <QSaveFile>
 #include <QStringEncoder>
 #include <QTransform>
 #include <QtEndian>
@@ -1518,19 +1518,7 @@ QString metafileFaceName(const QString& family)
 
 void saveMetafileData(const QString& path, const QByteArray& bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw std::runtime_error(
-            QStringLiteral("cannot create %1: %2").arg(path, file.errorString()).toStdString());
-    if (file.write(bytes) != bytes.size()) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        throw std::runtime_error(
-            QStringLiteral("cannot write %1: %2").arg(path, why).toStdString());
-    }
-    if (!file.commit())
-        throw std::runtime_error(
-            QStringLiteral("cannot write %1: %2").arg(path, file.errorString()).toStdString());
+    safewrite::WriteFile(path, bytes);
 }
 
 void writeMetafileOnDevice(const QString& path, MetafileFormat format, QSize sizePx,
