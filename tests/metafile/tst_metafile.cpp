@@ -14,6 +14,8 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <cmath>
+#include <limits>
 #include <stdexcept>
 
 Q_DECLARE_METATYPE(MetafileFormat)
@@ -81,6 +83,10 @@ private slots:
     void faceName();
     void fileWriting_data();
     void fileWriting();
+    void hostileDrawing_data();
+    void hostileDrawing();
+    void zeroWidthLinesCountInBounds_data();
+    void zeroWidthLinesCountInBounds();
 };
 
 // ------------------------------------------------------------------ structure
@@ -584,6 +590,113 @@ void TestMetafile::faceName()
 }
 
 // ------------------------------------------------------------------ files
+
+void TestMetafile::hostileDrawing_data()
+{
+    QTest::addColumn<MetafileFormat>("format");
+    QTest::addColumn<QString>("scene");
+    QTest::addColumn<bool>("drawn");  // the red shape reaches the file
+    for (auto [fmt, tag] : {std::pair{MetafileFormat::Emf, "emf"}, {MetafileFormat::Wmf, "wmf"}}) {
+        auto row = [&](const char* name, bool drawn) {
+            QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(tag, name))) << fmt << QString(name) << drawn;
+        };
+        row("infinite point", false);
+        row("NaN point", false);
+        row("scale overflows to infinity", false);
+        row("NaN transform", false);
+        row("text beyond 32 bits", false);
+        row("image beyond 32 bits", false);
+        row("rectangle beyond 32 bits", true);
+        row("huge pen width", true);
+        row("polygon of 40000 points", true);
+        row("text of 40000 characters", true);
+    }
+}
+
+void TestMetafile::hostileDrawing()
+{
+    QFETCH(MetafileFormat, format);
+    QFETCH(QString, scene);
+    QFETCH(bool, drawn);
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const QByteArray bytes = paint(format, QSize(300, 200), [&](QPainter& p) {
+        p.setPen(QPen(Qt::red, 1));
+        p.setFont(chartFont());
+        if (scene == "infinite point")
+            p.drawLine(QPointF(10, 10), QPointF(inf, 20));
+        else if (scene == "NaN point")
+            p.drawPolygon(QPolygonF({{10, 10}, {nan, 50}, {100, 100}}));
+        else if (scene == "scale overflows to infinity") {
+            p.scale(1e300, 1e300);
+            p.scale(1e300, 1e300);
+            p.drawLine(QPointF(0.5, 0.5), QPointF(1, 1));
+            p.drawText(QPointF(1, 1), QStringLiteral("x"));
+        } else if (scene == "NaN transform") {
+            p.setWorldTransform(QTransform(nan, 0, 0, 1, 0, 0));
+            p.drawRect(QRectF(10, 10, 50, 50));
+            p.drawEllipse(QRectF(10, 10, 50, 50));
+        } else if (scene == "text beyond 32 bits") {
+            p.drawText(QPointF(-5e9, 50), QStringLiteral("far away"));
+        } else if (scene == "image beyond 32 bits") {
+            QImage img(4, 4, QImage::Format_RGB32);
+            img.fill(Qt::red);
+            p.drawImage(QRectF(-3e9, -3e9, 6e9, 6e9), img);
+        } else if (scene == "rectangle beyond 32 bits") {
+            p.setBrush(Qt::NoBrush);
+            p.drawRect(QRectF(-1e12, 20, 2e12, 100));
+        } else if (scene == "huge pen width") {
+            p.setPen(QPen(Qt::red, 1e12));
+            p.drawLine(QPointF(10, 10), QPointF(100, 10));
+        } else if (scene == "polygon of 40000 points") {
+            QPolygonF poly;
+            for (int i = 0; i < 40000; ++i) {
+                const double a = 2 * M_PI * i / 40000;
+                poly << QPointF(150 + 90 * std::cos(a) + (i % 2) * 0.5, 100 + 90 * std::sin(a));
+            }
+            p.setBrush(Qt::blue);
+            p.drawPolygon(poly);
+        } else if (scene == "text of 40000 characters") {
+            p.drawText(QPointF(0, 50), QString(40000, QChar(0x3042)));
+        }
+    });
+    const mfread::Picture pic = read(format, bytes);
+    QVERIFY2(pic.problems.isEmpty(), qPrintable(pic.problems.join("; ")));
+    bool red = !pic.texts.isEmpty() || pic.images > 0;
+    for (const mfread::Stroke& st : pic.strokes)
+        red = red || st.color == QColor(Qt::red);
+    QCOMPARE(red, drawn);
+    for (const mfread::Stroke& st : pic.strokes)
+        for (const QPoint& pt : st.points)
+            QVERIFY(qAbs(pt.x()) <= 32767 && qAbs(pt.y()) <= 32767);
+    if (scene == "polygon of 40000 points" && format == MetafileFormat::Wmf)
+        for (const mfread::Stroke& st : pic.strokes)
+            QVERIFY(st.points.size() <= 32767);
+}
+
+void TestMetafile::zeroWidthLinesCountInBounds_data()
+{
+    QTest::addColumn<QLineF>("line");
+    QTest::newRow("horizontal") << QLineF(10, 50, 200, 50);
+    QTest::newRow("vertical") << QLineF(40, 20, 40, 150);
+    QTest::newRow("a dot") << QLineF(70, 70, 70, 70);
+}
+
+void TestMetafile::zeroWidthLinesCountInBounds()
+{
+    QFETCH(QLineF, line);
+    const QByteArray bytes = paint(MetafileFormat::Emf, QSize(300, 200), [&](QPainter& p) {
+        p.setPen(QPen(Qt::red, 0));
+        p.drawLine(line);
+    });
+    const mfread::Picture pic = read(MetafileFormat::Emf, bytes);
+    QVERIFY2(pic.problems.isEmpty(), qPrintable(pic.problems.join("; ")));
+    const QRect want = QRectF(line.p1(), line.p2()).normalized().toAlignedRect();
+    QVERIFY2(pic.boundsPx.contains(QPoint(want.left(), want.top()))
+                 && pic.boundsPx.right() >= int(line.x2()) && pic.boundsPx.bottom() >= int(line.y2()),
+             qPrintable(QStringLiteral("%1,%2 %3x%4").arg(pic.boundsPx.x()).arg(pic.boundsPx.y())
+                            .arg(pic.boundsPx.width()).arg(pic.boundsPx.height())));
+}
 
 void TestMetafile::fileWriting_data()
 {
