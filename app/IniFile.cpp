@@ -66,7 +66,16 @@ IniFile::IniFile(const QString &path) : m_path(path)
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return;
-    QByteArray data = f.readAll();
+    parse(f.readAll());
+}
+
+IniFile::IniFile(const QString &path, const QByteArray &contents) : m_path(path)
+{
+    parse(contents);
+}
+
+void IniFile::parse(QByteArray data)
+{
     if (notText(data)) {
         m_foreign = true; // read as empty, never written over
         return;

@@ -20,6 +20,8 @@ class IniFile
 public:
     // Reads the file; a missing or unreadable file reads as empty.
     explicit IniFile(const QString &path);
+    // As if the file at path held contents (the file is not read).
+    IniFile(const QString &path, const QByteArray &contents);
 
     const QString &path() const { return m_path; }
 
@@ -54,6 +56,7 @@ public:
 private:
     struct Found { int sectionLine = -1; int keyLine = -1; int lastKeyLine = -1; };
     Found find(const QByteArray &section, const QByteArray &key) const;
+    void parse(QByteArray data);
 
     QString m_path;
     QList<QByteArray> m_lines;   // without line breaks
