@@ -152,16 +152,22 @@ void LogPane::ScrollLogToEnd()
     ensureCursorVisible();
 }
 
-void LogPane::loadFile(const QString &path)
+QString ReadLogFile(const QString &path)
 {
-    flushReceived();
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         throw std::runtime_error(QStringLiteral("ファイル %1 は開けません").arg(path).toStdString());
     const QByteArray data = f.readAll();
     if (f.error() != QFileDevice::NoError)
         throw std::runtime_error(QStringLiteral("ファイル %1 は開けません").arg(path).toStdString());
-    setPlainText(sjis::decodeText(data));
+    return sjis::decodeText(data);
+}
+
+void LogPane::loadFile(const QString &path)
+{
+    flushReceived();
+    const QString text = ReadLogFile(path);
+    setPlainText(text);
     ScrollLogToEnd();
 }
 
@@ -185,6 +191,15 @@ void LogPane::saveFile(const QString &path) const
     } catch (const safewrite::WriteError &) {
         throw std::runtime_error(QStringLiteral("ファイル %1 を作成できません").arg(path).toStdString());
     }
+}
+
+void LogPane::insertAtStart(const QString &text)
+{
+    flushReceived();
+    QTextCursor c(document());
+    c.movePosition(QTextCursor::Start);
+    c.insertText(text);
+    ScrollLogToEnd();
 }
 
 void LogPane::clearWithStamp(const QDateTime &now)

@@ -9,6 +9,10 @@
 #include <QPlainTextEdit>
 
 class QMenu;
+
+// A log file's text as the open command reads it; throws std::runtime_error
+// ("ファイル %s は開けません") when it cannot be read.
+QString ReadLogFile(const QString &path);
 class QTimer;
 
 class LogPane : public QPlainTextEdit, public LineSource
@@ -42,6 +46,8 @@ public:
     // std::runtime_error ("ファイル %s を作成できません") on failure. The file is
     // written beside and renamed into place.
     void saveFile(const QString &path) const;
+    // Puts text ahead of everything in the pane (received text still waiting included).
+    void insertAtStart(const QString &text);
     // Clears the text, leaving one line stamped with the given time.
     void clearWithStamp(const QDateTime &now);
 

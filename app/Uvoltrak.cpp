@@ -8,6 +8,7 @@
 #include "device/Exchange.h"
 #include "device/Uparam.h"
 #include "graph/DrawGraph.h"
+#include "journal/Journal.h"
 #include "serial/Commx.h"
 
 #include <QCloseEvent>
@@ -92,12 +93,16 @@ Tmain::~Tmain()
 {
     // The port's threads call back into this window; stop them first.
     CommX1->PortClose();
+    // What was received still reaches the disk; the run marker stays, as
+    // this end did not go through the close path.
+    m_journal->close();
 }
 
 void Tmain::createMenus()
 {
     QMenu *file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
     Open1 = file->addAction(QStringLiteral("開く(&O)..."), this, &Tmain::Open1Click);
+    OpenJournal1 = file->addAction(QStringLiteral("受信記録を開く(&R)..."), this, &Tmain::OpenJournal1Click);
     SaveAs1 = file->addAction(QStringLiteral("名前をつけて保存(&A)..."), this, &Tmain::SaveAs1Click);
     file->addSeparator();
     Exit1 = file->addAction(QStringLiteral("終了(&X)"), this, &QWidget::close);
@@ -122,6 +127,7 @@ void Tmain::createMenus()
 void Tmain::FormCreate()
 {
     settings::LoadSettings();
+    StartJournal();
     CommX1->setPortNo(settings::Comch);
     try {
         CommX1->PortOpen();
@@ -131,6 +137,42 @@ void Tmain::FormCreate()
         return;
     }
     RichEdit1->clear();
+}
+
+void Tmain::StartJournal()
+{
+    const QString ini = settings::IniFilePath();
+    m_journalFolder = journal::FolderFor(ini);
+    m_unfinished = journal::FindUnfinished(m_journalFolder, ini);
+    const QDateTime start = Clock();
+    // Without a marker there is no recovery for this run; the journal itself
+    // reports the folder's trouble when the first byte arrives.
+    m_runMarker.create(m_journalFolder, start, ini);
+    m_journal = std::make_unique<journal::Journal>(m_journalFolder, start, m_runMarker.index());
+    connect(m_journal.get(), &journal::Journal::writeFailed, this, &Tmain::JournalFailed);
+}
+
+void Tmain::JournalFailed()
+{
+    errors::ShowWarning(QStringLiteral("受信記録を書き込めません"));
+}
+
+void Tmain::OfferRecovery()
+{
+    if (m_unfinished.isNull())
+        return;
+    journal::Unfinished run = std::move(m_unfinished);
+    const bool yes = errors::AskYesNo(
+        QStringLiteral("前回の受信データが保存されていない可能性があります。\r\n受信記録を開きますか？"));
+    // Asked once: the marker goes whatever the answer, the journal stays.
+    run.dismiss();
+    if (!yes)
+        return;
+    QString text = ReadLogFile(run.journalPath());
+    // What this run receives starts on a line of its own.
+    if (!text.isEmpty() && !text.endsWith(QLatin1Char('\n')))
+        text += QLatin1Char('\n');
+    RichEdit1->insertAtStart(text);
 }
 
 void Tmain::CommX1Receive(TCustomCommX *, qint32 ReceiveSize)
@@ -144,14 +186,16 @@ void Tmain::CommX1Receive(TCustomCommX *, qint32 ReceiveSize)
     if (n <= 0)
         return;
     buffer.truncate(n);
+    m_journal->append(buffer.constData(), n);
     RichEdit1->appendReceived(buffer);
 }
 
-QString Tmain::runOpenDialog()
+QString Tmain::runOpenDialog(const QString &folder)
 {
+    m_openDialogFolder = folder;
     if (OpenDialog)
         return OpenDialog();
-    QFileDialog dlg(this);
+    QFileDialog dlg(this, QString(), folder);
     dlg.setAcceptMode(QFileDialog::AcceptOpen);
     dlg.setFileMode(QFileDialog::ExistingFile);
     dlg.setNameFilter(QStringLiteral("テキスト,ログファイル (*.txt *.log)"));
@@ -182,6 +226,13 @@ QString Tmain::runSaveDialog()
 void Tmain::Open1Click()
 {
     const QString path = runOpenDialog();
+    if (!path.isEmpty())
+        RichEdit1->loadFile(path);
+}
+
+void Tmain::OpenJournal1Click()
+{
+    const QString path = runOpenDialog(m_journalFolder);
     if (!path.isEmpty())
         RichEdit1->loadFile(path);
 }
@@ -219,6 +270,7 @@ void Tmain::showEvent(QShowEvent *event)
     if (!forms::SettingsPushed) {
         forms::SettingsPushed = true;
         forms::PushSettingsToDialogs();
+        OfferRecovery();
     }
 }
 
@@ -242,6 +294,9 @@ void Tmain::closeEvent(QCloseEvent *event)
     } catch (...) {
         errors::ShowMessage(QStringLiteral("エラー"));
     }
+    // Everything received is on the disk before the marker says the run ended well.
+    m_journal->close();
+    m_runMarker.remove();
     event->accept();
     // The other windows may still be shown; closing the main window ends the program.
     QCoreApplication::quit();
