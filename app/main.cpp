@@ -108,8 +108,9 @@ int main(int argc, char **argv)
             QTimer::singleShot(0, forms::main, [path] { forms::main->RichEdit1->loadFile(path); });
         }
         rc = app.exec();
-    } catch (const std::exception &e) {
-        errors::ShowStandardError(QString::fromUtf8(e.what()));
+    } catch (...) {
+        // Whatever was thrown, the user learns of it before the program ends.
+        errors::ShowCurrentException();
     }
     forms::DestroyForms();
     return rc;

@@ -402,6 +402,8 @@ void TestCommandLine::twoCopiesKeepTheirOwnSettingsAndJournals()
         QVERIFY(journal(ini[i]).contains(line));
     }
     for (int i = 0; i < 2; ++i) {
+        // A pid of 0 would signal this whole process group.
+        QVERIFY(program[i].state() == QProcess::Running && program[i].processId() > 0);
         ::kill(pid_t(program[i].processId()), SIGTERM);
         QVERIFY(program[i].waitForFinished(15000));
         QCOMPARE(program[i].exitCode(), 0);

@@ -139,6 +139,9 @@ private slots:
             progress.emplace_back(clock.elapsed(), sent.size());
             QTest::qWait(5);
         }
+        // A program that already ended has pid 0, and kill(0) would signal this
+        // whole process group, the test runner included.
+        QVERIFY(program.processId() > 0);
         ::kill(pid_t(program.processId()), SIGKILL);
         const qint64 killedAt = clock.elapsed();
         QVERIFY(program.waitForFinished());
@@ -227,6 +230,9 @@ private slots:
 
         const QString ini = dir.filePath(QStringLiteral("voltrak.ini"));
         QVERIFY(QFile::remove(ini));
+        // A program that already ended has pid 0, and kill(0) would signal this
+        // whole process group, the test runner included.
+        QVERIFY(program.processId() > 0);
         ::kill(pid_t(program.processId()), SIGTERM);
         QVERIFY(program.waitForFinished(15000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
