@@ -84,6 +84,7 @@ Tmain::Tmain(QWidget *parent) : QMainWindow(parent)
     CommX1 = new TCommX(this);
     CommX1->OnReceive = [this](TCustomCommX *sender, qint32 size) { CommX1Receive(sender, size); };
 
+    m_geometry = new windowsize::FramedGeometry(this);
     resize(277, 400);
     FormCreate();
 }
@@ -117,6 +118,11 @@ void Tmain::createMenus()
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
     About1 = help->addAction(QStringLiteral("バージョン情報+使用方法(&A)..."), this, [] { forms::ShowForm(forms::FormId::AboutBox); });
+}
+
+void Tmain::SetOuterSize(int width, int height)
+{
+    m_geometry->setOuterSize(width, height);
 }
 
 void Tmain::FormCreate()

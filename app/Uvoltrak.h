@@ -11,6 +11,7 @@ class QPushButton;
 class QTimer;
 class TCommX;
 class TCustomCommX;
+namespace windowsize { class FramedGeometry; }
 
 class Tmain : public QMainWindow
 {
@@ -41,6 +42,10 @@ public:
 
     void CommX1Receive(TCustomCommX *Sender, qint32 ReceiveSize);
 
+    // Outer size, frame included, also when the window manager frames the
+    // window only after it was sized.
+    void SetOuterSize(int width, int height);
+
 public slots:
     void Open1Click();
     void SaveAs1Click();
@@ -58,6 +63,8 @@ private:
     void createMenus();
     QString runOpenDialog();
     QString runSaveDialog();
+
+    windowsize::FramedGeometry *m_geometry;
 };
 
 namespace forms {
