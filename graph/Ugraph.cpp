@@ -61,9 +61,9 @@ Tgraph::Tgraph(QWidget *parent) : QWidget(parent, Qt::Window)
     layout->addWidget(Chart1);
     Chart1->installEventFilter(this);
 
-    // The labels lie on the chart. Each spans from its anchor to the chart's
-    // right edge and shows its text from its left edge, so it looks like a
-    // label sized to its text that the chart's edge clips.
+    // The labels lie on the chart, each sized to its text and anchored to the
+    // chart's top right. Clicks pass through them: a double click anywhere on
+    // the chart records the size.
     auto makeLabel = [this](const QString &name, const QFont &font) {
         auto *label = new QLabel(name, Chart1);
         label->setObjectName(name);
@@ -74,6 +74,7 @@ Tgraph::Tgraph(QWidget *parent) : QWidget(parent, Qt::Window)
         QPalette pal = label->palette();
         pal.setColor(QPalette::WindowText, Qt::black);
         label->setPalette(pal);
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
         label->raise();
         return label;
     };
@@ -126,8 +127,8 @@ void Tgraph::placeLabels()
 {
     const int w = Chart1->width();
     auto place = [w](QLabel *label, Anchor a) {
-        const int height = label->fontMetrics().height() + 2;
-        label->setGeometry(w - a.fromRight, a.fromTop, a.fromRight, height);
+        label->adjustSize();
+        label->move(w - a.fromRight, a.fromTop);
     };
     place(TTL, AnchorTTL);
     QLabel *ys[4] = {Y1, Y2, Y3, Y4};
@@ -138,7 +139,8 @@ void Tgraph::placeLabels()
 
 bool Tgraph::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == Chart1 && event->type() == QEvent::Resize)
+    // A label's new text asks its parent for a new layout.
+    if (watched == Chart1 && (event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest))
         placeLabels();
     // A window manager may add the frame without moving or resizing the
     // client; the first exposure after mapping is the moment to look.
@@ -189,6 +191,7 @@ void Tgraph::showEvent(QShowEvent *event)
         m_placed = true;
         centre();
     }
+    placeLabels();   // texts set while hidden
     QWidget::showEvent(event);
 }
 
@@ -248,6 +251,7 @@ void Tgraph::Chart1DblClick()
 
 QImage Tgraph::ClientImage()
 {
+    placeLabels();
     Chart1->refresh();
     QImage image(size(), QImage::Format_RGB32);
     image.fill(palette().color(QPalette::Window));
