@@ -8,15 +8,34 @@
 
 namespace windowsize {
 
+namespace {
+
+// The frame as the window system reports it now. While a window manager is
+// still reparenting, the toolkit may work it out from a half-updated window
+// tree and get negative sides; such a frame counts as none yet.
+QMargins frame(const QWidget *w)
+{
+    const QWindow *handle = w->windowHandle();
+    if (!handle)
+        return QMargins();
+    const QMargins m = handle->frameMargins();
+    if (m.left() < 0 || m.top() < 0 || m.right() < 0 || m.bottom() < 0)
+        return QMargins();
+    return m;
+}
+
+} // namespace
+
 QSize outer(const QWidget *w)
 {
-    return w->frameGeometry().size();
+    const QMargins m = frame(w);
+    return w->size().grownBy(m);
 }
 
 void setOuter(QWidget *window, int w, int h)
 {
-    const QSize frame = window->frameGeometry().size() - window->size();
-    window->resize(qMax(1, w - frame.width()), qMax(1, h - frame.height()));
+    const QMargins m = frame(window);
+    window->resize(qMax(1, w - m.left() - m.right()), qMax(1, h - m.top() - m.bottom()));
 }
 
 FramedGeometry::FramedGeometry(QWidget *window) : QObject(window), m_window(window)
@@ -36,6 +55,8 @@ void FramedGeometry::watchNativeWindow()
 
 void FramedGeometry::setOuterSize(int w, int h)
 {
+    // Some platforms know the frame as soon as the native window exists.
+    m_window->winId();
     setOuter(m_window, w, h);
     m_wantedOuter = m_framed ? QSize() : QSize(w, h);
     m_clientSet = m_window->size();
@@ -49,8 +70,18 @@ void FramedGeometry::centre()
         return;
     const QRect area = s->geometry();
     const QSize size = outer(m_window);
-    m_window->move(qMax(area.x(), area.x() + (area.width() - size.width()) / 2),
-                   qMax(area.y(), area.y() + (area.height() - size.height()) / 2));
+    const QPoint framePos(qMax(area.x(), area.x() + (area.width() - size.width()) / 2),
+                          qMax(area.y(), area.y() + (area.height() - size.height()) / 2));
+    if (m_window->testAttribute(Qt::WA_WState_Created)) {
+        // A created window's move() places the client by the frame the widget
+        // last heard of, which may lag behind; place the client from the
+        // frame known now, undoing that offset.
+        const QMargins m = frame(m_window);
+        const QPoint client = framePos + QPoint(m.left(), m.top());
+        m_window->move(client - (m_window->geometry().topLeft() - m_window->pos()));
+    } else {
+        m_window->move(framePos);
+    }
     m_centreWanted = !m_framed;
     watchNativeWindow();
 }
@@ -62,6 +93,7 @@ bool FramedGeometry::eventFilter(QObject *watched, QEvent *event)
             switch (event->type()) {
             case QEvent::Show:
                 watchNativeWindow();
+                m_retriesLeft = MaxRetries;
                 Q_FALLTHROUGH();
             case QEvent::Move:
             case QEvent::Resize:
@@ -79,8 +111,22 @@ bool FramedGeometry::eventFilter(QObject *watched, QEvent *event)
 
 void FramedGeometry::check()
 {
-    if (m_framed || !m_window->isVisible() || outer(m_window) == m_window->size())
-        return;   // not framed yet, or never will be
+    if (m_framed || !m_window->isVisible())
+        return;
+    if (frame(m_window).isNull()) {
+        // Not framed yet, or never (no window manager). The toolkit learns of
+        // the frame from a property change that raises no event of its own,
+        // so look again a few times shortly after the window came up.
+        if (m_retriesLeft > 0 && !m_retryPending) {
+            --m_retriesLeft;
+            m_retryPending = true;
+            QTimer::singleShot(RetryMs, this, [this] {
+                m_retryPending = false;
+                check();
+            });
+        }
+        return;
+    }
     m_framed = true;
     if (m_window->windowHandle())
         m_window->windowHandle()->removeEventFilter(this);

@@ -42,6 +42,11 @@ private:
     QSize m_wantedOuter;     // empty: no size to redo
     QSize m_clientSet;       // the client size that setOuterSize gave
     bool m_centreWanted = false;
+    // Looks again for a frame every RetryMs, MaxRetries times after a show.
+    static constexpr int RetryMs = 50;
+    static constexpr int MaxRetries = 40;
+    int m_retriesLeft = 0;
+    bool m_retryPending = false;
 };
 
 } // namespace windowsize

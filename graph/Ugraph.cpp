@@ -15,9 +15,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
-#include <QScreen>
-#include <QTimer>
-#include <QWindow>
 #include <QVBoxLayout>
 
 namespace {
@@ -53,6 +50,7 @@ Tgraph::Tgraph(QWidget *parent) : QWidget(parent, Qt::Window)
 {
     setWindowTitle(QStringLiteral("電圧変化グラフ"));
     setFont(windowFont());
+    m_geometry = new windowsize::FramedGeometry(this);
     resize(600, 369);
 
     auto *layout = new QVBoxLayout(this);
@@ -142,13 +140,6 @@ bool Tgraph::eventFilter(QObject *watched, QEvent *event)
     // A label's new text asks its parent for a new layout.
     if (watched == Chart1 && (event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest))
         placeLabels();
-    // A window manager may add the frame without moving or resizing the
-    // client; the first exposure after mapping is the moment to look.
-    if (watched == windowHandle() && event->type() == QEvent::Expose && !m_frameSettled)
-        QTimer::singleShot(0, this, [this] {
-            if (!m_frameSettled && isVisible())
-                settleFrame();
-        });
     return QWidget::eventFilter(watched, event);
 }
 
@@ -159,29 +150,9 @@ QSize Tgraph::OuterSize() const
 
 void Tgraph::SetOuterSize(int width, int height)
 {
-    // The native window knows its frame once it exists; where the window
-    // manager adds the frame only at the first show, settleFrame() redoes
-    // the size then.
-    winId();
-    if (!m_frameSettled && windowHandle())
-        windowHandle()->installEventFilter(this);
-    windowsize::setOuter(this, width, height);
-    m_wantedOuter = QSize(width, height);
-    m_clientSet = size();
-    m_sizedWithoutFrame = frameGeometry().size() == size();
-}
-
-void Tgraph::centre()
-{
-    QScreen *s = screen();
-    if (!s)
-        return;
-    const QRect area = s->geometry();
-    const QSize outer = OuterSize();
-    const int left = qMax(0, area.x() + (area.width() - outer.width()) / 2);
-    const int top = qMax(0, area.y() + (area.height() - outer.height()) / 2);
-    move(left, top);
-    m_placedAt = pos();
+    // Before the window manager framed the window the size counts the frame
+    // as nothing; the helper gives it again once the frame is known.
+    m_geometry->setOuterSize(width, height);
 }
 
 void Tgraph::showEvent(QShowEvent *event)
@@ -189,41 +160,10 @@ void Tgraph::showEvent(QShowEvent *event)
     if (!m_placed) {
         // Centred at the first show only; afterwards the user places it.
         m_placed = true;
-        centre();
+        m_geometry->centre();
     }
     placeLabels();   // texts set while hidden
     QWidget::showEvent(event);
-}
-
-bool Tgraph::event(QEvent *event)
-{
-    const bool result = QWidget::event(event);
-    switch (event->type()) {
-    case QEvent::Show:
-    case QEvent::Move:
-    case QEvent::Resize:
-        if (!m_frameSettled && isVisible())
-            settleFrame();
-        break;
-    default:
-        break;
-    }
-    return result;
-}
-
-void Tgraph::settleFrame()
-{
-    if (frameGeometry().size() == size())
-        return;   // no frame yet (or none at all)
-    m_frameSettled = true;
-    // Sized and placed before the frame was known, and not touched since:
-    // give the outer size asked for, and centre that.
-    if (m_sizedWithoutFrame && !m_wantedOuter.isEmpty() && size() == m_clientSet) {
-        windowsize::setOuter(this, m_wantedOuter.width(), m_wantedOuter.height());
-        m_clientSet = size();
-        if (pos() == m_placedAt)
-            centre();
-    }
 }
 
 void Tgraph::contextMenuEvent(QContextMenuEvent *event)

@@ -114,6 +114,11 @@ private slots:
                      return graph != 0;
                  }),
                  qPrintable(seen(p)));
+        // Gwide x Gheit with its frame, centred at its first show.
+        const QSize screen = m_x.screenSize();
+        const QRect wanted(QPoint((screen.width() - 600) / 2, (screen.height() - 300) / 2), QSize(600, 300));
+        desktop::waitFor([&] { return m_x.hasFrameExtents(graph) && m_x.outerRect(graph) == wanted; });
+        QCOMPARE(m_x.outerRect(graph), wanted);
 
         QVERIFY2(openWith(p, main, {"alt+s", "v"}, QStringLiteral("放電器の設定")), qPrintable(seen(p)));
         QVERIFY2(openWith(p, main, {"alt+s", "c"}, QStringLiteral("RS232C通信ch設定")), qPrintable(seen(p)));
