@@ -15,10 +15,7 @@ double CountsPerHour(qint32 htime)
     }
 }
 
-namespace {
-
-// mA through the resistor at voltage v.
-double currentAt(double v, const CapacityParameters &p)
+double CurrentAt(double v, const CapacityParameters &p)
 {
     double u = v - p.Hvds * 0.01;
     if (u < 0.0)
@@ -30,28 +27,9 @@ double currentAt(double v, const CapacityParameters &p)
     return u / p.Hteiko * 100000.0;
 }
 
-} // namespace
-
 void EstimateCapacities(const QList<TableRow> &rows, const CapacityParameters &p, double (&out)[4])
 {
-    for (double &c : out)
-        c = 0.0;
-    const double perHour = CountsPerHour(p.Htime);
-    double previousCurrent = 0.0;
-    qint32 previousTime[4] = {0, 0, 0, 0};
-    for (qsizetype k = 0; k < rows.size(); ++k) {
-        const TableRow &row = rows.at(k);
-        const double current = currentAt(row.voltage, p);
-        const double iprev = (k == 0) ? current : previousCurrent;
-        previousCurrent = current;
-        for (int j = 0; j < row.cellCount && j < 4; ++j) {
-            const qint32 t = row.times[j];
-            // 64-bit so that extreme counts cannot wrap around.
-            const qint64 steps = qint64(t) - qint64(previousTime[j]);
-            previousTime[j] = t;
-            out[j] += (iprev + current) * (double(steps) / perHour) * 0.5;
-        }
-    }
+    IntegrateOverTime(rows, [&p](double v) { return CurrentAt(v, p); }, CountsPerHour(p.Htime), out);
 }
 
 void EstimateCapacities(const TDischargeTable &table, const CapacityParameters &p, double (&out)[4])
@@ -63,6 +41,15 @@ QString FormatCapacityLine(int cell, const double (&values)[4])
 {
     const double c = (cell >= 0 && cell < 4) ? values[cell] : 0.0;
     return QString::asprintf("%d %8.1f", cell + 1, c);
+}
+
+QString TimeUnitText(qint32 htime)
+{
+    switch (htime) {
+    case 1: return QStringLiteral("10秒");
+    case 2: return QStringLiteral("秒");
+    default: return QStringLiteral("分");
+    }
 }
 
 CapacityParameters CurrentCapacityParameters()

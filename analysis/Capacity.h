@@ -20,6 +20,36 @@ struct CapacityParameters {
 // Hours per time count for the time base Htime (unknown values count minutes).
 double CountsPerHour(qint32 htime);
 
+// Trapezoid sums over the rows, per cell: the first row counts as a rectangle
+// from time 0 to its time at its own value, every later row adds the trapezoid
+// between the value of the row before it (whatever columns that row had) and
+// its own, over the change of the cell's time count (from the last row that had
+// that column) divided by countsPerUnit. value(voltage) gives a row's value.
+template <typename Value>
+void IntegrateOverTime(const QList<TableRow> &rows, Value value, double countsPerUnit, double (&out)[4])
+{
+    for (double &c : out)
+        c = 0.0;
+    double previousValue = 0.0;
+    qint32 previousTime[4] = {0, 0, 0, 0};
+    for (qsizetype k = 0; k < rows.size(); ++k) {
+        const TableRow &row = rows.at(k);
+        const double current = value(row.voltage);
+        const double before = (k == 0) ? current : previousValue;
+        previousValue = current;
+        for (int j = 0; j < row.cellCount && j < 4; ++j) {
+            const qint32 t = row.times[j];
+            // 64-bit so that extreme counts cannot wrap around.
+            const qint64 steps = qint64(t) - qint64(previousTime[j]);
+            previousTime[j] = t;
+            out[j] += (before + current) * (double(steps) / countsPerUnit) * 0.5;
+        }
+    }
+}
+
+// mA through the discharge resistor at a row voltage.
+double CurrentAt(double voltage, const CapacityParameters &p);
+
 // Estimates from converted rows into out (reset first).
 void EstimateCapacities(const QList<TableRow> &rows, const CapacityParameters &p, double (&out)[4]);
 // Converts the table first; throws VoltageFormatError like ConvertTable.
@@ -28,6 +58,10 @@ void EstimateCapacities(const TDischargeTable &table, const CapacityParameters &
 // "%d %8.1f" of the cell number (index + 1) and its capacity, with "." as the
 // decimal point.
 QString FormatCapacityLine(int cell, const double (&values)[4]);
+
+// The time unit text for Htime: "分", "10秒", "秒"; values outside 0..2 read
+// as minutes, the time base the capacity estimate then assumes as well.
+QString TimeUnitText(qint32 htime);
 
 // Process-wide forms: DischargeTable and the settings in, capacity out.
 CapacityParameters CurrentCapacityParameters();

@@ -36,6 +36,55 @@ bool IsTableRow(const QByteArray &line)
     return line.size() >= 6 && line.at(4) == 'V' && line.at(5) == ' ';
 }
 
+bool BeginsWithDateStamp(const QByteArray &line)
+{
+    // yyyy/MM/dd HH:mm
+    static const char pattern[] = "dddd/dd/dd dd:dd";
+    constexpr int length = sizeof(pattern) - 1;
+    if (line.size() < length)
+        return false;
+    for (int i = 0; i < length; ++i) {
+        const char c = line.at(i);
+        if (pattern[i] == 'd' ? (c < '0' || c > '9') : c != pattern[i])
+            return false;
+    }
+    const auto number = [&line](int at) { return (line.at(at) - '0') * 10 + (line.at(at + 1) - '0'); };
+    const int month = number(5), day = number(8), hour = number(11), minute = number(14);
+    return month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour <= 23 && minute <= 59;
+}
+
+QList<FoundTable> FindAllTables(const LineSource &lines)
+{
+    QList<FoundTable> tables;
+    QByteArray stamp;
+    bool inRows = true;       // rows at the very top count while no header is seen
+    bool headerSeen = false;
+    FoundTable top;           // those rows
+    lines.scanLines([&](int i, const QByteArray &line) {
+        if (line == TableHeader) {
+            headerSeen = true;
+            inRows = true;
+            FoundTable t;
+            t.headerLine = i;
+            t.stamp = stamp;
+            tables.append(std::move(t));
+            return;
+        }
+        if (inRows) {
+            if (IsTableRow(line)) {
+                (headerSeen ? tables.last() : top).rows.append(line);
+                return;
+            }
+            inRows = false;
+        }
+        if (BeginsWithDateStamp(line))
+            stamp = line.left(16);
+    });
+    if (!headerSeen && !top.rows.isEmpty())
+        tables.append(std::move(top));
+    return tables;
+}
+
 namespace {
 
 inline bool isBlank(char c)

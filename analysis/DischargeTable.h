@@ -31,6 +31,25 @@ void ExtractDischargeTable(const LineSource &lines, TDischargeTable &table);
 // A row has "V " as its 5th and 6th bytes.
 bool IsTableRow(const QByteArray &line);
 
+// A line that begins with a date stamp as the clear command writes it,
+// "yyyy/MM/dd HH:mm" (month 1-12, day 1-31, hour 0-23, minute 0-59).
+bool BeginsWithDateStamp(const QByteArray &line);
+
+// One discharge table as found in the log.
+struct FoundTable {
+    int headerLine = -1;      // index of the header line; -1 for rows taken from the top
+    QByteArray stamp;         // the date stamp of the nearest stamped line above, or empty
+    QList<QByteArray> rows;   // whole row lines
+};
+
+// Every table in the lines, oldest first, by the rules of ExtractDischargeTable:
+// each header line starts a table whose rows are the row lines right after it.
+// When there is no header at all, the row lines from the top (if any) are the
+// one table, as the extraction takes them. So the last table found is exactly
+// what ExtractDischargeTable takes, unless that is empty without a header.
+// One pass over the lines.
+QList<FoundTable> FindAllTables(const LineSource &lines);
+
 // Splits a row into fields: runs of bytes 1..32 and/or one comma separate
 // (blanks around a comma are skipped, two commas enclose an empty field, a
 // comma at the end adds none); a field starting with a double quote runs to the

@@ -13,6 +13,12 @@ BoxHook &hook()
     return h;
 }
 
+bool &hookAnswer()
+{
+    static bool yes = false;
+    return yes;
+}
+
 void showBox(BoxKind kind, QMessageBox::Icon icon, const QString &title, const QString &text)
 {
     if (hook()) {
@@ -50,7 +56,23 @@ void ShowMessage(const QString &text)
     showBox(BoxKind::Message, QMessageBox::NoIcon, QStringLiteral("VOLTRAK"), text);
 }
 
+bool AskYesNo(const QString &text)
+{
+    const QString title = QStringLiteral("VOLTRAK");
+    if (hook()) {
+        hook()(BoxKind::Question, title, text);
+        return hookAnswer();
+    }
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No,
+                    QApplication::activeWindow());
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 void SetBoxHook(BoxHook h) { hook() = std::move(h); }
+
+void SetQuestionAnswer(bool yes) { hookAnswer() = yes; }
 
 } // namespace errors
 

@@ -21,10 +21,15 @@ void ShowWarning(const QString &text);
 // Plain notice titled with the application title.
 void ShowMessage(const QString &text);
 
-enum class BoxKind { StandardError, Warning, Message };
+// Question titled "VOLTRAK" with Yes and No, Yes the default; true for Yes.
+bool AskYesNo(const QString &text);
+
+enum class BoxKind { StandardError, Warning, Message, Question };
 using BoxHook = std::function<void(BoxKind, const QString &title, const QString &text)>;
 // Replaces every box with the hook (tests); an empty hook restores the real boxes.
 void SetBoxHook(BoxHook hook);
+// The answer a question gets while the hook is set (tests); No unless set.
+void SetQuestionAnswer(bool yes);
 
 } // namespace errors
 

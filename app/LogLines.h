@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QList>
 
+#include <functional>
+
 class LineSource
 {
 public:
@@ -21,6 +23,14 @@ public:
                 return i;
         }
         return -1;
+    }
+    // Calls visit(i, line) for every line, first to last. Sources that can walk
+    // their lines faster than one line(i) at a time override it.
+    virtual void scanLines(const std::function<void(int, const QByteArray &)> &visit) const
+    {
+        const int n = lineCount();
+        for (int i = 0; i < n; ++i)
+            visit(i, line(i));
     }
 };
 

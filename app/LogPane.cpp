@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 LogPane::LogPane(QWidget *parent) : QPlainTextEdit(parent)
@@ -68,6 +69,54 @@ int LogPane::lastLineEqualTo(const QByteArray &text, int before) const
             return b.blockNumber();
     }
     return -1;
+}
+
+namespace {
+
+// No byte above 0x7F and no "?", which toLatin1() writes for any character
+// beyond Latin-1: the bytes are then the line's Shift-JIS bytes as they are.
+bool plainAscii(const char *p, qsizetype len)
+{
+    quint64 high = 0;
+    qsizetype i = 0;
+    for (; i + 8 <= len; i += 8) {
+        quint64 word;
+        std::memcpy(&word, p + i, 8);
+        high |= word;
+    }
+    for (; i < len; ++i)
+        high |= uchar(p[i]);
+    return (high & 0x8080808080808080ULL) == 0 && std::memchr(p, '?', size_t(len)) == nullptr;
+}
+
+} // namespace
+
+void LogPane::scanLines(const std::function<void(int, const QByteArray &)> &visit) const
+{
+    // The whole text in one piece, blocks separated by U+2029: walking it costs
+    // far less than building each block's text on its own. Its Latin-1 form has
+    // the same offsets, so plain lines are copied out of it as they are.
+    const int n = lineCount();
+    const QString raw = document()->toRawText();
+    const QByteArray latin = raw.toLatin1();
+    const QStringView text(raw);
+    QByteArray bytes;
+    qsizetype start = 0;
+    for (int i = 0; i < n && start <= raw.size(); ++i) {
+        qsizetype end = text.indexOf(QChar(QChar::ParagraphSeparator), start);
+        if (end < 0)
+            end = raw.size();
+        const qsizetype len = end - start;
+        const char *p = latin.constData() + start;
+        if (plainAscii(p, len)) {
+            bytes.resize(len);
+            std::memcpy(bytes.data(), p, size_t(len));
+        } else {
+            bytes = sjis::encode(text.mid(start, len).toString());
+        }
+        visit(i, bytes);
+        start = end + 1;
+    }
 }
 
 void LogPane::appendReceived(const QByteArray &bytes)
@@ -152,16 +201,22 @@ void LogPane::ScrollLogToEnd()
     ensureCursorVisible();
 }
 
-void LogPane::loadFile(const QString &path)
+QString ReadLogFile(const QString &path)
 {
-    flushReceived();
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         throw std::runtime_error(QStringLiteral("ファイル %1 は開けません").arg(path).toStdString());
     const QByteArray data = f.readAll();
     if (f.error() != QFileDevice::NoError)
         throw std::runtime_error(QStringLiteral("ファイル %1 は開けません").arg(path).toStdString());
-    setPlainText(sjis::decodeText(data));
+    return sjis::decodeText(data);
+}
+
+void LogPane::loadFile(const QString &path)
+{
+    flushReceived();
+    const QString text = ReadLogFile(path);
+    setPlainText(text);
     ScrollLogToEnd();
 }
 
@@ -189,6 +244,15 @@ void LogPane::saveFile(const QString &path) const
     const QByteArray data = contentsBytes();
     if (f.write(data) != data.size() || !f.commit())
         fail();
+}
+
+void LogPane::insertAtStart(const QString &text)
+{
+    flushReceived();
+    QTextCursor c(document());
+    c.movePosition(QTextCursor::Start);
+    c.insertText(text);
+    ScrollLogToEnd();
 }
 
 void LogPane::clearWithStamp(const QDateTime &now)

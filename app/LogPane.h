@@ -9,6 +9,10 @@
 #include <QPlainTextEdit>
 
 class QMenu;
+
+// A log file's text as the open command reads it; throws std::runtime_error
+// ("ファイル %s は開けません") when it cannot be read.
+QString ReadLogFile(const QString &path);
 class QTimer;
 
 class LogPane : public QPlainTextEdit, public LineSource
@@ -21,6 +25,7 @@ public:
     int lineCount() const override;
     QByteArray line(int i) const override;
     int lastLineEqualTo(const QByteArray &text, int before) const override;
+    void scanLines(const std::function<void(int, const QByteArray &)> &visit) const override;
 
     // Appends received bytes at the end of the text and scrolls there. Zero
     // bytes are dropped; a character split across chunks arrives whole.
@@ -42,6 +47,8 @@ public:
     // std::runtime_error ("ファイル %s を作成できません") on failure. The file is
     // written beside and renamed into place.
     void saveFile(const QString &path) const;
+    // Puts text ahead of everything in the pane (received text still waiting included).
+    void insertAtStart(const QString &text);
     // Clears the text, leaving one line stamped with the given time.
     void clearWithStamp(const QDateTime &now);
 

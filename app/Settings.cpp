@@ -33,8 +33,20 @@ const SettingSlot SettingsTable[] = {
     { nullptr, nullptr, 0 },
 };
 
+namespace {
+QString &IniOverride()
+{
+    static QString path;
+    return path;
+}
+} // namespace
+
+void SetIniFilePath(const QString &path) { IniOverride() = path; }
+
 QString IniFilePath()
 {
+    if (!IniOverride().isEmpty())
+        return IniOverride();
     const QFileInfo exe(QCoreApplication::applicationFilePath());
     return exe.absolutePath() + QLatin1Char('/') + exe.completeBaseName() + QStringLiteral(".ini");
 }

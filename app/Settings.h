@@ -24,8 +24,11 @@ struct SettingSlot {
 // In the order the keys are read and written.
 extern const SettingSlot SettingsTable[];
 
-// Path of the ini file: the running program's path with its extension replaced by ".ini".
+// Path of the ini file: the running program's path with its extension replaced
+// by ".ini", unless another file was set.
 QString IniFilePath();
+// Uses another ini file from now on; an empty path goes back to the one beside the program.
+void SetIniFilePath(const QString &path);
 
 // Resets every setting to its default (used by tests and at start-up before loading).
 void ResetToDefaults();

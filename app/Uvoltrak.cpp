@@ -5,9 +5,11 @@
 #include "app/Settings.h"
 #include "app/SettingsStore.h"
 #include "app/WindowSize.h"
+#include "cells/Ucells.h"
 #include "device/Exchange.h"
 #include "device/Uparam.h"
 #include "graph/DrawGraph.h"
+#include "journal/Journal.h"
 #include "serial/Commx.h"
 
 #include <QCloseEvent>
@@ -66,6 +68,7 @@ Tmain::Tmain(QWidget *parent) : QMainWindow(parent)
     layout->addWidget(RichEdit1, 1);
     setCentralWidget(central);
 
+    cells = new Tcells(RichEdit1, this);
     createMenus();
     RichEdit1->setPopupActions({ Cut1, Copy1, Paste1 });
 
@@ -93,12 +96,16 @@ Tmain::~Tmain()
 {
     // The port's threads call back into this window; stop them first.
     CommX1->PortClose();
+    // What was received still reaches the disk; the run marker stays, as
+    // this end did not go through the close path.
+    m_journal->close();
 }
 
 void Tmain::createMenus()
 {
     QMenu *file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
     Open1 = file->addAction(QStringLiteral("開く(&O)..."), this, &Tmain::Open1Click);
+    OpenJournal1 = file->addAction(QStringLiteral("受信記録を開く(&R)..."), this, &Tmain::OpenJournal1Click);
     SaveAs1 = file->addAction(QStringLiteral("名前をつけて保存(&A)..."), this, &Tmain::SaveAs1Click);
     file->addSeparator();
     Exit1 = file->addAction(QStringLiteral("終了(&X)"), this, &QWidget::close);
@@ -116,6 +123,13 @@ void Tmain::createMenus()
     ParamSetting1 = setup->addAction(QStringLiteral("放電器の設定(&V)"), this, [] { forms::ShowForm(forms::FormId::Param); });
     ComSetting1 = setup->addAction(QStringLiteral("通信設定(&C)"), this, [] { forms::ShowForm(forms::FormId::Comch); });
 
+    QMenu *view = menuBar()->addMenu(QStringLiteral("表示(&V)"));
+    CellList1 = view->addAction(QStringLiteral("セル一覧(&L)..."), this, [this] {
+        cells->show();
+        cells->raise();
+        cells->activateWindow();
+    });
+
     QMenu *help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
     About1 = help->addAction(QStringLiteral("バージョン情報+使用方法(&A)..."), this, [] { forms::ShowForm(forms::FormId::AboutBox); });
 }
@@ -128,6 +142,7 @@ void Tmain::SetOuterSize(int width, int height)
 void Tmain::FormCreate()
 {
     settings::LoadSettings();
+    StartJournal();
     CommX1->setPortNo(settings::Comch);
     try {
         CommX1->PortOpen();
@@ -137,6 +152,42 @@ void Tmain::FormCreate()
         return;
     }
     RichEdit1->clear();
+}
+
+void Tmain::StartJournal()
+{
+    const QString ini = settings::IniFilePath();
+    m_journalFolder = journal::FolderFor(ini);
+    m_unfinished = journal::FindUnfinished(m_journalFolder, ini);
+    const QDateTime start = Clock();
+    // Without a marker there is no recovery for this run; the journal itself
+    // reports the folder's trouble when the first byte arrives.
+    m_runMarker.create(m_journalFolder, start, ini);
+    m_journal = std::make_unique<journal::Journal>(m_journalFolder, start, m_runMarker.index());
+    connect(m_journal.get(), &journal::Journal::writeFailed, this, &Tmain::JournalFailed);
+}
+
+void Tmain::JournalFailed()
+{
+    errors::ShowWarning(QStringLiteral("受信記録を書き込めません"));
+}
+
+void Tmain::OfferRecovery()
+{
+    if (m_unfinished.isNull())
+        return;
+    journal::Unfinished run = std::move(m_unfinished);
+    const bool yes = errors::AskYesNo(
+        QStringLiteral("前回の受信データが保存されていない可能性があります。\r\n受信記録を開きますか？"));
+    // Asked once: the marker goes whatever the answer, the journal stays.
+    run.dismiss();
+    if (!yes)
+        return;
+    QString text = ReadLogFile(run.journalPath());
+    // What this run receives starts on a line of its own.
+    if (!text.isEmpty() && !text.endsWith(QLatin1Char('\n')))
+        text += QLatin1Char('\n');
+    RichEdit1->insertAtStart(text);
 }
 
 void Tmain::CommX1Receive(TCustomCommX *, qint32 ReceiveSize)
@@ -150,14 +201,16 @@ void Tmain::CommX1Receive(TCustomCommX *, qint32 ReceiveSize)
     if (n <= 0)
         return;
     buffer.truncate(n);
+    m_journal->append(buffer.constData(), n);
     RichEdit1->appendReceived(buffer);
 }
 
-QString Tmain::runOpenDialog()
+QString Tmain::runOpenDialog(const QString &folder)
 {
+    m_openDialogFolder = folder;
     if (OpenDialog)
         return OpenDialog();
-    QFileDialog dlg(this);
+    QFileDialog dlg(this, QString(), folder);
     dlg.setAcceptMode(QFileDialog::AcceptOpen);
     dlg.setFileMode(QFileDialog::ExistingFile);
     dlg.setNameFilter(QStringLiteral("テキスト,ログファイル (*.txt *.log)"));
@@ -188,6 +241,13 @@ QString Tmain::runSaveDialog()
 void Tmain::Open1Click()
 {
     const QString path = runOpenDialog();
+    if (!path.isEmpty())
+        RichEdit1->loadFile(path);
+}
+
+void Tmain::OpenJournal1Click()
+{
+    const QString path = runOpenDialog(m_journalFolder);
     if (!path.isEmpty())
         RichEdit1->loadFile(path);
 }
@@ -225,6 +285,7 @@ void Tmain::showEvent(QShowEvent *event)
     if (!forms::SettingsPushed) {
         forms::SettingsPushed = true;
         forms::PushSettingsToDialogs();
+        OfferRecovery();
     }
 }
 
@@ -248,6 +309,9 @@ void Tmain::closeEvent(QCloseEvent *event)
     } catch (...) {
         errors::ShowMessage(QStringLiteral("エラー"));
     }
+    // Everything received is on the disk before the marker says the run ended well.
+    m_journal->close();
+    m_runMarker.remove();
     event->accept();
     // The other windows may still be shown; closing the main window ends the program.
     QCoreApplication::quit();

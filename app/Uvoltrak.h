@@ -1,8 +1,11 @@
 #pragma once
 // The main window: tool buttons, the communication log, menus, the 100 ms
 // timer that paces the settings exchange, and the serial port.
+#include "journal/RunMarker.h"
+
 #include <QMainWindow>
 #include <functional>
+#include <memory>
 
 class LogPane;
 class QAction;
@@ -11,6 +14,10 @@ class QPushButton;
 class QTimer;
 class TCommX;
 class TCustomCommX;
+class Tcells;
+namespace journal {
+class Journal;
+}
 namespace windowsize { class FramedGeometry; }
 
 class Tmain : public QMainWindow
@@ -29,16 +36,24 @@ public:
     QPushButton *BitBtn3;  // 描画
     QLabel *Panel2;        // 通信データ title
 
-    QAction *Open1, *SaveAs1, *Exit1;
+    QAction *Open1, *OpenJournal1, *SaveAs1, *Exit1;
     QAction *Cut1, *Copy1, *Paste1;
     QAction *GraphSetting1, *ParamSetting1, *ComSetting1, *About1;
+    QAction *CellList1;    // 表示 > セル一覧
+    Tcells *cells;         // the cell list window, owned by this window
 
     // File dialogs; tests replace them. They return the chosen path, or an
     // empty string when the user cancels.
     std::function<QString()> OpenDialog;
     std::function<QString()> SaveDialog;
-    // The clock behind the clear command's date stamp.
+    // The folder the open dialog was last asked to start in (empty: its own choice).
+    QString OpenDialogFolder() const { return m_openDialogFolder; }
+    // The clock behind the clear command's date stamp and the journal's name.
     std::function<QDateTime()> Clock;
+
+    // Where this run's journal goes: "logs" beside the ini file.
+    QString JournalFolder() const { return m_journalFolder; }
+    journal::Journal *Journal() const { return m_journal.get(); }
 
     void CommX1Receive(TCustomCommX *Sender, qint32 ReceiveSize);
 
@@ -48,6 +63,7 @@ public:
 
 public slots:
     void Open1Click();
+    void OpenJournal1Click();
     void SaveAs1Click();
     void BitBtn4Click();
     void BitBtn3Click();
@@ -60,10 +76,18 @@ protected:
 
 private:
     void FormCreate();
+    void StartJournal();
+    void OfferRecovery();
+    void JournalFailed();
     void createMenus();
-    QString runOpenDialog();
+    QString runOpenDialog(const QString &folder = {});
     QString runSaveDialog();
 
+    QString m_openDialogFolder;
+    QString m_journalFolder;
+    journal::RunMarker m_runMarker;
+    journal::Unfinished m_unfinished;
+    std::unique_ptr<journal::Journal> m_journal;
     windowsize::FramedGeometry *m_geometry;
 };
 

@@ -2,8 +2,10 @@
 #include "app/AppIcon.h"
 #include "app/Fonts.h"
 #include "app/Forms.h"
+#include "app/SignalClose.h"
 #include "app/Uvoltrak.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +24,13 @@ int main(int argc, char **argv)
     fonts::InstallSubstitutions();
     fonts::InstallJapaneseTranslations();
     app.setWindowIcon(appicon::Icon());
+    // A logout, kill or Ctrl+C closes the main window as the user would.
+    SignalClose closeOnSignal([] {
+        if (forms::main)
+            forms::main->close();
+        else
+            QCoreApplication::quit();
+    });
     int rc = 1;
     try {
         forms::CreateForms();

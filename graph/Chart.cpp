@@ -19,13 +19,6 @@ QFont chartFont()
     return f;
 }
 
-struct SeriesLook {
-    const char *title;
-    QRgb colour;
-};
-constexpr SeriesLook Looks[Chart::SeriesCount] = {
-    {"Bat1", 0xFF0000}, {"Bat2", 0x00FF00}, {"Bat3", 0x0000FF}, {"Bat4", 0x808080},
-};
 
 // Width of the column on the right that holds the legend; the graph window
 // places its capacity labels in it, below the legend.
@@ -130,7 +123,7 @@ Chart::Chart(QWidget *parent)
     legend->setIconSize(30, 12);
     rect->insetLayout()->take(legend);
     rect->insetLayout()->simplify();
-    auto *side = new QCPLayoutGrid;
+    auto *side = m_side = new QCPLayoutGrid;
     m_plot->plotLayout()->addElement(0, 1, side);
     side->setMinimumSize(SideColumnWidth, 0);
     side->setMaximumSize(SideColumnWidth, QWIDGETSIZE_MAX);
@@ -148,16 +141,7 @@ Chart::Chart(QWidget *parent)
     m_plot->plotLayout()->setColumnStretchFactor(0, 1000);
     m_plot->plotLayout()->setColumnStretchFactor(1, 0.001);
 
-    for (int i = 0; i < SeriesCount; ++i) {
-        QCPGraph *graph = m_plot->addGraph(m_plot->xAxis, m_plot->yAxis);
-        const QColor colour = QColor::fromRgb(Looks[i].colour);
-        graph->setName(QString::fromLatin1(Looks[i].title));
-        graph->setPen(QPen(colour, 2));
-        graph->setLineStyle(QCPGraph::lsLine);
-        graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
-        graph->setAntialiased(false);
-        m_series.append(new ChartSeries(this, graph, graph->name(), colour));
-    }
+    setSeriesStyles(BatteryStyles());
     connect(m_plot, &QCustomPlot::mouseDoubleClick, this, [this](QMouseEvent *) { emit doubleClicked(); });
     m_plot->replot();
 }
@@ -167,9 +151,41 @@ Chart::~Chart()
     qDeleteAll(m_series);
 }
 
+QList<SeriesStyle> Chart::BatteryStyles()
+{
+    return {{QStringLiteral("Bat1"), QColor(0xFF, 0x00, 0x00)},
+            {QStringLiteral("Bat2"), QColor(0x00, 0xFF, 0x00)},
+            {QStringLiteral("Bat3"), QColor(0x00, 0x00, 0xFF)},
+            {QStringLiteral("Bat4"), QColor(0x80, 0x80, 0x80)}};
+}
+
+void Chart::setSeriesStyles(const QList<SeriesStyle> &styles)
+{
+    qDeleteAll(m_series);
+    m_series.clear();
+    m_plot->clearGraphs();
+    for (const SeriesStyle &style : styles) {
+        QCPGraph *graph = m_plot->addGraph(m_plot->xAxis, m_plot->yAxis);
+        graph->setName(style.title);
+        graph->setPen(QPen(style.colour, 2));
+        graph->setLineStyle(QCPGraph::lsLine);
+        graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
+        graph->setAntialiased(false);
+        m_series.append(new ChartSeries(this, graph, style.title, style.colour));
+    }
+    // Wide enough for the longest title; never narrower than the column the
+    // graph window places its labels in.
+    const QMargins margins = m_side->margins();
+    const int wanted = m_plot->legend->minimumOuterSizeHint().width() + margins.left() + margins.right();
+    const int width = qMax(SideColumnWidth, wanted);
+    m_side->setMinimumSize(width, 0);
+    m_side->setMaximumSize(width, QWIDGETSIZE_MAX);
+    scheduleRefresh();
+}
+
 ChartSeries &Chart::series(int index)
 {
-    if (index < 0 || index >= SeriesCount)
+    if (index < 0 || index >= m_series.size())
         throw std::out_of_range("chart series index " + std::to_string(index) + " out of range");
     return *m_series.at(index);
 }
@@ -256,10 +272,56 @@ void Chart::writeMetafileAs(const QString &path, MetafileFormat format)
         throw std::runtime_error("metafile: the chart has no size");
     writeMetafileOnDevice(path, format, size, [&](MetafileGenerator &device) {
         device.setDescription(QStringLiteral("VOLTRAK"), QStringLiteral("放電電圧変化グラフ"));
-        QCPPainter painter(&device);
-        m_plot->toPainter(&painter, size.width(), size.height());
-        painter.end();
+        paint(device);
     });
+}
+
+void Chart::paint(QPaintDevice &device, const std::function<void(QPainter &)> &overlay)
+{
+    if (m_refreshPending)
+        refresh();
+    // Qt's SVG writer ignores clipping, so curves running past the fixed time
+    // axis would be drawn beyond the frame: give it the curves cut at the axis.
+    const bool cutCurves = device.paintEngine() && device.paintEngine()->type() == QPaintEngine::SVG;
+    if (cutCurves)
+        setCurvesCutTo(m_plot->xAxis->range().lower, m_plot->xAxis->range().upper);
+    QCPPainter painter;
+    if (!painter.begin(&device)) {
+        if (cutCurves)
+            setCurvesCutTo(-qInf(), qInf());
+        throw std::runtime_error("chart: cannot paint on the picture");
+    }
+    m_plot->toPainter(&painter, width(), height());
+    if (overlay)
+        overlay(painter);
+    painter.end();
+    if (cutCurves)
+        setCurvesCutTo(-qInf(), qInf());
+}
+
+void Chart::setCurvesCutTo(double lower, double upper)
+{
+    for (ChartSeries *s : std::as_const(m_series)) {
+        QVector<double> xs, ys;
+        const QVector<double> &x = s->m_x, &y = s->m_y;
+        const auto cut = [&](int a, int b, double at) {
+            xs.append(at);
+            ys.append(y[a] + (y[b] - y[a]) * (at - x[a]) / (x[b] - x[a]));
+        };
+        for (int i = 0; i < x.size(); ++i) {
+            // Points are in ascending x order: a segment that enters or
+            // leaves the range gets a point on its edge.
+            if (i > 0 && x[i - 1] < lower && x[i] > lower)
+                cut(i - 1, i, lower);
+            if (x[i] >= lower && x[i] <= upper) {
+                xs.append(x[i]);
+                ys.append(y[i]);
+            }
+            if (i > 0 && x[i - 1] < upper && x[i] > upper)
+                cut(i - 1, i, upper);
+        }
+        s->m_graph->setData(xs, ys, true);
+    }
 }
 
 void Chart::writeWmf(const QString &path)

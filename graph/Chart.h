@@ -8,10 +8,21 @@
 #include <QVector>
 #include <QWidget>
 
+#include <functional>
+
 class QCustomPlot;
 class QCPGraph;
+class QCPLayoutGrid;
+class QPainter;
+class QPaintDevice;
 class Chart;
 enum class MetafileFormat;
+
+// A series' legend title and colour.
+struct SeriesStyle {
+    QString title;
+    QColor colour;
+};
 
 class ChartSeries
 {
@@ -73,12 +84,19 @@ class Chart : public QWidget
 {
     Q_OBJECT
 public:
+    // The graph window's series: "Bat1" to "Bat4" in red, lime, blue, gray.
     static constexpr int SeriesCount = 4;
+    static QList<SeriesStyle> BatteryStyles();
 
     explicit Chart(QWidget *parent = nullptr);
     ~Chart() override;
 
-    // Series 0 to 3 ("Bat1" to "Bat4"); throws std::out_of_range otherwise.
+    // Replaces all series by empty ones of these styles, drawn in this order;
+    // the legend's column widens to fit the titles.
+    void setSeriesStyles(const QList<SeriesStyle> &styles);
+    int seriesCount() const { return int(m_series.size()); }
+
+    // Series 0 to seriesCount() - 1; throws std::out_of_range otherwise.
     ChartSeries &series(int index);
     ChartAxis &bottomAxis() { return m_bottom; }
 
@@ -86,6 +104,10 @@ public:
     // placeable WMF or an EMF file. Throws std::runtime_error on failure.
     void writeWmf(const QString &path);
     void writeEmf(const QString &path);
+
+    // Paints the chart at its size on any paint device (a vector one keeps it
+    // vector), then overlay on the same painter.
+    void paint(QPaintDevice &device, const std::function<void(QPainter &)> &overlay = {});
 
     // Applies pending point and axis changes and redraws at once (changes are
     // otherwise gathered and drawn on the next pass of the event loop).
@@ -109,8 +131,12 @@ private:
     void scheduleRefresh();
     void applyRanges();
     void writeMetafileAs(const QString &path, MetafileFormat format);
+    // Hands the plot each series cut to lower..upper on the time axis
+    // (infinite bounds: the series as they are).
+    void setCurvesCutTo(double lower, double upper);
 
     QCustomPlot *m_plot;
+    QCPLayoutGrid *m_side;
     QVector<ChartSeries *> m_series;
     ChartAxis m_bottom;
     bool m_refreshPending = false;

@@ -13,11 +13,7 @@
 
 QString TimeUnitText(qint32 htime)
 {
-    switch (htime) {
-    case 1: return QStringLiteral("10秒");
-    case 2: return QStringLiteral("秒");
-    default: return QStringLiteral("分");
-    }
+    return analysis::TimeUnitText(htime);
 }
 
 void ExtractDischargeTable()

@@ -5,8 +5,8 @@
 #include "app/NumericField.h"
 #include "app/Settings.h"
 #include "app/WindowSize.h"
-#include "graph/Bmp4Writer.h"
 #include "graph/Chart.h"
+#include "graph/PictureWindow.h"
 #include "graph/Uparag.h"
 
 #include <QAction>
@@ -85,8 +85,10 @@ Tgraph::Tgraph(QWidget *parent) : QWidget(parent, Qt::Window)
 
     PopupMenu1 = new QMenu(this);
     SaveAs1 = PopupMenu1->addAction(QStringLiteral("名前を付けてグラフを保存(BMP,WMF)"));
+    Copy1 = PopupMenu1->addAction(QStringLiteral("コピー(&C)"));
     Close1 = PopupMenu1->addAction(QStringLiteral("閉じる"));
     connect(SaveAs1, &QAction::triggered, this, &Tgraph::SaveAs1Click);
+    connect(Copy1, &QAction::triggered, this, &Tgraph::Copy1Click);
     connect(Close1, &QAction::triggered, this, &Tgraph::Close1Click);
     connect(Chart1, &Chart::doubleClicked, this, &Tgraph::Chart1DblClick);
 
@@ -96,29 +98,12 @@ Tgraph::Tgraph(QWidget *parent) : QWidget(parent, Qt::Window)
 
 QString Tgraph::runSaveDialog()
 {
-    QFileDialog dialog(this);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilters({QStringLiteral("BMPファイル　(*.bmp)"), QStringLiteral("WMFファイル　(*.wmf)"),
-                           QStringLiteral("EMFファイル　(*.emf)")});
-    dialog.selectNameFilter(dialog.nameFilters().first());
-    dialog.setDefaultSuffix(QStringLiteral("bmp"));
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
-    dialog.setSizeGripEnabled(true);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return QString();
-    return dialog.selectedFiles().first();
+    return graph::RunPictureSaveDialog(this);
 }
 
 QString Tgraph::FileExtension(const QString &fileName)
 {
-    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
-    qsizetype sep = -1;
-    for (QChar c : {QLatin1Char('\\'), QLatin1Char('/'), QLatin1Char(':')})
-        sep = qMax(sep, fileName.lastIndexOf(c));
-    if (dot < 0 || dot < sep)
-        return QString();
-    return fileName.mid(dot);
+    return graph::FileExtension(fileName);
 }
 
 void Tgraph::placeLabels()
@@ -201,22 +186,35 @@ QImage Tgraph::ClientImage()
     return image;
 }
 
+graph::PictureSource Tgraph::Picture()
+{
+    graph::PictureSource source;
+    source.image = [this] { return ClientImage(); };
+    source.size = Chart1->size();
+    source.title = QStringLiteral("放電電圧変化グラフ");
+    source.paint = [this](QPaintDevice &device, bool withLabels) {
+        Chart1->paint(device, [this, withLabels](QPainter &painter) {
+            if (withLabels)
+                graph::PaintLabels(painter, {TTL, Y1, Y2, Y3, Y4, TTM});
+        });
+    };
+    return source;
+}
+
 void Tgraph::SaveAs1Click()
 {
     try {
         const QString name = SaveDialog1 ? SaveDialog1() : QString();
-        if (name.isEmpty())
-            return;
-        const QString ext = FileExtension(name);
-        if (ext.compare(QLatin1String(".bmp"), Qt::CaseInsensitive) == 0)
-            bmp4::Write(ClientImage(), name);
-        else if (ext.compare(QLatin1String(".wmf"), Qt::CaseInsensitive) == 0)
-            Chart1->writeWmf(name);
-        else if (ext.compare(QLatin1String(".emf"), Qt::CaseInsensitive) == 0)
-            Chart1->writeEmf(name);
+        if (!name.isEmpty())
+            graph::SavePicture(name, Picture());
     } catch (...) {
         errors::ShowWarning(QStringLiteral("ファイル書き込み失敗"));
     }
+}
+
+void Tgraph::Copy1Click()
+{
+    graph::CopyPicture(Picture());
 }
 
 void Tgraph::Close1Click()

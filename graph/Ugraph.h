@@ -2,6 +2,8 @@
 // The graph window: the four voltage curves of the last discharge, the capacity
 // labels, a pop-up menu to save the picture or close the window, and the size
 // recording that turns a dragged size into the settings.
+#include "graph/PictureFile.h"
+
 #include <QImage>
 #include <QWidget>
 
@@ -28,6 +30,7 @@ public:
     QLabel *TTM;   // time-axis unit
     QMenu *PopupMenu1;
     QAction *SaveAs1;
+    QAction *Copy1;
     QAction *Close1;
 
     // The save dialog; returns the chosen path, or an empty string when the
@@ -41,6 +44,10 @@ public:
     // An image of the client area with the chart and the labels as on screen.
     QImage ClientImage();
 
+    // What the picture files are made of: the client image, and the chart
+    // with the labels that show.
+    graph::PictureSource Picture();
+
     // The outer size, frame and caption included, as the settings keep it.
     QSize OuterSize() const;
     void SetOuterSize(int width, int height);
@@ -48,6 +55,7 @@ public:
 public slots:
     void Chart1DblClick();
     void SaveAs1Click();
+    void Copy1Click();
     void Close1Click();
 
 protected:

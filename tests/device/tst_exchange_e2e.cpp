@@ -82,6 +82,8 @@ class TestExchangeEndToEnd : public QObject
     }
 
 private slots:
+    // Settings and journals of this test in its own folder.
+    void initTestCase() { settings::SetIniFilePath(m_dir.filePath(QStringLiteral("voltrak.ini"))); }
     void init()
     {
         exchange::ParamStep = exchange::ParamWait = exchange::ParamMask = 0;
@@ -92,6 +94,9 @@ private slots:
     }
     void cleanup()
     {
+        // Closed the normal way, so the next case's start finds no unfinished run.
+        if (forms::main)
+            forms::main->close();
         forms::DestroyForms();
         m_sim.write("quit\n");
         if (!m_sim.waitForFinished(3000))

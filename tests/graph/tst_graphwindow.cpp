@@ -661,7 +661,13 @@ void TestGraphWindow::save_data()
     QTest::newRow("mixed-case Bmp") << "g.Bmp" << QByteArray("BM") << false;
     QTest::newRow("wmf") << "g.wmf" << QByteArray("\xD7\xCD\xC6\x9A", 4) << false;
     QTest::newRow("emf") << "g.EMF" << QByteArray("\x01\x00\x00\x00", 4) << false;
-    QTest::newRow("png writes nothing, says nothing") << "g.png" << QByteArray() << false;
+    QTest::newRow("png") << "g.PNG" << QByteArray("\x89PNG", 4) << false;
+    QTest::newRow("svg") << "g.svg" << QByteArray("<?xml") << false;
+    QTest::newRow("pdf") << "g.Pdf" << QByteArray("%PDF-") << false;
+    QTest::newRow("pdf in a missing folder") << "missing/g.pdf" << QByteArray() << true;
+    // Any other extension still writes nothing.
+    QTest::newRow("gif writes nothing, says nothing") << "g.gif" << QByteArray() << false;
+    QTest::newRow("tiff writes nothing, says nothing") << "g.tiff" << QByteArray() << false;
     QTest::newRow("no extension") << "graph" << QByteArray() << false;
     QTest::newRow("cancelled") << "" << QByteArray() << false;
     QTest::newRow("bmp in a missing folder") << "missing/g.bmp" << QByteArray() << true;

@@ -1,0 +1,25 @@
+#pragma once
+// What both graph windows share around their pictures: the save dialog, the
+// labels drawn into vector pictures, and the copy to the clipboard.
+#include "graph/PictureFile.h"
+
+#include <QList>
+#include <QString>
+
+class QLabel;
+class QPainter;
+class QWidget;
+
+namespace graph {
+
+// The picture save dialog: the six filters, BMP first; a name typed without an
+// extension takes the chosen filter's. Returns the path, or empty on cancel.
+QString RunPictureSaveDialog(QWidget *parent);
+
+// Draws the labels' texts where they stand on their parent, in their fonts.
+void PaintLabels(QPainter &painter, const QList<QLabel *> &labels);
+
+// Puts the window's image on the clipboard.
+void CopyPicture(const PictureSource &source);
+
+} // namespace graph

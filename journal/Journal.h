@@ -1,0 +1,78 @@
+#pragma once
+// The receive journal: every byte received on the serial line, appended to a
+// file exactly as it arrived. The user-interface thread only appends to a
+// buffer in memory; a writer thread of the journal's own creates the file on
+// the first byte, writes what is waiting at once, and syncs it to the disk at
+// least once a second, so a killed program loses at most the last moments.
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+
+namespace journal {
+
+// The journal folder: "logs" beside the ini file. Everything the journal
+// keeps on disk is found through this one function.
+QString FolderFor(const QString &iniPath);
+
+// Base name of a run started at the given local time: "YYYYMMDD-HHMMSS", and
+// "-2", "-3"... for further runs started in the same second (index 2, 3...).
+QString RunName(const QDateTime &start, int index);
+
+class Journal : public QObject
+{
+    Q_OBJECT
+public:
+    // Writes into folder/<runName>.log; nothing is created before the first
+    // byte. Should the name be taken meanwhile, the next free index is used.
+    Journal(const QString &folder, const QDateTime &start, int index = 1, QObject *parent = nullptr);
+    ~Journal() override;
+
+    // Any thread; never waits for the disk.
+    void append(const char *data, qsizetype size);
+    // Writes and syncs what is left, then ends the writer. Further appends are dropped.
+    void close();
+
+    // The file, once created; empty before.
+    QString filePath() const;
+    bool failed() const { return m_failed.load(); }
+
+signals:
+    // The file could not be created or written; emitted once, from the
+    // writer thread. Nothing more is journalled in this run.
+    void writeFailed();
+
+private:
+    void run();
+    bool writeOut(const std::string &chunk);
+    bool createFile();
+    void fail();
+
+    const QString m_folder;
+    const QDateTime m_start;
+    int m_index;
+
+    mutable std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::string m_buffer;   // under m_lock
+    bool m_stop = false;    // under m_lock
+    QString m_path;         // under m_lock
+    std::atomic<bool> m_failed{ false };
+    std::atomic<bool> m_closed{ false };
+
+    // Writer thread only.
+    int m_fd = -1;
+    bool m_dirty = false;
+    std::chrono::steady_clock::time_point m_syncDue;
+
+    std::thread m_writer;
+};
+
+} // namespace journal

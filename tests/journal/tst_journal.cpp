@@ -1,0 +1,178 @@
+#include "journal/Journal.h"
+#include "journal/RunMarker.h"
+#include "serial/Commx.h"
+#include "../serial/PtyHelpers.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+class TestJournal : public QObject
+{
+    Q_OBJECT
+    const QDateTime m_start{ QDate(2026, 3, 2), QTime(7, 5, 9) };
+
+    static QByteArray readFile(const QString &p)
+    {
+        QFile f(p);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    static void writeFile(const QString &p, const QByteArray &b)
+    {
+        QFile f(p);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(b);
+    }
+
+private slots:
+    // Every byte value, zero included, lands in order, exactly as received.
+    void allByteValuesThroughThePort()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("logs"));
+        journal::Journal j(folder, m_start);
+        Pty pty;
+        TCommX comm;
+        comm.setChannelResolver([&](qint32) { return pty.name; });
+        qint64 got = 0;
+        comm.OnReceive = [&](TCustomCommX *s, qint32 n) {
+            QByteArray b(n, Qt::Uninitialized);
+            const qint32 r = s->ReceiveBlock(b.data(), n);
+            if (r > 0) {
+                j.append(b.constData(), r);
+                got += r;
+            }
+        };
+        comm.PortOpen();
+        QByteArray all;
+        for (int round = 0; round < 4; ++round)
+            for (int v = 0; v < 256; ++v)
+                all += char(round % 2 ? 255 - v : v);
+        QVERIFY(pty.writeAll(all));
+        QTRY_COMPARE_WITH_TIMEOUT(got, qint64(all.size()), 10000);
+        // On the disk within a second, without waiting for the close.
+        const QString file = folder + QStringLiteral("/20260302-070509.log");
+        QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(file).size(), qint64(all.size()), 1000);
+        comm.PortClose();
+        j.close();
+        QCOMPARE(j.filePath(), file);
+        QCOMPARE(readFile(file), all);
+    }
+
+    // Nothing received, no file; a second run in the same second takes "-2".
+    void namesAndEmptyRuns()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("logs"));
+        {
+            journal::Journal quiet(folder, m_start);
+        }
+        QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/20260302-070509.log")));
+        journal::Journal a(folder, m_start), b(folder, m_start);
+        a.append("a", 1);
+        a.close();
+        b.append("b", 1);
+        b.close();
+        QCOMPARE(readFile(folder + QStringLiteral("/20260302-070509.log")), QByteArray("a"));
+        QCOMPARE(readFile(folder + QStringLiteral("/20260302-070509-2.log")), QByteArray("b"));
+    }
+
+    // A folder that cannot be made, or a disk that fills up: told once, and
+    // what is in the file is exactly the start of what was received.
+    void troubleIsReportedOnce_data()
+    {
+        QTest::addColumn<bool>("diskFull");
+        QTest::newRow("folder cannot be made") << false;
+        QTest::newRow("disk full") << true;
+    }
+    void troubleIsReportedOnce()
+    {
+        QFETCH(bool, diskFull);
+        QTemporaryDir dir;
+        QString folder = dir.filePath(QStringLiteral("logs"));
+        if (!diskFull) {
+            writeFile(dir.filePath(QStringLiteral("file")), "x");
+            folder = dir.filePath(QStringLiteral("file/logs"));
+        }
+        // A file size limit stands in for a full disk: writes beyond it fail.
+        rlimit old {};
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        if (diskFull) {
+            rlimit small = old;
+            small.rlim_cur = 1000;
+            ::setrlimit(RLIMIT_FSIZE, &small);
+        }
+        QByteArray data;
+        for (int i = 0; i < 3000; ++i)
+            data += char('A' + i % 26);
+        journal::Journal j(folder, m_start);
+        QSignalSpy spy(&j, &journal::Journal::writeFailed);
+        for (int i = 0; i < 3; ++i) {
+            j.append(data.constData(), data.size());
+            QTest::qWait(50);
+        }
+        QTRY_COMPARE(spy.count(), 1);
+        j.append("more", 4);
+        j.close();
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+        QCOMPARE(spy.count(), 1);
+        QVERIFY(j.failed());
+        if (diskFull)
+            QCOMPARE(readFile(j.filePath()), data.left(1000));
+    }
+
+    // A marker tells a crashed run from a live one and from a clean close.
+    void markers()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("logs"));
+        const QString ini = dir.filePath(QStringLiteral("voltrak.ini"));
+        auto live = std::make_unique<journal::RunMarker>();
+        QVERIFY(live->create(folder, m_start, ini));
+        QCOMPARE(live->index(), 1);
+        const QString log = folder + QStringLiteral("/20260302-070509.log");
+        writeFile(log, "data\r\n");
+        // Held by a running copy: not offered.
+        QVERIFY(journal::FindUnfinished(folder, ini).isNull());
+        // Another run in the same second does not take the live run's name.
+        journal::RunMarker second;
+        QVERIFY(second.create(folder, m_start, ini));
+        QCOMPARE(second.index(), 2);
+        second.remove();
+
+        live.reset();  // the process "died": its lock is gone, its marker stays
+        QVERIFY(journal::FindUnfinished(dir.filePath(QStringLiteral("other")), ini).isNull());
+        QVERIFY(journal::FindUnfinished(folder, dir.filePath(QStringLiteral("other.ini"))).isNull());
+        {
+            journal::Unfinished u = journal::FindUnfinished(folder, ini);
+            QCOMPARE(u.journalPath(), log);
+            // While one copy is asking, another does not ask too.
+            QVERIFY(journal::FindUnfinished(folder, ini).isNull());
+            u.dismiss();
+        }
+        QVERIFY(journal::FindUnfinished(folder, ini).isNull());
+        QCOMPARE(readFile(log), QByteArray("data\r\n"));
+
+        // A clean close, and a crash with an empty journal: nothing to offer.
+        journal::RunMarker clean;
+        QVERIFY(clean.create(folder, m_start.addSecs(1), ini));
+        writeFile(folder + QStringLiteral("/20260302-070510.log"), "x");
+        clean.remove();
+        auto empty = std::make_unique<journal::RunMarker>();
+        QVERIFY(empty->create(folder, m_start.addSecs(2), ini));
+        writeFile(folder + QStringLiteral("/20260302-070511.log"), "");
+        empty.reset();
+        QVERIFY(journal::FindUnfinished(folder, ini).isNull());
+        QCOMPARE(QDir(folder).entryList({ QStringLiteral("*.run") }, QDir::Files), QStringList());
+    }
+};
+
+SERIAL_TEST_MAIN(TestJournal)
+#include "tst_journal.moc"
