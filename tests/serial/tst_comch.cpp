@@ -59,8 +59,6 @@ private slots:
 
     void confirmAndCancel_data();
     void confirmAndCancel();
-    void keys_data();
-    void keys();
     void toolTipNamesTheDevice_data();
     void toolTipNamesTheDevice();
     void lostPortIsReportedOnceAndReopened();
@@ -123,39 +121,6 @@ void TestComch::confirmAndCancel()
     const Pty &open = *(Port()->DevicePath() == m_a->name ? m_a : Port()->DevicePath() == m_b->name ? m_b : m_c);
     QVERIFY(open.writeAll("hello\r\n"));
     QTRY_VERIFY(forms::main->RichEdit1->toPlainText().contains("hello"));
-}
-
-// Enter presses the focused button, and 設定 from the field; Escape cancels.
-void TestComch::keys_data()
-{
-    QTest::addColumn<QString>("focus");
-    QTest::addColumn<int>("key");
-    QTest::addColumn<int>("comch");
-    QTest::newRow("Enter in the field applies") << "field" << int(Qt::Key_Return) << 8;
-    QTest::newRow("keypad Enter in the field applies") << "field" << int(Qt::Key_Enter) << 8;
-    QTest::newRow("Enter on 設定 applies") << "ok" << int(Qt::Key_Return) << 8;
-    QTest::newRow("Enter on キャンセル cancels") << "cancel" << int(Qt::Key_Return) << 7;
-    QTest::newRow("Escape cancels") << "field" << int(Qt::Key_Escape) << 7;
-}
-
-void TestComch::keys()
-{
-    QFETCH(QString, focus);
-    QFETCH(int, key);
-    QFETCH(int, comch);
-    Tcomch *dlg = forms::comch;
-    forms::ShowForm(forms::FormId::Comch);
-    QVERIFY(QTest::qWaitForWindowActive(dlg));
-    dlg->CSpComch->setText("8");
-    QWidget *target = focus == "ok" ? static_cast<QWidget *>(dlg->BitBtn1)
-        : focus == "cancel"         ? static_cast<QWidget *>(dlg->BitBtn2)
-                                    : dlg->CSpComch->lineEdit();
-    target->setFocus();
-    QTRY_VERIFY(target->hasFocus());
-    QTest::keyClick(target, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
-    QVERIFY(!dlg->isVisible());
-    QCOMPARE(settings::Comch, comch);
-    QCOMPARE(Port()->DevicePath(), comch == 8 ? m_b->name : m_a->name);
 }
 
 void TestComch::toolTipNamesTheDevice_data()
