@@ -6,6 +6,9 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
@@ -36,6 +39,13 @@ void stop(QProcess &p)
     }
 }
 
+// Children end with the test even when it is killed (a CTest time-out), so no
+// display or program is left behind.
+void endWithParent(QProcess &p)
+{
+    p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
+
 // A shown window must not answer X errors with the default handler, which
 // ends the process: a window may vanish between listing and asking.
 int ignoreXErrors(::Display *, XErrorEvent *) { return 0; }
@@ -53,6 +63,8 @@ Session::~Session()
 bool Session::start()
 {
     // -displayfd picks a free display number and writes it on our stdout.
+    endWithParent(m_xvfb);
+    endWithParent(m_wm);
     m_xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
                                           QStringLiteral("0"), QStringLiteral("1280x1024x24"),
                                           QStringLiteral("-nolisten"), QStringLiteral("tcp")});
@@ -294,6 +306,7 @@ Program::Program(const Session &session) : m_session(session)
     QFile::setPermissions(m_dir.filePath(QStringLiteral("voltrak")),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     m_process.setProcessChannelMode(QProcess::MergedChannels);
+    endWithParent(m_process);
 }
 
 Program::~Program()
