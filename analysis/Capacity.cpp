@@ -1,5 +1,7 @@
 #include "analysis/Capacity.h"
 
+#include <charconv>
+
 #include "app/Settings.h"
 
 namespace analysis {
@@ -40,7 +42,12 @@ void EstimateCapacities(const TDischargeTable &table, const CapacityParameters &
 QString FormatCapacityLine(int cell, const double (&values)[4])
 {
     const double c = (cell >= 0 && cell < 4) ? values[cell] : 0.0;
-    return QString::asprintf("%d %8.1f", cell + 1, c);
+    // printf's "%d %8.1f", rounding as printf does (2.25 is exactly halfway
+    // and goes to the even 2.2), with "." whatever the locale.
+    char digits[400];
+    const auto r = std::to_chars(digits, digits + sizeof digits, c, std::chars_format::fixed, 1);
+    const QString value = QString::fromLatin1(digits, int(r.ptr - digits));
+    return QString::number(cell + 1) + QLatin1Char(' ') + value.rightJustified(8, QLatin1Char(' '));
 }
 
 QString TimeUnitText(qint32 htime)

@@ -46,6 +46,17 @@ void ShowStandardError(const QString &message)
             StandardErrorText(message));
 }
 
+void ShowCurrentException()
+{
+    try {
+        throw;
+    } catch (const std::exception &e) {
+        ShowStandardError(QString::fromUtf8(e.what()));
+    } catch (...) {
+        ShowStandardError(QStringLiteral("不明なエラーが発生しました"));
+    }
+}
+
 void ShowWarning(const QString &text)
 {
     showBox(BoxKind::Warning, QMessageBox::Warning, QStringLiteral("警告"), text);
@@ -87,10 +98,8 @@ bool VoltrakApplication::notify(QObject *receiver, QEvent *event)
 {
     try {
         return QApplication::notify(receiver, event);
-    } catch (const std::exception &e) {
-        errors::ShowStandardError(QString::fromUtf8(e.what()));
     } catch (...) {
-        errors::ShowStandardError(QStringLiteral("不明なエラーが発生しました"));
+        errors::ShowCurrentException();
     }
     return true;
 }

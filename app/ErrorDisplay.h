@@ -15,6 +15,11 @@ QString StandardErrorText(const QString &message);
 // Modal box titled "VOLTRAK" with an error icon and OK.
 void ShowStandardError(const QString &message);
 
+// Shows the exception being handled with the standard error display; call it
+// only inside a catch block. One that is not a std::exception is shown as
+// "不明なエラーが発生しました".
+void ShowCurrentException();
+
 // Modal box titled "警告" with a warning icon and OK.
 void ShowWarning(const QString &text);
 

@@ -3,7 +3,7 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include "app/SafeWrite.h"
 
 namespace {
 
@@ -45,6 +45,15 @@ QByteArray valueOf(const QByteArray &line)
     return v;
 }
 
+// What no Shift-JIS or ASCII text holds: zero bytes (UTF-16 and UTF-32 have
+// them in every ASCII character) and a UTF-16 byte order mark.
+bool notText(const QByteArray &data)
+{
+    return data.contains('\0') || data.startsWith("\xFF\xFE") || data.startsWith("\xFE\xFF");
+}
+
+const char kUtf8Bom[] = "\xEF\xBB\xBF";
+
 bool sameName(const QByteArray &a, const QByteArray &b)
 {
     return a.compare(b, Qt::CaseInsensitive) == 0;
@@ -57,7 +66,25 @@ IniFile::IniFile(const QString &path) : m_path(path)
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return;
-    const QByteArray data = f.readAll();
+    parse(f.readAll());
+}
+
+IniFile::IniFile(const QString &path, const QByteArray &contents) : m_path(path)
+{
+    parse(contents);
+}
+
+void IniFile::parse(QByteArray data)
+{
+    if (notText(data)) {
+        m_foreign = true; // read as empty, never written over
+        return;
+    }
+    // Another editor's byte order mark would hide the first section.
+    if (data.startsWith(kUtf8Bom)) {
+        m_bom = true;
+        data.remove(0, 3);
+    }
     // Split at CR LF, lone CR or lone LF; a closing break adds no line.
     int start = 0;
     const int n = int(data.size());
@@ -170,6 +197,8 @@ void IniFile::writeInteger(const QString &section, const QString &key, qint32 va
 QByteArray IniFile::contents() const
 {
     QByteArray out;
+    if (m_bom)
+        out += kUtf8Bom;
     for (const QByteArray &line : m_lines) {
         out += line;
         out += "\r\n";
@@ -179,14 +208,13 @@ QByteArray IniFile::contents() const
 
 void IniFile::save() const
 {
-    QSaveFile f(m_path);
-    if (!f.open(QIODevice::WriteOnly))
-        throw IniWriteError(QStringLiteral("cannot create %1: %2").arg(m_path, f.errorString()).toStdString());
-    const QByteArray data = contents();
-    if (f.write(data) != data.size())
-        throw IniWriteError(QStringLiteral("cannot write %1: %2").arg(m_path, f.errorString()).toStdString());
-    if (!f.commit())
-        throw IniWriteError(QStringLiteral("cannot replace %1: %2").arg(m_path, f.errorString()).toStdString());
+    if (m_foreign)
+        throw IniWriteError(QStringLiteral("%1 is not a Shift-JIS text file; left as it was").arg(m_path).toStdString());
+    try {
+        safewrite::WriteFile(m_path, contents());
+    } catch (const safewrite::WriteError &e) {
+        throw IniWriteError(e.what());
+    }
 }
 
 bool IniFile::parseInteger(const QByteArray &text, qint32 *value)

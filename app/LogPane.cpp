@@ -1,9 +1,9 @@
 #include "app/LogPane.h"
+#include "app/SafeWrite.h"
 
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QMenu>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -235,15 +235,11 @@ QByteArray LogPane::contentsBytes() const
 
 void LogPane::saveFile(const QString &path) const
 {
-    const auto fail = [&path] {
+    try {
+        safewrite::WriteFile(path, contentsBytes());
+    } catch (const safewrite::WriteError &) {
         throw std::runtime_error(QStringLiteral("ファイル %1 を作成できません").arg(path).toStdString());
-    };
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        fail();
-    const QByteArray data = contentsBytes();
-    if (f.write(data) != data.size() || !f.commit())
-        fail();
+    }
 }
 
 void LogPane::insertAtStart(const QString &text)

@@ -36,8 +36,9 @@ int main(int argc, char **argv)
         forms::CreateForms();
         forms::main->show();
         rc = app.exec();
-    } catch (const std::exception &e) {
-        errors::ShowStandardError(QString::fromUtf8(e.what()));
+    } catch (...) {
+        // Whatever was thrown, the user learns of it before the program ends.
+        errors::ShowCurrentException();
     }
     forms::DestroyForms();
     return rc;

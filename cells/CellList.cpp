@@ -1,10 +1,10 @@
 #include "cells/CellList.h"
+#include "app/SafeWrite.h"
 
 #include "app/SjisText.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <stdexcept>
 
@@ -191,21 +191,9 @@ QByteArray CsvText(const QList<CellRow> &rows)
     return out;
 }
 
-namespace {
-
-// The one place the list's files are written: beside the target, then renamed.
-void writeWhole(const QString &path, const QByteArray &bytes)
-{
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit())
-        throw std::runtime_error(QStringLiteral("ファイル %1 を作成できません").arg(path).toStdString());
-}
-
-} // namespace
-
 void WriteCsv(const QString &path, const QList<CellRow> &rows)
 {
-    writeWhole(path, QByteArray("\xEF\xBB\xBF") + CsvText(rows));
+    safewrite::WriteFile(path, QByteArray("\xEF\xBB\xBF") + CsvText(rows));
 }
 
 void CellListModel::setRows(QList<CellRow> rows)

@@ -1,6 +1,6 @@
 #include "graph/Bmp4Writer.h"
 
-#include <QSaveFile>
+#include "app/SafeWrite.h"
 #include <QtEndian>
 
 #include <climits>
@@ -113,16 +113,7 @@ QByteArray Encode(const QImage &source)
 void Write(const QImage &image, const QString &path)
 {
     const QByteArray bytes = Encode(image);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw std::runtime_error(("BMP: cannot create " + path + ": " + file.errorString()).toStdString());
-    if (file.write(bytes) != bytes.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        throw std::runtime_error(("BMP: cannot write " + path + ": " + reason).toStdString());
-    }
-    if (!file.commit())
-        throw std::runtime_error(("BMP: cannot write " + path + ": " + file.errorString()).toStdString());
+    safewrite::WriteFile(path, bytes);
 }
 
 } // namespace bmp4

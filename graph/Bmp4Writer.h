@@ -21,8 +21,8 @@ int NearestIndex(QRgb c);
 // Alpha is ignored. Throws std::runtime_error for an empty image.
 QByteArray Encode(const QImage &image);
 
-// Writes the file beside the target and renames it into place, so a failure
-// never leaves a half-written file under the name. Throws std::runtime_error.
+// Writes the file with safewrite::WriteFile (beside and renamed, else in
+// place; permissions kept). Throws std::runtime_error.
 void Write(const QImage &image, const QString &path);
 
 } // namespace bmp4

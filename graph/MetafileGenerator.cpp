@@ -1,4 +1,5 @@
 #include "graph/MetafileGenerator.h"
+#include "app/SafeWrite.h"
 
 #include <QFont>
 #include <QFontMetricsF>
@@ -7,7 +8,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
-#include <QSaveFile>
 #include <QStringEncoder>
 #include <QTransform>
 #include <QtEndian>
@@ -131,6 +131,56 @@ QRgb opaqueOnWhite(const QColor& c)
 qint16 clamp16(int v)
 {
     return qint16(std::clamp(v, -32767, 32767));
+}
+
+// Hostile drawing (a transform that overflows, NaN, coordinates beyond any
+// picture) must never reach a float-to-int conversion or overflow an int.
+// A shape with a coordinate that is not finite, or farther than kFar logical
+// units, is dropped; kFar leaves clipping arithmetic finite and exact enough.
+constexpr double kFar = 1e15;
+// Whole logical units a record field may hold, with room for width sums.
+constexpr double kIntLimit = 1 << 30;
+
+bool usable(double v) { return std::isfinite(v) && std::abs(v) <= kFar; }
+bool usable(const QPointF& p) { return usable(p.x()) && usable(p.y()); }
+bool usable(const QRectF& r) { return usable(r.topLeft()) && usable(r.bottomRight()); }
+bool usable(const QPolygonF& poly)
+{
+    return std::all_of(poly.begin(), poly.end(), [](const QPointF& p) { return usable(p); });
+}
+
+// Rounds to an int within +-kIntLimit; NaN gives 0.
+int toInt(double v)
+{
+    if (std::isnan(v))
+        return 0;
+    return int(std::clamp(std::round(v), -kIntLimit, kIntLimit));
+}
+
+// WMF point counts are signed 16-bit: a longer polygon keeps its corners
+// (collinear points go first) and then every n-th point.
+constexpr int kWmfMaxPoints = 32767;
+QPolygon fitPointCount(const QPolygon& in, int maxPoints)
+{
+    if (in.size() <= maxPoints)
+        return in;
+    QPolygon corners;
+    corners.reserve(in.size());
+    for (int i = 0; i < in.size(); ++i) {
+        const QPoint a = corners.isEmpty() ? in.last() : corners.last();
+        const QPoint b = in.at(i);
+        const QPoint c = in.at((i + 1) % in.size());
+        const qint64 cross = qint64(b.x() - a.x()) * (c.y() - b.y()) - qint64(b.y() - a.y()) * (c.x() - b.x());
+        if (cross != 0 || corners.isEmpty())
+            corners.append(b);
+    }
+    if (corners.size() <= maxPoints)
+        return corners;
+    QPolygon out;
+    out.reserve(maxPoints);
+    for (int k = 0; k < maxPoints; ++k)
+        out.append(corners.at(int(qint64(k) * corners.size() / maxPoints)));
+    return out;
 }
 
 // ---------------------------------------------------------------- record writers
@@ -634,9 +684,20 @@ public:
         for (int start = 0; start + 1 < pts.size(); start += kMax - 1)
             points(0x0325, pts.mid(start, kMax));
     }
-    void polygon(const QPolygon& pts) override { points(0x0324, pts); }
+    void polygon(const QPolygon& pts) override { points(0x0324, fitPointCount(pts, kWmfMaxPoints)); }
 
-    void polyPolygon(const QVector<QPolygon>& polys) override
+    void polyPolygon(const QVector<QPolygon>& all) override
+    {
+        // Counts are 16-bit: at most 32,767 polygons of 32,767 points a record.
+        for (int start = 0; start < all.size(); start += kWmfMaxPoints) {
+            QVector<QPolygon> polys;
+            for (int i = start; i < all.size() && i < start + kWmfMaxPoints; ++i)
+                polys.append(fitPointCount(all.at(i), kWmfMaxPoints));
+            polyPolygonRecord(polys);
+        }
+    }
+
+    void polyPolygonRecord(const QVector<QPolygon>& polys)
     {
         std::vector<quint16> p;
         p.push_back(quint16(polys.size()));
@@ -658,12 +719,20 @@ public:
         // META_EXTTEXTOUT: the bytes in code page 932, each character's advance on
         // its lead byte and 0 on a trail byte.
         QVector<int> starts;
-        const QByteArray bytes = toShiftJis(s, &starts);
+        QByteArray bytes = toShiftJis(s, &starts);
+        if (bytes.size() > 32767) {
+            // The byte count is 16-bit: cut on a character boundary.
+            int cut = 0;
+            for (int st : starts)
+                if (st >= 0 && st <= 32767)
+                    cut = st;
+            bytes.truncate(cut);
+        }
         std::vector<int> dx(size_t(bytes.size()), 0);
         int pending = 0;
         for (int i = 0; i < s.size(); ++i) {
             pending += advances.value(i);
-            if (starts.value(i) >= 0) {
+            if (starts.value(i) >= 0 && starts.value(i) < bytes.size()) {
                 dx[size_t(starts.value(i))] += pending;
                 pending = 0;
             }
@@ -741,7 +810,7 @@ protected:
     void createPen(int, const PenSpec& pen) override
     {
         const quint32 c = pen.color;
-        record(0x02FA, {quint16(pen.style), quint16(pen.width), 0, quint16(c & 0xffff),
+        record(0x02FA, {quint16(pen.style), quint16(clamp16(pen.width)), 0, quint16(c & 0xffff),
                         quint16(c >> 16)});
     }
     void createBrush(int, const BrushSpec& brush) override
@@ -866,7 +935,7 @@ QPolygon rounded(const QPolygonF& p)
     QPolygon out;
     out.reserve(p.size());
     for (const QPointF& pt : p) {
-        const QPoint q = pt.toPoint();
+        const QPoint q(toInt(pt.x()), toInt(pt.y()));
         if (out.isEmpty() || out.last() != q)
             out.append(q);
     }
@@ -1003,6 +1072,8 @@ public:
         poly.reserve(count);
         for (int i = 0; i < count; ++i)
             poly.append(xf_.map(points[i]));
+        if (!usable(poly))
+            return;
         if (mode == PolylineMode)
             strokePolyline(poly);
         else
@@ -1020,8 +1091,11 @@ public:
 
     void drawLines(const QLineF* lines, int count) override
     {
-        for (int i = 0; i < count; ++i)
-            strokePolyline(QPolygonF({xf_.map(lines[i].p1()), xf_.map(lines[i].p2())}));
+        for (int i = 0; i < count; ++i) {
+            const QPolygonF line({xf_.map(lines[i].p1()), xf_.map(lines[i].p2())});
+            if (usable(line))
+                strokePolyline(line);
+        }
     }
     void drawLines(const QLine* lines, int count) override
     {
@@ -1036,7 +1110,8 @@ public:
         // A point is a pen-sized dot: a one-pixel line keeps it a vector.
         for (int i = 0; i < count; ++i) {
             const QPointF p = xf_.map(points[i]);
-            strokePolyline(QPolygonF({p, p + QPointF(scale_, 0)}));
+            if (usable(p))
+                strokePolyline(QPolygonF({p, p + QPointF(scale_, 0)}));
         }
     }
     void drawPoints(const QPoint* points, int count) override
@@ -1052,6 +1127,8 @@ public:
         for (int i = 0; i < count; ++i) {
             if (xf_.type() <= QTransform::TxScale) {
                 QRectF r = xf_.mapRect(rects[i]).normalized();
+                if (!usable(r))
+                    continue;
                 const QRectF clip = effectiveClip();
                 const QRectF c = r.intersected(clip);
                 if (c.isEmpty() && !(r.width() == 0 || r.height() == 0))
@@ -1060,14 +1137,16 @@ public:
                     drawShape({QPolygonF(r)}, true, kAlternate);
                     continue;
                 }
-                const QRect dr(QPoint(qRound(r.left()), qRound(r.top())),
-                               QPoint(qRound(r.right()), qRound(r.bottom())));
+                const QRect dr(QPoint(toInt(r.left()), toInt(r.top())),
+                               QPoint(toInt(r.right()), toInt(r.bottom())));
                 if (!selectPenAndBrush())
                     continue;
                 writer_->rectangle(dr);
                 addBounds(QRectF(dr.topLeft(), dr.bottomRight()), true);
             } else {
-                drawShape({xf_.map(QPolygonF(rects[i]))}, true, kAlternate);
+                const QPolygonF poly = xf_.map(QPolygonF(rects[i]));
+                if (usable(poly))
+                    drawShape({poly}, true, kAlternate);
             }
         }
     }
@@ -1082,11 +1161,13 @@ public:
     void drawEllipse(const QRectF& rect) override
     {
         const QRectF r = xf_.mapRect(rect).normalized();
+        if (!usable(r))
+            return;
         if (xf_.type() <= QTransform::TxScale && effectiveClip().contains(r)) {
             if (!selectPenAndBrush())
                 return;
-            writer_->ellipse(QRect(QPoint(qRound(r.left()), qRound(r.top())),
-                                   QPoint(qRound(r.right()), qRound(r.bottom()))));
+            writer_->ellipse(QRect(QPoint(toInt(r.left()), toInt(r.top())),
+                                   QPoint(toInt(r.right()), toInt(r.bottom()))));
             addBounds(r, true);
             return;
         }
@@ -1102,6 +1183,9 @@ public:
         const QList<QPolygonF> subpaths = mapped.toSubpathPolygons();
         if (subpaths.isEmpty())
             return;
+        for (const QPolygonF& p : subpaths)
+            if (!usable(p))
+                return;
         const int fill = path.fillRule() == Qt::WindingFill ? kWinding : kAlternate;
         bool allClosed = true;
         for (const QPolygonF& p : subpaths)
@@ -1128,19 +1212,24 @@ public:
         const double width = ti.width() > 0 ? ti.width() : fm.horizontalAdvance(text);
         const QRectF logicalBox(p.x(), p.y() - ti.ascent(), width, ti.ascent() + ti.descent());
         const QRectF box = xf_.mapRect(logicalBox);
-        if (!box.intersects(effectiveClip()))
+        const QPointF ref = xf_.map(p);
+        // The reference point is a record field: one it cannot hold drops the text.
+        if (!usable(box) || !usable(ref) || std::abs(ref.x()) > kIntLimit || std::abs(ref.y()) > kIntLimit
+            || !box.intersects(effectiveClip()))
             return;
 
         // Scale and rotation of the baseline from the transform.
         const double sx = std::hypot(xf_.m11(), xf_.m12());
         const double sy = std::hypot(xf_.m21(), xf_.m22());
-        const double angle = std::atan2(xf_.m12(), xf_.m11()) * 180.0 / M_PI;
+        double angle = std::atan2(xf_.m12(), xf_.m11()) * 180.0 / M_PI;
+        if (!std::isfinite(angle))
+            angle = 0.0;
 
         FontRecord record;
         record.face = metafileFaceName(font.family());
         const double em = font.pixelSize() > 0 ? font.pixelSize() : font.pointSizeF() * dpi_ / 72.0;
-        record.height = std::max(1, int(std::lround(em * sy)));
-        record.escapement = int(std::lround(-angle * 10.0));
+        record.height = std::max(1, toInt(em * sy));
+        record.escapement = toInt(-angle * 10.0);
         record.escapement = ((record.escapement % 3600) + 3600) % 3600;
         record.weight = std::clamp(int(font.weight()), 1, 1000);
         record.italic = font.italic();
@@ -1148,24 +1237,34 @@ public:
         record.strikeOut = font.strikeOut();
 
         // Advances from cumulative positions, so that rounding does not add up.
+        // Positions are measured within chunks of kChunk characters, so the
+        // cost grows with the length, not its square; kerning across a chunk
+        // boundary is the only thing lost, and only in long texts.
+        constexpr int kChunk = 64;
         const double total = fm.horizontalAdvance(text);
-        const double stretch = total > 0 ? width / total : 1.0;
+        const double stretch = total > 0 && std::isfinite(width / total) ? width / total : 1.0;
         QVector<int> advances(text.size(), 0);
-        int placed = 0;
+        double chunkBase = 0.0;
+        int chunkStart = 0;
+        qint64 placed = 0;
         for (int i = 0; i < text.size();) {
             const int len = (text.at(i).isHighSurrogate() && i + 1 < text.size()) ? 2 : 1;
-            const double end = fm.horizontalAdvance(text.left(i + len)) * stretch * sx;
-            const int pos = int(std::lround(end));
-            advances[i] = pos - placed;
+            const double inChunk = fm.horizontalAdvance(text.mid(chunkStart, i + len - chunkStart));
+            const qint64 pos = toInt((chunkBase + inChunk) * stretch * sx);
+            advances[i] = int(std::clamp<qint64>(pos - placed, -qint64(kIntLimit), qint64(kIntLimit)));
             placed = pos;
             i += len;
+            if (i - chunkStart >= kChunk) {
+                chunkBase += inChunk;
+                chunkStart = i;
+            }
         }
 
         writer_->setFont(record);
         writer_->setTextColor(colorRef(opaqueOnWhite(pen_.color())));
-        const QPointF ref = xf_.map(p);
-        const QRect ibox = box.toAlignedRect();
-        writer_->text(ref.toPoint(), text, advances, ibox.adjusted(0, 0, -1, -1));
+        const QRect ibox(QPoint(toInt(std::floor(box.left())), toInt(std::floor(box.top()))),
+                         QPoint(toInt(std::ceil(box.right())) - 1, toInt(std::ceil(box.bottom())) - 1));
+        writer_->text(QPoint(toInt(ref.x()), toInt(ref.y())), text, advances, ibox);
         addBounds(box, false);
     }
 
@@ -1180,9 +1279,16 @@ public:
         if (image.isNull())
             return;
         const QRectF dest = xf_.mapRect(r).normalized();
-        if (!dest.intersects(effectiveClip()))
+        // Placement and size are record fields: a picture they cannot hold is dropped.
+        const QRectF fits(-kIntLimit / 2, -kIntLimit / 2, kIntLimit, kIntLimit);
+        if (!usable(dest) || !fits.contains(dest) || !dest.intersects(effectiveClip()))
             return;
-        QImage part = image.copy(sr.toAlignedRect());
+        if (!usable(sr))
+            return;
+        const QRect source = sr.toAlignedRect().intersected(image.rect());
+        if (source.isEmpty())
+            return;
+        QImage part = image.copy(source);
         if (part.hasAlphaChannel()) {
             QImage flat(part.size(), QImage::Format_RGB32);
             flat.fill(Qt::white);
@@ -1191,7 +1297,12 @@ public:
             pp.end();
             part = flat;
         }
-        const QRect d = dest.toAlignedRect();
+        // More pixels than any picture shows only make the file huge.
+        constexpr qint64 kMaxPixels = 4096 * 4096;
+        if (qint64(part.width()) * part.height() > kMaxPixels)
+            part = part.scaled(4096, 4096, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        const QRect d(QPoint(toInt(std::floor(dest.left())), toInt(std::floor(dest.top()))),
+                      QPoint(toInt(std::ceil(dest.right())) - 1, toInt(std::ceil(dest.bottom())) - 1));
         writer_->image(d, part);
         addBounds(QRectF(d), false);
     }
@@ -1237,10 +1348,13 @@ private:
     {
         if (pen_.widthF() <= 0 || (pen_.isCosmetic() && pen_.widthF() <= 1.0))
             return 0;
+        // Wider than twice the picture covers it all anyway.
+        const double widest = 2.0 * std::max(size_.width(), size_.height()) * scale_;
         if (pen_.isCosmetic())
-            return int(std::lround(pen_.widthF() * scale_));
+            return toInt(std::min(pen_.widthF() * scale_, widest));
         const double scale = std::sqrt(std::abs(xf_.determinant()));
-        return std::max(1, int(std::lround(pen_.widthF() * scale)));
+        const double w = pen_.widthF() * scale;
+        return std::max(1, toInt(std::isfinite(w) ? std::min(w, widest) : 1.0));
     }
 
     PenSpec penSpec() const
@@ -1314,19 +1428,26 @@ private:
         return true;
     }
 
-    // r in logical units; the header's bounds are in device pixels.
+    // r in logical units; the header's bounds are in device pixels. A line
+    // drawn with a zero-width pen has an empty rectangle, and still counts.
     void addBounds(const QRectF& r, bool withPen)
     {
-        QRectF b(r.topLeft() / scale_, r.bottomRight() / scale_);
-        if (withPen && penVisible()) {
-            const double h = penWidthPx() / 2.0 / scale_;
-            b.adjust(-h, -h, h, h);
-        }
-        b = b.intersected(QRectF(0, 0, size_.width(), size_.height()).adjusted(-1, -1, 1, 1));
-        if (b.isNull() && !(r.width() == 0 || r.height() == 0))
+        if (!usable(r))
             return;
-        const QRect ib(QPoint(int(std::floor(b.left())), int(std::floor(b.top()))),
-                       QPoint(int(std::ceil(b.right())), int(std::ceil(b.bottom()))));
+        double h = 0.0;
+        if (withPen && penVisible())
+            h = penWidthPx() / 2.0 / scale_;
+        const double w = size_.width(), ht = size_.height();
+        const double left = std::clamp(std::min(r.left(), r.right()) / scale_ - h, 0.0, w);
+        const double right = std::clamp(std::max(r.left(), r.right()) / scale_ + h, 0.0, w);
+        const double top = std::clamp(std::min(r.top(), r.bottom()) / scale_ - h, 0.0, ht);
+        const double bottom = std::clamp(std::max(r.top(), r.bottom()) / scale_ + h, 0.0, ht);
+        // Entirely off one side: nothing of it is on the picture.
+        if (std::max(r.left(), r.right()) / scale_ + h < 0.0 || std::min(r.left(), r.right()) / scale_ - h > w
+            || std::max(r.top(), r.bottom()) / scale_ + h < 0.0 || std::min(r.top(), r.bottom()) / scale_ - h > ht)
+            return;
+        const QRect ib(QPoint(int(std::floor(left)), int(std::floor(top))),
+                       QPoint(int(std::ceil(right)), int(std::ceil(bottom))));
         const QRect clamped = ib.intersected(QRect(0, 0, size_.width(), size_.height()));
         if (!clamped.isEmpty())
             bounds_ = bounds_.isValid() ? (bounds_ | clamped) : clamped;
@@ -1518,19 +1639,7 @@ QString metafileFaceName(const QString& family)
 
 void saveMetafileData(const QString& path, const QByteArray& bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw std::runtime_error(
-            QStringLiteral("cannot create %1: %2").arg(path, file.errorString()).toStdString());
-    if (file.write(bytes) != bytes.size()) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        throw std::runtime_error(
-            QStringLiteral("cannot write %1: %2").arg(path, why).toStdString());
-    }
-    if (!file.commit())
-        throw std::runtime_error(
-            QStringLiteral("cannot write %1: %2").arg(path, file.errorString()).toStdString());
+    safewrite::WriteFile(path, bytes);
 }
 
 void writeMetafileOnDevice(const QString& path, MetafileFormat format, QSize sizePx,

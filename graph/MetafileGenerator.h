@@ -6,7 +6,7 @@
 //
 // Usage: paint on a MetafileGenerator with any QPainter (a QCPPainter too); after
 // the painter has ended, data() holds the whole file. writeMetafile() wraps this
-// and saves the result atomically.
+// and saves the result with safewrite::WriteFile.
 
 #include <QByteArray>
 #include <QPaintDevice>
@@ -59,13 +59,13 @@ private:
 // font an office reader expects.
 QString metafileFaceName(const QString& family);
 
-// Writes bytes to path atomically (QSaveFile): on failure nothing is left under
-// path and std::runtime_error is thrown with a UTF-8 message.
+// Writes bytes to path with safewrite::WriteFile (beside and renamed, else in
+// place; permissions kept); throws std::runtime_error with a UTF-8 message.
 void saveMetafileData(const QString& path, const QByteArray& bytes);
 
 // Renders paint(painter) on a metafile device of the given pixel size and writes
 // the file. Throws std::runtime_error (UTF-8 message) when the picture cannot be
-// made or the file cannot be created or written; never leaves a half-written file.
+// made or the file cannot be created or written.
 void writeMetafile(const QString& path, MetafileFormat format, QSize sizePx,
                    const std::function<void(QPainter&)>& paint);
 

@@ -54,7 +54,18 @@ quint32 BaudFromConstant(speed_t constant)
     return 0;
 }
 
-TermiosPlan BuildTermios(const termios &current, const TCommDcb &dcb)
+TCommDcb OpenBaseDcb(TCommFlowCtrls flow, qint32 bufLenReceive, quint8 xonChar, quint8 xoffChar)
+{
+    TCommDcb dcb;
+    ApplyFlowCtrl(dcb, flow, bufLenReceive);
+    if (xonChar != xoffChar) {
+        dcb.XonChar = xonChar;
+        dcb.XoffChar = xoffChar;
+    }
+    return dcb;
+}
+
+TermiosPlan BuildTermios(const TCommDcb &dcb)
 {
     TermiosPlan plan;
     // Below 10 bit/s the half-duplex guard time (a character time) is undefined.
@@ -69,9 +80,7 @@ TermiosPlan BuildTermios(const termios &current, const TCommDcb &dcb)
     if (dcb.XonChar == dcb.XoffChar)
         return plan;
 
-    termios t = current;
-    t.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF
-                           | IXANY | IGNPAR | INPCK | IMAXBEL | IUTF8);
+    termios t{};
     if ((dcb.Flags & Parity) && dcb.Parity != 0)
         t.c_iflag |= INPCK;
     if (dcb.Flags & OutX)
@@ -79,11 +88,9 @@ TermiosPlan BuildTermios(const termios &current, const TCommDcb &dcb)
     if (dcb.Flags & InX)
         t.c_iflag |= IXOFF;
 
-    t.c_oflag &= ~tcflag_t(OPOST);
-    t.c_lflag &= ~tcflag_t(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN | ECHOCTL | ECHOKE | TOSTOP);
-
-    t.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | CMSPAR);
-    t.c_cflag |= CREAD | CLOCAL;
+    // Raw: no output processing, no line editing, no echo, no signals.
+    // HUPCL as a fresh port has it: the modem lines drop when the port closes.
+    t.c_cflag = CREAD | CLOCAL | HUPCL;
     switch (dcb.ByteSize) {
     case 5: t.c_cflag |= CS5; break;
     case 6: t.c_cflag |= CS6; break;

@@ -18,9 +18,16 @@ struct TermiosPlan {
     quint32 baud = 0;
 };
 
-// Builds raw-mode termios settings from the block, starting from the
-// port's current settings (so unrelated driver bits survive).
-TermiosPlan BuildTermios(const termios &current, const TCommDcb &dcb);
+// Builds the whole raw-mode termios state from the block alone, starting
+// from a cleared structure: nothing another program left on the port (start
+// and stop characters, character size, RS-485 or canonical mode) survives.
+TermiosPlan BuildTermios(const TCommDcb &dcb);
+
+// The block an open starts from before the properties are applied one by
+// one: 9600 bit/s, 8N1, the flow-control mode, and the component's own
+// XON/XOFF characters (DC1/DC3 while those two are equal, so that the
+// refusal names the character property and not the first one applied).
+TCommDcb OpenBaseDcb(TCommFlowCtrls flow, qint32 bufLenReceive, quint8 xonChar, quint8 xoffChar);
 
 // Reads what a port currently holds back into a block (open, step "read the
 // current block"); fields termios cannot express keep their defaults.

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <limits>
 #include <system_error>
 #include <thread>
 
@@ -54,6 +55,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kMaxQueuedBlocks = 32;
 constexpr int kSliceMs = 20; // longest a worker goes without looking at its flags
+constexpr quint8 kRs485Unknown = 0xFF;
 
 [[noreturn]] void Throw(const char *message)
 {
@@ -500,10 +502,7 @@ void TCustomCommX::setBufLenReceive(qint32 value)
 
 void TCustomCommX::WriteDcb(const char *message)
 {
-    termios current{};
-    if (::tcgetattr(FHandle, &current) != 0)
-        Throw(message);
-    const TermiosPlan plan = BuildTermios(current, FDcb);
+    const TermiosPlan plan = BuildTermios(FDcb);
     if (!plan.ok)
         Throw(message);
     if (::tcsetattr(FHandle, TCSANOW, &plan.tio) != 0)
@@ -593,14 +592,21 @@ void TCustomCommX::PortOpen()
         ::tcflush(fd, TCOFLUSH);
         ::tcflush(fd, TCIFLUSH);
         FReadAhead.clear();
-        FDcb = DcbFromTermios(probe);
+        // Built from our own properties only: what the port's previous user
+        // left there (XON equal to XOFF, 5 data bits with 2 stop bits,
+        // RS-485 mode) can neither stop the open nor outlive it.
+        FDcb = OpenBaseDcb(FFlowCtrl, FBufLenReceive, FXonChar, FXoffChar);
         {
             std::lock_guard<std::mutex> g(FErrLock);
             FCounters = TCommCounters();
             FHaveCounters = FLine->GetCounters(FCounters);
         }
+        // Both lines up, as opening a port raises them, whatever the previous
+        // user left; the flow-control mode then takes them over.
+        FLine->SetModemBit(TIOCM_DTR, true);
+        FLine->SetModemBit(TIOCM_RTS, true);
         FDriverRs485 = false;
-        FRs485Mode = 0;
+        FRs485Mode = kRs485Unknown; // the first write sets or clears it either way
         setBitRate(FBitRate);
         setCharSize(FCharSize);
         setParityBit(FParityBit);
@@ -716,6 +722,10 @@ bool TCustomCommX::TransString(const QByteArray &s)
 {
     if (s.isEmpty())
         return true;
+    // A block size is 32 bits: a longer string would be cut to a wrong
+    // length, so it is refused whole rather than sent in part.
+    if (s.size() > std::numeric_limits<qint32>::max())
+        return false;
     return TransBlock(s.constData(), static_cast<qint32>(s.size()));
 }
 
@@ -726,9 +736,9 @@ char *TCustomCommX::NewBlock(qint32 size)
 
 bool TCustomCommX::TransBlock(const char *data, qint32 size)
 {
-    if (size <= 0)
+    if (size == 0)
         return true;
-    if (!data)
+    if (size < 0 || !data) // a negative size is a length that did not fit
         return false;
     const char *p = data;
     qint32 remaining = size;
@@ -903,6 +913,21 @@ void TCustomCommX::SendBreak()
 {
     if (!IsOpen())
         return;
+    // Setting a break first waits, without limit, for the driver's output
+    // queue to drain, and a line held by flow control never drains. So the
+    // queue is watched here for at most the write time-out (no write can
+    // start meanwhile: the port lock is held); output still stalled then is
+    // given up, as a write time-out gives it up, and the break goes out.
+    std::lock_guard<std::mutex> g(FPortLock);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max<qint32>(FTimeOutTrans, 0));
+    int pending = 0;
+    while (FLine->OutputPending(pending) && pending > 0) {
+        if (Clock::now() >= deadline) {
+            ::tcflush(FHandle, TCOFLUSH);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     FLine->SetBreak(true);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     FLine->SetBreak(false);

@@ -102,6 +102,7 @@ public:
 
     // --- transmission
     bool TransChar(char c);
+    // A string longer than a block size can say (2 GiB) is refused: false, nothing sent.
     bool TransString(const QByteArray &s);
     virtual bool TransBlock(const char *data, qint32 size);
     void ClearTransBuf();
@@ -121,6 +122,7 @@ public:
     bool IsRingSignal() { return IsSignal(modemstat::Ring); }
     bool IsRlsdSignal() { return IsSignal(modemstat::Rlsd); }
     bool IsSignal(quint32 mask);
+    // Waits at most TimeOutTrans for stalled output before the 300 ms break.
     void SendBreak();
 
     // --- where the port is on this machine
@@ -200,7 +202,7 @@ private:
     TCommCounters FCounters;
     bool FHaveCounters = false;
     bool FDriverRs485 = false;
-    quint8 FRs485Mode = 0; // 0 off, 1 RTS high while sending, 2 low
+    quint8 FRs485Mode = 0; // 0 off, 1 RTS high while sending, 2 low, 0xFF not known (just opened)
     QByteArray FReadAhead; // bytes taken from the driver but not yet handed out
     quint64 FSessionNo = 0;
     quint32 FEventMask = 0;

@@ -96,10 +96,13 @@ bool UartPresent(const QString &path)
 
 QStringList ScanSerialDevices(const QString &devDir, const std::function<bool(const QString &)> &isPresentUart)
 {
+    // Every device that exists counts, whether or not this user may open it:
+    // channel numbers must not change with permissions, and opening one the
+    // user may not use fails with the hint about the dialout group.
     const QDir dir(devDir);
     const QStringList names = OrderSerialNames(
         dir.entryList({QStringLiteral("ttyS*"), QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")},
-                      QDir::System | QDir::Files | QDir::Readable | QDir::Writable | QDir::NoDotAndDotDot));
+                      QDir::System | QDir::Files | QDir::NoDotAndDotDot));
     const auto present = isPresentUart ? isPresentUart : UartPresent;
     QStringList out;
     for (const QString &n : names) {

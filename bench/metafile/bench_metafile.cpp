@@ -1,5 +1,6 @@
 // Time to write the chart as WMF and EMF files, 4 series of 255 points, and the
-// files' sizes. Prints figures; asserts nothing.
+// files' sizes; and how the time for one text grows with its length (a ratio
+// near 8 for 8 times the characters means linear). Prints figures; asserts nothing.
 
 #include "graph/MetafileGenerator.h"
 #include "tests/metafile/SampleChart.h"
@@ -7,6 +8,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QPainter>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -22,7 +24,7 @@ int main(int argc, char** argv)
     const int rounds = 20;
 
     std::printf("chart 4 x 255 points, %d rounds each: median and worst in ms\n", rounds);
-    std::printf("  render: painting into memory; file: render and write (QSaveFile, synced to disk)\n");
+    std::printf("  render: painting into memory; file: render and write (safewrite, synced to disk)\n");
     auto median = [](std::vector<double> v) {
         std::sort(v.begin(), v.end());
         return std::pair{v[v.size() / 2], v.back()};
@@ -54,6 +56,24 @@ int main(int argc, char** argv)
                         size.width(), size.height(), ext, rm, rw, fm, fw,
                         static_cast<long long>(QFileInfo(path).size()));
         }
+    }
+
+    std::printf("one drawText of n characters on EMF: ms, and the ratio to n/8\n");
+    double previous = 0;
+    for (int n : {1000, 8000, 64000}) {
+        QElapsedTimer t;
+        t.start();
+        MetafileGenerator device(MetafileFormat::Emf, QSize(600, 300));
+        QPainter p(&device);
+        p.scale(0.0005, 1.0); // squeezed so that the whole text lies on the picture
+        p.drawText(QPointF(0, 50), QString(n, QChar(0x3042)));
+        p.end();
+        const double ms = t.nsecsElapsed() / 1e6;
+        if (previous > 0)
+            std::printf("  n=%6d: %8.1f ms, %5.1f times n/8\n", n, ms, ms / previous);
+        else
+            std::printf("  n=%6d: %8.1f ms\n", n, ms);
+        previous = ms;
     }
     return 0;
 }

@@ -6,6 +6,8 @@
 #include <QtTest>
 
 #include <cmath>
+#include <cstdio>
+#include <vector>
 
 using analysis::CapacityParameters;
 using analysis::TDischargeTable;
@@ -57,6 +59,7 @@ private slots:
     void badVoltageThrows();
     void format_data();
     void format();
+    void formatRoundsAsPrintf();
     void formatIgnoresLocale();
     void processWideForms();
 };
@@ -201,6 +204,10 @@ void TestCapacity::format_data()
     QTest::newRow("zero") << 1 << 0.0 << QString("2      0.0");
     QTest::newRow("negative") << 2 << -12.34 << QString("3    -12.3");
     QTest::newRow("wider than eight") << 0 << 123456789.0 << QString("1 123456789.0");
+    QTest::newRow("tie to even, as printf") << 0 << 2.25 << QString("1      2.2");
+    QTest::newRow("tie, odd below") << 1 << 0.75 << QString("2      0.8");
+    QTest::newRow("just below a tie") << 2 << 2.35 << QString("3      2.4"); // 2.35000000000000008882
+    QTest::newRow("negative tie") << 3 << -0.25 << QString("4     -0.2");
 }
 
 void TestCapacity::format()
@@ -211,6 +218,22 @@ void TestCapacity::format()
     double values[4] = {-1, -1, -1, -1};
     values[cell] = value;
     QCOMPARE(analysis::FormatCapacityLine(cell, values), text);
+}
+
+void TestCapacity::formatRoundsAsPrintf()
+{
+    // Every hundredth from -50 to 50 (ties among them), and a few extremes.
+    std::vector<double> values;
+    for (int k = -5000; k <= 5000; ++k)
+        values.push_back(k / 100.0);
+    for (double v : {1e-300, 123456.05, 99999999.95, 1e20, 1.7976931348623157e308})
+        values.push_back(v);
+    for (double v : values) {
+        const double cells[4] = {v, 0, 0, 0};
+        char expected[400];
+        std::snprintf(expected, sizeof expected, "%d %8.1f", 1, v);
+        QCOMPARE(analysis::FormatCapacityLine(0, cells), QString::fromLatin1(expected));
+    }
 }
 
 void TestCapacity::formatIgnoresLocale()

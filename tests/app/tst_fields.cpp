@@ -242,6 +242,35 @@ private slots:
         QCOMPARE(errors::StandardErrorText(message), shown);
     }
 
+    void currentExceptionIsShown_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("std::exception") << 0 << QStringLiteral("VOLTRAK|iniファイル.");
+        QTest::newRow("an int") << 1 << QStringLiteral("VOLTRAK|不明なエラーが発生しました.");
+        QTest::newRow("a string literal") << 2 << QStringLiteral("VOLTRAK|不明なエラーが発生しました.");
+    }
+    void currentExceptionIsShown()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, shown);
+        QStringList boxes;
+        errors::SetBoxHook([&](errors::BoxKind, const QString &title, const QString &text) {
+            boxes << title + QLatin1Char('|') + text;
+        });
+        try {
+            if (kind == 0)
+                throw std::runtime_error("iniファイル");
+            if (kind == 1)
+                throw 42;
+            throw "text";
+        } catch (...) {
+            errors::ShowCurrentException();
+        }
+        errors::SetBoxHook({});
+        QCOMPARE(boxes, QStringList{shown});
+    }
+
     // A handler that throws is shown, and the program goes on.
     void escapingExceptionIsShown()
     {

@@ -2,11 +2,13 @@
 #include "app/IniFile.h"
 #include "app/Settings.h"
 #include "app/SettingsStore.h"
+#include "tests/FilePermissions.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 class TestIniFile : public QObject
@@ -158,8 +160,7 @@ private slots:
 
     void readOnlyFileWarnsAndKeepsFile()
     {
-        if (geteuid() == 0)
-            QSKIP("root writes into read-only directories");
+        WithoutPermissionOverride asUser;
         QTemporaryDir dir;
         const QString p = dir.filePath(QStringLiteral("ro.ini"));
         const QByteArray before = "[VOLTRAK]\r\nVstop=77\r\n";
@@ -171,6 +172,65 @@ private slots:
         QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QCOMPARE(m_boxes, QStringList{ QStringLiteral("警告|iniファイル書き込み失敗") });
         QCOMPARE(read(p), before);
+    }
+
+    void byteOrderMarkIsSkippedAndKept()
+    {
+        const QString p = path("bom.ini");
+        write(p, "\xEF\xBB\xBF[VOLTRAK]\r\nVstop=77\r\n; \x93\xFA\x96\x7B\r\n");
+        settings::LoadSettings(p);
+        QCOMPARE(settings::Vstop, 77);
+        settings::Vstop = 78;
+        settings::SaveSettings(p);
+        QVERIFY(m_boxes.isEmpty());
+        const QByteArray after = read(p);
+        QVERIFY(after.startsWith("\xEF\xBB\xBF[VOLTRAK]\r\nVstop=78\r\n"));
+        QCOMPARE(after.count("[VOLTRAK]"), 1);
+        QVERIFY(after.contains("; \x93\xFA\x96\x7B\r\n"));
+    }
+
+    void foreignFilesAreNeverOverwritten_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        const QString text = QStringLiteral("[VOLTRAK]\r\nVstop=77\r\n");
+        QByteArray le("\xFF\xFE"), be("\xFE\xFF");
+        for (QChar c : text) {
+            le.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+            be.append(char(c.unicode() >> 8)).append(char(c.unicode() & 0xFF));
+        }
+        QTest::newRow("UTF-16LE") << le;
+        QTest::newRow("UTF-16BE") << be;
+        QTest::newRow("UTF-16LE without mark") << le.mid(2);
+        QTest::newRow("a zero byte in text") << QByteArray("[VOLTRAK]\r\nVstop=77\r\n\0\r\n", 24);
+    }
+    void foreignFilesAreNeverOverwritten()
+    {
+        QFETCH(QByteArray, data);
+        const QString p = path("foreign.ini");
+        write(p, data);
+        settings::LoadSettings(p);
+        QCOMPARE(settings::Vstop, 100); // defaults
+        settings::SaveSettings(p);
+        QCOMPARE(m_boxes, QStringList{ QStringLiteral("警告|iniファイル書き込み失敗") });
+        QCOMPARE(read(p), data);
+    }
+
+    void unwritableFolderWritableFileIsWrittenInPlace()
+    {
+        WithoutPermissionOverride asUser;
+        QTemporaryDir dir;
+        const QString p = dir.filePath(QStringLiteral("in.ini"));
+        write(p, "[VOLTRAK]\r\nVstop=77\r\n");
+        QVERIFY(QFile::setPermissions(p, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
+        QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        settings::Vstop = 88;
+        settings::SaveSettings(p);
+        QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QVERIFY(m_boxes.isEmpty());
+        QVERIFY(read(p).startsWith("[VOLTRAK]\r\nVstop=88\r\n"));
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(p).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0640));
     }
 
     void unwritableLocationWarns()

@@ -14,6 +14,8 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <cmath>
+#include <limits>
 #include <stdexcept>
 
 Q_DECLARE_METATYPE(MetafileFormat)
@@ -81,6 +83,10 @@ private slots:
     void faceName();
     void fileWriting_data();
     void fileWriting();
+    void hostileDrawing_data();
+    void hostileDrawing();
+    void zeroWidthLinesCountInBounds_data();
+    void zeroWidthLinesCountInBounds();
 };
 
 // ------------------------------------------------------------------ structure
@@ -584,6 +590,83 @@ void TestMetafile::faceName()
 }
 
 // ------------------------------------------------------------------ files
+
+void TestMetafile::hostileDrawing_data()
+{
+    QTest::addColumn<MetafileFormat>("format");
+    QTest::addColumn<QString>("scene");
+    QTest::addColumn<bool>("drawn");  // something red reaches the file
+    for (auto [fmt, tag] : {std::pair{MetafileFormat::Emf, "emf"}, {MetafileFormat::Wmf, "wmf"}}) {
+        for (auto [name, drawn] : {std::pair{"infinite point", false}, {"scale overflows", false},
+                                   {"NaN transform", false}, {"text beyond 32 bits", false},
+                                   {"image beyond 32 bits", false}, {"rectangle beyond 32 bits", true},
+                                   {"huge pen", true}, {"polygon of 40000 points", true}, {"long text", true}})
+            QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(tag, name))) << fmt << QString(name) << drawn;
+    }
+}
+
+void TestMetafile::hostileDrawing()
+{
+    QFETCH(MetafileFormat, format);
+    QFETCH(QString, scene);
+    QFETCH(bool, drawn);
+    const double inf = std::numeric_limits<double>::infinity();
+    const QByteArray bytes = paint(format, QSize(300, 200), [&](QPainter& p) {
+        p.setPen(QPen(Qt::red, scene == "huge pen" ? 1e12 : 1));
+        p.setFont(chartFont());
+        QImage img(4, 4, QImage::Format_RGB32);
+        img.fill(Qt::red);
+        QPolygonF poly;
+        for (int i = 0; i < 40000; ++i)
+            poly << QPointF(150 + 90 * std::cos(i * 2 * M_PI / 40000) + i % 2 * 0.5, 100 + 90 * std::sin(i * 2 * M_PI / 40000));
+        if (scene == "scale overflows")
+            p.setWorldTransform(QTransform::fromScale(1e300, 1e300) * QTransform::fromScale(1e300, 1e300));
+        if (scene == "NaN transform")
+            p.setWorldTransform(QTransform(std::nan(""), 0, 0, 1, 0, 0));
+        if (scene == "infinite point" || scene == "huge pen" || scene == "scale overflows")
+            p.drawLine(QPointF(0.5, 10), QPointF(scene == "infinite point" ? inf : 100, 10));
+        if (scene == "NaN transform") {
+            p.drawRect(QRectF(10, 10, 50, 50));
+            p.drawEllipse(QRectF(10, 10, 50, 50));
+        }
+        if (scene == "text beyond 32 bits" || scene == "long text")
+            p.drawText(QPointF(scene == "long text" ? 0 : -5e9, 50), QString(scene == "long text" ? 40000 : 8, QChar(0x3042)));
+        if (scene == "image beyond 32 bits")
+            p.drawImage(QRectF(-3e9, -3e9, 6e9, 6e9), img);
+        if (scene == "rectangle beyond 32 bits")
+            p.drawRect(QRectF(-1e12, 20, 2e12, 100));
+        if (scene == "polygon of 40000 points")
+            p.drawPolygon(poly);
+    });
+    const mfread::Picture pic = read(format, bytes);
+    QVERIFY2(pic.problems.isEmpty(), qPrintable(pic.problems.join("; ")));
+    bool red = !pic.texts.isEmpty() || pic.images > 0;
+    for (const mfread::Stroke& st : pic.strokes) {
+        red = red || st.color == QColor(Qt::red);
+        QVERIFY(format == MetafileFormat::Emf || st.points.size() <= 32767);
+    }
+    QCOMPARE(red, drawn);
+}
+
+void TestMetafile::zeroWidthLinesCountInBounds_data()
+{
+    QTest::addColumn<QLineF>("line");
+    QTest::newRow("horizontal") << QLineF(10, 50, 200, 50);
+    QTest::newRow("vertical") << QLineF(40, 20, 40, 150);
+    QTest::newRow("a dot") << QLineF(70, 70, 70, 70);
+}
+
+void TestMetafile::zeroWidthLinesCountInBounds()
+{
+    QFETCH(QLineF, line);
+    const QByteArray bytes = paint(MetafileFormat::Emf, QSize(300, 200), [&](QPainter& p) {
+        p.setPen(QPen(Qt::red, 0));
+        p.drawLine(line);
+    });
+    const mfread::Picture pic = read(MetafileFormat::Emf, bytes);
+    QVERIFY2(pic.problems.isEmpty(), qPrintable(pic.problems.join("; ")));
+    QVERIFY(pic.boundsPx.contains(line.p1().toPoint()) && pic.boundsPx.contains(line.p2().toPoint()));
+}
 
 void TestMetafile::fileWriting_data()
 {

@@ -13,21 +13,6 @@
 Q_DECLARE_METATYPE(TCommCounters)
 
 namespace {
-termios Cooked()
-{
-    // A line as a fresh tty comes up: canonical, echoing, output processing.
-    termios t{};
-    t.c_iflag = ICRNL | IXON | IXANY | IMAXBEL | BRKINT;
-    t.c_oflag = OPOST | ONLCR;
-    t.c_cflag = CS7 | CREAD | HUPCL | PARENB;
-    t.c_lflag = ICANON | ECHO | ECHOE | ISIG | IEXTEN;
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 5;
-    cfsetispeed(&t, B38400);
-    cfsetospeed(&t, B38400);
-    return t;
-}
-
 TCommDcb Dcb(quint32 baud, quint8 bits, quint8 parity, quint8 stop, TCommFlowCtrls flow)
 {
     TCommDcb d;
@@ -53,6 +38,8 @@ private slots:
     void refusedBlocks_data();
     void refusedBlocks();
     void rawModeAlways();
+    void openBaseDcb_data();
+    void openBaseDcb();
     void readBack_data();
     void readBack();
     void halfDelay_data();
@@ -137,7 +124,7 @@ void TestCommTermios::buildTermios()
     QFETCH(uint, iflagBits);
     QFETCH(int, speed);
     QFETCH(bool, custom);
-    const TermiosPlan plan = BuildTermios(Cooked(), dcb);
+    const TermiosPlan plan = BuildTermios(dcb);
     QVERIFY(plan.ok);
     QCOMPARE(uint(plan.tio.c_cflag & (CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | CMSPAR)), cflagBits);
     QCOMPARE(uint(plan.tio.c_iflag & (IXON | IXOFF | IXANY | INPCK)), iflagBits);
@@ -169,21 +156,51 @@ void TestCommTermios::refusedBlocks_data()
 void TestCommTermios::refusedBlocks()
 {
     QFETCH(TCommDcb, dcb);
-    QVERIFY(!BuildTermios(Cooked(), dcb).ok);
+    QVERIFY(!BuildTermios(dcb).ok);
 }
 
 void TestCommTermios::rawModeAlways()
 {
-    const TermiosPlan plan = BuildTermios(Cooked(), Dcb(9600, 8, 0, 0, cfcRtsCts));
+    const TermiosPlan plan = BuildTermios(Dcb(9600, 8, 0, 0, cfcRtsCts));
     QVERIFY(plan.ok);
     const termios &t = plan.tio;
     QCOMPARE(t.c_lflag & (ICANON | ECHO | ECHOE | ISIG | IEXTEN), tcflag_t(0));
     QCOMPARE(t.c_oflag & OPOST, tcflag_t(0));
     QCOMPARE(t.c_iflag & (ICRNL | IXANY | BRKINT | IMAXBEL | ISTRIP | INLCR | IGNCR), tcflag_t(0));
     QCOMPARE(t.c_cflag & (CREAD | CLOCAL), tcflag_t(CREAD | CLOCAL));
-    QCOMPARE(t.c_cflag & HUPCL, tcflag_t(HUPCL)); // kept from the port
+    QCOMPARE(t.c_cflag & HUPCL, tcflag_t(HUPCL)); // as a fresh port has it
+    QCOMPARE(t.c_lflag, tcflag_t(0));
+    QCOMPARE(t.c_oflag, tcflag_t(0));
     QCOMPARE(int(t.c_cc[VMIN]), 0);
     QCOMPARE(int(t.c_cc[VTIME]), 0);
+}
+
+void TestCommTermios::openBaseDcb_data()
+{
+    QTest::addColumn<int>("xon");
+    QTest::addColumn<int>("xoff");
+    QTest::addColumn<int>("baseXon");
+    QTest::addColumn<int>("baseXoff");
+    QTest::newRow("defaults") << 17 << 19 << 17 << 19;
+    QTest::newRow("swapped are kept") << 19 << 17 << 19 << 17;
+    QTest::newRow("own characters") << int('A') << int('B') << int('A') << int('B');
+    QTest::newRow("equal: DC1/DC3 until applied") << 19 << 19 << 17 << 19;
+    QTest::newRow("both undefined") << 0 << 0 << 17 << 19;
+}
+
+void TestCommTermios::openBaseDcb()
+{
+    QFETCH(int, xon);
+    QFETCH(int, xoff);
+    QFETCH(int, baseXon);
+    QFETCH(int, baseXoff);
+    const TCommDcb d = OpenBaseDcb(cfcXonXoff, 1000, quint8(xon), quint8(xoff));
+    QCOMPARE(d.Flags, FlowCtrlFlags(cfcXonXoff));
+    QCOMPARE(int(d.XonLim), 250);
+    const TermiosPlan plan = BuildTermios(d); // 9600 8N1 until the properties are applied
+    QVERIFY(plan.ok);
+    QCOMPARE(int(plan.tio.c_cc[VSTART]), baseXon);
+    QCOMPARE(int(plan.tio.c_cc[VSTOP]), baseXoff);
 }
 
 void TestCommTermios::readBack_data()
@@ -197,7 +214,7 @@ void TestCommTermios::readBack_data()
 void TestCommTermios::readBack()
 {
     QFETCH(TCommDcb, dcb);
-    const TermiosPlan plan = BuildTermios(Cooked(), dcb);
+    const TermiosPlan plan = BuildTermios(dcb);
     QVERIFY(plan.ok);
     const TCommDcb back = DcbFromTermios(plan.tio);
     QCOMPARE(back.BaudRate, dcb.BaudRate);
@@ -362,6 +379,8 @@ void TestCommTermios::scanAndOverrides()
         QFile f(dir.filePath(n));
         QVERIFY(f.open(QIODevice::WriteOnly));
     }
+    // A device this user may not open still takes its channel.
+    QVERIFY(QFile::setPermissions(dir.filePath("ttyUSB0"), QFileDevice::Permissions()));
     const QString d = dir.path();
     // Only ttyS1 has a UART behind it.
     const auto present = [d](const QString &p) { return p == d + "/ttyS1"; };

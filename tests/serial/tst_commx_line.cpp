@@ -40,6 +40,9 @@ private slots:
     void halfDuplexSwitchesRtsPerBatch_data();
     void halfDuplexSwitchesRtsPerBatch();
     void dtrDsrHoldsOutputWhileDsrLow();
+    void rs485LeftOnIsCleared_data();
+    void rs485LeftOnIsCleared();
+    void sendBreak_data();
     void sendBreak();
     void lostDevice_data();
     void lostDevice();
@@ -235,18 +238,76 @@ void TestCommxLine::dtrDsrHoldsOutputWhileDsrLow()
     QCOMPARE(pty.readCount(4), QByteArray("wait"));
 }
 
+void TestCommxLine::rs485LeftOnIsCleared_data()
+{
+    QTest::addColumn<int>("flow");
+    QTest::addColumn<QByteArray>("atOpen");
+    QTest::newRow("RTS/CTS") << int(cfcRtsCts) << QByteArray("485-");
+    QTest::newRow("none") << int(cfcNone) << QByteArray("485-");
+    QTest::newRow("half high") << int(cfcHalfHigh) << QByteArray("485+H");
+}
+
+void TestCommxLine::rs485LeftOnIsCleared()
+{
+    QFETCH(int, flow);
+    QFETCH(QByteArray, atOpen);
+    Pty pty;
+    FakeLineState state;
+    state.rs485Available = true; // another program may have left it on
+    TCommX comm;
+    Attach(comm, pty, state);
+    comm.setFlowCtrl(static_cast<TCommFlowCtrls>(flow));
+    comm.PortOpen();
+    const auto log = state.takeLog();
+    QCOMPARE(Count(log, "485-") + Count(log, "485+H") + Count(log, "485+L"), 1);
+    QCOMPARE(Count(log, atOpen), 1);
+}
+
+void TestCommxLine::sendBreak_data()
+{
+    QTest::addColumn<QString>("output");
+    QTest::newRow("nothing pending") << "idle";
+    QTest::newRow("pending output drains first") << "drains";
+    QTest::newRow("stalled output is given up") << "stalled";
+}
+
 void TestCommxLine::sendBreak()
 {
+    QFETCH(QString, output);
     Pty pty;
     FakeLineState state;
     TCommX comm;
     Attach(comm, pty, state);
     comm.SendBreak(); // closed: nothing
     QVERIFY(state.takeLog().empty());
+    comm.setTimeOutTrans(200);
     comm.PortOpen();
     state.takeLog();
+    if (output != "idle") {
+        std::lock_guard<std::mutex> g(state.lock);
+        state.outputPending = 100;
+    }
+    std::thread drain;
+    if (output == "drains") {
+        drain = std::thread([&state] {
+            QThread::msleep(50);
+            std::lock_guard<std::mutex> g(state.lock);
+            state.outputPending = 0;
+            state.note("drained");
+        });
+    }
+    QElapsedTimer t;
+    t.start();
     comm.SendBreak();
-    QCOMPARE(state.takeLog(), (std::vector<QByteArray>{"BRK+", "BRK-"}));
+    const qint64 took = t.elapsed();
+    if (drain.joinable())
+        drain.join();
+    if (output == "drains")
+        QCOMPARE(state.takeLog(), (std::vector<QByteArray>{"drained", "BRK+", "BRK-"}));
+    else
+        QCOMPARE(state.takeLog(), (std::vector<QByteArray>{"BRK+", "BRK-"}));
+    if (output == "stalled")
+        QVERIFY2(took >= 200 + 300 && took < 10000, QByteArray::number(took).constData());
 }
 
 void TestCommxLine::lostDevice_data()

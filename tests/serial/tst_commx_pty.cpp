@@ -1,6 +1,8 @@
 // The port component against a pseudo-terminal: data both ways, queueing,
 // time-outs, purges, opening and closing in every order.
 #include "serial/Commx.h"
+#include "serial/CommTermios.h"
+#include "tests/FilePermissions.h"
 #include "tests/serial/PtyHelpers.h"
 
 #include <QDir>
@@ -12,6 +14,7 @@
 #include <QtTest>
 
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <thread>
 
 namespace {
@@ -76,6 +79,10 @@ private slots:
     void transmitSplitsIntoBlocks();
     void failedBlockAllocationIsReported();
     void emptyTransmissions();
+    void oversizedTransmissionsAreRefused();
+    void leftoverLineStates_data();
+    void leftoverLineStates();
+    void deviceWithoutPermission();
     void writeTimeOutGivesUpStalledBlocks();
     void clearTransBufDuringLongTransmission();
     void openFailures_data();
@@ -241,6 +248,82 @@ void TestCommxPty::emptyTransmissions()
     comm.PortOpen();
     QVERIFY(comm.TransChar('\x0d'));
     QCOMPARE(pty.readCount(1), QByteArray("\r"));
+}
+
+void TestCommxPty::oversizedTransmissionsAreRefused()
+{
+    Pty pty;
+    TCommX comm;
+    Attach(comm, pty);
+    comm.PortOpen();
+    // Address space only: nothing is committed, and nothing may be read.
+    const size_t huge = (size_t(1) << 31) + 16;
+    void *area = ::mmap(nullptr, huge, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    QVERIFY(area != MAP_FAILED);
+    const QByteArray tooLong = QByteArray::fromRawData(static_cast<const char *>(area), qsizetype(huge));
+    QVERIFY(!comm.TransString(tooLong));
+    QVERIFY(!comm.TransBlock("abc", -1));
+    ::munmap(area, huge);
+    QCOMPARE(comm.GetTransLength(), 0);
+    QCOMPARE(pty.readFor(100), QByteArray());
+    QVERIFY(comm.TransString("ok"));
+    QCOMPARE(pty.readCount(2), QByteArray("ok"));
+}
+
+void TestCommxPty::leftoverLineStates_data()
+{
+    QTest::addColumn<QString>("left"); // as another program left the port
+    QTest::newRow("start and stop undefined") << "undef";
+    QTest::newRow("start and stop both ^S") << "same";
+    QTest::newRow("5 data bits, 2 stop bits, parity") << "cs5";
+    QTest::newRow("cooked, echoing, XON/XOFF") << "cooked";
+}
+
+void TestCommxPty::leftoverLineStates()
+{
+    QFETCH(QString, left);
+    Pty pty;
+    termios t{};
+    QCOMPARE(::tcgetattr(pty.slave, &t), 0);
+    t.c_cc[VSTART] = left == "undef" ? _POSIX_VDISABLE : left == "same" ? 0x13 : t.c_cc[VSTART];
+    t.c_cc[VSTOP] = left == "undef" ? _POSIX_VDISABLE : left == "same" ? 0x13 : t.c_cc[VSTOP];
+    if (left == "cs5")
+        t.c_cflag = (t.c_cflag & ~tcflag_t(CSIZE)) | CS5 | CSTOPB | PARENB | PARODD;
+    if (left == "cooked") {
+        t.c_iflag |= ICRNL | IXON | IXOFF | IXANY;
+        t.c_oflag |= OPOST | ONLCR;
+        t.c_lflag |= ICANON | ECHO | ISIG;
+    }
+    QCOMPARE(::tcsetattr(pty.slave, TCSANOW, &t), 0);
+    TCommX comm;
+    Attach(comm, pty);
+    comm.PortOpen();
+    // Exactly what the properties say, nothing left over.
+    const termios want = BuildTermios(OpenBaseDcb(cfcRtsCts, 2048, 17, 19)).tio;
+    QCOMPARE(::tcgetattr(pty.slave, &t), 0);
+    QCOMPARE(t.c_iflag, want.c_iflag);
+    QCOMPARE(t.c_oflag, want.c_oflag);
+    QCOMPARE(t.c_lflag, want.c_lflag);
+    QCOMPARE(t.c_cflag, want.c_cflag);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(t.c_cc), NCCS), QByteArray(reinterpret_cast<const char *>(want.c_cc), NCCS));
+}
+
+void TestCommxPty::deviceWithoutPermission()
+{
+    Pty pty;
+    QVERIFY(QFile::setPermissions(pty.name, QFileDevice::ReadOwner));
+    TCommX comm;
+    Attach(comm, pty);
+    {
+        WithoutPermissionOverride asUser;
+        try {
+            comm.PortOpen();
+            QFAIL("PortOpen must fail");
+        } catch (const ECommError &e) {
+            QCOMPARE(e.Message(), OpenErrorText(EACCES));
+        }
+    }
+    QVERIFY(!comm.IsOpen());
 }
 
 void TestCommxPty::writeTimeOutGivesUpStalledBlocks()

@@ -1,6 +1,7 @@
 // The discharger simulator: its text model, and the program itself driven
 // through a pseudo-terminal by the port component.
 #include "Zeph4Model.h"
+#include "app/Settings.h"
 #include "serial/Commx.h"
 #include "tests/serial/PtyHelpers.h"
 
@@ -19,6 +20,8 @@ class TestZeph4Sim : public QObject
     Q_OBJECT
 private slots:
     void curveFalls();
+    void demoFitsDefaultTimeAxis_data();
+    void demoFitsDefaultTimeAxis();
     void tableDump_data();
     void tableDump();
     void settingMode_data();
@@ -49,6 +52,34 @@ void TestZeph4Sim::curveFalls()
     QVERIFY(qAbs(CellVoltage(0) - 1.45) < 1e-9);
     QVERIFY(CellVoltage(0.5) > 1.2 && CellVoltage(0.5) < 1.3); // the plateau
     QVERIFY(CellVoltage(1.0) < 1.0);                          // past any stop voltage
+}
+
+void TestZeph4Sim::demoFitsDefaultTimeAxis_data()
+{
+    QTest::addColumn<int>("stop");
+    QTest::newRow("device default 1.00 V") << 100;
+    QTest::newRow("lowest stop voltage") << 0;
+}
+
+void TestZeph4Sim::demoFitsDefaultTimeAxis()
+{
+    QFETCH(int, stop);
+    settings::ResetToDefaults();
+    const std::array<int, 4> lengths = CellLengths(DefaultCounts("demo"));
+    // The discharge stops at the longest cell's length at the latest.
+    QVERIFY(*std::max_element(lengths.begin(), lengths.end()) <= settings::Gtmax);
+    const std::array<int, 4> plain = CellLengths(150);
+    QCOMPARE(*std::max_element(plain.begin(), plain.end()), 150); // as --counts says
+    const QList<QByteArray> rows = QByteArray::fromStdString(TableDump(lengths, stop, 5)).split('\n');
+    static const QRegularExpression row(R"(^\d\.\d\dV +(\d+) +(\d+) +(\d+) +(\d+)\r$)");
+    int last = 0;
+    for (const QByteArray &l : rows) {
+        const auto m = row.match(QString::fromLatin1(l));
+        for (int c = 1; m.hasMatch() && c <= 4; ++c)
+            last = std::max(last, m.captured(c).toInt());
+    }
+    QVERIFY(last > settings::Gtmax / 2); // the curves use the axis, not a corner of it
+    QVERIFY2(last <= settings::Gtmax, QByteArray::number(last).constData());
 }
 
 void TestZeph4Sim::tableDump_data()

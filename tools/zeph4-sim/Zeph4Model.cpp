@@ -20,11 +20,16 @@ double CellVoltage(double x)
 std::array<int, 4> CellLengths(int baseCounts)
 {
     // Four cells of slightly different capacity.
-    static const double scale[4] = {1.00, 0.94, 1.05, 0.89};
+    static const double scale[4] = {0.95, 0.90, 1.00, 0.85};
     std::array<int, 4> out{};
     for (int i = 0; i < 4; ++i)
         out[i] = std::max(2, static_cast<int>(std::lround(baseCounts * scale[i])));
     return out;
+}
+
+int DefaultCounts(const std::string &scenario)
+{
+    return scenario == "demo" ? 110 : 150;
 }
 
 std::array<double, 4> VoltagesAt(int count, const std::array<int, 4> &lengths)

@@ -20,9 +20,15 @@ extern const std::array<const char *, 6> kNames;   // "Vstop", "Vref", "TXcyc", 
 // fall from 1.45 V to the plateau, a slow decline, then the knee.
 double CellVoltage(double x);
 
-// Discharge lengths of the four cells in recording intervals (the table
-// caps what it shows at 255, as the device's counters do).
+// Discharge lengths of the four cells in recording intervals; the
+// longest-lasting cell lasts baseCounts (the table caps what it shows at
+// 255, as the device's counters do).
 std::array<int, 4> CellLengths(int baseCounts);
+
+// The longest cell's length a scenario runs with unless --counts says
+// otherwise. The demo's discharge ends inside the program's default time
+// axis (0 to 120), so a new user's first graph is whole.
+int DefaultCounts(const std::string &scenario);
 
 // Voltages of the four cells after `count` intervals.
 std::array<double, 4> VoltagesAt(int count, const std::array<int, 4> &lengths);

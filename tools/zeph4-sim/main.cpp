@@ -54,7 +54,8 @@ void Usage()
         "  --scenario S     idle | discharge | dump | setting | demo (default demo: discharge,\n"
         "                   dump, setting mode, over and over)\n"
         "  --speed F        speed-up factor for the discharge clock (default 1; demo 300)\n"
-        "  --counts N       length of the longest-lasting cell in recording intervals (default 150)\n"
+        "  --counts N       length of the longest-lasting cell in recording intervals\n"
+        "                   (default 150; demo 110, so its graph fits the default time axis)\n"
         "  --per-second     progress lines every second instead of every minute\n"
         "  --step CV        voltage step of the table rows in 0.01 V (default 5)\n"
         "  --order LIST     prompt order, e.g. 5,4,3,2,1,0 (indices into Vstop,Vref,TXcyc,Beep,Tstop,Tsel)\n"
@@ -72,7 +73,7 @@ void Usage()
 struct Config {
     std::string scenario = "demo";
     double speed = 0; // 0: the scenario's default
-    int counts = 150;
+    int counts = 0; // 0: the scenario's default
     bool perSecond = false;
     int step = 5;
     SettingMode::Options setting;
@@ -134,6 +135,8 @@ public:
 
         if (cfg_.speed <= 0)
             cfg_.speed = cfg_.scenario == "demo" ? 300 : 1;
+        if (cfg_.counts <= 0)
+            cfg_.counts = DefaultCounts(cfg_.scenario);
         lengths_ = CellLengths(cfg_.counts);
         if (cfg_.scenario == "discharge" || cfg_.scenario == "demo")
             StartDischarge();
