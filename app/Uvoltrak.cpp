@@ -103,6 +103,9 @@ Tmain::~Tmain()
 
 void Tmain::createMenus()
 {
+    // Five menus must fit the window's default width of 277 pixels; with the
+    // style's wider item padding the last one went behind an overflow button.
+    menuBar()->setStyleSheet(QStringLiteral("QMenuBar { spacing: 0px; } QMenuBar::item { padding: 2px 4px; }"));
     QMenu *file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
     Open1 = file->addAction(QStringLiteral("開く(&O)..."), this, &Tmain::Open1Click);
     OpenJournal1 = file->addAction(QStringLiteral("受信記録を開く(&R)..."), this, &Tmain::OpenJournal1Click);
