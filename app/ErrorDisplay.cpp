@@ -89,8 +89,9 @@ void SetQuestionAnswer(bool yes) { hookAnswer() = yes; }
 
 VoltrakApplication::VoltrakApplication(int &argc, char **argv) : QApplication(argc, argv)
 {
+    // The name for the task bar, the window class and the settings file.
+    // No display name: the window system would append it to every caption.
     setApplicationName(QStringLiteral("VOLTRAK"));
-    setApplicationDisplayName(QStringLiteral("VOLTRAK"));
 }
 
 bool VoltrakApplication::notify(QObject *receiver, QEvent *event)

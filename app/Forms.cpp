@@ -2,7 +2,6 @@
 #include "app/Settings.h"
 #include "app/Uaboutbox.h"
 #include "app/Uvoltrak.h"
-#include "app/WindowSize.h"
 #include "device/Uparam.h"
 #include "graph/Ugraph.h"
 #include "graph/Uparag.h"
@@ -30,7 +29,7 @@ void PushSettingsToDialogs()
         // that follows stores the new size.
         const int w = settings::Wmain;
         const int h = settings::Hmain;
-        windowsize::setOuter(main, w, h);
+        main->SetOuterSize(w, h);
     }
 }
 

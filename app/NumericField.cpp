@@ -4,7 +4,44 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPushButton>
 #include <QToolButton>
+#include <QValidator>
+
+bool NumericField::isAllowedChar(QChar c)
+{
+    return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('+') || c == QLatin1Char('-')
+        || c == QLocale().decimalPoint().at(0);
+}
+
+namespace {
+
+// Stands behind the key filter for text that arrives any other way (paste,
+// input method, drag and drop): an edit that would let in any other
+// character is undone.
+class AllowedCharsValidator : public QValidator
+{
+public:
+    using QValidator::QValidator;
+    State validate(QString &input, int &) const override
+    {
+        for (QChar c : input)
+            if (!NumericField::isAllowedChar(c))
+                return Invalid;
+        return Acceptable;
+    }
+};
+
+bool hasDefaultButton(const QWidget *w)
+{
+    const auto buttons = w->window()->findChildren<QPushButton *>();
+    for (const QPushButton *b : buttons)
+        if (b->isDefault() && b->isVisible() && b->isEnabled())
+            return true;
+    return false;
+}
+
+} // namespace
 
 NumericField::NumericField(QWidget *parent)
     : QWidget(parent), m_edit(new QLineEdit(this)), m_up(new QToolButton(this)), m_down(new QToolButton(this))
@@ -19,6 +56,7 @@ NumericField::NumericField(QWidget *parent)
     setFocusPolicy(Qt::StrongFocus);
     m_edit->installEventFilter(this);
     m_edit->setText(QStringLiteral("0"));
+    m_edit->setValidator(new AllowedCharsValidator(m_edit));
     connect(m_edit, &QLineEdit::textChanged, this, &NumericField::changed);
     connect(m_up, &QToolButton::clicked, this, &NumericField::stepUp);
     connect(m_down, &QToolButton::clicked, this, &NumericField::stepDown);
@@ -79,20 +117,27 @@ bool NumericField::eventFilter(QObject *watched, QEvent *event)
                 stepDown();
                 return true;
             }
-            // Printable keys other than digits, signs and the decimal separator
-            // are dropped with a beep; editing and navigation keys pass, and so
-            // do Return and Escape, which belong to the dialog's buttons.
+            // Return never enters the field: it goes on to the dialog's default
+            // button, and where there is none it is dropped with a beep.
+            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+                if (hasDefaultButton(this))
+                    return false;
+                rejectInput();
+                return true;
+            }
+            // Printable keys are typing: only digits, signs and the decimal
+            // separator, and only unmodified, may enter; anything else (Alt+H,
+            // Meta+1, ...) is dropped with a beep. Editing keys carry no
+            // printable text and pass.
             const QString t = key->text();
-            if (!t.isEmpty() && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
-                const QChar c = t.at(0);
-                if (c.isPrint()) {
-                    const QChar decimal = QLocale().decimalPoint().at(0);
-                    const bool allowed = (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
-                        || c == QLatin1Char('+') || c == QLatin1Char('-') || c == decimal;
-                    if (!allowed) {
-                        QApplication::beep();
-                        return true;
-                    }
+            if (!t.isEmpty() && t.at(0).isPrint()) {
+                const bool modified = key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+                bool allowed = !modified;
+                for (QChar c : t)
+                    allowed = allowed && isAllowedChar(c);
+                if (!allowed) {
+                    rejectInput();
+                    return true;
                 }
             }
         } else if (event->type() == QEvent::FocusOut) {
@@ -101,6 +146,12 @@ bool NumericField::eventFilter(QObject *watched, QEvent *event)
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void NumericField::rejectInput()
+{
+    emit inputRejected();
+    QApplication::beep();
 }
 
 void NumericField::resizeEvent(QResizeEvent *)

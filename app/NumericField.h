@@ -31,9 +31,15 @@ public:
     void stepUp();
     void stepDown();
 
+    // The characters that may enter the field: digits, the signs and the
+    // decimal separator.
+    static bool isAllowedChar(QChar c);
+
 signals:
     // Raised on every real change of the shown text, by the user or the program.
     void changed();
+    // A key was refused (and the beep sounded).
+    void inputRejected();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -41,6 +47,7 @@ protected:
 
 private:
     int clamp(qint64 v) const;
+    void rejectInput();
 
     QLineEdit *m_edit;
     QToolButton *m_up;

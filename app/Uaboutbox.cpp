@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 
 TAboutBox::TAboutBox(QWidget *parent) : QDialog(parent)
 {
@@ -18,7 +17,9 @@ TAboutBox::TAboutBox(QWidget *parent) : QDialog(parent)
     QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
     f.setPixelSize(12);
     setFont(f);
-    resize(492, 277);
+    // 492 x 277 is the outer size, frame included.
+    m_geometry = new windowsize::FramedGeometry(this);
+    m_geometry->setOuterSize(492, 277);
 
     Panel1 = new QFrame(this);
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
@@ -111,11 +112,7 @@ void TAboutBox::showEvent(QShowEvent *e)
     FormActivate();
     if (!m_centred) {
         m_centred = true;
-        if (QScreen *s = screen()) {
-            const QRect area = s->availableGeometry();
-            const QSize outer = windowsize::outer(this);
-            move(area.center() - QPoint(outer.width() / 2, outer.height() / 2));
-        }
+        m_geometry->centre();
     }
 }
 

@@ -6,6 +6,7 @@ class QFrame;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
+namespace windowsize { class FramedGeometry; }
 
 class TAboutBox : public QDialog
 {
@@ -34,4 +35,5 @@ protected:
 private:
     void FormActivate();
     bool m_centred = false;
+    windowsize::FramedGeometry *m_geometry;
 };

@@ -90,6 +90,7 @@ Tmain::Tmain(QWidget *parent) : QMainWindow(parent)
     PortWatcher1 = new PortWatcher(CommX1, this);
     CommX1->OnLost = [this](TCustomCommX *, const QString &path) { return PortWatcher1->PortLost(path); };
 
+    m_geometry = new windowsize::FramedGeometry(this);
     resize(277, 400);
     FormCreate();
 }
@@ -105,6 +106,9 @@ Tmain::~Tmain()
 
 void Tmain::createMenus()
 {
+    // Five menus must fit the window's default width of 277 pixels; with the
+    // style's wider item padding the last one went behind an overflow button.
+    menuBar()->setStyleSheet(QStringLiteral("QMenuBar { spacing: 0px; } QMenuBar::item { padding: 2px 4px; }"));
     QMenu *file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
     Open1 = file->addAction(QStringLiteral("開く(&O)..."), this, &Tmain::Open1Click);
     OpenJournal1 = file->addAction(QStringLiteral("受信記録を開く(&R)..."), this, &Tmain::OpenJournal1Click);
@@ -134,6 +138,11 @@ void Tmain::createMenus()
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
     About1 = help->addAction(QStringLiteral("バージョン情報+使用方法(&A)..."), this, [] { forms::ShowForm(forms::FormId::AboutBox); });
+}
+
+void Tmain::SetOuterSize(int width, int height)
+{
+    m_geometry->setOuterSize(width, height);
 }
 
 void Tmain::FormCreate()

@@ -19,6 +19,7 @@ class Tcells;
 namespace journal {
 class Journal;
 }
+namespace windowsize { class FramedGeometry; }
 
 class Tmain : public QMainWindow
 {
@@ -58,6 +59,10 @@ public:
 
     void CommX1Receive(TCustomCommX *Sender, qint32 ReceiveSize);
 
+    // Outer size, frame included, also when the window manager frames the
+    // window only after it was sized.
+    void SetOuterSize(int width, int height);
+
 public slots:
     void Open1Click();
     void OpenJournal1Click();
@@ -85,6 +90,7 @@ private:
     journal::RunMarker m_runMarker;
     journal::Unfinished m_unfinished;
     std::unique_ptr<journal::Journal> m_journal;
+    windowsize::FramedGeometry *m_geometry;
 };
 
 namespace forms {

@@ -1,5 +1,6 @@
 #pragma once
 // Window sizes as the settings store them: outer sizes, frame and caption included.
+#include <QObject>
 #include <QSize>
 
 class QWidget;
@@ -10,5 +11,42 @@ namespace windowsize {
 QSize outer(const QWidget *w);
 // Resizes so that the outer size becomes w by h.
 void setOuter(QWidget *window, int w, int h);
+
+// Keeps a top-level window's outer size (and, if asked, its centring) right
+// across the moment a window manager frames it. A size or place given before
+// the frame is known counts the frame as nothing; once the frame appears they
+// are given again, unless the user (or the program) has changed them since.
+class FramedGeometry : public QObject
+{
+public:
+    explicit FramedGeometry(QWidget *window);
+
+    // Outer size w by h now, and again once the frame is known.
+    void setOuterSize(int w, int h);
+    // Centres the outer rectangle on the window's screen (left and top not
+    // below the screen's), now and again once the frame is known.
+    void centre();
+    // True once a frame has been seen (never without a window manager).
+    bool framed() const { return m_framed; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void watchNativeWindow();
+    void check();
+
+    QWidget *m_window;
+    bool m_framed = false;
+    bool m_watchingNative = false;
+    QSize m_wantedOuter;     // empty: no size to redo
+    QSize m_clientSet;       // the client size that setOuterSize gave
+    bool m_centreWanted = false;
+    // Looks again for a frame every RetryMs, MaxRetries times after a show.
+    static constexpr int RetryMs = 50;
+    static constexpr int MaxRetries = 40;
+    int m_retriesLeft = 0;
+    bool m_retryPending = false;
+};
 
 } // namespace windowsize

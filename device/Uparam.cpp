@@ -90,9 +90,9 @@ Tparam::Tparam(QWidget *parent) : QDialog(parent)
     BitBtn2->setGeometry(145, 434, 96, 28);
     for (QPushButton *b : { BitBtn1, BitBtn2 }) {
         b->setFocusPolicy(Qt::ClickFocus);  // clickable, but Tab passes them by
-        b->setAutoDefault(false);
+        b->setAutoDefault(true);            // Enter presses the focused button
     }
-    BitBtn1->setDefault(true);
+    BitBtn1->setDefault(true);              // and 設定 from anywhere else
 
     setTabOrder(CSpVstop, CSpVref);
     setTabOrder(CSpVref, CSpTstop);

@@ -15,9 +15,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
-#include <QScreen>
-#include <QTimer>
-#include <QWindow>
 #include <QVBoxLayout>
 
 namespace {
@@ -53,6 +50,7 @@ Tgraph::Tgraph(QWidget *parent) : QWidget(parent, Qt::Window)
 {
     setWindowTitle(QStringLiteral("電圧変化グラフ"));
     setFont(windowFont());
+    m_geometry = new windowsize::FramedGeometry(this);
     resize(600, 369);
 
     auto *layout = new QVBoxLayout(this);
@@ -61,9 +59,9 @@ Tgraph::Tgraph(QWidget *parent) : QWidget(parent, Qt::Window)
     layout->addWidget(Chart1);
     Chart1->installEventFilter(this);
 
-    // The labels lie on the chart. Each spans from its anchor to the chart's
-    // right edge and shows its text from its left edge, so it looks like a
-    // label sized to its text that the chart's edge clips.
+    // The labels lie on the chart, each sized to its text and anchored to the
+    // chart's top right. Clicks pass through them: a double click anywhere on
+    // the chart records the size.
     auto makeLabel = [this](const QString &name, const QFont &font) {
         auto *label = new QLabel(name, Chart1);
         label->setObjectName(name);
@@ -74,6 +72,7 @@ Tgraph::Tgraph(QWidget *parent) : QWidget(parent, Qt::Window)
         QPalette pal = label->palette();
         pal.setColor(QPalette::WindowText, Qt::black);
         label->setPalette(pal);
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
         label->raise();
         return label;
     };
@@ -111,8 +110,8 @@ void Tgraph::placeLabels()
 {
     const int w = Chart1->width();
     auto place = [w](QLabel *label, Anchor a) {
-        const int height = label->fontMetrics().height() + 2;
-        label->setGeometry(w - a.fromRight, a.fromTop, a.fromRight, height);
+        label->adjustSize();
+        label->move(w - a.fromRight, a.fromTop);
     };
     place(TTL, AnchorTTL);
     QLabel *ys[4] = {Y1, Y2, Y3, Y4};
@@ -123,15 +122,9 @@ void Tgraph::placeLabels()
 
 bool Tgraph::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == Chart1 && event->type() == QEvent::Resize)
+    // A label's new text asks its parent for a new layout.
+    if (watched == Chart1 && (event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest))
         placeLabels();
-    // A window manager may add the frame without moving or resizing the
-    // client; the first exposure after mapping is the moment to look.
-    if (watched == windowHandle() && event->type() == QEvent::Expose && !m_frameSettled)
-        QTimer::singleShot(0, this, [this] {
-            if (!m_frameSettled && isVisible())
-                settleFrame();
-        });
     return QWidget::eventFilter(watched, event);
 }
 
@@ -142,29 +135,9 @@ QSize Tgraph::OuterSize() const
 
 void Tgraph::SetOuterSize(int width, int height)
 {
-    // The native window knows its frame once it exists; where the window
-    // manager adds the frame only at the first show, settleFrame() redoes
-    // the size then.
-    winId();
-    if (!m_frameSettled && windowHandle())
-        windowHandle()->installEventFilter(this);
-    windowsize::setOuter(this, width, height);
-    m_wantedOuter = QSize(width, height);
-    m_clientSet = size();
-    m_sizedWithoutFrame = frameGeometry().size() == size();
-}
-
-void Tgraph::centre()
-{
-    QScreen *s = screen();
-    if (!s)
-        return;
-    const QRect area = s->geometry();
-    const QSize outer = OuterSize();
-    const int left = qMax(0, area.x() + (area.width() - outer.width()) / 2);
-    const int top = qMax(0, area.y() + (area.height() - outer.height()) / 2);
-    move(left, top);
-    m_placedAt = pos();
+    // Before the window manager framed the window the size counts the frame
+    // as nothing; the helper gives it again once the frame is known.
+    m_geometry->setOuterSize(width, height);
 }
 
 void Tgraph::showEvent(QShowEvent *event)
@@ -172,40 +145,10 @@ void Tgraph::showEvent(QShowEvent *event)
     if (!m_placed) {
         // Centred at the first show only; afterwards the user places it.
         m_placed = true;
-        centre();
+        m_geometry->centre();
     }
+    placeLabels();   // texts set while hidden
     QWidget::showEvent(event);
-}
-
-bool Tgraph::event(QEvent *event)
-{
-    const bool result = QWidget::event(event);
-    switch (event->type()) {
-    case QEvent::Show:
-    case QEvent::Move:
-    case QEvent::Resize:
-        if (!m_frameSettled && isVisible())
-            settleFrame();
-        break;
-    default:
-        break;
-    }
-    return result;
-}
-
-void Tgraph::settleFrame()
-{
-    if (frameGeometry().size() == size())
-        return;   // no frame yet (or none at all)
-    m_frameSettled = true;
-    // Sized and placed before the frame was known, and not touched since:
-    // give the outer size asked for, and centre that.
-    if (m_sizedWithoutFrame && !m_wantedOuter.isEmpty() && size() == m_clientSet) {
-        windowsize::setOuter(this, m_wantedOuter.width(), m_wantedOuter.height());
-        m_clientSet = size();
-        if (pos() == m_placedAt)
-            centre();
-    }
 }
 
 void Tgraph::contextMenuEvent(QContextMenuEvent *event)
@@ -233,6 +176,7 @@ void Tgraph::Chart1DblClick()
 
 QImage Tgraph::ClientImage()
 {
+    placeLabels();
     Chart1->refresh();
     QImage image(size(), QImage::Format_RGB32);
     image.fill(palette().color(QPalette::Window));

@@ -13,6 +13,7 @@ class Chart;
 class QLabel;
 class QMenu;
 class QAction;
+namespace windowsize { class FramedGeometry; }
 
 class Tgraph : public QWidget
 {
@@ -58,7 +59,6 @@ public slots:
     void Close1Click();
 
 protected:
-    bool event(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -67,15 +67,6 @@ private:
     QString runSaveDialog();
     void placeLabels();
 
-    void centre();
-    void settleFrame();
-
-    bool m_placed = false;
-    // A window manager that frames the window only when it first maps it:
-    // the size and place given before are redone once the frame is known.
-    bool m_frameSettled = false;
-    QSize m_wantedOuter;
-    QSize m_clientSet;
-    bool m_sizedWithoutFrame = false;
-    QPoint m_placedAt;
+    bool m_placed = false;   // centred at the first show only
+    windowsize::FramedGeometry *m_geometry;
 };

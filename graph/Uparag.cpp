@@ -7,6 +7,7 @@
 #include "graph/DrawGraph.h"
 
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -90,6 +91,8 @@ Tparag::Tparag(QWidget *parent) : QDialog(parent)
     Button2->setGeometry(152, 432, 65, 25);
     // Reached by a click, never by Tab; the click still takes the focus, so a
     // field being left clamps its value first.
+    // No default button (an auto-default one would become it at the first
+    // show); Enter on a focused button is handled by keyPressEvent.
     for (QPushButton *b : {Button1, Button2}) {
         b->setFocusPolicy(Qt::ClickFocus);
         b->setAutoDefault(false);
@@ -139,6 +142,23 @@ void Tparag::PushSettings()
     CSpHvds->setValue(settings::Hvds);
     RGpHtime->setItemIndex(settings::Htime);
     RGpHdisp->setItemIndex(settings::Hdisp);
+}
+
+void Tparag::keyPressEvent(QKeyEvent *event)
+{
+    // Only OK and the close box hide this dialog; Escape does nothing.
+    if (event->matches(QKeySequence::Cancel)) {
+        event->accept();
+        return;
+    }
+    // Enter presses the focused button (a field has already refused it).
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (focusWidget() == Button1 || focusWidget() == Button2)) {
+        static_cast<QPushButton *>(focusWidget())->click();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void Tparag::showEvent(QShowEvent *event)

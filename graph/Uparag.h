@@ -45,5 +45,6 @@ public slots:
     void Button2Click();
 
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
     void showEvent(QShowEvent *event) override;
 };

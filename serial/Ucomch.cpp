@@ -43,8 +43,9 @@ Tcomch::Tcomch(QWidget *parent) : QDialog(parent)
     BitBtn1->setGeometry(13, 48, 80, 28);
     BitBtn2 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("キャンセル"), this);
     BitBtn2->setGeometry(110, 48, 80, 28);
-    BitBtn1->setAutoDefault(false);
-    BitBtn2->setAutoDefault(false);
+    // Enter presses the focused button; from the field it presses 設定.
+    BitBtn1->setAutoDefault(true);
+    BitBtn2->setAutoDefault(true);
     BitBtn1->setDefault(true);
 
     StaticText3 = new QLabel(this);

@@ -2,6 +2,8 @@
 #include "app/NumericField.h"
 #include "app/RadioGroup.h"
 
+#include <QClipboard>
+#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -114,6 +116,55 @@ private slots:
         f.lineEdit()->clear();
         QTest::keyClicks(f.lineEdit(), typed);
         QCOMPARE(f.text(), shown);
+    }
+
+    // However text arrives, only digits, signs and the decimal separator enter.
+    void onlyAllowedCharactersEnter_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("beeps");
+        QTest::newRow("Alt+H") << "key" << "h" << int(Qt::AltModifier) << "100" << 1;
+        QTest::newRow("Meta+X") << "key" << "x" << int(Qt::MetaModifier) << "100" << 1;
+        QTest::newRow("Ctrl+Alt+1") << "key" << "1" << int(Qt::ControlModifier | Qt::AltModifier) << "100" << 1;
+        QTest::newRow("plain digit") << "key" << "7" << 0 << "1007" << 0;
+        QTest::newRow("input method letters") << "commit" << "ｈ" << 0 << "100" << 0;
+        QTest::newRow("input method digits") << "commit" << "25" << 0 << "10025" << 0;
+        QTest::newRow("paste with a letter") << "paste" << "12h" << 0 << "100" << 0;
+        QTest::newRow("paste of digits") << "paste" << "-3" << 0 << "100-3" << 0;
+        QTest::newRow("Return without a default button") << "return" << "" << 0 << "100" << 1;
+    }
+    void onlyAllowedCharactersEnter()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, input);
+        QFETCH(int, modifiers);
+        QFETCH(QString, shown);
+        QFETCH(int, beeps);
+        NumericField f;
+        f.setRange(50, 150);
+        f.setValue(100);
+        f.show();
+        QLineEdit *edit = f.lineEdit();
+        edit->setFocus();
+        edit->end(false);
+        QSignalSpy rejected(&f, &NumericField::inputRejected);
+        if (how == "key") {
+            QTest::keyClick(edit, input.at(0).toLatin1(), Qt::KeyboardModifiers(modifiers));
+        } else if (how == "commit") {
+            QInputMethodEvent ev;
+            ev.setCommitString(input);
+            QApplication::sendEvent(edit, &ev);
+        } else if (how == "paste") {
+            QGuiApplication::clipboard()->setText(input);
+            edit->paste();
+        } else {
+            QTest::keyClick(edit, Qt::Key_Return);
+        }
+        QCOMPARE(f.text(), shown);
+        QCOMPARE(rejected.count(), beeps);
     }
 
     void stepping_data()

@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -85,6 +86,23 @@ private slots:
         forms::main->hide();
         forms::main->show();
         QCOMPARE(settings::Gtmax, 500);
+    }
+
+    // At the default width every menu sits on the bar, none behind its overflow button.
+    void allMenusFitDefaultWidth()
+    {
+        writeIni("");
+        forms::CreateForms();
+        forms::main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(forms::main));
+        QCOMPARE(windowsize::outer(forms::main), QSize(277, 400));
+        QMenuBar *bar = forms::main->menuBar();
+        const QList<QAction *> menus = bar->actions();
+        QCOMPARE(menus.size(), 5);
+        for (QAction *menu : menus) {
+            const QRect r = bar->actionGeometry(menu);
+            QVERIFY2(!r.isEmpty() && bar->rect().contains(r), qPrintable(menu->text()));
+        }
     }
 
     void resizeThenCloseStoresSize()

@@ -123,6 +123,22 @@ private slots:
         QVERIFY(m_boxes.isEmpty());
     }
 
+    // Enter on a focused キャンセル cancels: nothing is stored, no exchange starts.
+    void enterOnFocusedCancel()
+    {
+        Tparam *p = forms::param;
+        forms::ShowForm(forms::FormId::Param);
+        QVERIFY(QTest::qWaitForWindowActive(p));
+        const int vstop = settings::Vstop;
+        p->CSpVstop->setText("120");
+        // Sent to the button as to the focused one (the offscreen platform does
+        // not hand the focus back to a dialog shown again).
+        QTest::keyClick(p->BitBtn2, Qt::Key_Return);
+        QVERIFY(!p->isVisible());
+        QCOMPARE(settings::Vstop, vstop);
+        QCOMPARE(exchange::ParamStep, 0);
+    }
+
     void aboutBoxTexts()
     {
         forms::ShowForm(forms::FormId::AboutBox);

@@ -493,6 +493,8 @@ void TestGraphWindow::recordingTriggers_data()
     QTest::newRow("on a label") << "label";
     QTest::newRow("on the window") << "window";
     QTest::newRow("double click on the curves") << "double click";
+    QTest::newRow("double click where a blank label stands") << "blank label";
+    QTest::newRow("double click on a label's text") << "label text";
 }
 
 void TestGraphWindow::recordingTriggers()
@@ -519,6 +521,16 @@ void TestGraphWindow::recordingTriggers()
     });
     if (target == "double click") {
         QTest::mouseDClick(receiver, Qt::LeftButton, Qt::NoModifier, QPoint(200, 100));
+        QVERIFY(!shown);
+    } else if (target == "blank label" || target == "label text") {
+        // Through the window, so the widget under the pointer takes it.
+        if (target == "label text") {
+            g->Y2->setText("Bat2 = 1234mAh");
+            QCoreApplication::processEvents();
+            QCOMPARE(g->Y2->size(), g->Y2->sizeHint());   // sized to its text
+        }
+        const QPoint at = g->Y2->mapTo(g, QPoint(3, 3));
+        QTest::mouseDClick(g->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
         QVERIFY(!shown);
     } else {
         QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), receiver->mapToGlobal(QPoint(5, 5)));

@@ -63,6 +63,8 @@ private slots:
     void tabOrder();
     void layout();
     void okHides();
+    void keys_data();
+    void keys();
 
 private:
     Tparag *m_dialog = nullptr;
@@ -356,6 +358,46 @@ void TestParag::okHides()
     QTest::mouseClick(m_dialog->Button1, Qt::LeftButton);
     QVERIFY(!m_dialog->isVisible());
     QCOMPARE(settings::Gtmax, 77);
+}
+
+// Enter presses the focused button; a field refuses it (there is no default
+// button); Escape never hides the dialog.
+void TestParag::keys_data()
+{
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("visible");
+    QTest::addColumn<int>("draws");
+    QTest::addColumn<int>("beeps");
+    QTest::newRow("Enter on OK hides") << "OK" << int(Qt::Key_Return) << false << 0 << 0;
+    QTest::newRow("Enter on 描画 draws") << "draw" << int(Qt::Key_Return) << true << 1 << 0;
+    QTest::newRow("Enter in a field") << "field" << int(Qt::Key_Return) << true << 0 << 1;
+    QTest::newRow("Escape in a field") << "field" << int(Qt::Key_Escape) << true << 0 << 0;
+    QTest::newRow("Escape on 描画") << "draw" << int(Qt::Key_Escape) << true << 0 << 0;
+}
+
+void TestParag::keys()
+{
+    QFETCH(QString, focus);
+    QFETCH(int, key);
+    QFETCH(bool, visible);
+    QFETCH(int, draws);
+    QFETCH(int, beeps);
+    // No graph window here: count the presses of 描画 instead of drawing.
+    disconnect(m_dialog->Button2, nullptr, m_dialog, nullptr);
+    QSignalSpy drawn(m_dialog->Button2, &QPushButton::clicked);
+    QSignalSpy refused(m_dialog->CSpGwide, &NumericField::inputRejected);
+    m_dialog->show();
+    QVERIFY(QTest::qWaitForWindowActive(m_dialog));
+    QWidget *target = focus == "OK" ? static_cast<QWidget *>(m_dialog->Button1)
+        : focus == "draw"           ? static_cast<QWidget *>(m_dialog->Button2)
+                                    : m_dialog->CSpGwide->lineEdit();
+    target->setFocus();
+    QTRY_VERIFY(target->hasFocus());
+    QTest::keyClick(target, Qt::Key(key));
+    QCOMPARE(m_dialog->isVisible(), visible);
+    QCOMPARE(drawn.count(), draws);
+    QCOMPARE(refused.count(), beeps);
 }
 
 int main(int argc, char **argv)

@@ -1,0 +1,261 @@
+// The program on a real X display under a window manager, as a person meets
+// it: the title bars, the outer sizes with the frame, and the keys in every
+// dialog. Channel 1 (and 2) are pseudo-terminals, so no start-up error box.
+#include "tests/desktop/Desktop.h"
+#include "tests/serial/PtyHelpers.h"
+
+#include <QtTest>
+#include <memory>
+
+using desktop::WindowId;
+
+namespace {
+
+const QString MainTitle = QStringLiteral("VOLTRAK");
+const QString Warning = QStringLiteral("警告");
+
+// A discharge table as the discharger dumps it.
+QByteArray dischargeTable()
+{
+    QByteArray t = "Bat-V Bat1 Bat2 Bat3 Bat4\r\n";
+    for (int k = 0; k <= 10; ++k) {
+        const int centi = 140 - 5 * k;
+        t += QByteArray::number(centi / 100) + '.' + QByteArray::number(centi % 100).rightJustified(2, '0') + "V";
+        for (int j = 0; j < 4; ++j)
+            t += ' ' + QByteArray::number(k == 0 ? 0 : 8 * k + 3 * j);
+        t += "\r\n";
+    }
+    return t + "End\r\n";
+}
+
+} // namespace
+
+class TestDesktop : public QObject
+{
+    Q_OBJECT
+    desktop::Session m_x;
+    std::unique_ptr<Pty> m_com1, m_com2;
+
+    QByteArray ini(const QByteArray &settings) const
+    {
+        return "[Ports]\r\nCOM1=" + m_com1->name.toLocal8Bit() + "\r\nCOM2=" + m_com2->name.toLocal8Bit()
+            + "\r\n[VOLTRAK]\r\n" + settings;
+    }
+
+    // Starts the program and returns its main window (0 when it never shows).
+    WindowId startProgram(desktop::Program &p)
+    {
+        if (!p.start())
+            return 0;
+        return m_x.waitForWindow(p.pid(), MainTitle);
+    }
+
+    // Keys on the active window from (a menu of) from, then the window titled title.
+    WindowId openWith(desktop::Program &p, WindowId from, const QStringList &keys, const QString &title)
+    {
+        if (!m_x.activate(from) || !m_x.keys(keys))
+            return 0;
+        return m_x.waitForWindow(p.pid(), title);
+    }
+
+    // Waits for the warning box and answers it with Enter.
+    bool answerWarning(desktop::Program &p)
+    {
+        const WindowId box = m_x.waitForWindow(p.pid(), Warning);
+        return box && m_x.activate(box) && m_x.keys({QStringLiteral("Return")})
+            && desktop::waitFor([&] { return !m_x.isViewable(box); });
+    }
+
+    bool closeProgram(desktop::Program &p, WindowId main)
+    {
+        m_x.close(main);
+        return p.waitForExit();
+    }
+
+    QString seen(desktop::Program &p) const
+    {
+        return QStringLiteral("windows: ") + m_x.titlesOf(p.pid()).join(QStringLiteral(" | "));
+    }
+
+private slots:
+    void initTestCase() { QVERIFY2(m_x.start(), qPrintable(m_x.error())); }
+
+    void init()
+    {
+        m_com1 = std::make_unique<Pty>();
+        m_com2 = std::make_unique<Pty>();
+    }
+
+    // Every title bar reads exactly its caption; the program keeps its name for the window class.
+    void captions()
+    {
+        desktop::Program p(m_x);
+        p.writeIni(ini(""));
+        const WindowId main = startProgram(p);
+        QVERIFY2(main, qPrintable(seen(p) + p.output()));
+        QCOMPARE(m_x.wmClass(main), (QStringList{QStringLiteral("voltrak"), MainTitle}));
+
+        // 描画 of the graph settings with an empty log: the warning box.
+        const WindowId parag = openWith(p, main, {"alt+s", "g"}, QStringLiteral("グラフの設定"));
+        QVERIFY2(parag, qPrintable(seen(p)));
+        QVERIFY(m_x.activate(parag));
+        QVERIFY(m_x.click(parag, 184, 444));
+        QVERIFY2(answerWarning(p), qPrintable(seen(p)));
+
+        // Once a table has arrived, 描画 shows the graph window.
+        QVERIFY(m_com1->writeAll("2006/03/02 07:05\r\n" + dischargeTable()));
+        WindowId graph = 0;
+        QVERIFY2(desktop::waitFor([&] {
+                     m_x.activate(parag);
+                     m_x.click(parag, 184, 444);
+                     graph = m_x.waitForWindow(p.pid(), QStringLiteral("電圧変化グラフ"), 2000);
+                     if (!graph)
+                         answerWarning(p);   // the table was not in the log yet
+                     return graph != 0;
+                 }),
+                 qPrintable(seen(p)));
+        // Gwide x Gheit with its frame, centred at its first show.
+        const QSize screen = m_x.screenSize();
+        const QRect wanted(QPoint((screen.width() - 600) / 2, (screen.height() - 300) / 2), QSize(600, 300));
+        desktop::waitFor([&] { return m_x.hasFrameExtents(graph) && m_x.outerRect(graph) == wanted; });
+        QCOMPARE(m_x.outerRect(graph), wanted);
+
+        QVERIFY2(openWith(p, main, {"alt+s", "v"}, QStringLiteral("放電器の設定")), qPrintable(seen(p)));
+        QVERIFY2(openWith(p, main, {"alt+s", "c"}, QStringLiteral("RS232C通信ch設定")), qPrintable(seen(p)));
+        QVERIFY2(openWith(p, main, {"alt+h", "a"}, QStringLiteral("バージョン情報+使用方法")), qPrintable(seen(p)));
+        QCOMPARE(m_x.titlesOf(p.pid()).size(), 6);
+        QVERIFY(closeProgram(p, main));
+    }
+
+    // The main window's outer size is Wmain x Hmain with the frame, whatever
+    // shows it, and a size the user gives comes back the same at the next run.
+    void mainWindowSizeAcrossRestart()
+    {
+        desktop::Program p(m_x);
+        p.writeIni(ini("Wmain=300\r\nHmain=420\r\n"));
+        WindowId main = startProgram(p);
+        QVERIFY2(main, qPrintable(seen(p) + p.output()));
+        QVERIFY(desktop::waitFor([&] { return m_x.hasFrameExtents(main); }));
+        desktop::waitFor([&] { return m_x.outerRect(main).size() == QSize(300, 420); });
+        QCOMPARE(m_x.outerRect(main).size(), QSize(300, 420));
+
+        // A dialog's show pushes the settings again: the size stays.
+        const WindowId comch = openWith(p, main, {"alt+s", "c"}, QStringLiteral("RS232C通信ch設定"));
+        QVERIFY2(comch, qPrintable(seen(p)));
+        QCOMPARE(m_x.outerRect(main).size(), QSize(300, 420));
+        QVERIFY(m_x.keys({"Escape"}));
+        QVERIFY(desktop::waitFor([&] { return !m_x.isViewable(comch); }));
+
+        // The user makes it larger.
+        QVERIFY(m_x.resizeClient(main, 350, 450));
+        QVERIFY(desktop::waitFor([&] { return m_x.clientRect(main).size() == QSize(350, 450); }));
+        const QSize outer = m_x.outerRect(main).size();
+        QVERIFY(outer != QSize(350, 450));   // the frame is counted
+        QVERIFY(closeProgram(p, main));
+        QCOMPARE(QSize(p.iniValue("Wmain"), p.iniValue("Hmain")), outer);
+
+        // Closed, reopened, closed: the same numbers.
+        main = startProgram(p);
+        QVERIFY2(main, qPrintable(seen(p) + p.output()));
+        desktop::waitFor([&] { return m_x.hasFrameExtents(main) && m_x.outerRect(main).size() == outer; });
+        QCOMPARE(m_x.outerRect(main).size(), outer);
+        QVERIFY(closeProgram(p, main));
+        QCOMPARE(QSize(p.iniValue("Wmain"), p.iniValue("Hmain")), outer);
+    }
+
+    // 492 x 277 with its frame, centred on the screen.
+    void aboutWindowSizeAndPlace()
+    {
+        desktop::Program p(m_x);
+        p.writeIni(ini(""));
+        const WindowId main = startProgram(p);
+        QVERIFY2(main, qPrintable(seen(p) + p.output()));
+        const WindowId about = openWith(p, main, {"alt+h", "a"}, QStringLiteral("バージョン情報+使用方法"));
+        QVERIFY2(about, qPrintable(seen(p)));
+        const QSize screen = m_x.screenSize();
+        const QRect wanted(QPoint((screen.width() - 492) / 2, (screen.height() - 277) / 2), QSize(492, 277));
+        desktop::waitFor([&] { return m_x.hasFrameExtents(about) && m_x.outerRect(about) == wanted; });
+        QCOMPARE(m_x.outerRect(about), wanted);
+        QVERIFY(closeProgram(p, main));
+    }
+
+    // Keys in each dialog. Steps: "key:K1 K2" to the dialog, "click:x,y" in
+    // it, "warning" answers the warning box with Enter, "hidden" waits until
+    // the dialog is hidden, "shown" checks it still is. Then the program is
+    // closed and the settings file must hold the expected value.
+    void dialogKeys_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QStringList>("menu");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QByteArray>("key");
+        QTest::addColumn<int>("value");
+        const QStringList comch{"alt+s", "c"}, param{"alt+s", "v"}, parag{"alt+s", "g"}, about{"alt+h", "a"};
+        const QString comchTitle = QStringLiteral("RS232C通信ch設定");
+        const QString paramTitle = QStringLiteral("放電器の設定");
+        const QString paragTitle = QStringLiteral("グラフの設定");
+        QTest::newRow("channel: Enter in the field applies")
+            << QByteArray() << comch << comchTitle << QStringList{"key:ctrl+a 2 Return", "hidden"} << QByteArray("Comch") << 2;
+        QTest::newRow("channel: Enter on a focused キャンセル cancels")
+            << QByteArray() << comch << comchTitle << QStringList{"key:ctrl+a 2 Tab Tab Return", "hidden"}
+            << QByteArray("Comch") << 1;
+        QTest::newRow("channel: Enter on a focused 設定 applies")
+            << QByteArray() << comch << comchTitle << QStringList{"key:ctrl+a 2 Tab Return", "hidden"}
+            << QByteArray("Comch") << 2;
+        QTest::newRow("channel: Escape cancels")
+            << QByteArray() << comch << comchTitle << QStringList{"key:ctrl+a 2 Escape", "hidden"} << QByteArray("Comch") << 1;
+        QTest::newRow("channel: Alt+H in the field changes nothing")
+            << QByteArray("Comch=2\r\n") << comch << comchTitle << QStringList{"key:End alt+h Return", "hidden"}
+            << QByteArray("Comch") << 2;
+        QTest::newRow("discharger: Alt+H changes nothing, Enter presses 設定")
+            << QByteArray("Vstop=120\r\n") << param << paramTitle
+            << QStringList{"key:End alt+h alt+v Return", "warning", "shown"} << QByteArray("Vstop") << 120;
+        QTest::newRow("discharger: Escape cancels")
+            << QByteArray("Vstop=120\r\n") << param << paramTitle << QStringList{"key:ctrl+a 9 0 Escape", "hidden"}
+            << QByteArray("Vstop") << 120;
+        QTest::newRow("graph settings: Alt+H changes nothing, Escape does not hide")
+            << QByteArray("Gtmax=200\r\n") << parag << paragTitle
+            << QStringList{"key:End alt+h alt+g Tab Escape", "click:184,444", "warning", "shown", "click:72,444", "hidden"}
+            << QByteArray("Gtmax") << 200;
+        QTest::newRow("about: Enter is OK")
+            << QByteArray() << about << QStringLiteral("バージョン情報+使用方法") << QStringList{"key:Return", "hidden"}
+            << QByteArray("Comch") << 1;
+    }
+    void dialogKeys()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(QStringList, menu);
+        QFETCH(QString, title);
+        QFETCH(QStringList, steps);
+        QFETCH(QByteArray, key);
+        QFETCH(int, value);
+        desktop::Program p(m_x);
+        p.writeIni(ini(settings));
+        const WindowId main = startProgram(p);
+        QVERIFY2(main, qPrintable(seen(p) + p.output()));
+        const WindowId dialog = openWith(p, main, menu, title);
+        QVERIFY2(dialog, qPrintable(seen(p)));
+        for (const QString &step : steps) {
+            if (step.startsWith(QLatin1String("key:"))) {
+                QVERIFY(m_x.activate(dialog));
+                QVERIFY(m_x.keys(step.mid(4).split(QLatin1Char(' '))));
+            } else if (step.startsWith(QLatin1String("click:"))) {
+                const QStringList xy = step.mid(6).split(QLatin1Char(','));
+                QVERIFY(m_x.activate(dialog));
+                QVERIFY(m_x.click(dialog, xy.at(0).toInt(), xy.at(1).toInt()));
+            } else if (step == QLatin1String("warning")) {
+                QVERIFY2(answerWarning(p), qPrintable(step + QLatin1Char(' ') + seen(p)));
+            } else if (step == QLatin1String("hidden")) {
+                QVERIFY2(desktop::waitFor([&] { return !m_x.isViewable(dialog); }), qPrintable(seen(p)));
+            } else if (step == QLatin1String("shown")) {
+                QVERIFY2(m_x.isViewable(dialog), qPrintable(seen(p)));
+            }
+        }
+        QVERIFY(closeProgram(p, main));
+        QCOMPARE(p.iniValue(key), value);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDesktop)
+#include "tst_desktop.moc"
