@@ -3,6 +3,7 @@
 #include "analysis/Capacity.h"
 #include "app/ErrorDisplay.h"
 #include "app/Settings.h"
+#include "app/WindowSize.h"
 #include "cells/Ucompare.h"
 
 #include <QFileDialog>
@@ -11,13 +12,13 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QVBoxLayout>
 
 Tcells::Tcells(const LineSource *log, QWidget *parent) : QWidget(parent, Qt::Window), m_log(log)
 {
+    m_geometry = new windowsize::FramedGeometry(this);
     setObjectName(QStringLiteral("cells"));
     setWindowTitle(QStringLiteral("セル一覧"));
     QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
@@ -186,13 +187,9 @@ void Tcells::Button5Click()
 void Tcells::showEvent(QShowEvent *event)
 {
     if (!m_placed) {
-        // Centred at the first show only; afterwards the user places it.
+        // Centred at the first show only, frame included; afterwards the user places it.
         m_placed = true;
-        if (QScreen *s = screen()) {
-            const QRect area = s->availableGeometry();
-            move(qMax(area.x(), area.x() + (area.width() - width()) / 2),
-                 qMax(area.y(), area.y() + (area.height() - height()) / 2));
-        }
+        m_geometry->centre();
     }
     QWidget::showEvent(event);
     Button1Click();

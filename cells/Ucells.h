@@ -14,6 +14,7 @@ class QPushButton;
 class QSortFilterProxyModel;
 class QTableView;
 class Tcompare;
+namespace windowsize { class FramedGeometry; }
 
 class Tcells : public QWidget
 {
@@ -59,6 +60,7 @@ private:
 
     const LineSource *m_log;
     bool m_placed = false;
+    windowsize::FramedGeometry *m_geometry;
     cells::CellSources m_sources;
     cells::CellListModel *m_model;
     QSortFilterProxyModel *m_proxy;

@@ -3,6 +3,7 @@
 #include "app/ErrorDisplay.h"
 #include "app/IniFile.h"
 #include "app/Settings.h"
+#include "app/WindowSize.h"
 #include "graph/Chart.h"
 #include "graph/PictureWindow.h"
 
@@ -10,7 +11,6 @@
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QPainter>
-#include <QScreen>
 #include <QVBoxLayout>
 
 const QColor Tcompare::Colours[Tcompare::MaxCells] = {
@@ -22,6 +22,7 @@ const QString Tcompare::IniSection = QStringLiteral("CellCompare");
 
 Tcompare::Tcompare(QWidget *parent) : QWidget(parent, Qt::Window)
 {
+    m_geometry = new windowsize::FramedGeometry(this);
     setWindowTitle(QStringLiteral("セル比較グラフ"));
     QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
     f.setPixelSize(12);
@@ -107,13 +108,9 @@ void Tcompare::SaveSize()
 void Tcompare::showEvent(QShowEvent *event)
 {
     if (!m_placed) {
-        // Centred at the first show only; afterwards the user places it.
+        // Centred at the first show only, frame included; afterwards the user places it.
         m_placed = true;
-        if (QScreen *s = screen()) {
-            const QRect area = s->availableGeometry();
-            move(qMax(area.x(), area.x() + (area.width() - width()) / 2),
-                 qMax(area.y(), area.y() + (area.height() - height()) / 2));
-        }
+        m_geometry->centre();
     }
     QWidget::showEvent(event);
 }
@@ -134,12 +131,7 @@ void Tcompare::contextMenuEvent(QContextMenuEvent *event)
 QImage Tcompare::ClientImage()
 {
     Chart1->refresh();
-    QImage image(size(), QImage::Format_RGB32);
-    image.fill(palette().color(QPalette::Window));
-    QPainter painter(&image);
-    render(&painter, QPoint(), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
-    painter.end();
-    return image;
+    return graph::WindowImage(this);
 }
 
 graph::PictureSource Tcompare::Picture()
@@ -154,13 +146,7 @@ graph::PictureSource Tcompare::Picture()
 
 void Tcompare::SaveAs1Click()
 {
-    try {
-        const QString name = SaveDialog1 ? SaveDialog1() : QString();
-        if (!name.isEmpty())
-            graph::SavePicture(name, Picture());
-    } catch (...) {
-        errors::ShowWarning(QStringLiteral("ファイル書き込み失敗"));
-    }
+    graph::SaveWithDialog(SaveDialog1, Picture());
 }
 
 void Tcompare::Copy1Click()

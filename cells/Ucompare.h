@@ -12,6 +12,7 @@
 class Chart;
 class QAction;
 class QMenu;
+namespace windowsize { class FramedGeometry; }
 
 class Tcompare : public QWidget
 {
@@ -64,5 +65,6 @@ protected:
 
 private:
     bool m_placed = false;
+    windowsize::FramedGeometry *m_geometry;
     bool m_sizeLoaded = false;
 };

@@ -1,4 +1,5 @@
 #include "graph/PictureWindow.h"
+#include "app/ErrorDisplay.h"
 
 #include <QClipboard>
 #include <QFileDialog>
@@ -43,6 +44,27 @@ void PaintLabels(QPainter &painter, const QList<QLabel *> &labels)
 void CopyPicture(const PictureSource &source)
 {
     QGuiApplication::clipboard()->setImage(source.image());
+}
+
+QImage WindowImage(QWidget *window)
+{
+    QImage image(window->size(), QImage::Format_RGB32);
+    image.fill(window->palette().color(QPalette::Window));
+    QPainter painter(&image);
+    window->render(&painter, QPoint(), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    painter.end();
+    return image;
+}
+
+void SaveWithDialog(const std::function<QString()> &dialog, const PictureSource &source)
+{
+    try {
+        const QString name = dialog ? dialog() : QString();
+        if (!name.isEmpty())
+            SavePicture(name, source);
+    } catch (...) {
+        errors::ShowWarning(QStringLiteral("ファイル書き込み失敗"));
+    }
 }
 
 } // namespace graph

@@ -3,8 +3,11 @@
 // labels drawn into vector pictures, and the copy to the clipboard.
 #include "graph/PictureFile.h"
 
+#include <QImage>
 #include <QList>
 #include <QString>
+
+#include <functional>
 
 class QLabel;
 class QPainter;
@@ -21,5 +24,13 @@ void PaintLabels(QPainter &painter, const QList<QLabel *> &labels);
 
 // Puts the window's image on the clipboard.
 void CopyPicture(const PictureSource &source);
+
+// The window's client area as it stands on screen, children included.
+QImage WindowImage(QWidget *window);
+
+// Asks for a file name and saves the picture in the format its extension
+// names; anything that goes wrong, the dialog included, is the one warning
+// "ファイル書き込み失敗".
+void SaveWithDialog(const std::function<QString()> &dialog, const PictureSource &source);
 
 } // namespace graph

@@ -178,12 +178,7 @@ QImage Tgraph::ClientImage()
 {
     placeLabels();
     Chart1->refresh();
-    QImage image(size(), QImage::Format_RGB32);
-    image.fill(palette().color(QPalette::Window));
-    QPainter painter(&image);
-    render(&painter, QPoint(), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
-    painter.end();
-    return image;
+    return graph::WindowImage(this);
 }
 
 graph::PictureSource Tgraph::Picture()
@@ -203,13 +198,7 @@ graph::PictureSource Tgraph::Picture()
 
 void Tgraph::SaveAs1Click()
 {
-    try {
-        const QString name = SaveDialog1 ? SaveDialog1() : QString();
-        if (!name.isEmpty())
-            graph::SavePicture(name, Picture());
-    } catch (...) {
-        errors::ShowWarning(QStringLiteral("ファイル書き込み失敗"));
-    }
+    graph::SaveWithDialog(SaveDialog1, Picture());
 }
 
 void Tgraph::Copy1Click()
