@@ -29,6 +29,8 @@ class TestComch : public QObject
 {
     Q_OBJECT
     std::unique_ptr<Pty> m_a, m_b, m_c;
+    // Its own ini folder, so the journals of what the ports receive go away with the test.
+    QTemporaryDir m_dir;
 
     void writeIni(int comch)
     {
@@ -41,6 +43,9 @@ class TestComch : public QObject
     static TCommX *Port() { return forms::main->CommX1; }
 
 private slots:
+    void initTestCase() { settings::SetIniFilePath(m_dir.filePath(QStringLiteral("tst_comch.ini"))); }
+    void cleanupTestCase() { settings::SetIniFilePath(QString()); }
+
     void init()
     {
         gBoxes.clear();
