@@ -12,6 +12,7 @@
 #include "cells/CellsCommand.h"
 #include "graph/RenderCommand.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
 #include <QTextStream>
@@ -90,24 +91,38 @@ int main(int argc, char **argv)
     fonts::InstallSubstitutions();
     fonts::InstallJapaneseTranslations();
     app.setWindowIcon(appicon::Icon());
-    // A logout, kill or Ctrl+C closes the main window as the user would.
-    SignalClose closeOnSignal([] {
-        if (forms::main)
+    // A logout, kill or Ctrl+C closes the main window as the user would. One
+    // that comes while the program is still starting (a start-up box may be
+    // waiting) closes the box and then the main window, instead of being lost.
+    bool running = false;
+    bool closeWhenStarted = false;
+    SignalClose closeOnSignal([&running, &closeWhenStarted] {
+        if (running) {
             forms::main->close();
-        else
-            QCoreApplication::quit();
+            return;
+        }
+        closeWhenStarted = true;
+        if (QWidget *box = QApplication::activeModalWidget())
+            box->close();
     });
     int rc = 1;
     try {
         forms::CreateForms();
-        forms::main->show();
-        if (!options.openFile.isEmpty()) {
-            // From the event loop, so a file that cannot be read is shown
-            // like any other failure of 開く.
-            const QString path = options.openFile;
-            QTimer::singleShot(0, forms::main, [path] { forms::main->RichEdit1->loadFile(path); });
+        if (!closeWhenStarted)
+            forms::main->show();
+        if (closeWhenStarted) {
+            forms::main->close();
+            rc = 0;
+        } else {
+            if (!options.openFile.isEmpty()) {
+                // From the event loop, so a file that cannot be read is shown
+                // like any other failure of 開く.
+                const QString path = options.openFile;
+                QTimer::singleShot(0, forms::main, [path] { forms::main->RichEdit1->loadFile(path); });
+            }
+            running = true;
+            rc = app.exec();
         }
-        rc = app.exec();
     } catch (...) {
         // Whatever was thrown, the user learns of it before the program ends.
         errors::ShowCurrentException();

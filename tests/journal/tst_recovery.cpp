@@ -212,6 +212,27 @@ private slots:
         closeHere();
     }
 
+    // A signal while a start-up box waits (here: no device behind the channel)
+    // is not lost: the box gives way and the program closes the ordinary way.
+    void sigtermDuringStartupBox()
+    {
+        QTemporaryDir dir;
+        writeIni(dir.path(), QStringLiteral("/nonexistent/voltrak-test-port"));
+        QProcess program;
+        startProgram(program, dir.path());
+        // The run marker is made before the port is opened, and after the
+        // signal handling is in place.
+        const QDir logs(dir.filePath(QStringLiteral("logs")));
+        QTRY_VERIFY_WITH_TIMEOUT(!logs.entryList({ QStringLiteral("*.run") }, QDir::Files).isEmpty(), 15000);
+        QVERIFY(program.processId() > 0);
+        ::kill(pid_t(program.processId()), SIGTERM);
+        QVERIFY(program.waitForFinished(15000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY(ReadFile(dir.filePath(QStringLiteral("voltrak.ini"))).contains("[VOLTRAK]\r\nVstop=100\r\n"));
+        QCOMPARE(logs.entryList({ QStringLiteral("*.run") }, QDir::Files), QStringList());
+    }
+
     // Beside a copy that is still running there is no question; SIGTERM
     // closes that copy through its close path: settings saved, no question.
     void liveCopyThenSigterm()
