@@ -338,14 +338,23 @@ int Program::iniValue(const QByteArray &key) const
     return m.hasMatch() ? m.captured(1).toInt() : std::numeric_limits<int>::min();
 }
 
-bool Program::start()
+QString Program::writeFile(const QString &name, const QByteArray &bytes)
+{
+    const QString path = m_dir.filePath(name);
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(bytes);
+    return path;
+}
+
+bool Program::start(const QStringList &arguments)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), m_session.name());
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     m_process.setProcessEnvironment(env);
     m_process.setWorkingDirectory(m_dir.path());
-    m_process.start(m_dir.filePath(QStringLiteral("voltrak")), {});
+    m_process.start(m_dir.filePath(QStringLiteral("voltrak")), arguments);
     return m_process.waitForStarted(TimeoutMs);
 }
 

@@ -92,10 +92,12 @@ public:
 
     void writeIni(const QByteArray &text);
     QByteArray readIni() const;
+    // Writes a file beside the program and returns its path.
+    QString writeFile(const QString &name, const QByteArray &bytes);
     // The integer under key in the VOLTRAK section, or min() when missing.
     int iniValue(const QByteArray &key) const;
 
-    bool start();
+    bool start(const QStringList &arguments = {});
     qint64 pid() const { return m_process.processId(); }
     bool waitForExit(int timeoutMs = TimeoutMs);
     QString output() const;

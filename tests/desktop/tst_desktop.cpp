@@ -43,9 +43,9 @@ class TestDesktop : public QObject
     }
 
     // Starts the program and returns its main window (0 when it never shows).
-    WindowId startProgram(desktop::Program &p)
+    WindowId startProgram(desktop::Program &p, const QStringList &arguments = {})
     {
-        if (!p.start())
+        if (!p.start(arguments))
             return 0;
         return m_x.waitForWindow(p.pid(), MainTitle);
     }
@@ -124,6 +124,24 @@ private slots:
         QVERIFY2(openWith(p, main, {"alt+s", "c"}, QStringLiteral("RS232C通信ch設定")), qPrintable(seen(p)));
         QVERIFY2(openWith(p, main, {"alt+h", "a"}, QStringLiteral("バージョン情報+使用方法")), qPrintable(seen(p)));
         QCOMPARE(m_x.titlesOf(p.pid()).size(), 6);
+        QVERIFY(closeProgram(p, main));
+    }
+
+    // "voltrak FILE" (the file manager's "open with") opens FILE into the log
+    // pane: 描画 finds its table straight away.
+    void fileFromCommandLine()
+    {
+        desktop::Program p(m_x);
+        p.writeIni(ini(""));
+        const QString log = p.writeFile(QStringLiteral("run.log"), "2006/03/02 07:05\r\n" + dischargeTable());
+        const WindowId main = startProgram(p, {log});
+        QVERIFY2(main, qPrintable(seen(p) + p.output()));
+        const WindowId parag = openWith(p, main, {"alt+s", "g"}, QStringLiteral("グラフの設定"));
+        QVERIFY2(parag, qPrintable(seen(p)));
+        QVERIFY(m_x.activate(parag));
+        QVERIFY(m_x.click(parag, 184, 444));
+        QVERIFY2(m_x.waitForWindow(p.pid(), QStringLiteral("電圧変化グラフ")), qPrintable(seen(p)));
+        QVERIFY(!m_x.titlesOf(p.pid()).contains(Warning));
         QVERIFY(closeProgram(p, main));
     }
 
