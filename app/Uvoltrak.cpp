@@ -131,6 +131,9 @@ void Tmain::createMenus()
 
     QMenu *view = menuBar()->addMenu(QStringLiteral("表示(&V)"));
     CellList1 = view->addAction(QStringLiteral("セル一覧(&L)..."), this, [this] {
+        // A list already open is brought up to date, as a newly shown one is.
+        if (cells->isVisible())
+            cells->Button1Click();
         cells->show();
         cells->raise();
         cells->activateWindow();

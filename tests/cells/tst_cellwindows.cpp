@@ -330,6 +330,11 @@ void TestCellWindows::viewMenuOpensTheList()
     forms::main->CellList1->trigger();
     QVERIFY(forms::main->cells->isVisible());
     QCOMPARE(forms::main->cells->windowTitle(), QStringLiteral("セル一覧"));
+    QCOMPARE(forms::main->cells->model()->rows().size(), 0);
+    // Chosen again while open, the list reads the pane again.
+    forms::main->RichEdit1->appendReceived("Bat-V Bat1 Bat2 Bat3 Bat4\r\n1.20V 1 2 3 4\r\n");
+    forms::main->CellList1->trigger();
+    QCOMPARE(forms::main->cells->model()->rows().size(), 4);
     forms::DestroyForms();
     QFile::remove(settings::IniFilePath());
     forms::graph = new Tgraph;
