@@ -53,11 +53,20 @@ void FramedGeometry::watchNativeWindow()
     m_window->windowHandle()->installEventFilter(this);
 }
 
+QMargins FramedGeometry::expectedFrame() const
+{
+    // A window hidden again has lost its frame until the window manager
+    // frames it anew; the frame it had is the best guess meanwhile.
+    const QMargins now = frame(m_window);
+    return now.isNull() ? m_lastFrame : now;
+}
+
 void FramedGeometry::setOuterSize(int w, int h)
 {
     // Some platforms know the frame as soon as the native window exists.
     m_window->winId();
-    setOuter(m_window, w, h);
+    const QMargins m = expectedFrame();
+    m_window->resize(qMax(1, w - m.left() - m.right()), qMax(1, h - m.top() - m.bottom()));
     m_wantedOuter = m_framed ? QSize() : QSize(w, h);
     m_clientSet = m_window->size();
     watchNativeWindow();
@@ -69,7 +78,7 @@ void FramedGeometry::centre()
     if (!s)
         return;
     const QRect area = s->geometry();
-    const QSize size = outer(m_window);
+    const QSize size = m_window->size().grownBy(expectedFrame());
     const QPoint framePos(qMax(area.x(), area.x() + (area.width() - size.width()) / 2),
                           qMax(area.y(), area.y() + (area.height() - size.height()) / 2));
     if (m_window->testAttribute(Qt::WA_WState_Created)) {
@@ -88,6 +97,11 @@ void FramedGeometry::centre()
 
 bool FramedGeometry::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_window && event->type() == QEvent::Hide && m_framed) {
+        // The frame goes with the window; at the next show the sizes and the
+        // place given meanwhile are checked against the new frame again.
+        m_framed = false;
+    }
     if (!m_framed) {
         if (watched == m_window) {
             switch (event->type()) {
@@ -128,8 +142,10 @@ void FramedGeometry::check()
         return;
     }
     m_framed = true;
+    m_lastFrame = frame(m_window);
     if (m_window->windowHandle())
         m_window->windowHandle()->removeEventFilter(this);
+    m_watchingNative = false;
     // A size is redone only if nothing changed it since it was given; the
     // centring always is: the window manager may have placed the frame
     // anywhere, and nobody could have dragged it before it had one.

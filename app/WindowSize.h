@@ -1,5 +1,6 @@
 #pragma once
 // Window sizes as the settings store them: outer sizes, frame and caption included.
+#include <QMargins>
 #include <QObject>
 #include <QSize>
 
@@ -26,7 +27,7 @@ public:
     // Centres the outer rectangle on the window's screen (left and top not
     // below the screen's), now and again once the frame is known.
     void centre();
-    // True once a frame has been seen (never without a window manager).
+    // True while a frame is known (never without a window manager).
     bool framed() const { return m_framed; }
 
 protected:
@@ -35,6 +36,7 @@ protected:
 private:
     void watchNativeWindow();
     void check();
+    QMargins expectedFrame() const;
 
     QWidget *m_window;
     bool m_framed = false;
@@ -42,6 +44,7 @@ private:
     QSize m_wantedOuter;     // empty: no size to redo
     QSize m_clientSet;       // the client size that setOuterSize gave
     bool m_centreWanted = false;
+    QMargins m_lastFrame;    // the frame last seen, kept while the window is hidden
     // Looks again for a frame every RetryMs, MaxRetries times after a show.
     static constexpr int RetryMs = 50;
     static constexpr int MaxRetries = 40;

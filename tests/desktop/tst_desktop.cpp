@@ -119,6 +119,15 @@ private slots:
         const QRect wanted(QPoint((screen.width() - 600) / 2, (screen.height() - 300) / 2), QSize(600, 300));
         desktop::waitFor([&] { return m_x.hasFrameExtents(graph) && m_x.outerRect(graph) == wanted; });
         QCOMPARE(m_x.outerRect(graph), wanted);
+        // Closed and drawn again, it comes back at the same outer size, not larger by its frame.
+        m_x.close(graph);
+        QVERIFY(desktop::waitFor([&] { return !m_x.isViewable(graph); }));
+        QVERIFY(m_x.activate(parag));
+        QVERIFY(m_x.click(parag, 184, 444));
+        graph = m_x.waitForWindow(p.pid(), QStringLiteral("電圧変化グラフ"));
+        QVERIFY2(graph, qPrintable(seen(p)));
+        desktop::waitFor([&] { return m_x.hasFrameExtents(graph) && m_x.outerRect(graph).size() == wanted.size(); });
+        QCOMPARE(m_x.outerRect(graph).size(), wanted.size());
 
         QVERIFY2(openWith(p, main, {"alt+s", "v"}, QStringLiteral("放電器の設定")), qPrintable(seen(p)));
         QVERIFY2(openWith(p, main, {"alt+s", "c"}, QStringLiteral("RS232C通信ch設定")), qPrintable(seen(p)));
