@@ -9,6 +9,7 @@
 #include "app/LogLines.h"
 #include "app/LogPane.h"
 #include "app/Settings.h"
+#include "bench/BenchTiming.h"
 #include "graph/Chart.h"
 #include "graph/DrawGraph.h"
 #include "graph/Ugraph.h"
@@ -64,20 +65,6 @@ QList<QByteArray> headerAtTop()
     for (int i = 0; i < TotalLines; ++i)
         lines.append(other(i));
     return lines;
-}
-
-// Median of several runs, in milliseconds.
-double medianMs(int runs, const std::function<void()> &work)
-{
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer t;
-        t.start();
-        work();
-        times.push_back(t.nsecsElapsed() / 1e6);
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
 }
 
 void measure(const char *name, const LineSource &source, qint64 bytes)

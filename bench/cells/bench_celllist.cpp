@@ -4,6 +4,7 @@
 #include "analysis/DischargeTable.h"
 #include "app/LogLines.h"
 #include "app/LogPane.h"
+#include "bench/BenchTiming.h"
 #include "cells/CellList.h"
 
 #include <QApplication>
@@ -43,19 +44,6 @@ QList<QByteArray> makeLog()
         }
     }
     return lines;
-}
-
-double medianMs(int runs, const std::function<void()> &work)
-{
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer t;
-        t.start();
-        work();
-        times.push_back(t.nsecsElapsed() / 1e6);
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
 }
 
 void measure(const char *name, const LineSource &source)

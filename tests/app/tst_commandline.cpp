@@ -5,6 +5,7 @@
 #include "app/Settings.h"
 #include "app/SettingsLocation.h"
 #include "app/SettingsStore.h"
+#include "tests/TestFiles.h"
 #include "tests/metafile/MetafileReader.h"
 #include "tests/serial/PtyHelpers.h"
 
@@ -21,19 +22,6 @@ namespace {
 const QByteArray TableLog = "2026/12/08 10:00\r\nBat-V Bat1 Bat2 Bat3 Bat4\r\n"
                             "1.40V 0 0 0 0\r\n1.30V 40 38 35 30\r\n1.20V 80 76 70 60\r\n"
                             "1.10V 120 114 105 90\r\n1.00V 160 152 140 120\r\n";
-
-void WriteFile(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(data);
-}
-
-QByteArray ReadFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 struct Run {
     int status = -1;

@@ -1,4 +1,5 @@
 #include "app/LogPane.h"
+#include "tests/TestFiles.h"
 
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -9,18 +10,6 @@ class TestLogPane : public QObject
 {
     Q_OBJECT
     QTemporaryDir m_dir;
-
-    static QByteArray readFile(const QString &p)
-    {
-        QFile f(p);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
-    static void writeFile(const QString &p, const QByteArray &b)
-    {
-        QFile f(p);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(b);
-    }
 
 private slots:
     void lineCount_data()
@@ -197,12 +186,12 @@ private slots:
         QFETCH(QByteArray, saved);
         const QString in = m_dir.filePath(QStringLiteral("in.txt"));
         const QString out = m_dir.filePath(QStringLiteral("out.txt"));
-        writeFile(in, file);
+        WriteFile(in, file);
         LogPane pane;
         pane.appendReceived("replaced\r\n");
         pane.loadFile(in);
         pane.saveFile(out);
-        QCOMPARE(readFile(out), saved);
+        QCOMPARE(ReadFile(out), saved);
         // Opening again replaces, never appends.
         pane.loadFile(out);
         QCOMPARE(pane.contentsBytes(), saved);

@@ -2,6 +2,7 @@
 #include "journal/RunMarker.h"
 #include "serial/Commx.h"
 #include "../serial/PtyHelpers.h"
+#include "tests/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,18 +16,6 @@ class TestJournal : public QObject
 {
     Q_OBJECT
     const QDateTime m_start{ QDate(2026, 3, 2), QTime(7, 5, 9) };
-
-    static QByteArray readFile(const QString &p)
-    {
-        QFile f(p);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
-    static void writeFile(const QString &p, const QByteArray &b)
-    {
-        QFile f(p);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(b);
-    }
 
 private slots:
     // Every byte value, zero included, lands in order, exactly as received.
@@ -60,7 +49,7 @@ private slots:
         comm.PortClose();
         j.close();
         QCOMPARE(j.filePath(), file);
-        QCOMPARE(readFile(file), all);
+        QCOMPARE(ReadFile(file), all);
     }
 
     // Nothing received, no file; a second run in the same second takes "-2".
@@ -77,8 +66,8 @@ private slots:
         a.close();
         b.append("b", 1);
         b.close();
-        QCOMPARE(readFile(folder + QStringLiteral("/20260302-070509.log")), QByteArray("a"));
-        QCOMPARE(readFile(folder + QStringLiteral("/20260302-070509-2.log")), QByteArray("b"));
+        QCOMPARE(ReadFile(folder + QStringLiteral("/20260302-070509.log")), QByteArray("a"));
+        QCOMPARE(ReadFile(folder + QStringLiteral("/20260302-070509-2.log")), QByteArray("b"));
     }
 
     // A folder that cannot be made, or a disk that fills up: told once, and
@@ -95,7 +84,7 @@ private slots:
         QTemporaryDir dir;
         QString folder = dir.filePath(QStringLiteral("logs"));
         if (!diskFull) {
-            writeFile(dir.filePath(QStringLiteral("file")), "x");
+            WriteFile(dir.filePath(QStringLiteral("file")), "x");
             folder = dir.filePath(QStringLiteral("file/logs"));
         }
         // A file size limit stands in for a full disk: writes beyond it fail.
@@ -128,7 +117,7 @@ private slots:
         QCOMPARE(failures, 1);
         QVERIFY(j.failed());
         if (diskFull)
-            QCOMPARE(readFile(j.filePath()), data.left(1000));
+            QCOMPARE(ReadFile(j.filePath()), data.left(1000));
     }
 
     // A marker tells a crashed run from a live one and from a clean close.
@@ -141,7 +130,7 @@ private slots:
         QVERIFY(live->create(folder, m_start, ini));
         QCOMPARE(live->index(), 1);
         const QString log = folder + QStringLiteral("/20260302-070509.log");
-        writeFile(log, "data\r\n");
+        WriteFile(log, "data\r\n");
         // Held by a running copy: not offered.
         QVERIFY(journal::FindUnfinished(folder, ini).isNull());
         // Another run in the same second does not take the live run's name.
@@ -161,16 +150,16 @@ private slots:
             u.dismiss();
         }
         QVERIFY(journal::FindUnfinished(folder, ini).isNull());
-        QCOMPARE(readFile(log), QByteArray("data\r\n"));
+        QCOMPARE(ReadFile(log), QByteArray("data\r\n"));
 
         // A clean close, and a crash with an empty journal: nothing to offer.
         journal::RunMarker clean;
         QVERIFY(clean.create(folder, m_start.addSecs(1), ini));
-        writeFile(folder + QStringLiteral("/20260302-070510.log"), "x");
+        WriteFile(folder + QStringLiteral("/20260302-070510.log"), "x");
         clean.remove();
         auto empty = std::make_unique<journal::RunMarker>();
         QVERIFY(empty->create(folder, m_start.addSecs(2), ini));
-        writeFile(folder + QStringLiteral("/20260302-070511.log"), "");
+        WriteFile(folder + QStringLiteral("/20260302-070511.log"), "");
         empty.reset();
         QVERIFY(journal::FindUnfinished(folder, ini).isNull());
         QCOMPARE(QDir(folder).entryList({ QStringLiteral("*.run") }, QDir::Files), QStringList());

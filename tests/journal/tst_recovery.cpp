@@ -10,6 +10,7 @@
 #include "app/Uvoltrak.h"
 #include "journal/Journal.h"
 #include "../serial/PtyHelpers.h"
+#include "tests/TestFiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -24,12 +25,6 @@
 
 namespace {
 const QString Question = QStringLiteral("VOLTRAK|前回の受信データが保存されていない可能性があります。\r\n受信記録を開きますか？");
-
-QByteArray ReadFile(const QString &p)
-{
-    QFile f(p);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 } // namespace
 
 class TestRecovery : public QObject
