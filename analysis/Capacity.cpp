@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "app/Settings.h"
+#include "core/Settings.h"
 
 namespace analysis {
 

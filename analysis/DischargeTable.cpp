@@ -1,7 +1,7 @@
 #include "analysis/DischargeTable.h"
 
-#include "app/LogLines.h"
-#include "app/SjisText.h"
+#include "core/LogLines.h"
+#include "core/SjisText.h"
 
 
 namespace analysis {

@@ -1,7 +1,7 @@
 #include "cells/CellList.h"
-#include "app/SafeWrite.h"
+#include "core/SafeWrite.h"
 
-#include "app/SjisText.h"
+#include "core/SjisText.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -4,7 +4,7 @@
 // list window shows, and the CSV form of the list. No widgets.
 #include "analysis/Capacity.h"
 #include "analysis/DischargeTable.h"
-#include "app/LogLines.h"
+#include "core/LogLines.h"
 
 #include <QAbstractTableModel>
 #include <QList>

@@ -1,6 +1,6 @@
 #include "device/Exchange.h"
-#include "app/LogLines.h"
-#include "app/Settings.h"
+#include "core/LogLines.h"
+#include "core/Settings.h"
 
 namespace exchange {
 

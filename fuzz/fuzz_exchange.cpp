@@ -1,7 +1,7 @@
 // The settings exchange stepped over arbitrary logs and settings: any prompt
 // order, any last line, transmissions that fail.
-#include "app/LogLines.h"
-#include "app/Settings.h"
+#include "core/LogLines.h"
+#include "core/Settings.h"
 #include "device/Exchange.h"
 #include "fuzz/FuzzInput.h"
 

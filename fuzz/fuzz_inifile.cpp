@@ -1,7 +1,7 @@
 // The ini reader and writer on arbitrary file contents: reading every key the
 // program reads, writing them back, and reading the result again.
-#include "app/IniFile.h"
-#include "app/Settings.h"
+#include "core/IniFile.h"
+#include "core/Settings.h"
 
 #include <QByteArray>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // clip and transform the input describes, with coordinates taken raw from the
 // bytes (infinities, NaN and huge values included), into EMF and WMF.
 #include "fuzz/FuzzInput.h"
-#include "graph/MetafileGenerator.h"
+#include "picture/MetafileGenerator.h"
 
 #include <QGuiApplication>
 #include <QImage>

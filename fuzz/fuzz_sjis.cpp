@@ -1,7 +1,7 @@
 // The Shift-JIS codec: every byte string decodes and encodes back to itself,
 // and the chunked decoder agrees with the whole-text one however the bytes
 // are cut.
-#include "app/SjisText.h"
+#include "core/SjisText.h"
 
 #include <QByteArray>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Table extraction from arbitrary log text: finding the last table, splitting
 // its rows and converting them.
 #include "analysis/DischargeTable.h"
-#include "app/LogLines.h"
+#include "core/LogLines.h"
 
 #include <QByteArray>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "serial/PortMap.h"
-#include "app/IniFile.h"
-#include "app/Settings.h"
+#include "core/IniFile.h"
+#include "core/Settings.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>

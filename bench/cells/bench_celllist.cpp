@@ -2,8 +2,8 @@
 // table and computing every cell's figures, beside the last-table extraction
 // on the same log, over in-memory lines and over the log pane.
 #include "analysis/DischargeTable.h"
-#include "app/LogLines.h"
-#include "app/LogPane.h"
+#include "core/LogLines.h"
+#include "widgets/LogPane.h"
 #include "bench/BenchTiming.h"
 #include "cells/CellList.h"
 

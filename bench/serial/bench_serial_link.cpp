@@ -4,7 +4,7 @@
 // stall of the UI thread (gap between the ticks of a 1 ms timer) for each and
 // their ratio, and the latency from the far end's write of one line to its
 // text standing in the pane.
-#include "app/LogPane.h"
+#include "widgets/LogPane.h"
 #include "journal/Journal.h"
 #include "serial/Commx.h"
 

@@ -1,6 +1,6 @@
 // The capacity estimate from a discharge table, and its label text.
 #include "analysis/Capacity.h"
-#include "app/Settings.h"
+#include "core/Settings.h"
 
 #include <QLocale>
 #include <QtTest>

@@ -1,6 +1,6 @@
 // Finding the newest discharge table in the log, splitting rows, reading numbers.
 #include "analysis/DischargeTable.h"
-#include "app/LogLines.h"
+#include "core/LogLines.h"
 
 #include <QLocale>
 #include <QSet>

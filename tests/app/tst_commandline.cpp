@@ -1,13 +1,13 @@
 // The command line and where the settings live: the parser and the place rule
 // directly, then the program itself run without a display.
-#include "app/CommandLine.h"
-#include "app/IniFile.h"
-#include "app/Settings.h"
-#include "app/SettingsLocation.h"
-#include "app/SettingsStore.h"
-#include "tests/TestFiles.h"
-#include "tests/metafile/MetafileReader.h"
-#include "tests/serial/PtyHelpers.h"
+#include "core/CommandLine.h"
+#include "core/IniFile.h"
+#include "core/Settings.h"
+#include "core/SettingsLocation.h"
+#include "widgets/SettingsStore.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/MetafileReader.h"
+#include "tests/support/PtyHelpers.h"
 
 #include <QFile>
 #include <QImage>

@@ -2,7 +2,7 @@
 // texts, and the CSV as a script reads it.
 #include "analysis/Capacity.h"
 #include "analysis/DischargeTable.h"
-#include "app/LogLines.h"
+#include "core/LogLines.h"
 #include "cells/CellList.h"
 
 #include <QProcess>

@@ -2,7 +2,7 @@
 // it: the title bars, the outer sizes with the frame, and the keys in every
 // dialog. Channel 1 (and 2) are pseudo-terminals, so no start-up error box.
 #include "tests/desktop/Desktop.h"
-#include "tests/serial/PtyHelpers.h"
+#include "tests/support/PtyHelpers.h"
 
 #include <QtTest>
 #include <memory>

@@ -1,5 +1,5 @@
-#include "app/LogLines.h"
-#include "app/Settings.h"
+#include "core/LogLines.h"
+#include "core/Settings.h"
 #include "device/Exchange.h"
 
 #include <QtTest>

@@ -1,8 +1,8 @@
 #include "journal/Journal.h"
 #include "journal/RunMarker.h"
 #include "serial/Commx.h"
-#include "../serial/PtyHelpers.h"
-#include "tests/TestFiles.h"
+#include "tests/support/PtyHelpers.h"
+#include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,7 +3,7 @@
 // open (the far end of the pseudo-terminal closed), reported once through
 // the application's error display.
 #include "serial/Commx.h"
-#include "tests/serial/PtyHelpers.h"
+#include "tests/support/PtyHelpers.h"
 
 #include <QThread>
 #include <QtTest>

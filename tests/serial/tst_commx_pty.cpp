@@ -2,8 +2,8 @@
 // time-outs, purges, opening and closing in every order.
 #include "serial/Commx.h"
 #include "serial/CommTermios.h"
-#include "tests/FilePermissions.h"
-#include "tests/serial/PtyHelpers.h"
+#include "tests/support/FilePermissions.h"
+#include "tests/support/PtyHelpers.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -4,7 +4,7 @@
 #include "serial/Commx.h"
 #include "serial/DeviceDescription.h"
 #include "serial/PortWatcher.h"
-#include "tests/serial/PtyHelpers.h"
+#include "tests/support/PtyHelpers.h"
 
 #include <QDir>
 #include <QElapsedTimer>

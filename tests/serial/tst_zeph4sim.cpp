@@ -1,9 +1,9 @@
 // The discharger simulator: its text model, and the program itself driven
 // through a pseudo-terminal by the port component.
-#include "Zeph4Model.h"
-#include "app/Settings.h"
+#include "tools/zeph4-sim/Zeph4Model.h"
+#include "core/Settings.h"
 #include "serial/Commx.h"
-#include "tests/serial/PtyHelpers.h"
+#include "tests/support/PtyHelpers.h"
 
 #include <QFile>
 #include <QProcess>

@@ -1,4 +1,4 @@
-#include "Zeph4Model.h"
+#include "tools/zeph4-sim/Zeph4Model.h"
 #include <algorithm>
 #include <cmath>
 #include <cstdio>

@@ -9,7 +9,7 @@
 //   setting cancelled              when a lone CR ended it
 // Commands on stdin (one per line): discharge, dump, setting, quit.
 // SIGUSR1 enters setting mode, SIGUSR2 dumps the table.
-#include "Zeph4Model.h"
+#include "tools/zeph4-sim/Zeph4Model.h"
 
 #include <algorithm>
 #include <cerrno>

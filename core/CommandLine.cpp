@@ -1,0 +1,136 @@
+#include "core/CommandLine.h"
+
+namespace cli {
+
+QString VersionText()
+{
+    return QStringLiteral("VOLTRAK " VOLTRAK_VERSION);
+}
+
+QString UsageText()
+{
+    return QStringLiteral(
+        "Usage: voltrak [--settings FILE] [LOG]\n"
+        "       voltrak [--settings FILE] --render LOG --output PICTURE\n"
+        "       voltrak [--settings FILE] --cells LOG...\n"
+        "       voltrak --version | --help\n"
+        "\n"
+        "Works beside a ZEPH4 four-cell battery discharger: shows what it sends,\n"
+        "draws the voltage curves of its discharge table, writes its settings.\n"
+        "\n"
+        "  LOG                   open this log file into the log pane\n"
+        "  --settings FILE       keep the settings in FILE instead of voltrak.ini\n"
+        "  --render LOG          draw the last discharge table of LOG with the graph\n"
+        "                        settings, without a window, into the file given by\n"
+        "  --output PICTURE      whose extension names the format: .bmp .wmf .emf\n"
+        "                        .png .svg .pdf\n"
+        "  --cells LOG...        print the cell figures of every table in the logs\n"
+        "                        as CSV on standard output\n"
+        "  --version             print the version and exit\n"
+        "  --help                print this help and exit\n");
+}
+
+namespace {
+
+// Takes the value of an option given as "--name VALUE" or "--name=VALUE".
+bool TakeValue(const QStringList &args, int &i, const QString &name, QString &value, Options &o)
+{
+    const QString &a = args.at(i);
+    if (a.startsWith(name + QLatin1Char('='))) {
+        value = a.mid(name.size() + 1);
+    } else if (i + 1 < args.size()) {
+        value = args.at(++i);
+    } else {
+        value.clear();
+    }
+    if (value.isEmpty()) {
+        o.action = Action::Error;
+        o.error = QStringLiteral("voltrak: option %1 needs a file name").arg(name);
+        return false;
+    }
+    return true;
+}
+
+bool Is(const QString &arg, const char *name)
+{
+    const QString n = QString::fromLatin1(name);
+    return arg == n || arg.startsWith(n + QLatin1Char('='));
+}
+
+} // namespace
+
+Options Parse(const QStringList &args)
+{
+    Options o;
+    QStringList positional;
+    bool render = false, cells = false, version = false, help = false, optionsEnded = false;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &a = args.at(i);
+        if (optionsEnded || a == QLatin1String("-") || !a.startsWith(QLatin1Char('-'))) {
+            positional << a;
+        } else if (a == QLatin1String("--")) {
+            optionsEnded = true;
+        } else if (a == QLatin1String("--version")) {
+            version = true;
+        } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            help = true;
+        } else if (Is(a, "--settings")) {
+            if (!TakeValue(args, i, QStringLiteral("--settings"), o.settingsFile, o))
+                return o;
+        } else if (Is(a, "--render")) {
+            if (!TakeValue(args, i, QStringLiteral("--render"), o.renderLog, o))
+                return o;
+            render = true;
+        } else if (Is(a, "--output")) {
+            if (!TakeValue(args, i, QStringLiteral("--output"), o.output, o))
+                return o;
+        } else if (a == QLatin1String("--cells")) {
+            cells = true;
+        } else {
+            o.action = Action::Error;
+            o.error = QStringLiteral("voltrak: unknown option %1").arg(a.section(QLatin1Char('='), 0, 0));
+            return o;
+        }
+    }
+
+    const auto fail = [&o](const QString &text) {
+        o.action = Action::Error;
+        o.error = QStringLiteral("voltrak: ") + text;
+        return o;
+    };
+    if (help) {
+        o.action = Action::Help;
+        return o;
+    }
+    if (version) {
+        o.action = Action::Version;
+        return o;
+    }
+    if (render && cells)
+        return fail(QStringLiteral("--render and --cells cannot be used together"));
+    if (render) {
+        if (o.output.isEmpty())
+            return fail(QStringLiteral("--render needs --output PICTURE"));
+        if (!positional.isEmpty())
+            return fail(QStringLiteral("unexpected argument %1").arg(positional.first()));
+        o.action = Action::Render;
+        return o;
+    }
+    if (!o.output.isEmpty())
+        return fail(QStringLiteral("--output is only used with --render"));
+    if (cells) {
+        if (positional.isEmpty())
+            return fail(QStringLiteral("--cells needs at least one log file"));
+        o.cellLogs = positional;
+        o.action = Action::Cells;
+        return o;
+    }
+    if (positional.size() > 1)
+        return fail(QStringLiteral("unexpected argument %1").arg(positional.at(1)));
+    if (!positional.isEmpty())
+        o.openFile = positional.first();
+    o.action = Action::Run;
+    return o;
+}
+
+} // namespace cli

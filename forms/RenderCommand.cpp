@@ -1,0 +1,43 @@
+#include "forms/RenderCommand.h"
+
+#include "core/Settings.h"
+#include "cells/CellList.h"
+#include "forms/DrawGraph.h"
+#include "picture/PictureFile.h"
+#include "forms/Ugraph.h"
+
+#include <QTextStream>
+#include <exception>
+
+namespace render {
+
+int RenderLogToPicture(const QString &logPath, const QString &picturePath, QTextStream &err)
+{
+    try {
+        const ByteLines lines = cells::ReadLogFile(logPath);
+        Tgraph graph;
+        graph.SetOuterSize(settings::Gwide, settings::Gheit);
+        if (!FillGraphFrom(graph, lines)) {
+            err << QStringLiteral("有効なデータがありません") << Qt::endl;
+            return 1;
+        }
+        // Laid out as a shown window is (chart size, label places), but never on a screen.
+        graph.setAttribute(Qt::WA_DontShowOnScreen);
+        graph.show();
+        try {
+            if (!graph::SavePicture(picturePath, graph.Picture())) {
+                err << QStringLiteral("voltrak: no picture format for %1").arg(picturePath) << Qt::endl;
+                return 2;
+            }
+        } catch (...) {
+            err << QStringLiteral("ファイル書き込み失敗") << Qt::endl;
+            return 1;
+        }
+    } catch (const std::exception &e) {
+        err << QString::fromUtf8(e.what()) << Qt::endl;
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace render

@@ -1,0 +1,328 @@
+#include "forms/Uvoltrak.h"
+#include "widgets/ErrorDisplay.h"
+#include "forms/Forms.h"
+#include "widgets/LogPane.h"
+#include "core/Settings.h"
+#include "widgets/SettingsStore.h"
+#include "widgets/WindowSize.h"
+#include "forms/Ucells.h"
+#include "device/Exchange.h"
+#include "forms/Uparam.h"
+#include "forms/DrawGraph.h"
+#include "journal/Journal.h"
+#include "serial/Commx.h"
+#include "serial/PortWatcher.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QFrame>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace forms {
+bool SettingsPushed = false;
+}
+
+Tmain::Tmain(QWidget *parent) : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("main"));
+    setWindowTitle(QStringLiteral("VOLTRAK"));
+    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
+    f.setPixelSize(12);
+    setFont(f);
+
+    auto *central = new QWidget(this);
+    auto *layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto *toolPanel = new QFrame(central);
+    toolPanel->setObjectName(QStringLiteral("Panel1"));
+    toolPanel->setFrameShape(QFrame::Panel);
+    toolPanel->setFrameShadow(QFrame::Raised);
+    toolPanel->setFixedHeight(33);
+    const auto button = [toolPanel](const QString &caption, int x, int w) {
+        auto *b = new QPushButton(caption, toolPanel);
+        b->setGeometry(x, 6, w, 20);
+        return b;
+    };
+    BitBtn1 = button(QStringLiteral("開く"), 13, 45);
+    BitBtn2 = button(QStringLiteral("保存"), 71, 46);
+    BitBtn4 = button(QStringLiteral("クリア"), 131, 46);
+    BitBtn3 = button(QStringLiteral("描画"), 209, 46);
+    layout->addWidget(toolPanel);
+
+    Panel2 = new QLabel(QStringLiteral("通　信　デ　ー　タ"), central);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    Panel2->setAlignment(Qt::AlignCenter);
+    Panel2->setFrameShape(QFrame::Panel);
+    Panel2->setFrameShadow(QFrame::Raised);
+    Panel2->setFixedHeight(19);
+    layout->addWidget(Panel2);
+
+    RichEdit1 = new LogPane(central);
+    layout->addWidget(RichEdit1, 1);
+    setCentralWidget(central);
+
+    cells = new Tcells(RichEdit1, this);
+    createMenus();
+    RichEdit1->setPopupActions({ Cut1, Copy1, Paste1 });
+
+    connect(BitBtn1, &QPushButton::clicked, this, &Tmain::Open1Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &Tmain::SaveAs1Click);
+    connect(BitBtn4, &QPushButton::clicked, this, &Tmain::BitBtn4Click);
+    connect(BitBtn3, &QPushButton::clicked, this, &Tmain::BitBtn3Click);
+
+    Clock = [] { return QDateTime::currentDateTime(); };
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(100);
+    connect(Timer1, &QTimer::timeout, this, &Tmain::Timer1Timer);
+    Timer1->start();
+
+    CommX1 = new TCommX(this);
+    CommX1->OnReceive = [this](TCustomCommX *sender, qint32 size) { CommX1Receive(sender, size); };
+    PortWatcher1 = new PortWatcher(CommX1, this);
+    CommX1->OnLost = [this](TCustomCommX *, const QString &path) { return PortWatcher1->PortLost(path); };
+
+    m_geometry = new windowsize::FramedGeometry(this);
+    resize(277, 400);
+    FormCreate();
+}
+
+Tmain::~Tmain()
+{
+    // The port's threads call back into this window; stop them first.
+    CommX1->PortClose();
+    // What was received still reaches the disk; the run marker stays, as
+    // this end did not go through the close path.
+    m_journal->close();
+}
+
+void Tmain::createMenus()
+{
+    // Five menus must fit the window's default width of 277 pixels; with the
+    // style's wider item padding the last one went behind an overflow button.
+    menuBar()->setStyleSheet(QStringLiteral("QMenuBar { spacing: 0px; } QMenuBar::item { padding: 2px 4px; }"));
+    QMenu *file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+    Open1 = file->addAction(QStringLiteral("開く(&O)..."), this, &Tmain::Open1Click);
+    OpenJournal1 = file->addAction(QStringLiteral("受信記録を開く(&R)..."), this, &Tmain::OpenJournal1Click);
+    SaveAs1 = file->addAction(QStringLiteral("名前をつけて保存(&A)..."), this, &Tmain::SaveAs1Click);
+    file->addSeparator();
+    Exit1 = file->addAction(QStringLiteral("終了(&X)"), this, &QWidget::close);
+
+    QMenu *edit = menuBar()->addMenu(QStringLiteral("編集(&E)"));
+    Cut1 = edit->addAction(QStringLiteral("切り取り(&T)"), RichEdit1, &QPlainTextEdit::cut);
+    Cut1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
+    Copy1 = edit->addAction(QStringLiteral("コピー(&C)"), RichEdit1, &QPlainTextEdit::copy);
+    Copy1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+    Paste1 = edit->addAction(QStringLiteral("貼り付け(&P)"), RichEdit1, &QPlainTextEdit::paste);
+    Paste1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_V));
+
+    QMenu *setup = menuBar()->addMenu(QStringLiteral("設定(&S)"));
+    GraphSetting1 = setup->addAction(QStringLiteral("グラフの設定(&G)"), this, [] { forms::ShowForm(forms::FormId::Parag); });
+    ParamSetting1 = setup->addAction(QStringLiteral("放電器の設定(&V)"), this, [] { forms::ShowForm(forms::FormId::Param); });
+    ComSetting1 = setup->addAction(QStringLiteral("通信設定(&C)"), this, [] { forms::ShowForm(forms::FormId::Comch); });
+
+    QMenu *view = menuBar()->addMenu(QStringLiteral("表示(&V)"));
+    CellList1 = view->addAction(QStringLiteral("セル一覧(&L)..."), this, [this] {
+        // A list already open is brought up to date, as a newly shown one is.
+        if (cells->isVisible())
+            cells->Button1Click();
+        cells->show();
+        cells->raise();
+        cells->activateWindow();
+    });
+
+    QMenu *help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
+    About1 = help->addAction(QStringLiteral("バージョン情報+使用方法(&A)..."), this, [] { forms::ShowForm(forms::FormId::AboutBox); });
+}
+
+void Tmain::SetOuterSize(int width, int height)
+{
+    m_geometry->setOuterSize(width, height);
+}
+
+void Tmain::FormCreate()
+{
+    settings::LoadSettings();
+    StartJournal();
+    CommX1->setPortNo(settings::Comch);
+    try {
+        CommX1->PortOpen();
+    } catch (const std::exception &e) {
+        // Start-up goes on with the port closed; the user can pick another channel.
+        errors::ShowStandardError(QString::fromUtf8(e.what()));
+        return;
+    }
+    PortWatcher1->Remember(CommX1->DevicePath());
+    RichEdit1->clear();
+}
+
+void Tmain::StartJournal()
+{
+    const QString ini = settings::IniFilePath();
+    m_journalFolder = journal::FolderFor(ini);
+    m_unfinished = journal::FindUnfinished(m_journalFolder, ini);
+    const QDateTime start = Clock();
+    // Without a marker there is no recovery for this run; the journal itself
+    // reports the folder's trouble when the first byte arrives.
+    m_runMarker.create(m_journalFolder, start, ini);
+    m_journal = std::make_unique<journal::Journal>(m_journalFolder, start, m_runMarker.index());
+    connect(m_journal.get(), &journal::Journal::writeFailed, this, &Tmain::JournalFailed);
+}
+
+void Tmain::JournalFailed()
+{
+    errors::ShowWarning(QStringLiteral("受信記録を書き込めません"));
+}
+
+void Tmain::OfferRecovery()
+{
+    if (m_unfinished.isNull())
+        return;
+    journal::Unfinished run = std::move(m_unfinished);
+    const bool yes = errors::AskYesNo(
+        QStringLiteral("前回の受信データが保存されていない可能性があります。\r\n受信記録を開きますか？"));
+    // Asked once: the marker goes whatever the answer, the journal stays.
+    run.dismiss();
+    if (!yes)
+        return;
+    QString text = ReadLogFile(run.journalPath());
+    // What this run receives starts on a line of its own.
+    if (!text.isEmpty() && !text.endsWith(QLatin1Char('\n')))
+        text += QLatin1Char('\n');
+    RichEdit1->insertAtStart(text);
+}
+
+void Tmain::CommX1Receive(TCustomCommX *, qint32 ReceiveSize)
+{
+    if (ReceiveSize <= 0)
+        return;
+    // One read for all waiting bytes: the same bytes as one read per byte,
+    // without a system call for each.
+    QByteArray buffer(ReceiveSize, Qt::Uninitialized);
+    const qint32 n = CommX1->ReceiveBlock(buffer.data(), ReceiveSize);
+    if (n <= 0)
+        return;
+    buffer.truncate(n);
+    m_journal->append(buffer.constData(), n);
+    RichEdit1->appendReceived(buffer);
+}
+
+QString Tmain::runOpenDialog(const QString &folder)
+{
+    m_openDialogFolder = folder;
+    if (OpenDialog)
+        return OpenDialog();
+    QFileDialog dlg(this, QString(), folder);
+    dlg.setAcceptMode(QFileDialog::AcceptOpen);
+    dlg.setFileMode(QFileDialog::ExistingFile);
+    dlg.setNameFilter(QStringLiteral("テキスト,ログファイル (*.txt *.log)"));
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return QString();
+    return dlg.selectedFiles().constFirst();
+}
+
+QString Tmain::runSaveDialog()
+{
+    if (SaveDialog)
+        return SaveDialog();
+    const QString txt = QStringLiteral("テキストファイル　(*.txt)");
+    const QString log = QStringLiteral("ログファイル　(*.log)");
+    QFileDialog dlg(this);
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setNameFilters({ txt, log });
+    dlg.setDefaultSuffix(QStringLiteral("txt"));
+    // A name typed without extension takes the chosen type's.
+    connect(&dlg, &QFileDialog::filterSelected, &dlg, [&dlg, log](const QString &filter) {
+        dlg.setDefaultSuffix(filter == log ? QStringLiteral("log") : QStringLiteral("txt"));
+    });
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return QString();
+    return dlg.selectedFiles().constFirst();
+}
+
+void Tmain::Open1Click()
+{
+    const QString path = runOpenDialog();
+    if (!path.isEmpty())
+        RichEdit1->loadFile(path);
+}
+
+void Tmain::OpenJournal1Click()
+{
+    const QString path = runOpenDialog(m_journalFolder);
+    if (!path.isEmpty())
+        RichEdit1->loadFile(path);
+}
+
+void Tmain::SaveAs1Click()
+{
+    const QString path = runSaveDialog();
+    if (!path.isEmpty())
+        RichEdit1->saveFile(path);
+}
+
+void Tmain::BitBtn4Click()
+{
+    RichEdit1->clearWithStamp(Clock());
+}
+
+void Tmain::BitBtn3Click()
+{
+    DrawGraph();
+}
+
+void Tmain::Timer1Timer()
+{
+    Timer1->setInterval(100);
+    if (exchange::ParamWait > 0) {
+        --exchange::ParamWait;
+        if (exchange::ParamWait == 0)
+            AnswerPrompt();
+    }
+}
+
+void Tmain::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!forms::SettingsPushed) {
+        forms::SettingsPushed = true;
+        forms::PushSettingsToDialogs();
+        OfferRecovery();
+    }
+}
+
+void Tmain::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    // The size the window is laid out with before its first show is not the
+    // user's; only a shown window's size is recorded.
+    if (!isVisible())
+        return;
+    const QSize s = windowsize::outer(this);
+    settings::Wmain = s.width();
+    settings::Hmain = s.height();
+}
+
+void Tmain::closeEvent(QCloseEvent *event)
+{
+    CommX1->PortClose();
+    try {
+        settings::SaveSettings();
+    } catch (...) {
+        errors::ShowMessage(QStringLiteral("エラー"));
+    }
+    // Everything received is on the disk before the marker says the run ended well.
+    m_journal->close();
+    m_runMarker.remove();
+    event->accept();
+    // The other windows may still be shown; closing the main window ends the program.
+    QCoreApplication::quit();
+}

@@ -1,0 +1,39 @@
+#include "widgets/Fonts.h"
+
+#include <QFont>
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QString>
+#include <QTranslator>
+
+namespace fonts {
+
+void InstallSubstitutions()
+{
+    struct Pair { const char *ms; const char *ipa; };
+    static const Pair pairs[] = {
+        { "ＭＳ ゴシック", "IPAGothic" },
+        { "ＭＳ Ｐゴシック", "IPAPGothic" },
+        { "ＭＳ 明朝", "IPAMincho" },
+        { "ＭＳ Ｐ明朝", "IPAPMincho" },
+        { "MS Gothic", "IPAGothic" },
+        { "MS PGothic", "IPAPGothic" },
+        { "MS Mincho", "IPAMincho" },
+        { "MS PMincho", "IPAPMincho" },
+    };
+    for (const Pair &p : pairs)
+        QFont::insertSubstitution(QString::fromUtf8(p.ms), QString::fromUtf8(p.ipa));
+}
+
+bool InstallJapaneseTranslations()
+{
+    auto *translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    QCoreApplication::installTranslator(translator);
+    return true;
+}
+
+} // namespace fonts

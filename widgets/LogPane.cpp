@@ -1,0 +1,270 @@
+#include "widgets/LogPane.h"
+#include "core/SafeWrite.h"
+
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QMenu>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+LogPane::LogPane(QWidget *parent) : QPlainTextEdit(parent)
+{
+    setObjectName(QStringLiteral("RichEdit1"));
+    QFont f(QStringLiteral("ＭＳ ゴシック"));
+    f.setStyleHint(QFont::TypeWriter);
+    f.setPixelSize(12);
+    setFont(f);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Received text goes into the same document as the user's typing; an undo
+    // step could silently remove received data, so there is no undo.
+    setUndoRedoEnabled(false);
+
+    m_flushTimer = new QTimer(this);
+    m_flushTimer->setSingleShot(true);
+    connect(m_flushTimer, &QTimer::timeout, this, &LogPane::insertPending);
+    m_sinceFlush.start();
+}
+
+int LogPane::lineCount() const
+{
+    flushReceived();
+    const QTextDocument *doc = document();
+    int n = doc->blockCount();
+    if (doc->lastBlock().length() <= 1)  // the last line is empty
+        --n;
+    return qMax(0, n);
+}
+
+QByteArray LogPane::line(int i) const
+{
+    flushReceived();
+    return sjis::encode(document()->findBlockByNumber(i).text());
+}
+
+int LogPane::lastLineEqualTo(const QByteArray &text, int before) const
+{
+    // Plain ASCII can be compared as text, skipping lines of another length
+    // without touching their characters: a search through a long log then
+    // costs almost nothing per line. "?" is left out because characters with
+    // no Shift-JIS form also turn into it.
+    const bool plain = std::all_of(text.begin(), text.end(),
+                                   [](char c) { return uchar(c) < 0x80 && c != '?' && c != 0; });
+    if (!plain)
+        return LineSource::lastLineEqualTo(text, before);
+    flushReceived();
+    const QString wanted = QString::fromLatin1(text);
+    before = qMin(before, lineCount());
+    for (QTextBlock b = document()->findBlockByNumber(before - 1); b.isValid(); b = b.previous()) {
+        if (b.length() - 1 == wanted.size() && b.text() == wanted)
+            return b.blockNumber();
+    }
+    return -1;
+}
+
+namespace {
+
+// No byte above 0x7F and no "?", which toLatin1() writes for any character
+// beyond Latin-1: the bytes are then the line's Shift-JIS bytes as they are.
+bool plainAscii(const char *p, qsizetype len)
+{
+    quint64 high = 0;
+    qsizetype i = 0;
+    for (; i + 8 <= len; i += 8) {
+        quint64 word;
+        std::memcpy(&word, p + i, 8);
+        high |= word;
+    }
+    for (; i < len; ++i)
+        high |= uchar(p[i]);
+    return (high & 0x8080808080808080ULL) == 0 && std::memchr(p, '?', size_t(len)) == nullptr;
+}
+
+} // namespace
+
+void LogPane::scanLines(const std::function<void(int, const QByteArray &)> &visit) const
+{
+    // The whole text in one piece, blocks separated by U+2029: walking it costs
+    // far less than building each block's text on its own. Its Latin-1 form has
+    // the same offsets, so plain lines are copied out of it as they are.
+    const int n = lineCount();
+    const QString raw = document()->toRawText();
+    const QByteArray latin = raw.toLatin1();
+    const QStringView text(raw);
+    QByteArray bytes;
+    qsizetype start = 0;
+    for (int i = 0; i < n && start <= raw.size(); ++i) {
+        qsizetype end = text.indexOf(QChar(QChar::ParagraphSeparator), start);
+        if (end < 0)
+            end = raw.size();
+        const qsizetype len = end - start;
+        const char *p = latin.constData() + start;
+        if (plainAscii(p, len)) {
+            bytes.resize(len);
+            std::memcpy(bytes.data(), p, size_t(len));
+        } else {
+            bytes = sjis::encode(text.mid(start, len).toString());
+        }
+        visit(i, bytes);
+        start = end + 1;
+    }
+}
+
+void LogPane::appendReceived(const QByteArray &bytes)
+{
+    m_pending += m_decoder.feed(bytes);
+    if (m_flushTimer->isActive())
+        return;
+    // The first chunk after a pause goes on screen at once; a stream is put
+    // there in batches, so painting does not cost a repaint per chunk.
+    constexpr qint64 batchMs = 10;
+    const qint64 since = m_sinceFlush.elapsed();
+    if (since >= batchMs)
+        insertPending();
+    else
+        m_flushTimer->start(int(batchMs - since));
+}
+
+void LogPane::flushReceived() const
+{
+    if (m_pending.isEmpty() && !m_flushTimer->isActive())
+        return;
+    auto *self = const_cast<LogPane *>(this);
+    self->m_flushTimer->stop();
+    self->insertText(m_pending.size());
+}
+
+void LogPane::insertPending()
+{
+    // A flood is put on screen a slice at a time, so one turn of the event
+    // loop never lays out more than a few milliseconds of text.
+    constexpr qsizetype sliceChars = 8192;
+    insertText(sliceChars);
+    if (!m_pending.isEmpty())
+        m_flushTimer->start(0);
+}
+
+void LogPane::insertText(qsizetype maxChars)
+{
+    m_sinceFlush.restart();
+    if (!m_pending.isEmpty()) {
+        qsizetype n = qMin(maxChars, m_pending.size());
+        // Cut after a line break where one is near, so lines go on screen whole.
+        if (n < m_pending.size()) {
+            const qsizetype lf = m_pending.lastIndexOf(QLatin1Char('\n'), n - 1);
+            if (lf >= n / 2)
+                n = lf + 1;
+        }
+        QTextCursor c(document());
+        c.movePosition(QTextCursor::End);
+        c.insertText(n == m_pending.size() ? m_pending : m_pending.left(n));
+        m_pending.remove(0, n);
+    }
+    ScrollLogToEnd();
+}
+
+void LogPane::keyPressEvent(QKeyEvent *event)
+{
+    // What the user types goes after what had arrived before it.
+    flushReceived();
+    QPlainTextEdit::keyPressEvent(event);
+}
+
+void LogPane::inputMethodEvent(QInputMethodEvent *event)
+{
+    flushReceived();
+    QPlainTextEdit::inputMethodEvent(event);
+}
+
+void LogPane::insertFromMimeData(const QMimeData *source)
+{
+    flushReceived();
+    QPlainTextEdit::insertFromMimeData(source);
+}
+
+void LogPane::ScrollLogToEnd()
+{
+    if (window()->isActiveWindow())
+        setFocus(Qt::OtherFocusReason);
+    QTextCursor c = textCursor();
+    c.movePosition(QTextCursor::End);
+    setTextCursor(c);
+    ensureCursorVisible();
+}
+
+QString ReadLogFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw std::runtime_error(QStringLiteral("ファイル %1 は開けません").arg(path).toStdString());
+    const QByteArray data = f.readAll();
+    if (f.error() != QFileDevice::NoError)
+        throw std::runtime_error(QStringLiteral("ファイル %1 は開けません").arg(path).toStdString());
+    return sjis::decodeText(data);
+}
+
+void LogPane::loadFile(const QString &path)
+{
+    flushReceived();
+    const QString text = ReadLogFile(path);
+    setPlainText(text);
+    ScrollLogToEnd();
+}
+
+QByteArray LogPane::contentsBytes() const
+{
+    flushReceived();
+    QByteArray out;
+    out.reserve(document()->characterCount());
+    for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) {
+        if (b != document()->begin())
+            out += "\r\n";
+        out += sjis::encode(b.text());
+    }
+    return out;
+}
+
+void LogPane::saveFile(const QString &path) const
+{
+    try {
+        safewrite::WriteFile(path, contentsBytes());
+    } catch (const safewrite::WriteError &) {
+        throw std::runtime_error(QStringLiteral("ファイル %1 を作成できません").arg(path).toStdString());
+    }
+}
+
+void LogPane::insertAtStart(const QString &text)
+{
+    flushReceived();
+    QTextCursor c(document());
+    c.movePosition(QTextCursor::Start);
+    c.insertText(text);
+    ScrollLogToEnd();
+}
+
+void LogPane::clearWithStamp(const QDateTime &now)
+{
+    flushReceived();
+    setPlainText(now.toString(QStringLiteral("yyyy/MM/dd HH:mm")) + QLatin1Char('\n'));
+    ScrollLogToEnd();
+}
+
+void LogPane::contextMenuEvent(QContextMenuEvent *event)
+{
+    if (m_popupActions.isEmpty()) {
+        QPlainTextEdit::contextMenuEvent(event);
+        return;
+    }
+    QMenu menu(this);
+    menu.addActions(m_popupActions);
+    menu.exec(event->globalPos());
+}
