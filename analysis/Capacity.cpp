@@ -31,7 +31,8 @@ double CurrentAt(double v, const CapacityParameters &p)
 
 void EstimateCapacities(const QList<TableRow> &rows, const CapacityParameters &p, double (&out)[4])
 {
-    IntegrateOverTime(rows, [&p](double v) { return CurrentAt(v, p); }, CountsPerHour(p.Htime), out);
+    IntegrateOverTime(
+        rows, [&p](double v) { return CurrentAt(v, p); }, CountsPerHour(p.Htime), out);
 }
 
 void EstimateCapacities(const TDischargeTable &table, const CapacityParameters &p, double (&out)[4])

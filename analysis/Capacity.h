@@ -12,9 +12,9 @@ namespace analysis {
 extern double capacity[4];
 
 struct CapacityParameters {
-    qint32 Hteiko = 100;  // discharge resistor, 0.01 ohm
-    qint32 Hvds = 5;      // FET saturation voltage, 0.01 V
-    qint32 Htime = 0;     // time base: 0 one minute, 1 ten seconds, 2 one second
+    qint32 Hteiko = 100; // discharge resistor, 0.01 ohm
+    qint32 Hvds = 5; // FET saturation voltage, 0.01 V
+    qint32 Htime = 0; // time base: 0 one minute, 1 ten seconds, 2 one second
 };
 
 // Hours per time count for the time base Htime (unknown values count minutes).

@@ -3,7 +3,6 @@
 #include "core/LogLines.h"
 #include "core/SjisText.h"
 
-
 namespace analysis {
 
 const QByteArray TableHeader("Bat-V Bat1 Bat2 Bat3 Bat4");
@@ -57,9 +56,9 @@ QList<FoundTable> FindAllTables(const LineSource &lines)
 {
     QList<FoundTable> tables;
     QByteArray stamp;
-    bool inRows = true;       // rows at the very top count while no header is seen
+    bool inRows = true; // rows at the very top count while no header is seen
     bool headerSeen = false;
-    FoundTable top;           // those rows
+    FoundTable top; // those rows
     lines.scanLines([&](int i, const QByteArray &line) {
         if (line == TableHeader) {
             headerSeen = true;
@@ -168,10 +167,16 @@ bool parseDecimal(const QByteArray &text, double &value)
     if (p < n && (text.at(p) == '+' || text.at(p) == '-'))
         ++p;
     int mantissaDigits = 0;
-    while (digit(p)) { ++p; ++mantissaDigits; }
+    while (digit(p)) {
+        ++p;
+        ++mantissaDigits;
+    }
     if (p < n && text.at(p) == '.') {
         ++p;
-        while (digit(p)) { ++p; ++mantissaDigits; }
+        while (digit(p)) {
+            ++p;
+            ++mantissaDigits;
+        }
     }
     if (mantissaDigits == 0)
         return false;

@@ -16,7 +16,7 @@ namespace analysis {
 extern const QByteArray TableHeader;
 
 struct TDischargeTable {
-    QList<QByteArray> rows;   // whole row lines, exactly as they stood in the log
+    QList<QByteArray> rows; // whole row lines, exactly as they stood in the log
     qint32 rowCount = 0;
 };
 
@@ -37,9 +37,9 @@ bool BeginsWithDateStamp(const QByteArray &line);
 
 // One discharge table as found in the log.
 struct FoundTable {
-    int headerLine = -1;      // index of the header line; -1 for rows taken from the top
-    QByteArray stamp;         // the date stamp of the nearest stamped line above, or empty
-    QList<QByteArray> rows;   // whole row lines
+    int headerLine = -1; // index of the header line; -1 for rows taken from the top
+    QByteArray stamp; // the date stamp of the nearest stamped line above, or empty
+    QList<QByteArray> rows; // whole row lines
 };
 
 // Every table in the lines, oldest first, by the rules of ExtractDischargeTable:
@@ -62,7 +62,9 @@ QList<QByteArray> SplitFields(const QByteArray &row);
 class VoltageFormatError : public std::runtime_error
 {
 public:
-    explicit VoltageFormatError(const std::string &utf8Message) : std::runtime_error(utf8Message) {}
+    explicit VoltageFormatError(const std::string &utf8Message)
+        : std::runtime_error(utf8Message)
+    { }
 };
 
 // The voltage of a row: the first four bytes of field 0 read as a decimal number
@@ -76,7 +78,7 @@ qint32 FieldTime(const QList<QByteArray> &fields, int column);
 // One row converted to numbers.
 struct TableRow {
     double voltage = 0.0;
-    int cellCount = 0;        // columns present: min(fields - 1, 4)
+    int cellCount = 0; // columns present: min(fields - 1, 4)
     qint32 times[4] = {0, 0, 0, 0};
 };
 

@@ -1,16 +1,16 @@
-#include "widgets/AppIcon.h"
+#include "cells/CellsCommand.h"
 #include "core/CommandLine.h"
-#include "widgets/ErrorDisplay.h"
-#include "widgets/Fonts.h"
-#include "forms/Forms.h"
-#include "widgets/LogPane.h"
 #include "core/Settings.h"
 #include "core/SettingsLocation.h"
-#include "widgets/SettingsStore.h"
 #include "core/SignalClose.h"
-#include "forms/Uvoltrak.h"
-#include "cells/CellsCommand.h"
+#include "forms/Forms.h"
 #include "forms/RenderCommand.h"
+#include "forms/Uvoltrak.h"
+#include "widgets/AppIcon.h"
+#include "widgets/ErrorDisplay.h"
+#include "widgets/Fonts.h"
+#include "widgets/LogPane.h"
+#include "widgets/SettingsStore.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -26,15 +26,9 @@ namespace {
 int RunWithoutToolkit(const cli::Options &options)
 {
     switch (options.action) {
-    case cli::Action::Version:
-        std::printf("%s\n", cli::VersionText().toUtf8().constData());
-        return 0;
-    case cli::Action::Help:
-        std::printf("%s", cli::UsageText().toUtf8().constData());
-        return 0;
-    default:
-        std::fprintf(stderr, "%s\n", options.error.toUtf8().constData());
-        return cli::ExitUsage;
+    case cli::Action::Version: std::printf("%s\n", cli::VersionText().toUtf8().constData()); return 0;
+    case cli::Action::Help: std::printf("%s", cli::UsageText().toUtf8().constData()); return 0;
+    default: std::fprintf(stderr, "%s\n", options.error.toUtf8().constData()); return cli::ExitUsage;
     }
 }
 

@@ -18,7 +18,8 @@ TableFigures FiguresOf(const QList<analysis::TableRow> &rows, const analysis::Ca
     analysis::EstimateCapacities(rows, p, f.capacity);
 
     double voltageCounts[4];
-    analysis::IntegrateOverTime(rows, [](double v) { return v; }, 1.0, voltageCounts);
+    analysis::IntegrateOverTime(
+        rows, [](double v) { return v; }, 1.0, voltageCounts);
     for (const analysis::TableRow &row : rows) {
         for (int j = 0; j < row.cellCount && j < 4; ++j)
             f.lastTime[j] = row.times[j];
@@ -70,7 +71,8 @@ CellSources::Result CellSources::cells(const analysis::CapacityParameters &p) co
             try {
                 rows = analysis::ConvertTable(table);
             } catch (const analysis::VoltageFormatError &e) {
-                result.problems.append(QStringLiteral("No.%1 (%2): %3").arg(number).arg(name, QString::fromUtf8(e.what())));
+                result.problems.append(
+                    QStringLiteral("No.%1 (%2): %3").arg(number).arg(name, QString::fromUtf8(e.what())));
                 continue;
             }
             const TableFigures f = FiguresOf(rows, p);
@@ -102,9 +104,8 @@ CellSources::Result CellSources::cells(const analysis::CapacityParameters &p) co
 
 ByteLines ReadLogFile(const QString &path)
 {
-    const auto fail = [&path] {
-        throw std::runtime_error(QStringLiteral("ファイル %1 は開けません").arg(path).toStdString());
-    };
+    const auto fail
+        = [&path] { throw std::runtime_error(QStringLiteral("ファイル %1 は開けません").arg(path).toStdString()); };
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         fail();
@@ -223,7 +224,8 @@ QVariant CellListModel::data(const QModelIndex &index, int role) const
     case SortRole: return SortKey(row, index.column());
     case Qt::TextAlignmentRole: {
         const int c = index.column();
-        const bool number = c == ColumnNo || c == ColumnCell || c == ColumnCapacity || c == ColumnMeanVoltage || c == ColumnTime;
+        const bool number
+            = c == ColumnNo || c == ColumnCell || c == ColumnCapacity || c == ColumnMeanVoltage || c == ColumnTime;
         return QVariant::fromValue(Qt::Alignment((number ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter));
     }
     default: return {};

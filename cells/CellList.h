@@ -16,21 +16,21 @@ namespace cells {
 
 // One cell of one table.
 struct CellRow {
-    int table = 0;               // the table's number, 1 = oldest
-    QString stamp;               // "yyyy/MM/dd HH:mm", or empty
-    QString source;              // the log pane's name or the file's name
-    int cell = 0;                // 1 to 4
-    double capacity = 0.0;       // mAh, as the graph window's labels compute it
+    int table = 0; // the table's number, 1 = oldest
+    QString stamp; // "yyyy/MM/dd HH:mm", or empty
+    QString source; // the log pane's name or the file's name
+    int cell = 0; // 1 to 4
+    double capacity = 0.0; // mAh, as the graph window's labels compute it
     bool hasMeanVoltage = false; // false when the cell's last time count is 0
-    double meanVoltage = 0.0;    // V
-    qint32 lastTime = 0;         // the cell's last time count
-    QString timeUnit;            // "分", "10秒" or "秒"
-    QList<QPointF> curve;        // (time count, voltage) of each row that has the cell
+    double meanVoltage = 0.0; // V
+    qint32 lastTime = 0; // the cell's last time count
+    QString timeUnit; // "分", "10秒" or "秒"
+    QList<QPointF> curve; // (time count, voltage) of each row that has the cell
 };
 
 // The figures of the four cells of one table.
 struct TableFigures {
-    int cellCount = 0;           // columns present in any row
+    int cellCount = 0; // columns present in any row
     double capacity[4] = {0, 0, 0, 0};
     bool hasMeanVoltage[4] = {false, false, false, false};
     double meanVoltage[4] = {0, 0, 0, 0};
@@ -59,7 +59,7 @@ public:
 
     struct Result {
         QList<CellRow> rows;
-        QStringList problems;    // tables left out, with the reason
+        QStringList problems; // tables left out, with the reason
     };
     // Every cell, files first in the order they were added, then the log pane;
     // tables numbered from 1 across them. A table whose row has a voltage that
@@ -68,7 +68,7 @@ public:
 
 private:
     struct Source {
-        QString path;            // empty for the log pane
+        QString path; // empty for the log pane
         QString name;
         QList<analysis::FoundTable> tables;
     };
@@ -81,7 +81,16 @@ private:
 // Throws std::runtime_error ("ファイル %1 は開けません").
 ByteLines ReadLogFile(const QString &path);
 
-enum Column { ColumnNo, ColumnStamp, ColumnSource, ColumnCell, ColumnCapacity, ColumnMeanVoltage, ColumnTime, ColumnCount };
+enum Column {
+    ColumnNo,
+    ColumnStamp,
+    ColumnSource,
+    ColumnCell,
+    ColumnCapacity,
+    ColumnMeanVoltage,
+    ColumnTime,
+    ColumnCount
+};
 
 // "No.", "日時", "出典", "セル", "容量(mAh)", "平均電圧(V)", "放電時間".
 QString ColumnTitle(int column);

@@ -9,25 +9,24 @@ QString VersionText()
 
 QString UsageText()
 {
-    return QStringLiteral(
-        "Usage: voltrak [--settings FILE] [LOG]\n"
-        "       voltrak [--settings FILE] --render LOG --output PICTURE\n"
-        "       voltrak [--settings FILE] --cells LOG...\n"
-        "       voltrak --version | --help\n"
-        "\n"
-        "Works beside a ZEPH4 four-cell battery discharger: shows what it sends,\n"
-        "draws the voltage curves of its discharge table, writes its settings.\n"
-        "\n"
-        "  LOG                   open this log file into the log pane\n"
-        "  --settings FILE       keep the settings in FILE instead of voltrak.ini\n"
-        "  --render LOG          draw the last discharge table of LOG with the graph\n"
-        "                        settings, without a window, into the file given by\n"
-        "  --output PICTURE      whose extension names the format: .bmp .wmf .emf\n"
-        "                        .png .svg .pdf\n"
-        "  --cells LOG...        print the cell figures of every table in the logs\n"
-        "                        as CSV on standard output\n"
-        "  --version             print the version and exit\n"
-        "  --help                print this help and exit\n");
+    return QStringLiteral("Usage: voltrak [--settings FILE] [LOG]\n"
+                          "       voltrak [--settings FILE] --render LOG --output PICTURE\n"
+                          "       voltrak [--settings FILE] --cells LOG...\n"
+                          "       voltrak --version | --help\n"
+                          "\n"
+                          "Works beside a ZEPH4 four-cell battery discharger: shows what it sends,\n"
+                          "draws the voltage curves of its discharge table, writes its settings.\n"
+                          "\n"
+                          "  LOG                   open this log file into the log pane\n"
+                          "  --settings FILE       keep the settings in FILE instead of voltrak.ini\n"
+                          "  --render LOG          draw the last discharge table of LOG with the graph\n"
+                          "                        settings, without a window, into the file given by\n"
+                          "  --output PICTURE      whose extension names the format: .bmp .wmf .emf\n"
+                          "                        .png .svg .pdf\n"
+                          "  --cells LOG...        print the cell figures of every table in the logs\n"
+                          "                        as CSV on standard output\n"
+                          "  --version             print the version and exit\n"
+                          "  --help                print this help and exit\n");
 }
 
 namespace {

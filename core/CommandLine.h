@@ -6,22 +6,22 @@
 namespace cli {
 
 enum class Action {
-    Run,      // open the main window (and the file, if one is named)
-    Version,  // print the version and end
-    Help,     // print the usage and end
-    Render,   // draw a log's last table into a picture file, no window
-    Cells,    // print the cell figures of logs as CSV
-    Error,    // a bad command line: print `error` and end with status 2
+    Run, // open the main window (and the file, if one is named)
+    Version, // print the version and end
+    Help, // print the usage and end
+    Render, // draw a log's last table into a picture file, no window
+    Cells, // print the cell figures of logs as CSV
+    Error, // a bad command line: print `error` and end with status 2
 };
 
 struct Options {
     Action action = Action::Run;
-    QString openFile;      // voltrak FILE
-    QString settingsFile;  // --settings FILE
-    QString renderLog;     // --render LOG
-    QString output;        // --output PICTURE
-    QStringList cellLogs;  // --cells LOG...
-    QString error;         // one line naming what is wrong
+    QString openFile; // voltrak FILE
+    QString settingsFile; // --settings FILE
+    QString renderLog; // --render LOG
+    QString output; // --output PICTURE
+    QStringList cellLogs; // --cells LOG...
+    QString error; // one line naming what is wrong
 };
 
 // args: the arguments after the program name.

@@ -1,13 +1,16 @@
 #include "core/IniFile.h"
 #include "core/SjisText.h"
 
+#include "core/SafeWrite.h"
 #include <QFile>
 #include <QFileInfo>
-#include "core/SafeWrite.h"
 
 namespace {
 
-QByteArray trimmed(const QByteArray &b) { return b.trimmed(); }
+QByteArray trimmed(const QByteArray &b)
+{
+    return b.trimmed();
+}
 
 // "[name]" with optional blanks around; returns the name or a null array.
 QByteArray sectionName(const QByteArray &line)
@@ -21,7 +24,10 @@ QByteArray sectionName(const QByteArray &line)
     return QByteArray();
 }
 
-bool isComment(const QByteArray &t) { return t.startsWith(';') || t.startsWith('#'); }
+bool isComment(const QByteArray &t)
+{
+    return t.startsWith(';') || t.startsWith('#');
+}
 
 // Key of a "key=value" line, or a null array.
 QByteArray keyOf(const QByteArray &line)
@@ -61,7 +67,8 @@ bool sameName(const QByteArray &a, const QByteArray &b)
 
 } // namespace
 
-IniFile::IniFile(const QString &path) : m_path(path)
+IniFile::IniFile(const QString &path)
+    : m_path(path)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
@@ -69,7 +76,8 @@ IniFile::IniFile(const QString &path) : m_path(path)
     parse(f.readAll());
 }
 
-IniFile::IniFile(const QString &path, const QByteArray &contents) : m_path(path)
+IniFile::IniFile(const QString &path, const QByteArray &contents)
+    : m_path(path)
 {
     parse(contents);
 }
@@ -109,7 +117,7 @@ IniFile::Found IniFile::find(const QByteArray &section, const QByteArray &key) c
         const QByteArray name = sectionName(m_lines.at(i));
         if (!name.isNull()) {
             if (inSection)
-                break;  // the first section of that name is the one read and written
+                break; // the first section of that name is the one read and written
             inSection = sameName(name, section);
             if (inSection)
                 r.sectionLine = i;
@@ -132,8 +140,7 @@ bool IniFile::hasKey(const QString &section, const QString &key) const
     return find(sjis::encode(section), sjis::encode(key)).keyLine >= 0;
 }
 
-QString IniFile::readString(const QString &section, const QString &key,
-                            const QString &defaultValue) const
+QString IniFile::readString(const QString &section, const QString &key, const QString &defaultValue) const
 {
     const Found f = find(sjis::encode(section), sjis::encode(key));
     if (f.keyLine < 0)
@@ -209,7 +216,8 @@ QByteArray IniFile::contents() const
 void IniFile::save() const
 {
     if (m_foreign)
-        throw IniWriteError(QStringLiteral("%1 is not a Shift-JIS text file; left as it was").arg(m_path).toStdString());
+        throw IniWriteError(
+            QStringLiteral("%1 is not a Shift-JIS text file; left as it was").arg(m_path).toStdString());
     try {
         safewrite::WriteFile(m_path, contents());
     } catch (const safewrite::WriteError &e) {

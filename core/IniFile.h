@@ -26,8 +26,7 @@ public:
     const QString &path() const { return m_path; }
 
     bool hasKey(const QString &section, const QString &key) const;
-    QString readString(const QString &section, const QString &key,
-                       const QString &defaultValue = {}) const;
+    QString readString(const QString &section, const QString &key, const QString &defaultValue = {}) const;
     qint32 readInteger(const QString &section, const QString &key, qint32 defaultValue) const;
     // Keys of a section in file order.
     QStringList keys(const QString &section) const;
@@ -54,12 +53,16 @@ public:
     static bool parseInteger(const QByteArray &text, qint32 *value);
 
 private:
-    struct Found { int sectionLine = -1; int keyLine = -1; int lastKeyLine = -1; };
+    struct Found {
+        int sectionLine = -1;
+        int keyLine = -1;
+        int lastKeyLine = -1;
+    };
     Found find(const QByteArray &section, const QByteArray &key) const;
     void parse(QByteArray data);
 
     QString m_path;
-    QList<QByteArray> m_lines;   // without line breaks
+    QList<QByteArray> m_lines; // without line breaks
     bool m_bom = false;
     bool m_foreign = false;
 };

@@ -39,7 +39,9 @@ class ByteLines : public LineSource
 {
 public:
     ByteLines() = default;
-    explicit ByteLines(QList<QByteArray> lines) : m_lines(std::move(lines)) {}
+    explicit ByteLines(QList<QByteArray> lines)
+        : m_lines(std::move(lines))
+    { }
     // Splits text at CR LF, lone CR and lone LF; a closing line break adds no empty line.
     static ByteLines fromText(const QByteArray &text);
 

@@ -75,7 +75,7 @@ Method WriteInPlace(const QString &path, const QByteArray &native, const QByteAr
         ::close(fd);
         Fail(path, "cannot write", err);
     }
-    struct stat st {};
+    struct stat st { };
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::fsync(fd) != 0) {
         const int err = errno;
         ::close(fd);
@@ -102,7 +102,7 @@ Method WriteFile(const QString &path, const QByteArray &data)
     const QString target = RealTarget(path);
     const QByteArray native = QFile::encodeName(target);
 
-    struct stat st {};
+    struct stat st { };
     const bool exists = ::stat(native.constData(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode))
         Fail(path, "cannot create", EISDIR);
@@ -119,8 +119,8 @@ Method WriteFile(const QString &path, const QByteArray &data)
     }
 
     const QFileInfo info(target);
-    QByteArray temp = QFile::encodeName(info.absolutePath()) + "/." + QFile::encodeName(info.fileName()).left(200)
-                      + ".XXXXXX";
+    QByteArray temp
+        = QFile::encodeName(info.absolutePath()) + "/." + QFile::encodeName(info.fileName()).left(200) + ".XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;

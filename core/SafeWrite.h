@@ -35,7 +35,7 @@ public:
 
 enum class Method {
     Replaced, // written beside and renamed into place
-    InPlace,  // written into the existing file (folder not writable, or not a regular file)
+    InPlace, // written into the existing file (folder not writable, or not a regular file)
 };
 
 // Writes data as the whole content of path. Throws WriteError.

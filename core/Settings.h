@@ -1,8 +1,8 @@
 #pragma once
 // The seventeen persistent settings: process-wide integers read and written
 // directly by the windows, loaded once at start-up and saved once at close.
-#include <QtGlobal>
 #include <QString>
+#include <QtGlobal>
 
 class IniFile;
 
@@ -16,7 +16,7 @@ extern qint32 Hteiko, Hvds, Htime, Hdisp;
 extern const QString SectionName;
 
 struct SettingSlot {
-    const char *key;    // nullptr ends the table
+    const char *key; // nullptr ends the table
     qint32 *variable;
     qint32 defaultValue;
 };

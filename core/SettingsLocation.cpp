@@ -17,8 +17,8 @@ bool IsSystemProgramFolder(const QString &folder)
 {
     // Only the folders programs are installed into: a build folder under
     // /usr/src or /usr/local/src is still the user's own.
-    static const char *const folders[] = {"/bin", "/sbin", "/usr/bin", "/usr/sbin", "/usr/games",
-                                          "/usr/local/bin", "/usr/local/sbin", "/usr/local/games"};
+    static const char *const folders[] = {"/bin", "/sbin", "/usr/bin", "/usr/sbin", "/usr/games", "/usr/local/bin",
+        "/usr/local/sbin", "/usr/local/games"};
     const QString clean = QDir::cleanPath(folder);
     for (const char *f : folders)
         if (clean == QLatin1String(f))
@@ -55,9 +55,8 @@ IniPlaceInputs CurrentIniPlaceInputs()
     in.explicitPath = g_override;
     in.xdgConfigHome = qEnvironmentVariable("XDG_CONFIG_HOME");
     in.home = QDir::homePath();
-    in.folderWritable = [](const QString &folder) {
-        return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
-    };
+    in.folderWritable
+        = [](const QString &folder) { return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0; };
     return in;
 }
 

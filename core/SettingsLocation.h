@@ -9,10 +9,10 @@
 namespace settings {
 
 struct IniPlaceInputs {
-    QString programPath;      // the running program, absolute
-    QString explicitPath;     // --settings FILE, or empty
-    QString xdgConfigHome;    // $XDG_CONFIG_HOME as set, or empty
-    QString home;             // the user's home folder
+    QString programPath; // the running program, absolute
+    QString explicitPath; // --settings FILE, or empty
+    QString xdgConfigHome; // $XDG_CONFIG_HOME as set, or empty
+    QString home; // the user's home folder
     // Whether the user may create and replace files in a folder.
     std::function<bool(const QString &folder)> folderWritable;
 };

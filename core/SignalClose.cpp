@@ -10,9 +10,9 @@
 
 namespace {
 
-int pipeFds[2] = { -1, -1 };
+int pipeFds[2] = {-1, -1};
 volatile std::sig_atomic_t signalsSeen = 0;
-constexpr int Handled[] = { SIGTERM, SIGINT, SIGHUP };
+constexpr int Handled[] = {SIGTERM, SIGINT, SIGHUP};
 
 extern "C" void OnCloseSignal(int sig)
 {
@@ -29,7 +29,8 @@ extern "C" void OnCloseSignal(int sig)
 } // namespace
 
 SignalClose::SignalClose(std::function<void()> closeAction, QObject *parent)
-    : QObject(parent), m_closeAction(std::move(closeAction))
+    : QObject(parent)
+    , m_closeAction(std::move(closeAction))
 {
     if (pipeFds[0] >= 0)
         throw std::logic_error("SignalClose: one per process");
@@ -37,7 +38,7 @@ SignalClose::SignalClose(std::function<void()> closeAction, QObject *parent)
         throw std::runtime_error("SignalClose: no pipe");
     m_notifier = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &SignalClose::onSignal);
-    struct sigaction sa {};
+    struct sigaction sa { };
     sa.sa_handler = OnCloseSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
@@ -47,7 +48,7 @@ SignalClose::SignalClose(std::function<void()> closeAction, QObject *parent)
 
 SignalClose::~SignalClose()
 {
-    struct sigaction sa {};
+    struct sigaction sa { };
     sa.sa_handler = SIG_DFL;
     sigemptyset(&sa.sa_mask);
     for (int sig : Handled)

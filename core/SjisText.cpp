@@ -9,20 +9,27 @@
 namespace sjis {
 namespace {
 
-constexpr char16_t EscapeBase = 0xF700;  // byte b (0x80..0xFF) <-> U+F700 + b
+constexpr char16_t EscapeBase = 0xF700; // byte b (0x80..0xFF) <-> U+F700 + b
 
-bool isTrailByte(unsigned char b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
-bool isHalfKana(unsigned char b) { return b >= 0xA1 && b <= 0xDF; }
+bool isTrailByte(unsigned char b)
+{
+    return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+}
+bool isHalfKana(unsigned char b)
+{
+    return b >= 0xA1 && b <= 0xDF;
+}
 
 // Double-byte table built once from the system codec. A pair is kept only when
 // the codec decodes it to one character that encodes back to the same pair, so
 // every table entry round-trips; other pairs are escaped byte by byte.
-struct Tables
-{
-    QVector<char16_t> decode;   // index (lead << 8 | trail) -> char, 0 = none
-    QVector<quint16> encode;    // char -> (lead << 8 | trail), 0 = none
+struct Tables {
+    QVector<char16_t> decode; // index (lead << 8 | trail) -> char, 0 = none
+    QVector<quint16> encode; // char -> (lead << 8 | trail), 0 = none
 
-    Tables() : decode(65536, 0), encode(65536, 0)
+    Tables()
+        : decode(65536, 0)
+        , encode(65536, 0)
     {
         QStringDecoder dec("Shift_JIS");
         QStringEncoder enc("Shift_JIS");
@@ -34,7 +41,7 @@ struct Tables
             for (int trail = 0x40; trail <= 0xFC; ++trail) {
                 if (!isTrailByte(uchar(trail)))
                     continue;
-                const char pair[2] = { char(lead), char(trail) };
+                const char pair[2] = {char(lead), char(trail)};
                 QStringDecoder d("Shift_JIS", QStringDecoder::Flag::Stateless);
                 const QString s = d(QByteArrayView(pair, 2));
                 if (s.size() != 1)

@@ -15,7 +15,10 @@ QString decode(const QByteArray &bytes);
 QByteArray encode(const QString &text);
 
 // True for a byte that starts a double-byte character.
-inline bool isLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+inline bool isLeadByte(unsigned char b)
+{
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
 
 // Decoder for data that arrives in chunks: zero bytes are dropped, a
 // double-byte character split across chunks decodes whole, and CR LF, lone CR

@@ -9,7 +9,12 @@ int ParamWait = 0;
 int ParamMask = 0;
 
 const char *const ParamPrompts[PromptCount] = {
-    "Vstop:", " Vref:", "TXcyc:", " Beep:", "Tstop:", " Tsel:",
+    "Vstop:",
+    " Vref:",
+    "TXcyc:",
+    " Beep:",
+    "Tstop:",
+    " Tsel:",
 };
 
 const char *const NotInSettingMode = "設定モードになっていません\r\n放電開始ボタンを長く押してください";
@@ -47,7 +52,7 @@ qint32 PromptValue(int index)
 }
 
 void Step(const LineSource &log, const std::function<bool(const QByteArray &)> &transmit,
-          const std::function<void(const QString &)> &warn)
+    const std::function<void(const QString &)> &warn)
 {
     if (ParamStep == 0)
         return;

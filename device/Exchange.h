@@ -33,7 +33,7 @@ qint32 PromptValue(int index);
 // One exchange step on the counters above: reads the log's last line, sends
 // through transmit, and reports a failure through warn after its lone CR went out.
 void Step(const LineSource &log, const std::function<bool(const QByteArray &)> &transmit,
-          const std::function<void(const QString &)> &warn);
+    const std::function<void(const QString &)> &warn);
 
 // Starts an exchange unless one is running (the 設定 button).
 void Start();

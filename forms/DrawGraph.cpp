@@ -1,13 +1,13 @@
 #include "forms/DrawGraph.h"
 
 #include "analysis/Capacity.h"
-#include "widgets/ErrorDisplay.h"
-#include "forms/Forms.h"
-#include "widgets/LogPane.h"
 #include "core/Settings.h"
+#include "forms/Forms.h"
+#include "forms/Ugraph.h"
 #include "forms/Uvoltrak.h"
 #include "widgets/Chart.h"
-#include "forms/Ugraph.h"
+#include "widgets/ErrorDisplay.h"
+#include "widgets/LogPane.h"
 
 #include <QLabel>
 

@@ -1,11 +1,11 @@
 #include "forms/Forms.h"
 #include "core/Settings.h"
 #include "forms/Uaboutbox.h"
-#include "forms/Uvoltrak.h"
-#include "forms/Uparam.h"
+#include "forms/Ucomch.h"
 #include "forms/Ugraph.h"
 #include "forms/Uparag.h"
-#include "forms/Ucomch.h"
+#include "forms/Uparam.h"
+#include "forms/Uvoltrak.h"
 
 namespace forms {
 

@@ -1,10 +1,10 @@
 #include "forms/RenderCommand.h"
 
-#include "core/Settings.h"
 #include "cells/CellList.h"
+#include "core/Settings.h"
 #include "forms/DrawGraph.h"
-#include "picture/PictureFile.h"
 #include "forms/Ugraph.h"
+#include "picture/PictureFile.h"
 
 #include <QTextStream>
 #include <exception>

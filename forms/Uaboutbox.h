@@ -6,7 +6,9 @@ class QFrame;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
-namespace windowsize { class FramedGeometry; }
+namespace windowsize {
+class FramedGeometry;
+}
 
 class TAboutBox : public QDialog
 {

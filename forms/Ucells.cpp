@@ -1,10 +1,10 @@
 #include "forms/Ucells.h"
 
 #include "analysis/Capacity.h"
-#include "widgets/ErrorDisplay.h"
 #include "core/Settings.h"
-#include "widgets/WindowSize.h"
 #include "forms/Ucompare.h"
+#include "widgets/ErrorDisplay.h"
+#include "widgets/WindowSize.h"
 
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -16,7 +16,9 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-Tcells::Tcells(const LineSource *log, QWidget *parent) : QWidget(parent, Qt::Window), m_log(log)
+Tcells::Tcells(const LineSource *log, QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , m_log(log)
 {
     m_geometry = new windowsize::FramedGeometry(this);
     setObjectName(QStringLiteral("cells"));
@@ -37,7 +39,7 @@ Tcells::Tcells(const LineSource *log, QWidget *parent) : QWidget(parent, Qt::Win
     ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView1->setSortingEnabled(true);
-    ListView1->sortByColumn(-1, Qt::AscendingOrder);   // table order until a header is clicked
+    ListView1->sortByColumn(-1, Qt::AscendingOrder); // table order until a header is clicked
     ListView1->verticalHeader()->hide();
     ListView1->verticalHeader()->setDefaultSectionSize(ListView1->fontMetrics().height() + 6);
     ListView1->horizontalHeader()->setStretchLastSection(true);
@@ -113,8 +115,8 @@ void Tcells::recompute()
     m_model->setRows(result.rows);
     ListView1->resizeColumnsToContents();
     Label1->setText(result.problems.isEmpty()
-                        ? QString()
-                        : QStringLiteral("読めない表があります: ") + result.problems.join(QStringLiteral(" / ")));
+            ? QString()
+            : QStringLiteral("読めない表があります: ") + result.problems.join(QStringLiteral(" / ")));
     Label1->setVisible(!result.problems.isEmpty());
 }
 

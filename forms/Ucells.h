@@ -14,7 +14,9 @@ class QPushButton;
 class QSortFilterProxyModel;
 class QTableView;
 class Tcompare;
-namespace windowsize { class FramedGeometry; }
+namespace windowsize {
+class FramedGeometry;
+}
 
 class Tcells : public QWidget
 {
@@ -24,12 +26,12 @@ public:
     explicit Tcells(const LineSource *log, QWidget *parent = nullptr);
 
     QTableView *ListView1;
-    QPushButton *Button1;  // 更新
-    QPushButton *Button2;  // ファイル追加
-    QPushButton *Button3;  // 描画
-    QPushButton *Button4;  // CSV保存
-    QPushButton *Button5;  // 閉じる
-    QLabel *Label1;        // tables left out
+    QPushButton *Button1; // 更新
+    QPushButton *Button2; // ファイル追加
+    QPushButton *Button3; // 描画
+    QPushButton *Button4; // CSV保存
+    QPushButton *Button5; // 閉じる
+    QLabel *Label1; // tables left out
     Tcompare *compare;
 
     // File dialogs; tests replace them. Empty results mean the user cancelled.
@@ -43,11 +45,11 @@ public:
     QList<cells::CellRow> selectedRows() const;
 
 public slots:
-    void Button1Click();   // reads the log pane again and recomputes
-    void Button2Click();   // adds log files
-    void Button3Click();   // draws the selection
-    void Button4Click();   // saves the list as CSV
-    void Button5Click();   // hides
+    void Button1Click(); // reads the log pane again and recomputes
+    void Button2Click(); // adds log files
+    void Button3Click(); // draws the selection
+    void Button4Click(); // saves the list as CSV
+    void Button5Click(); // hides
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -1,24 +1,25 @@
 #include "forms/Ucomch.h"
-#include "forms/Forms.h"
-#include "widgets/NumericField.h"
 #include "core/Settings.h"
+#include "forms/Forms.h"
 #include "forms/Uvoltrak.h"
 #include "serial/Commx.h"
 #include "serial/DeviceDescription.h"
 #include "serial/PortMap.h"
 #include "serial/PortWatcher.h"
+#include "widgets/NumericField.h"
 
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
 
-Tcomch::Tcomch(QWidget *parent) : QDialog(parent)
+Tcomch::Tcomch(QWidget *parent)
+    : QDialog(parent)
 {
     setObjectName(QStringLiteral("comch"));
     setWindowTitle(QStringLiteral("RS232C通信ch設定"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
-                   | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+        | Qt::WindowCloseButtonHint);
     QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
     f.setPixelSize(12);
     setFont(f);
@@ -86,19 +87,20 @@ void Tcomch::updateDeviceTip()
     bool ok = false;
     const int channel = CSpComch->text().toInt(&ok);
     const QString device = ok ? ResolveChannel(channel) : QString();
-    CSpComch->setToolTip(device.isEmpty() ? QStringLiteral("COM%1: 装置なし").arg(CSpComch->text())
-                                          : QStringLiteral("COM%1: %2").arg(channel).arg(DescribeSerialDevice(device, SysfsRoot)));
+    CSpComch->setToolTip(device.isEmpty()
+            ? QStringLiteral("COM%1: 装置なし").arg(CSpComch->text())
+            : QStringLiteral("COM%1: %2").arg(channel).arg(DescribeSerialDevice(device, SysfsRoot)));
 }
 
 void Tcomch::BitBtn1Click()
 {
     TCommX *port = forms::main->CommX1;
-    forms::main->PortWatcher1->Forget();  // the user's choice ends any wait for a lost device
+    forms::main->PortWatcher1->Forget(); // the user's choice ends any wait for a lost device
     port->PortClose();
     const int channel = CSpComch->value();
     settings::Comch = channel;
     port->setPortNo(channel);
-    port->PortOpen();  // a failure is shown by the application; the dialog stays open
+    port->PortOpen(); // a failure is shown by the application; the dialog stays open
     forms::main->PortWatcher1->Remember(port->DevicePath());
     hide();
 }

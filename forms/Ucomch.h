@@ -17,8 +17,8 @@ public:
     NumericField *CSpComch;
     QLabel *StaticText1;
     QLabel *StaticText2;
-    QPushButton *BitBtn1;  // 設定
-    QPushButton *BitBtn2;  // キャンセル
+    QPushButton *BitBtn1; // 設定
+    QPushButton *BitBtn2; // キャンセル
     QLabel *StaticText3;
     QFrame *Panel1;
 

@@ -1,11 +1,11 @@
 #include "forms/Ucompare.h"
 
-#include "widgets/ErrorDisplay.h"
 #include "core/IniFile.h"
 #include "core/Settings.h"
-#include "widgets/WindowSize.h"
 #include "widgets/Chart.h"
+#include "widgets/ErrorDisplay.h"
 #include "widgets/PictureWindow.h"
+#include "widgets/WindowSize.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -14,13 +14,20 @@
 #include <QVBoxLayout>
 
 const QColor Tcompare::Colours[Tcompare::MaxCells] = {
-    QColor(0xFF, 0x00, 0x00), QColor(0x00, 0xFF, 0x00), QColor(0x00, 0x00, 0xFF), QColor(0x80, 0x80, 0x80),
-    QColor(0xFF, 0x00, 0xFF), QColor(0xFF, 0xA5, 0x00), QColor(0x00, 0xFF, 0xFF), QColor(0x80, 0x80, 0x00),
+    QColor(0xFF, 0x00, 0x00),
+    QColor(0x00, 0xFF, 0x00),
+    QColor(0x00, 0x00, 0xFF),
+    QColor(0x80, 0x80, 0x80),
+    QColor(0xFF, 0x00, 0xFF),
+    QColor(0xFF, 0xA5, 0x00),
+    QColor(0x00, 0xFF, 0xFF),
+    QColor(0x80, 0x80, 0x00),
 };
 
 const QString Tcompare::IniSection = QStringLiteral("CellCompare");
 
-Tcompare::Tcompare(QWidget *parent) : QWidget(parent, Qt::Window)
+Tcompare::Tcompare(QWidget *parent)
+    : QWidget(parent, Qt::Window)
 {
     m_geometry = new windowsize::FramedGeometry(this);
     setWindowTitle(QStringLiteral("セル比較グラフ"));

@@ -12,7 +12,9 @@
 class Chart;
 class QAction;
 class QMenu;
-namespace windowsize { class FramedGeometry; }
+namespace windowsize {
+class FramedGeometry;
+}
 
 class Tcompare : public QWidget
 {

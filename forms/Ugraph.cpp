@@ -1,13 +1,13 @@
 #include "forms/Ugraph.h"
 
-#include "widgets/ErrorDisplay.h"
-#include "forms/Forms.h"
-#include "widgets/NumericField.h"
 #include "core/Settings.h"
-#include "widgets/WindowSize.h"
-#include "widgets/Chart.h"
-#include "widgets/PictureWindow.h"
+#include "forms/Forms.h"
 #include "forms/Uparag.h"
+#include "widgets/Chart.h"
+#include "widgets/ErrorDisplay.h"
+#include "widgets/NumericField.h"
+#include "widgets/PictureWindow.h"
+#include "widgets/WindowSize.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -46,7 +46,8 @@ QFont fixedFont()
 
 } // namespace
 
-Tgraph::Tgraph(QWidget *parent) : QWidget(parent, Qt::Window)
+Tgraph::Tgraph(QWidget *parent)
+    : QWidget(parent, Qt::Window)
 {
     setWindowTitle(QStringLiteral("電圧変化グラフ"));
     setFont(windowFont());
@@ -147,7 +148,7 @@ void Tgraph::showEvent(QShowEvent *event)
         m_placed = true;
         m_geometry->centre();
     }
-    placeLabels();   // texts set while hidden
+    placeLabels(); // texts set while hidden
     QWidget::showEvent(event);
 }
 

@@ -13,7 +13,9 @@ class Chart;
 class QLabel;
 class QMenu;
 class QAction;
-namespace windowsize { class FramedGeometry; }
+namespace windowsize {
+class FramedGeometry;
+}
 
 class Tgraph : public QWidget
 {
@@ -22,12 +24,12 @@ public:
     explicit Tgraph(QWidget *parent = nullptr);
 
     Chart *Chart1;
-    QLabel *TTL;   // capacity title
-    QLabel *Y1;    // capacity of cell 1 .. 4
+    QLabel *TTL; // capacity title
+    QLabel *Y1; // capacity of cell 1 .. 4
     QLabel *Y2;
     QLabel *Y3;
     QLabel *Y4;
-    QLabel *TTM;   // time-axis unit
+    QLabel *TTM; // time-axis unit
     QMenu *PopupMenu1;
     QAction *SaveAs1;
     QAction *Copy1;
@@ -67,6 +69,6 @@ private:
     QString runSaveDialog();
     void placeLabels();
 
-    bool m_placed = false;   // centred at the first show only
+    bool m_placed = false; // centred at the first show only
     windowsize::FramedGeometry *m_geometry;
 };

@@ -1,10 +1,10 @@
 #include "forms/Uparag.h"
 
+#include "core/Settings.h"
+#include "forms/DrawGraph.h"
 #include "forms/Forms.h"
 #include "widgets/NumericField.h"
 #include "widgets/RadioGroup.h"
-#include "core/Settings.h"
-#include "forms/DrawGraph.h"
 
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -19,7 +19,7 @@ struct FieldLayout {
     int left, top;
     const char *caption;
     int captionLeft, captionTop;
-    const char *range;   // nullptr: none
+    const char *range; // nullptr: none
     int rangeLeft, rangeTop;
     const char *unit;
     int unitLeft, unitTop;
@@ -27,11 +27,14 @@ struct FieldLayout {
 };
 
 constexpr FieldLayout Gtmax{122, 26, "時間軸表示最大値", 6, 26, "(30～360)", 45, 38, "(分)", 186, 30, 30, 360, 10, 120};
-constexpr FieldLayout Gvmax{122, 64, "表示電圧最大値", 6, 64, "(110～160)", 40, 77, "x0.01V", 186, 70, 110, 160, 1, 150};
+constexpr FieldLayout Gvmax{
+    122, 64, "表示電圧最大値", 6, 64, "(110～160)", 40, 77, "x0.01V", 186, 70, 110, 160, 1, 150};
 constexpr FieldLayout Gwide{122, 109, "表示幅", 51, 109, nullptr, 0, 0, "ドット", 186, 115, 100, 4000, 10, 600};
 constexpr FieldLayout Gheit{122, 147, "表示高", 51, 147, nullptr, 0, 0, "ドット", 186, 154, 100, 2000, 10, 300};
-constexpr FieldLayout Hteiko{122, 24, "放電抵抗抵抗値", 8, 24, "(10～1000)", 32, 40, "x0.01Ω", 184, 32, 10, 1000, 1, 100};
-constexpr FieldLayout Hvds{122, 64, "FET Vds 飽和電圧", 8, 64, "(通常0.04～0.06V)", 16, 80, "x0.01V", 184, 72, 0, 100, 1, 5};
+constexpr FieldLayout Hteiko{
+    122, 24, "放電抵抗抵抗値", 8, 24, "(10～1000)", 32, 40, "x0.01Ω", 184, 32, 10, 1000, 1, 100};
+constexpr FieldLayout Hvds{
+    122, 64, "FET Vds 飽和電圧", 8, 64, "(通常0.04～0.06V)", 16, 80, "x0.01V", 184, 72, 0, 100, 1, 5};
 
 NumericField *makeField(QWidget *box, const FieldLayout &f)
 {
@@ -55,7 +58,8 @@ NumericField *makeField(QWidget *box, const FieldLayout &f)
 
 } // namespace
 
-Tparag::Tparag(QWidget *parent) : QDialog(parent)
+Tparag::Tparag(QWidget *parent)
+    : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("グラフの設定"));
     QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
@@ -78,10 +82,11 @@ Tparag::Tparag(QWidget *parent) : QDialog(parent)
     CSpHvds = makeField(GroupBox2, Hvds);
 
     RGpHtime = new RadioGroup(QStringLiteral("時間軸選択"),
-                              {QStringLiteral("1分"), QStringLiteral("10秒"), QStringLiteral("1秒")}, GroupBox2);
+        {QStringLiteral("1分"), QStringLiteral("10秒"), QStringLiteral("1秒")}, GroupBox2);
     RGpHtime->setGeometry(16, 112, 89, 73);
     RGpHtime->setItemIndex(0);
-    RGpHdisp = new RadioGroup(QStringLiteral("容量表示"), {QStringLiteral("表示なし"), QStringLiteral("表示")}, GroupBox2);
+    RGpHdisp
+        = new RadioGroup(QStringLiteral("容量表示"), {QStringLiteral("表示なし"), QStringLiteral("表示")}, GroupBox2);
     RGpHdisp->setGeometry(120, 112, 97, 57);
     RGpHdisp->setItemIndex(0);
 
@@ -168,13 +173,43 @@ void Tparag::showEvent(QShowEvent *event)
         forms::PushSettingsToDialogs();
 }
 
-void Tparag::CSpGtmaxChange() { settings::Gtmax = CSpGtmax->value(); }
-void Tparag::CSpGvmaxChange() { settings::Gvmax = CSpGvmax->value(); }
-void Tparag::CSpGwideChange() { settings::Gwide = CSpGwide->value(); }
-void Tparag::CSpGheitChange() { settings::Gheit = CSpGheit->value(); }
-void Tparag::CSpHteikoChange() { settings::Hteiko = CSpHteiko->value(); }
-void Tparag::CSpHvdsChange() { settings::Hvds = CSpHvds->value(); }
-void Tparag::RGpHtimeClick() { settings::Htime = RGpHtime->itemIndex(); }
-void Tparag::RGpHdispClick() { settings::Hdisp = RGpHdisp->itemIndex(); }
-void Tparag::Button1Click() { close(); }
-void Tparag::Button2Click() { DrawGraph(); }
+void Tparag::CSpGtmaxChange()
+{
+    settings::Gtmax = CSpGtmax->value();
+}
+void Tparag::CSpGvmaxChange()
+{
+    settings::Gvmax = CSpGvmax->value();
+}
+void Tparag::CSpGwideChange()
+{
+    settings::Gwide = CSpGwide->value();
+}
+void Tparag::CSpGheitChange()
+{
+    settings::Gheit = CSpGheit->value();
+}
+void Tparag::CSpHteikoChange()
+{
+    settings::Hteiko = CSpHteiko->value();
+}
+void Tparag::CSpHvdsChange()
+{
+    settings::Hvds = CSpHvds->value();
+}
+void Tparag::RGpHtimeClick()
+{
+    settings::Htime = RGpHtime->itemIndex();
+}
+void Tparag::RGpHdispClick()
+{
+    settings::Hdisp = RGpHdisp->itemIndex();
+}
+void Tparag::Button1Click()
+{
+    close();
+}
+void Tparag::Button2Click()
+{
+    DrawGraph();
+}

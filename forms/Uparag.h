@@ -25,8 +25,8 @@ public:
     NumericField *CSpHvds;
     RadioGroup *RGpHtime;
     RadioGroup *RGpHdisp;
-    QPushButton *Button1;  // OK
-    QPushButton *Button2;  // 描画
+    QPushButton *Button1; // OK
+    QPushButton *Button2; // 描画
 
     // Sets the eight controls from the settings; the fields clamp and their
     // change handlers store the clamped values back.

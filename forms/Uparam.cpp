@@ -1,13 +1,13 @@
 #include "forms/Uparam.h"
-#include "widgets/ErrorDisplay.h"
+#include "core/Settings.h"
+#include "device/Exchange.h"
 #include "forms/Forms.h"
+#include "forms/Uvoltrak.h"
+#include "serial/Commx.h"
+#include "widgets/ErrorDisplay.h"
 #include "widgets/LogPane.h"
 #include "widgets/NumericField.h"
 #include "widgets/RadioGroup.h"
-#include "core/Settings.h"
-#include "forms/Uvoltrak.h"
-#include "device/Exchange.h"
-#include "serial/Commx.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -39,12 +39,13 @@ QLabel *label(QWidget *parent, const QString &text, int x, int y, int w = -1, in
 
 } // namespace
 
-Tparam::Tparam(QWidget *parent) : QDialog(parent)
+Tparam::Tparam(QWidget *parent)
+    : QDialog(parent)
 {
     setObjectName(QStringLiteral("param"));
     setWindowTitle(QStringLiteral("放電器の設定"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
-                   | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+        | Qt::WindowCloseButtonHint);
     QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
     f.setPixelSize(12);
     setFont(f);
@@ -70,29 +71,26 @@ Tparam::Tparam(QWidget *parent) : QDialog(parent)
     note->setWordWrap(true);
 
     RGpTsel = new RadioGroup(QStringLiteral("放電時間記録間隔選択"),
-                             { QStringLiteral("1分サイクル /255分(4時間15分)"),
-                               QStringLiteral("10秒サイクル/2550秒(42分30秒)"),
-                               QStringLiteral("1秒サイクル /255秒(4分15秒)") },
-                             GroupBox1);
+        {QStringLiteral("1分サイクル /255分(4時間15分)"), QStringLiteral("10秒サイクル/2550秒(42分30秒)"),
+            QStringLiteral("1秒サイクル /255秒(4分15秒)")},
+        GroupBox1);
     RGpTsel->setGeometry(10, 146, 229, 92);
     RGpTxcyc = new RadioGroup(QStringLiteral("放電中データ送出サイクル"),
-                              { QStringLiteral("1分　データのシリアル出力間隔"), QStringLiteral("1秒") },
-                              GroupBox1);
+        {QStringLiteral("1分　データのシリアル出力間隔"), QStringLiteral("1秒")}, GroupBox1);
     RGpTxcyc->setGeometry(10, 246, 229, 74);
     RGpBeep = new RadioGroup(QStringLiteral("ブザー音"),
-                             { QStringLiteral("なし"), QStringLiteral("あり　放電中1分ごとにブザー報知") },
-                             GroupBox1);
+        {QStringLiteral("なし"), QStringLiteral("あり　放電中1分ごとにブザー報知")}, GroupBox1);
     RGpBeep->setGeometry(10, 328, 229, 74);
 
     BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("設定"), this);
     BitBtn1->setGeometry(24, 434, 96, 28);
     BitBtn2 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("キャンセル"), this);
     BitBtn2->setGeometry(145, 434, 96, 28);
-    for (QPushButton *b : { BitBtn1, BitBtn2 }) {
-        b->setFocusPolicy(Qt::ClickFocus);  // clickable, but Tab passes them by
-        b->setAutoDefault(true);            // Enter presses the focused button
+    for (QPushButton *b : {BitBtn1, BitBtn2}) {
+        b->setFocusPolicy(Qt::ClickFocus); // clickable, but Tab passes them by
+        b->setAutoDefault(true); // Enter presses the focused button
     }
-    BitBtn1->setDefault(true);              // and 設定 from anywhere else
+    BitBtn1->setDefault(true); // and 設定 from anywhere else
 
     setTabOrder(CSpVstop, CSpVref);
     setTabOrder(CSpVref, CSpTstop);
@@ -118,7 +116,7 @@ void Tparam::BitBtn1Click()
 {
     // Enter confirms without leaving the field; pull typed values into range
     // as leaving it would, so no out-of-range value goes to the discharger.
-    for (NumericField *f : { CSpVstop, CSpVref, CSpTstop })
+    for (NumericField *f : {CSpVstop, CSpVref, CSpTstop})
         f->setValue(f->value());
     settings::Vstop = CSpVstop->value();
     settings::Vref = CSpVref->value();

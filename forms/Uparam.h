@@ -21,8 +21,8 @@ public:
     RadioGroup *RGpTsel;
     RadioGroup *RGpTxcyc;
     RadioGroup *RGpBeep;
-    QPushButton *BitBtn1;  // 設定
-    QPushButton *BitBtn2;  // キャンセル
+    QPushButton *BitBtn1; // 設定
+    QPushButton *BitBtn2; // キャンセル
 
     // Sets the controls from the stored settings.
     void PushSettings();

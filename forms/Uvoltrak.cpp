@@ -1,17 +1,17 @@
 #include "forms/Uvoltrak.h"
-#include "widgets/ErrorDisplay.h"
-#include "forms/Forms.h"
-#include "widgets/LogPane.h"
 #include "core/Settings.h"
-#include "widgets/SettingsStore.h"
-#include "widgets/WindowSize.h"
-#include "forms/Ucells.h"
 #include "device/Exchange.h"
-#include "forms/Uparam.h"
 #include "forms/DrawGraph.h"
+#include "forms/Forms.h"
+#include "forms/Ucells.h"
+#include "forms/Uparam.h"
 #include "journal/Journal.h"
 #include "serial/Commx.h"
 #include "serial/PortWatcher.h"
+#include "widgets/ErrorDisplay.h"
+#include "widgets/LogPane.h"
+#include "widgets/SettingsStore.h"
+#include "widgets/WindowSize.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -28,7 +28,8 @@ namespace forms {
 bool SettingsPushed = false;
 }
 
-Tmain::Tmain(QWidget *parent) : QMainWindow(parent)
+Tmain::Tmain(QWidget *parent)
+    : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("main"));
     setWindowTitle(QStringLiteral("VOLTRAK"));
@@ -71,7 +72,7 @@ Tmain::Tmain(QWidget *parent) : QMainWindow(parent)
 
     cells = new Tcells(RichEdit1, this);
     createMenus();
-    RichEdit1->setPopupActions({ Cut1, Copy1, Paste1 });
+    RichEdit1->setPopupActions({Cut1, Copy1, Paste1});
 
     connect(BitBtn1, &QPushButton::clicked, this, &Tmain::Open1Click);
     connect(BitBtn2, &QPushButton::clicked, this, &Tmain::SaveAs1Click);
@@ -125,8 +126,10 @@ void Tmain::createMenus()
     Paste1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_V));
 
     QMenu *setup = menuBar()->addMenu(QStringLiteral("設定(&S)"));
-    GraphSetting1 = setup->addAction(QStringLiteral("グラフの設定(&G)"), this, [] { forms::ShowForm(forms::FormId::Parag); });
-    ParamSetting1 = setup->addAction(QStringLiteral("放電器の設定(&V)"), this, [] { forms::ShowForm(forms::FormId::Param); });
+    GraphSetting1
+        = setup->addAction(QStringLiteral("グラフの設定(&G)"), this, [] { forms::ShowForm(forms::FormId::Parag); });
+    ParamSetting1
+        = setup->addAction(QStringLiteral("放電器の設定(&V)"), this, [] { forms::ShowForm(forms::FormId::Param); });
     ComSetting1 = setup->addAction(QStringLiteral("通信設定(&C)"), this, [] { forms::ShowForm(forms::FormId::Comch); });
 
     QMenu *view = menuBar()->addMenu(QStringLiteral("表示(&V)"));
@@ -140,7 +143,8 @@ void Tmain::createMenus()
     });
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
-    About1 = help->addAction(QStringLiteral("バージョン情報+使用方法(&A)..."), this, [] { forms::ShowForm(forms::FormId::AboutBox); });
+    About1 = help->addAction(
+        QStringLiteral("バージョン情報+使用方法(&A)..."), this, [] { forms::ShowForm(forms::FormId::AboutBox); });
 }
 
 void Tmain::SetOuterSize(int width, int height)
@@ -237,7 +241,7 @@ QString Tmain::runSaveDialog()
     const QString log = QStringLiteral("ログファイル　(*.log)");
     QFileDialog dlg(this);
     dlg.setAcceptMode(QFileDialog::AcceptSave);
-    dlg.setNameFilters({ txt, log });
+    dlg.setNameFilters({txt, log});
     dlg.setDefaultSuffix(QStringLiteral("txt"));
     // A name typed without extension takes the chosen type's.
     connect(&dlg, &QFileDialog::filterSelected, &dlg, [&dlg, log](const QString &filter) {

@@ -19,7 +19,9 @@ class Tcells;
 namespace journal {
 class Journal;
 }
-namespace windowsize { class FramedGeometry; }
+namespace windowsize {
+class FramedGeometry;
+}
 
 class Tmain : public QMainWindow
 {
@@ -30,19 +32,19 @@ public:
 
     LogPane *RichEdit1;
     TCommX *CommX1;
-    PortWatcher *PortWatcher1;  // reopens CommX1 when its lost device returns
+    PortWatcher *PortWatcher1; // reopens CommX1 when its lost device returns
     QTimer *Timer1;
-    QPushButton *BitBtn1;  // 開く
-    QPushButton *BitBtn2;  // 保存
-    QPushButton *BitBtn4;  // クリア
-    QPushButton *BitBtn3;  // 描画
-    QLabel *Panel2;        // 通信データ title
+    QPushButton *BitBtn1; // 開く
+    QPushButton *BitBtn2; // 保存
+    QPushButton *BitBtn4; // クリア
+    QPushButton *BitBtn3; // 描画
+    QLabel *Panel2; // 通信データ title
 
     QAction *Open1, *OpenJournal1, *SaveAs1, *Exit1;
     QAction *Cut1, *Copy1, *Paste1;
     QAction *GraphSetting1, *ParamSetting1, *ComSetting1, *About1;
-    QAction *CellList1;    // 表示 > セル一覧
-    Tcells *cells;         // the cell list window, owned by this window
+    QAction *CellList1; // 表示 > セル一覧
+    Tcells *cells; // the cell list window, owned by this window
 
     // File dialogs; tests replace them. They return the chosen path, or an
     // empty string when the user cancels.
@@ -96,4 +98,4 @@ private:
 namespace forms {
 // Set once the first show has pushed the settings into the dialogs.
 extern bool SettingsPushed;
-}
+} // namespace forms

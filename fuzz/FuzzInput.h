@@ -7,7 +7,10 @@
 class FuzzInput
 {
 public:
-    FuzzInput(const uint8_t *data, size_t size) : p_(data), left_(size) {}
+    FuzzInput(const uint8_t *data, size_t size)
+        : p_(data)
+        , left_(size)
+    { }
     bool empty() const { return left_ == 0; }
     template <typename T> T take()
     {

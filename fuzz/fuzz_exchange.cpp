@@ -33,11 +33,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (op & 4)
             exchange::Start();
         const bool sendOk = !(op & 8);
-        exchange::Step(log, [&](const QByteArray &s) {
-            if (sendOk)
-                log.lines().append(s);
-            return sendOk;
-        }, [](const QString &) {});
+        exchange::Step(
+            log,
+            [&](const QByteArray &s) {
+                if (sendOk)
+                    log.lines().append(s);
+                return sendOk;
+            },
+            [](const QString &) {});
         if (exchange::ParamStep < 0 || exchange::ParamStep > exchange::PromptCount + 1)
             __builtin_trap();
     }

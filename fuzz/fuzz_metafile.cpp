@@ -20,7 +20,10 @@ double coord(FuzzInput &in)
         return double(in.take<int16_t>()) / 4.0;
     return in.take<double>();
 }
-QPointF point(FuzzInput &in) { return QPointF(coord(in), coord(in)); }
+QPointF point(FuzzInput &in)
+{
+    return QPointF(coord(in), coord(in));
+}
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)

@@ -12,7 +12,7 @@ namespace journal {
 namespace {
 // Bytes reach the file as soon as the writer wakes; the disk sees them within
 // this time after their write, well inside five seconds of their arrival.
-constexpr std::chrono::milliseconds SyncEvery{ 1000 };
+constexpr std::chrono::milliseconds SyncEvery{1000};
 } // namespace
 
 QString FolderFor(const QString &iniPath)
@@ -27,12 +27,18 @@ QString RunName(const QDateTime &start, int index)
 }
 
 Journal::Journal(const QString &folder, const QDateTime &start, int index, QObject *parent)
-    : QObject(parent), m_folder(folder), m_start(start), m_index(qMax(1, index))
+    : QObject(parent)
+    , m_folder(folder)
+    , m_start(start)
+    , m_index(qMax(1, index))
 {
     m_writer = std::thread([this] { run(); });
 }
 
-Journal::~Journal() { close(); }
+Journal::~Journal()
+{
+    close();
+}
 
 void Journal::append(const char *data, qsizetype size)
 {
@@ -108,7 +114,8 @@ bool Journal::createFile()
         return false;
     for (int i = m_index; i < m_index + 1000; ++i) {
         const QString path = m_folder + QLatin1Char('/') + RunName(m_start, i) + QStringLiteral(".log");
-        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0644);
+        const int fd
+            = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0644);
         if (fd >= 0) {
             m_fd = fd;
             std::lock_guard<std::mutex> g(m_lock);

@@ -15,7 +15,6 @@
 #include <string>
 #include <thread>
 
-
 namespace journal {
 
 // The journal folder: "logs" beside the ini file. Everything the journal
@@ -61,11 +60,11 @@ private:
 
     mutable std::mutex m_lock;
     std::condition_variable m_wake;
-    std::string m_buffer;   // under m_lock
-    bool m_stop = false;    // under m_lock
-    QString m_path;         // under m_lock
-    std::atomic<bool> m_failed{ false };
-    std::atomic<bool> m_closed{ false };
+    std::string m_buffer; // under m_lock
+    bool m_stop = false; // under m_lock
+    QString m_path; // under m_lock
+    std::atomic<bool> m_failed{false};
+    std::atomic<bool> m_closed{false};
 
     // Writer thread only.
     int m_fd = -1;

@@ -16,7 +16,10 @@
 namespace journal {
 namespace {
 
-QByteArray Native(const QString &path) { return QFile::encodeName(path); }
+QByteArray Native(const QString &path)
+{
+    return QFile::encodeName(path);
+}
 
 QByteArray MarkerText(const QString &iniPath)
 {
@@ -37,7 +40,8 @@ QString MarkerIni(int fd)
 // replaced between the open and the lock).
 bool SameFile(int fd, const QString &path)
 {
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     return ::fstat(fd, &a) == 0 && ::stat(Native(path).constData(), &b) == 0 && a.st_dev == b.st_dev
         && a.st_ino == b.st_ino;
 }
@@ -104,7 +108,10 @@ Unfinished::~Unfinished()
         ::close(m_fd);
 }
 
-Unfinished::Unfinished(Unfinished &&other) noexcept { *this = std::move(other); }
+Unfinished::Unfinished(Unfinished &&other) noexcept
+{
+    *this = std::move(other);
+}
 
 Unfinished &Unfinished::operator=(Unfinished &&other) noexcept
 {
@@ -132,7 +139,7 @@ Unfinished FindUnfinished(const QString &folder, const QString &iniPath)
     const QString ini = QFileInfo(iniPath).absoluteFilePath();
     Unfinished best;
     QDateTime bestTime;
-    const QFileInfoList markers = QDir(folder).entryInfoList({ QStringLiteral("*.run") }, QDir::Files);
+    const QFileInfoList markers = QDir(folder).entryInfoList({QStringLiteral("*.run")}, QDir::Files);
     for (const QFileInfo &m : markers) {
         const QString path = m.absoluteFilePath();
         const int fd = ::open(Native(path).constData(), O_RDWR | O_CLOEXEC);

@@ -15,18 +15,36 @@ constexpr int InfoHeaderSize = 40;
 constexpr int PaletteSize = 16 * 4;
 constexpr int BitsOffset = FileHeaderSize + InfoHeaderSize + PaletteSize;
 
-void put16(QByteArray &out, qsizetype at, quint16 v) { qToLittleEndian(v, out.data() + at); }
-void put32(QByteArray &out, qsizetype at, quint32 v) { qToLittleEndian(v, out.data() + at); }
+void put16(QByteArray &out, qsizetype at, quint16 v)
+{
+    qToLittleEndian(v, out.data() + at);
+}
+void put32(QByteArray &out, qsizetype at, quint32 v)
+{
+    qToLittleEndian(v, out.data() + at);
+}
 
 } // namespace
 
 const std::array<QRgb, 16> &Palette()
 {
     static const std::array<QRgb, 16> colours = {
-        qRgb(0x00, 0x00, 0x00), qRgb(0x80, 0x00, 0x00), qRgb(0x00, 0x80, 0x00), qRgb(0x80, 0x80, 0x00),
-        qRgb(0x00, 0x00, 0x80), qRgb(0x80, 0x00, 0x80), qRgb(0x00, 0x80, 0x80), qRgb(0x80, 0x80, 0x80),
-        qRgb(0xC0, 0xC0, 0xC0), qRgb(0xFF, 0x00, 0x00), qRgb(0x00, 0xFF, 0x00), qRgb(0xFF, 0xFF, 0x00),
-        qRgb(0x00, 0x00, 0xFF), qRgb(0xFF, 0x00, 0xFF), qRgb(0x00, 0xFF, 0xFF), qRgb(0xFF, 0xFF, 0xFF),
+        qRgb(0x00, 0x00, 0x00),
+        qRgb(0x80, 0x00, 0x00),
+        qRgb(0x00, 0x80, 0x00),
+        qRgb(0x80, 0x80, 0x00),
+        qRgb(0x00, 0x00, 0x80),
+        qRgb(0x80, 0x00, 0x80),
+        qRgb(0x00, 0x80, 0x80),
+        qRgb(0x80, 0x80, 0x80),
+        qRgb(0xC0, 0xC0, 0xC0),
+        qRgb(0xFF, 0x00, 0x00),
+        qRgb(0x00, 0xFF, 0x00),
+        qRgb(0xFF, 0xFF, 0x00),
+        qRgb(0x00, 0x00, 0xFF),
+        qRgb(0xFF, 0x00, 0xFF),
+        qRgb(0x00, 0xFF, 0xFF),
+        qRgb(0xFF, 0xFF, 0xFF),
     };
     return colours;
 }
@@ -70,15 +88,15 @@ QByteArray Encode(const QImage &source)
 
     put32(out, 14, InfoHeaderSize);
     put32(out, 18, quint32(w));
-    put32(out, 22, quint32(h));          // positive: rows run bottom-up
-    put16(out, 26, 1);                   // planes
-    put16(out, 28, 4);                   // bits per pixel
-    put32(out, 30, 0);                   // BI_RGB, no compression
+    put32(out, 22, quint32(h)); // positive: rows run bottom-up
+    put16(out, 26, 1); // planes
+    put16(out, 28, 4); // bits per pixel
+    put32(out, 30, 0); // BI_RGB, no compression
     put32(out, 34, quint32(bitsSize));
     put32(out, 38, quint32(qMax(0, image.dotsPerMeterX())));
     put32(out, 42, quint32(qMax(0, image.dotsPerMeterY())));
-    put32(out, 46, 16);                  // colours used
-    put32(out, 50, 0);                   // all important
+    put32(out, 46, 16); // colours used
+    put32(out, 50, 0); // all important
 
     const auto &pal = Palette();
     for (int i = 0; i < 16; ++i) {

@@ -46,7 +46,7 @@ public:
         std::memcpy(&bits, &v, sizeof v);
         u32(bits);
     }
-    void raw(const QByteArray& b) { buf_.append(b); }
+    void raw(const QByteArray &b) { buf_.append(b); }
     void zeros(int n) { buf_.append(n, '\0'); }
     void padTo(int multiple)
     {
@@ -54,7 +54,7 @@ public:
             u8(0);
     }
     int size() const { return int(buf_.size()); }
-    const QByteArray& data() const { return buf_; }
+    const QByteArray &data() const { return buf_; }
     void putU32At(int offset, quint32 v) { qToLittleEndian<quint32>(v, buf_.data() + offset); }
 
 private:
@@ -63,43 +63,36 @@ private:
 
 // ---------------------------------------------------------------- GDI objects
 
-struct PenSpec
-{
-    int style = 0;  // PS_SOLID 0 .. PS_NULL 5
-    int width = 0;  // logical units; 0 draws one pixel wide
+struct PenSpec {
+    int style = 0; // PS_SOLID 0 .. PS_NULL 5
+    int width = 0; // logical units; 0 draws one pixel wide
     quint32 color = 0;
-    int capJoin = 0;  // PS_ENDCAP_* | PS_JOIN_* for wide pens
-    bool operator==(const PenSpec& o) const
+    int capJoin = 0; // PS_ENDCAP_* | PS_JOIN_* for wide pens
+    bool operator==(const PenSpec &o) const
     {
         return style == o.style && width == o.width && color == o.color && capJoin == o.capJoin;
     }
 };
 
-struct BrushSpec
-{
-    int style = 0;  // BS_SOLID 0, BS_NULL 1, BS_HATCHED 2
+struct BrushSpec {
+    int style = 0; // BS_SOLID 0, BS_NULL 1, BS_HATCHED 2
     quint32 color = 0;
     int hatch = 0;
-    bool operator==(const BrushSpec& o) const
-    {
-        return style == o.style && color == o.color && hatch == o.hatch;
-    }
+    bool operator==(const BrushSpec &o) const { return style == o.style && color == o.color && hatch == o.hatch; }
 };
 
-struct FontRecord
-{
+struct FontRecord {
     QString face;
-    int height = 0;  // em height in device pixels (written negative)
-    int escapement = 0;  // tenths of a degree, counter-clockwise
+    int height = 0; // em height in device pixels (written negative)
+    int escapement = 0; // tenths of a degree, counter-clockwise
     int weight = 400;
     bool italic = false;
     bool underline = false;
     bool strikeOut = false;
-    bool operator==(const FontRecord& o) const
+    bool operator==(const FontRecord &o) const
     {
-        return face == o.face && height == o.height && escapement == o.escapement
-               && weight == o.weight && italic == o.italic && underline == o.underline
-               && strikeOut == o.strikeOut;
+        return face == o.face && height == o.height && escapement == o.escapement && weight == o.weight
+            && italic == o.italic && underline == o.underline && strikeOut == o.strikeOut;
     }
 };
 
@@ -118,7 +111,7 @@ quint32 colorRef(QRgb rgb)
 
 // Metafiles carry no alpha: a translucent colour is blended against white, the
 // chart's background.
-QRgb opaqueOnWhite(const QColor& c)
+QRgb opaqueOnWhite(const QColor &c)
 {
     const QRgb rgb = c.rgba();
     const int a = qAlpha(rgb);
@@ -141,12 +134,21 @@ constexpr double kFar = 1e15;
 // Whole logical units a record field may hold, with room for width sums.
 constexpr double kIntLimit = 1 << 30;
 
-bool usable(double v) { return std::isfinite(v) && std::abs(v) <= kFar; }
-bool usable(const QPointF& p) { return usable(p.x()) && usable(p.y()); }
-bool usable(const QRectF& r) { return usable(r.topLeft()) && usable(r.bottomRight()); }
-bool usable(const QPolygonF& poly)
+bool usable(double v)
 {
-    return std::all_of(poly.begin(), poly.end(), [](const QPointF& p) { return usable(p); });
+    return std::isfinite(v) && std::abs(v) <= kFar;
+}
+bool usable(const QPointF &p)
+{
+    return usable(p.x()) && usable(p.y());
+}
+bool usable(const QRectF &r)
+{
+    return usable(r.topLeft()) && usable(r.bottomRight());
+}
+bool usable(const QPolygonF &poly)
+{
+    return std::all_of(poly.begin(), poly.end(), [](const QPointF &p) { return usable(p); });
 }
 
 // Rounds to an int within +-kIntLimit; NaN gives 0.
@@ -160,7 +162,7 @@ int toInt(double v)
 // WMF point counts are signed 16-bit: a longer polygon keeps its corners
 // (collinear points go first) and then every n-th point.
 constexpr int kWmfMaxPoints = 32767;
-QPolygon fitPointCount(const QPolygon& in, int maxPoints)
+QPolygon fitPointCount(const QPolygon &in, int maxPoints)
 {
     if (in.size() <= maxPoints)
         return in;
@@ -193,20 +195,22 @@ class RecordWriter
 public:
     // scale: logical units per device pixel, for sub-pixel precision.
     RecordWriter(int firstSlot, QSize size, int dpi, int scale)
-        : firstSlot_(firstSlot), size_(size), dpi_(dpi), scale_(scale)
-    {
-    }
+        : firstSlot_(firstSlot)
+        , size_(size)
+        , dpi_(dpi)
+        , scale_(scale)
+    { }
     virtual ~RecordWriter() = default;
 
-    void setPen(const PenSpec& pen)
+    void setPen(const PenSpec &pen)
     {
         select(penSlot_, pen_, pen, [&](int slot) { createPen(slot, pen); });
     }
-    void setBrush(const BrushSpec& brush)
+    void setBrush(const BrushSpec &brush)
     {
         select(brushSlot_, brush_, brush, [&](int slot) { createBrush(slot, brush); });
     }
-    void setFont(const FontRecord& font)
+    void setFont(const FontRecord &font)
     {
         select(fontSlot_, font_, font, [&](int slot) { createFont(slot, font); });
     }
@@ -227,21 +231,20 @@ public:
     }
 
     virtual void begin() = 0;
-    virtual void polyline(const QPolygon& pts) = 0;
-    virtual void polygon(const QPolygon& pts) = 0;
-    virtual void polyPolygon(const QVector<QPolygon>& polys) = 0;
-    virtual void rectangle(const QRect& r) = 0;  // r: left, top, right, bottom as given
-    virtual void ellipse(const QRect& r) = 0;
+    virtual void polyline(const QPolygon &pts) = 0;
+    virtual void polygon(const QPolygon &pts) = 0;
+    virtual void polyPolygon(const QVector<QPolygon> &polys) = 0;
+    virtual void rectangle(const QRect &r) = 0; // r: left, top, right, bottom as given
+    virtual void ellipse(const QRect &r) = 0;
     // advances: one per UTF-16 unit, in device pixels; bounds: device rectangle of the text
-    virtual void text(QPoint ref, const QString& s, const QVector<int>& advances,
-                      const QRect& bounds) = 0;
-    virtual void image(const QRect& dest, const QImage& img) = 0;
-    virtual QByteArray finish(const QRect& bounds) = 0;
+    virtual void text(QPoint ref, const QString &s, const QVector<int> &advances, const QRect &bounds) = 0;
+    virtual void image(const QRect &dest, const QImage &img) = 0;
+    virtual QByteArray finish(const QRect &bounds) = 0;
 
 protected:
-    virtual void createPen(int slot, const PenSpec& pen) = 0;
-    virtual void createBrush(int slot, const BrushSpec& brush) = 0;
-    virtual void createFont(int slot, const FontRecord& font) = 0;
+    virtual void createPen(int slot, const PenSpec &pen) = 0;
+    virtual void createBrush(int slot, const BrushSpec &brush) = 0;
+    virtual void createFont(int slot, const FontRecord &font) = 0;
     virtual void selectRecord(int slot) = 0;
     virtual void deleteRecord(int slot) = 0;
     virtual void textColorRecord(quint32 color) = 0;
@@ -263,7 +266,7 @@ protected:
 
     // Selects the new object, then deletes the one it displaced: a selected object
     // is never deleted while it is in use.
-    void replace(int& current, int slot)
+    void replace(int &current, int slot)
     {
         selectRecord(slot);
         if (current >= 0) {
@@ -292,7 +295,7 @@ private:
     // Creates the object in a free slot and selects it in place of the one
     // held in current, unless that one already matches.
     template <typename Record, typename Create>
-    void select(int& current, Record& cached, const Record& wanted, Create create)
+    void select(int &current, Record &cached, const Record &wanted, Create create)
     {
         if (current >= 0 && wanted == cached)
             return;
@@ -317,18 +320,18 @@ class EmfWriter final : public RecordWriter
 {
 public:
     EmfWriter(QSize size, int dpi, int scale, QString description)
-        : RecordWriter(1, size, dpi, scale), description_(std::move(description))
-    {
-    }
+        : RecordWriter(1, size, dpi, scale)
+        , description_(std::move(description))
+    { }
 
     void begin() override
     {
         // Logical units are a fraction of a pixel, scaled down by the world
         // transform; readers apply it to pen widths and font sizes as well, which
         // some do not do for a window-to-viewport mapping.
-        record(17, {1});  // SETMAPMODE MM_TEXT
+        record(17, {1}); // SETMAPMODE MM_TEXT
         Bytes xf;
-        xf.u32(35);  // SETWORLDTRANSFORM
+        xf.u32(35); // SETWORLDTRANSFORM
         xf.u32(32);
         xf.f32(1.0f / float(scale_));
         xf.f32(0.0f);
@@ -337,19 +340,19 @@ public:
         xf.f32(0.0f);
         xf.f32(0.0f);
         append(xf);
-        record(18, {kTransparent});  // SETBKMODE
-        record(22, {kTaBaselineLeft});  // SETTEXTALIGN
+        record(18, {kTransparent}); // SETBKMODE
+        record(22, {kTaBaselineLeft}); // SETTEXTALIGN
     }
 
-    void polyline(const QPolygon& pts) override { poly16(87, pts); }
-    void polygon(const QPolygon& pts) override { poly16(86, pts); }
+    void polyline(const QPolygon &pts) override { poly16(87, pts); }
+    void polygon(const QPolygon &pts) override { poly16(86, pts); }
 
-    void polyPolygon(const QVector<QPolygon>& polys) override
+    void polyPolygon(const QVector<QPolygon> &polys) override
     {
         // EMR_POLYPOLYGON16: bounds, number of polygons, total points, counts, points.
         int total = 0;
         QRect bounds;
-        for (const QPolygon& p : polys) {
+        for (const QPolygon &p : polys) {
             total += int(p.size());
             bounds |= p.boundingRect();
         }
@@ -359,21 +362,20 @@ public:
         rectl(b, bounds);
         b.u32(quint32(polys.size()));
         b.u32(quint32(total));
-        for (const QPolygon& p : polys)
+        for (const QPolygon &p : polys)
             b.u32(quint32(p.size()));
-        for (const QPolygon& p : polys)
-            for (const QPoint& pt : p) {
+        for (const QPolygon &p : polys)
+            for (const QPoint &pt : p) {
                 b.i16(clamp16(pt.x()));
                 b.i16(clamp16(pt.y()));
             }
         append(b);
     }
 
-    void rectangle(const QRect& r) override { box(43, r); }
-    void ellipse(const QRect& r) override { box(42, r); }
+    void rectangle(const QRect &r) override { box(43, r); }
+    void ellipse(const QRect &r) override { box(42, r); }
 
-    void text(QPoint ref, const QString& s, const QVector<int>& advances,
-              const QRect& bounds) override
+    void text(QPoint ref, const QString &s, const QVector<int> &advances, const QRect &bounds) override
     {
         // EMR_EXTTEXTOUTW with an (empty) clipping rectangle present: some readers
         // assume it is there whatever the options say.
@@ -385,15 +387,15 @@ public:
         b.u32(84);
         b.u32(quint32(offDx + 4 * n));
         rectl(b, bounds);
-        b.u32(1);  // GM_COMPATIBLE
+        b.u32(1); // GM_COMPATIBLE
         b.f32(0.0f);
         b.f32(0.0f);
         b.i32(ref.x());
         b.i32(ref.y());
         b.u32(quint32(n));
         b.u32(quint32(offString));
-        b.u32(0);  // options
-        b.zeros(16);  // rcl
+        b.u32(0); // options
+        b.zeros(16); // rcl
         b.u32(quint32(offDx));
         for (QChar c : s)
             b.u16(c.unicode());
@@ -403,7 +405,7 @@ public:
         append(b);
     }
 
-    void image(const QRect& dest, const QImage& img) override
+    void image(const QRect &dest, const QImage &img) override
     {
         // EMR_STRETCHDIBITS with a 24-bit bottom-up DIB.
         const QByteArray dib = dibBits(img);
@@ -422,8 +424,8 @@ public:
         b.u32(quint32(bmi));
         b.u32(quint32(fixed + bmi));
         b.u32(quint32(dib.size()));
-        b.u32(0);  // DIB_RGB_COLORS
-        b.u32(0x00CC0020);  // SRCCOPY
+        b.u32(0); // DIB_RGB_COLORS
+        b.u32(0x00CC0020); // SRCCOPY
         b.i32(dest.width());
         b.i32(dest.height());
         bitmapInfoHeader(b, img, dib.size());
@@ -431,15 +433,15 @@ public:
         append(b);
     }
 
-    QByteArray finish(const QRect& bounds) override
+    QByteArray finish(const QRect &bounds) override
     {
         // Put stock objects back, then free ours.
-        record(37, {0x80000000u | 7});  // BLACK_PEN
-        record(37, {0x80000000u | 0});  // WHITE_BRUSH
-        record(37, {0x80000000u | 13});  // SYSTEM_FONT
+        record(37, {0x80000000u | 7}); // BLACK_PEN
+        record(37, {0x80000000u | 0}); // WHITE_BRUSH
+        record(37, {0x80000000u | 13}); // SYSTEM_FONT
         for (int slot : liveSlots())
             record(40, {quint32(slot)});
-        record(14, {0, 16, 20});  // EOF: no palette, offset, size of this record
+        record(14, {0, 16, 20}); // EOF: no palette, offset, size of this record
 
         const QByteArray desc = descriptionBytes();
         Bytes h;
@@ -481,7 +483,7 @@ public:
     }
 
 protected:
-    void createPen(int slot, const PenSpec& pen) override
+    void createPen(int slot, const PenSpec &pen) override
     {
         Bytes b;
         if (pen.style != kPsNull) {
@@ -492,16 +494,16 @@ protected:
             b.u32(95);
             b.u32(52);
             b.u32(quint32(slot));
-            b.u32(0);  // no brush bitmap: offBmi, cbBmi, offBits, cbBits
+            b.u32(0); // no brush bitmap: offBmi, cbBmi, offBits, cbBits
             b.u32(0);
             b.u32(0);
             b.u32(0);
-            b.u32(quint32(0x10000 | pen.capJoin | pen.style));  // PS_GEOMETRIC
+            b.u32(quint32(0x10000 | pen.capJoin | pen.style)); // PS_GEOMETRIC
             b.u32(quint32(pen.width > 0 ? pen.width : scale_));
-            b.u32(0);  // BS_SOLID
+            b.u32(0); // BS_SOLID
             b.u32(pen.color);
             b.u32(0);
-            b.u32(0);  // no style entries
+            b.u32(0); // no style entries
         } else {
             b.u32(38);
             b.u32(28);
@@ -513,11 +515,11 @@ protected:
         }
         append(b);
     }
-    void createBrush(int slot, const BrushSpec& brush) override
+    void createBrush(int slot, const BrushSpec &brush) override
     {
         record(39, {quint32(slot), quint32(brush.style), brush.color, quint32(brush.hatch)});
     }
-    void createFont(int slot, const FontRecord& font) override
+    void createFont(int slot, const FontRecord &font) override
     {
         Bytes b;
         b.u32(82);
@@ -547,7 +549,7 @@ protected:
     void fillModeRecord(int mode) override { record(19, {quint32(mode)}); }
 
 private:
-    void append(const Bytes& b)
+    void append(const Bytes &b)
     {
         body_.raw(b.data());
         ++records_;
@@ -561,27 +563,27 @@ private:
             b.u32(p);
         append(b);
     }
-    static void rectl(Bytes& b, const QRect& r)
+    static void rectl(Bytes &b, const QRect &r)
     {
         b.i32(r.left());
         b.i32(r.top());
         b.i32(r.right());
         b.i32(r.bottom());
     }
-    void poly16(quint32 type, const QPolygon& pts)
+    void poly16(quint32 type, const QPolygon &pts)
     {
         Bytes b;
         b.u32(type);
         b.u32(quint32(28 + 4 * pts.size()));
         rectl(b, pts.boundingRect());
         b.u32(quint32(pts.size()));
-        for (const QPoint& p : pts) {
+        for (const QPoint &p : pts) {
             b.i16(clamp16(p.x()));
             b.i16(clamp16(p.y()));
         }
         append(b);
     }
-    void box(quint32 type, const QRect& r)
+    void box(quint32 type, const QRect &r)
     {
         record(type, {quint32(r.left()), quint32(r.top()), quint32(r.right()), quint32(r.bottom())});
     }
@@ -598,14 +600,14 @@ private:
     }
 
 public:
-    static QByteArray dibBits(const QImage& img)
+    static QByteArray dibBits(const QImage &img)
     {
         const QImage rgb = img.convertToFormat(QImage::Format_RGB888);
         const int stride = ((img.width() * 3 + 3) / 4) * 4;
         QByteArray out(qsizetype(stride) * img.height(), '\0');
         for (int y = 0; y < img.height(); ++y) {
-            const uchar* src = rgb.constScanLine(img.height() - 1 - y);
-            char* dst = out.data() + qsizetype(stride) * y;
+            const uchar *src = rgb.constScanLine(img.height() - 1 - y);
+            char *dst = out.data() + qsizetype(stride) * y;
             for (int x = 0; x < img.width(); ++x) {
                 dst[3 * x] = char(src[3 * x + 2]);
                 dst[3 * x + 1] = char(src[3 * x + 1]);
@@ -614,16 +616,16 @@ public:
         }
         return out;
     }
-    static void bitmapInfoHeader(Bytes& b, const QImage& img, int imageBytes)
+    static void bitmapInfoHeader(Bytes &b, const QImage &img, int imageBytes)
     {
         b.u32(40);
         b.i32(img.width());
         b.i32(img.height());
         b.u16(1);
         b.u16(24);
-        b.u32(0);  // BI_RGB
+        b.u32(0); // BI_RGB
         b.u32(quint32(imageBytes));
-        b.i32(3780);  // 96 dpi in pixels per metre
+        b.i32(3780); // 96 dpi in pixels per metre
         b.i32(3780);
         b.u32(0);
         b.u32(0);
@@ -637,7 +639,7 @@ private:
 
 // ---- WMF
 
-QByteArray toShiftJis(const QString& s, QVector<int>* unitToByteStart = nullptr)
+QByteArray toShiftJis(const QString &s, QVector<int> *unitToByteStart = nullptr)
 {
     // Character by character, so that a character the code page lacks becomes '?'
     // and each byte is known to belong to its character.
@@ -666,17 +668,19 @@ QByteArray toShiftJis(const QString& s, QVector<int>* unitToByteStart = nullptr)
 class WmfWriter final : public RecordWriter
 {
 public:
-    WmfWriter(QSize size, int dpi, int scale) : RecordWriter(0, size, dpi, scale) {}
+    WmfWriter(QSize size, int dpi, int scale)
+        : RecordWriter(0, size, dpi, scale)
+    { }
 
     void begin() override
     {
-        record(0x020B, {0, 0});  // SETWINDOWORG y, x
-        record(0x020C, {quint16(size_.height() * scale_), quint16(size_.width() * scale_)});  // SETWINDOWEXT
-        record(0x0102, {kTransparent});  // SETBKMODE
-        record(0x012E, {kTaBaselineLeft});  // SETTEXTALIGN
+        record(0x020B, {0, 0}); // SETWINDOWORG y, x
+        record(0x020C, {quint16(size_.height() * scale_), quint16(size_.width() * scale_)}); // SETWINDOWEXT
+        record(0x0102, {kTransparent}); // SETBKMODE
+        record(0x012E, {kTaBaselineLeft}); // SETTEXTALIGN
     }
 
-    void polyline(const QPolygon& pts) override
+    void polyline(const QPolygon &pts) override
     {
         // The point count is 16 bits: a longer line goes out in pieces that
         // share their end points.
@@ -684,9 +688,9 @@ public:
         for (int start = 0; start + 1 < pts.size(); start += kMax - 1)
             points(0x0325, pts.mid(start, kMax));
     }
-    void polygon(const QPolygon& pts) override { points(0x0324, fitPointCount(pts, kWmfMaxPoints)); }
+    void polygon(const QPolygon &pts) override { points(0x0324, fitPointCount(pts, kWmfMaxPoints)); }
 
-    void polyPolygon(const QVector<QPolygon>& all) override
+    void polyPolygon(const QVector<QPolygon> &all) override
     {
         // Counts are 16-bit: at most 32,767 polygons of 32,767 points a record.
         for (int start = 0; start < all.size(); start += kWmfMaxPoints) {
@@ -697,24 +701,24 @@ public:
         }
     }
 
-    void polyPolygonRecord(const QVector<QPolygon>& polys)
+    void polyPolygonRecord(const QVector<QPolygon> &polys)
     {
         std::vector<quint16> p;
         p.push_back(quint16(polys.size()));
-        for (const QPolygon& poly : polys)
+        for (const QPolygon &poly : polys)
             p.push_back(quint16(poly.size()));
-        for (const QPolygon& poly : polys)
-            for (const QPoint& pt : poly) {
+        for (const QPolygon &poly : polys)
+            for (const QPoint &pt : poly) {
                 p.push_back(quint16(clamp16(pt.x())));
                 p.push_back(quint16(clamp16(pt.y())));
             }
         record(0x0538, p);
     }
 
-    void rectangle(const QRect& r) override { box(0x041B, r); }
-    void ellipse(const QRect& r) override { box(0x0418, r); }
+    void rectangle(const QRect &r) override { box(0x041B, r); }
+    void ellipse(const QRect &r) override { box(0x0418, r); }
 
-    void text(QPoint ref, const QString& s, const QVector<int>& advances, const QRect&) override
+    void text(QPoint ref, const QString &s, const QVector<int> &advances, const QRect &) override
     {
         // META_EXTTEXTOUT: the bytes in code page 932, each character's advance on
         // its lead byte and 0 on a trail byte.
@@ -741,7 +745,7 @@ public:
         p.push_back(quint16(clamp16(ref.y())));
         p.push_back(quint16(clamp16(ref.x())));
         p.push_back(quint16(bytes.size()));
-        p.push_back(0);  // options: no rectangle
+        p.push_back(0); // options: no rectangle
         QByteArray padded = bytes;
         if (padded.size() % 2)
             padded.append('\0');
@@ -752,13 +756,13 @@ public:
         record(0x0A32, p);
     }
 
-    void image(const QRect& dest, const QImage& img) override
+    void image(const QRect &dest, const QImage &img) override
     {
         // META_STRETCHDIB with a 24-bit DIB.
         const QByteArray dib = EmfWriter::dibBits(img);
         Bytes b;
-        b.u32(0x00CC0020);  // SRCCOPY
-        b.u16(0);  // DIB_RGB_COLORS
+        b.u32(0x00CC0020); // SRCCOPY
+        b.u16(0); // DIB_RGB_COLORS
         b.i16(clamp16(img.height()));
         b.i16(clamp16(img.width()));
         b.i16(0);
@@ -772,11 +776,11 @@ public:
         rawRecord(0x0F43, b.data());
     }
 
-    QByteArray finish(const QRect&) override
+    QByteArray finish(const QRect &) override
     {
         for (int slot : liveSlots())
             record(0x01F0, {quint16(slot)});
-        rawRecord(0x0000, QByteArray());  // EOF
+        rawRecord(0x0000, QByteArray()); // EOF
 
         Bytes out;
         // Placeable header: the picture in logical units, scale_ of them per pixel.
@@ -795,7 +799,7 @@ public:
         ph.u16(sum);
         out.raw(ph.data());
 
-        out.u16(1);  // memory metafile
+        out.u16(1); // memory metafile
         out.u16(9);
         out.u16(0x0300);
         out.u32(quint32(9 + body_.size() / 2));
@@ -807,19 +811,17 @@ public:
     }
 
 protected:
-    void createPen(int, const PenSpec& pen) override
+    void createPen(int, const PenSpec &pen) override
     {
         const quint32 c = pen.color;
-        record(0x02FA, {quint16(pen.style), quint16(clamp16(pen.width)), 0, quint16(c & 0xffff),
-                        quint16(c >> 16)});
+        record(0x02FA, {quint16(pen.style), quint16(clamp16(pen.width)), 0, quint16(c & 0xffff), quint16(c >> 16)});
     }
-    void createBrush(int, const BrushSpec& brush) override
+    void createBrush(int, const BrushSpec &brush) override
     {
         const quint32 c = brush.color;
-        record(0x02FC, {quint16(brush.style), quint16(c & 0xffff), quint16(c >> 16),
-                        quint16(brush.hatch)});
+        record(0x02FC, {quint16(brush.style), quint16(c & 0xffff), quint16(c >> 16), quint16(brush.hatch)});
     }
-    void createFont(int, const FontRecord& font) override
+    void createFont(int, const FontRecord &font) override
     {
         Bytes b;
         b.i16(clamp16(-font.height));
@@ -852,14 +854,11 @@ protected:
     }
     void selectRecord(int slot) override { record(0x012D, {quint16(slot)}); }
     void deleteRecord(int slot) override { record(0x01F0, {quint16(slot)}); }
-    void textColorRecord(quint32 color) override
-    {
-        record(0x0209, {quint16(color & 0xffff), quint16(color >> 16)});
-    }
+    void textColorRecord(quint32 color) override { record(0x0209, {quint16(color & 0xffff), quint16(color >> 16)}); }
     void fillModeRecord(int mode) override { record(0x0106, {quint16(mode)}); }
 
 private:
-    void rawRecord(quint16 function, const QByteArray& params)
+    void rawRecord(quint16 function, const QByteArray &params)
     {
         QByteArray p = params;
         if (p.size() % 2)
@@ -870,7 +869,7 @@ private:
         body_.raw(p);
         maxRecordWords_ = std::max(maxRecordWords_, words);
     }
-    void record(quint16 function, const std::vector<quint16>& params)
+    void record(quint16 function, const std::vector<quint16> &params)
     {
         Bytes b;
         for (quint16 v : params)
@@ -881,20 +880,21 @@ private:
     {
         record(function, std::vector<quint16>(params));
     }
-    void points(quint16 function, const QPolygon& pts)
+    void points(quint16 function, const QPolygon &pts)
     {
         std::vector<quint16> p;
         p.push_back(quint16(pts.size()));
-        for (const QPoint& pt : pts) {
+        for (const QPoint &pt : pts) {
             p.push_back(quint16(clamp16(pt.x())));
             p.push_back(quint16(clamp16(pt.y())));
         }
         record(function, p);
     }
-    void box(quint16 function, const QRect& r)
+    void box(quint16 function, const QRect &r)
     {
-        record(function, {quint16(clamp16(r.bottom())), quint16(clamp16(r.right())),
-                          quint16(clamp16(r.top())), quint16(clamp16(r.left()))});
+        record(function,
+            {quint16(clamp16(r.bottom())), quint16(clamp16(r.right())), quint16(clamp16(r.top())),
+                quint16(clamp16(r.left()))});
     }
 
     Bytes body_;
@@ -904,7 +904,7 @@ private:
 // ---------------------------------------------------------------- geometry
 
 // Liang-Barsky: clips segment a-b to r; false when nothing is left.
-bool clipSegment(QPointF& a, QPointF& b, const QRectF& r)
+bool clipSegment(QPointF &a, QPointF &b, const QRectF &r)
 {
     double t0 = 0.0, t1 = 1.0;
     const double dx = b.x() - a.x(), dy = b.y() - a.y();
@@ -930,11 +930,11 @@ bool clipSegment(QPointF& a, QPointF& b, const QRectF& r)
     return true;
 }
 
-QPolygon rounded(const QPolygonF& p)
+QPolygon rounded(const QPolygonF &p)
 {
     QPolygon out;
     out.reserve(p.size());
-    for (const QPointF& pt : p) {
+    for (const QPointF &pt : p) {
         const QPoint q(toInt(pt.x()), toInt(pt.y()));
         if (out.isEmpty() || out.last() != q)
             out.append(q);
@@ -943,11 +943,11 @@ QPolygon rounded(const QPolygonF& p)
 }
 
 // Sutherland-Hodgman against an axis-aligned rectangle.
-QPolygonF clipPolygon(const QPolygonF& in, const QRectF& r)
+QPolygonF clipPolygon(const QPolygonF &in, const QRectF &r)
 {
     QPolygonF poly = in;
     for (int edge = 0; edge < 4 && !poly.isEmpty(); ++edge) {
-        auto inside = [&](const QPointF& p) {
+        auto inside = [&](const QPointF &p) {
             switch (edge) {
             case 0: return p.x() >= r.left();
             case 1: return p.x() <= r.right();
@@ -955,7 +955,7 @@ QPolygonF clipPolygon(const QPolygonF& in, const QRectF& r)
             default: return p.y() <= r.bottom();
             }
         };
-        auto cross = [&](const QPointF& a, const QPointF& b) {
+        auto cross = [&](const QPointF &a, const QPointF &b) {
             double t;
             switch (edge) {
             case 0: t = (r.left() - a.x()) / (b.x() - a.x()); break;
@@ -982,7 +982,7 @@ QPolygonF clipPolygon(const QPolygonF& in, const QRectF& r)
     return poly;
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------- the engine
 
@@ -991,13 +991,13 @@ class MetafileEngine final : public QPaintEngine
 public:
     MetafileEngine(MetafileFormat format, QSize size, int dpi)
         : QPaintEngine(QPaintEngine::PaintEngineFeatures(QPaintEngine::AllFeatures)
-                       & ~QPaintEngine::PaintEngineFeatures(QPaintEngine::PerspectiveTransform
-                                                            | QPaintEngine::ConicalGradientFill
-                                                            | QPaintEngine::PorterDuff)),
-          format_(format), size_(size), dpi_(dpi),
-          scale_(unitsPerPixelFor(size))
-    {
-    }
+            & ~QPaintEngine::PaintEngineFeatures(
+                QPaintEngine::PerspectiveTransform | QPaintEngine::ConicalGradientFill | QPaintEngine::PorterDuff))
+        , format_(format)
+        , size_(size)
+        , dpi_(dpi)
+        , scale_(unitsPerPixelFor(size))
+    { }
 
     // Logical units per pixel: as fine as 16-bit coordinates allow, at most 8, and a
     // power of two so that the world transform's 1/scale is exact in a float.
@@ -1010,13 +1010,13 @@ public:
         return scale;
     }
 
-    void setDescription(const QString& app, const QString& title)
+    void setDescription(const QString &app, const QString &title)
     {
         description_ = app + QChar(0) + title + QChar(0) + QChar(0);
     }
     QByteArray result() const { return result_; }
 
-    bool begin(QPaintDevice*) override
+    bool begin(QPaintDevice *) override
     {
         result_.clear();
         bounds_ = QRect();
@@ -1045,7 +1045,7 @@ public:
 
     Type type() const override { return Type(QPaintEngine::User + 41); }
 
-    void updateState(const QPaintEngineState& st) override
+    void updateState(const QPaintEngineState &st) override
     {
         const DirtyFlags f = st.state();
         if (f & DirtyTransform)
@@ -1057,8 +1057,7 @@ public:
         if (f & DirtyClipEnabled)
             clipEnabled_ = st.isClipEnabled();
         if (f & DirtyClipPath)
-            applyClip(xf_.map(st.clipPath()).boundingRect(), st.clipOperation(),
-                      st.clipPath().isEmpty());
+            applyClip(xf_.map(st.clipPath()).boundingRect(), st.clipOperation(), st.clipPath().isEmpty());
         if (f & DirtyClipRegion) {
             QPainterPath p;
             p.addRegion(st.clipRegion());
@@ -1066,7 +1065,7 @@ public:
         }
     }
 
-    void drawPolygon(const QPointF* points, int count, PolygonDrawMode mode) override
+    void drawPolygon(const QPointF *points, int count, PolygonDrawMode mode) override
     {
         QPolygonF poly;
         poly.reserve(count);
@@ -1080,7 +1079,7 @@ public:
             drawShape({poly}, true, mode == WindingMode ? kWinding : kAlternate);
     }
 
-    void drawPolygon(const QPoint* points, int count, PolygonDrawMode mode) override
+    void drawPolygon(const QPoint *points, int count, PolygonDrawMode mode) override
     {
         QVector<QPointF> pts;
         pts.reserve(count);
@@ -1089,7 +1088,7 @@ public:
         drawPolygon(pts.constData(), count, mode);
     }
 
-    void drawLines(const QLineF* lines, int count) override
+    void drawLines(const QLineF *lines, int count) override
     {
         for (int i = 0; i < count; ++i) {
             const QPolygonF line({xf_.map(lines[i].p1()), xf_.map(lines[i].p2())});
@@ -1097,7 +1096,7 @@ public:
                 strokePolyline(line);
         }
     }
-    void drawLines(const QLine* lines, int count) override
+    void drawLines(const QLine *lines, int count) override
     {
         for (int i = 0; i < count; ++i) {
             const QLineF l(lines[i]);
@@ -1105,7 +1104,7 @@ public:
         }
     }
 
-    void drawPoints(const QPointF* points, int count) override
+    void drawPoints(const QPointF *points, int count) override
     {
         // A point is a pen-sized dot: a one-pixel line keeps it a vector.
         for (int i = 0; i < count; ++i) {
@@ -1114,7 +1113,7 @@ public:
                 strokePolyline(QPolygonF({p, p + QPointF(scale_, 0)}));
         }
     }
-    void drawPoints(const QPoint* points, int count) override
+    void drawPoints(const QPoint *points, int count) override
     {
         for (int i = 0; i < count; ++i) {
             const QPointF p(points[i]);
@@ -1122,7 +1121,7 @@ public:
         }
     }
 
-    void drawRects(const QRectF* rects, int count) override
+    void drawRects(const QRectF *rects, int count) override
     {
         for (int i = 0; i < count; ++i) {
             if (xf_.type() <= QTransform::TxScale) {
@@ -1137,8 +1136,7 @@ public:
                     drawShape({QPolygonF(r)}, true, kAlternate);
                     continue;
                 }
-                const QRect dr(QPoint(toInt(r.left()), toInt(r.top())),
-                               QPoint(toInt(r.right()), toInt(r.bottom())));
+                const QRect dr(QPoint(toInt(r.left()), toInt(r.top())), QPoint(toInt(r.right()), toInt(r.bottom())));
                 if (!selectPenAndBrush())
                     continue;
                 writer_->rectangle(dr);
@@ -1150,7 +1148,7 @@ public:
             }
         }
     }
-    void drawRects(const QRect* rects, int count) override
+    void drawRects(const QRect *rects, int count) override
     {
         for (int i = 0; i < count; ++i) {
             const QRectF r(rects[i]);
@@ -1158,7 +1156,7 @@ public:
         }
     }
 
-    void drawEllipse(const QRectF& rect) override
+    void drawEllipse(const QRectF &rect) override
     {
         const QRectF r = xf_.mapRect(rect).normalized();
         if (!usable(r))
@@ -1166,8 +1164,8 @@ public:
         if (xf_.type() <= QTransform::TxScale && effectiveClip().contains(r)) {
             if (!selectPenAndBrush())
                 return;
-            writer_->ellipse(QRect(QPoint(toInt(r.left()), toInt(r.top())),
-                                   QPoint(toInt(r.right()), toInt(r.bottom()))));
+            writer_->ellipse(
+                QRect(QPoint(toInt(r.left()), toInt(r.top())), QPoint(toInt(r.right()), toInt(r.bottom()))));
             addBounds(r, true);
             return;
         }
@@ -1175,20 +1173,20 @@ public:
         p.addEllipse(rect);
         drawPath(p);
     }
-    void drawEllipse(const QRect& rect) override { drawEllipse(QRectF(rect)); }
+    void drawEllipse(const QRect &rect) override { drawEllipse(QRectF(rect)); }
 
-    void drawPath(const QPainterPath& path) override
+    void drawPath(const QPainterPath &path) override
     {
         const QPainterPath mapped = xf_.map(path);
         const QList<QPolygonF> subpaths = mapped.toSubpathPolygons();
         if (subpaths.isEmpty())
             return;
-        for (const QPolygonF& p : subpaths)
+        for (const QPolygonF &p : subpaths)
             if (!usable(p))
                 return;
         const int fill = path.fillRule() == Qt::WindingFill ? kWinding : kAlternate;
         bool allClosed = true;
-        for (const QPolygonF& p : subpaths)
+        for (const QPolygonF &p : subpaths)
             allClosed = allClosed && p.isClosed();
         if (brushVisible() && allClosed && subpaths.size() == 1) {
             drawShape({subpaths.first()}, true, fill);
@@ -1196,11 +1194,11 @@ public:
         }
         if (brushVisible())
             fillOnly(QVector<QPolygonF>(subpaths.begin(), subpaths.end()), fill);
-        for (const QPolygonF& p : subpaths)
+        for (const QPolygonF &p : subpaths)
             strokePolyline(p);
     }
 
-    void drawTextItem(const QPointF& p, const QTextItem& ti) override
+    void drawTextItem(const QPointF &p, const QTextItem &ti) override
     {
         const QString text = ti.text();
         if (text.isEmpty() || pen_.style() == Qt::NoPen || pen_.color().alpha() == 0)
@@ -1263,18 +1261,17 @@ public:
         writer_->setFont(record);
         writer_->setTextColor(colorRef(opaqueOnWhite(pen_.color())));
         const QRect ibox(QPoint(toInt(std::floor(box.left())), toInt(std::floor(box.top()))),
-                         QPoint(toInt(std::ceil(box.right())) - 1, toInt(std::ceil(box.bottom())) - 1));
+            QPoint(toInt(std::ceil(box.right())) - 1, toInt(std::ceil(box.bottom())) - 1));
         writer_->text(QPoint(toInt(ref.x()), toInt(ref.y())), text, advances, ibox);
         addBounds(box, false);
     }
 
-    void drawPixmap(const QRectF& r, const QPixmap& pm, const QRectF& sr) override
+    void drawPixmap(const QRectF &r, const QPixmap &pm, const QRectF &sr) override
     {
         drawImage(r, pm.toImage(), sr, Qt::AutoColor);
     }
 
-    void drawImage(const QRectF& r, const QImage& image, const QRectF& sr,
-                   Qt::ImageConversionFlags) override
+    void drawImage(const QRectF &r, const QImage &image, const QRectF &sr, Qt::ImageConversionFlags) override
     {
         if (image.isNull())
             return;
@@ -1302,18 +1299,16 @@ public:
         if (qint64(part.width()) * part.height() > kMaxPixels)
             part = part.scaled(4096, 4096, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         const QRect d(QPoint(toInt(std::floor(dest.left())), toInt(std::floor(dest.top()))),
-                      QPoint(toInt(std::ceil(dest.right())) - 1, toInt(std::ceil(dest.bottom())) - 1));
+            QPoint(toInt(std::ceil(dest.right())) - 1, toInt(std::ceil(dest.bottom())) - 1));
         writer_->image(d, part);
         addBounds(QRectF(d), false);
     }
 
 private:
-    void applyClip(const QRectF& rect, Qt::ClipOperation op, bool emptyShape)
+    void applyClip(const QRectF &rect, Qt::ClipOperation op, bool emptyShape)
     {
         switch (op) {
-        case Qt::NoClip:
-            hasClip_ = false;
-            break;
+        case Qt::NoClip: hasClip_ = false; break;
         case Qt::ReplaceClip:
             hasClip_ = true;
             clip_ = emptyShape ? QRectF() : rect;
@@ -1338,10 +1333,7 @@ private:
     }
 
     bool penVisible() const { return pen_.style() != Qt::NoPen && pen_.color().alpha() != 0; }
-    bool brushVisible() const
-    {
-        return brush_.style() != Qt::NoBrush && brush_.color().alpha() != 0;
-    }
+    bool brushVisible() const { return brush_.style() != Qt::NoBrush && brush_.color().alpha() != 0; }
 
     // In logical units; 0 is GDI's one-pixel pen.
     int penWidthPx() const
@@ -1401,16 +1393,34 @@ private:
         }
         s.color = colorRef(opaqueOnWhite(brush_.color()));
         switch (brush_.style()) {
-        case Qt::HorPattern: s.style = 2; s.hatch = 0; break;
-        case Qt::VerPattern: s.style = 2; s.hatch = 1; break;
-        case Qt::FDiagPattern: s.style = 2; s.hatch = 2; break;
-        case Qt::BDiagPattern: s.style = 2; s.hatch = 3; break;
-        case Qt::CrossPattern: s.style = 2; s.hatch = 4; break;
-        case Qt::DiagCrossPattern: s.style = 2; s.hatch = 5; break;
+        case Qt::HorPattern:
+            s.style = 2;
+            s.hatch = 0;
+            break;
+        case Qt::VerPattern:
+            s.style = 2;
+            s.hatch = 1;
+            break;
+        case Qt::FDiagPattern:
+            s.style = 2;
+            s.hatch = 2;
+            break;
+        case Qt::BDiagPattern:
+            s.style = 2;
+            s.hatch = 3;
+            break;
+        case Qt::CrossPattern:
+            s.style = 2;
+            s.hatch = 4;
+            break;
+        case Qt::DiagCrossPattern:
+            s.style = 2;
+            s.hatch = 5;
+            break;
         case Qt::LinearGradientPattern:
         case Qt::RadialGradientPattern:
         case Qt::ConicalGradientPattern:
-            if (const QGradient* g = brush_.gradient(); g && !g->stops().isEmpty())
+            if (const QGradient *g = brush_.gradient(); g && !g->stops().isEmpty())
                 s.color = colorRef(opaqueOnWhite(g->stops().first().second));
             break;
         default: break;
@@ -1430,7 +1440,7 @@ private:
 
     // r in logical units; the header's bounds are in device pixels. A line
     // drawn with a zero-width pen has an empty rectangle, and still counts.
-    void addBounds(const QRectF& r, bool withPen)
+    void addBounds(const QRectF &r, bool withPen)
     {
         if (!usable(r))
             return;
@@ -1446,14 +1456,14 @@ private:
         if (std::max(r.left(), r.right()) / scale_ + h < 0.0 || std::min(r.left(), r.right()) / scale_ - h > w
             || std::max(r.top(), r.bottom()) / scale_ + h < 0.0 || std::min(r.top(), r.bottom()) / scale_ - h > ht)
             return;
-        const QRect ib(QPoint(int(std::floor(left)), int(std::floor(top))),
-                       QPoint(int(std::ceil(right)), int(std::ceil(bottom))));
+        const QRect ib(
+            QPoint(int(std::floor(left)), int(std::floor(top))), QPoint(int(std::ceil(right)), int(std::ceil(bottom))));
         const QRect clamped = ib.intersected(QRect(0, 0, size_.width(), size_.height()));
         if (!clamped.isEmpty())
             bounds_ = bounds_.isValid() ? (bounds_ | clamped) : clamped;
     }
 
-    void strokePolyline(const QPolygonF& poly)
+    void strokePolyline(const QPolygonF &poly)
     {
         if (!penVisible() || poly.size() < 2)
             return;
@@ -1484,7 +1494,7 @@ private:
         }
         if (run.size() > 1)
             runs.append(run);
-        for (const QPolygonF& r : runs) {
+        for (const QPolygonF &r : runs) {
             QPolygon pts = rounded(r);
             if (pts.size() == 1)
                 pts.append(pts.first());
@@ -1494,12 +1504,12 @@ private:
         }
     }
 
-    void fillOnly(const QVector<QPolygonF>& polys, int fillMode)
+    void fillOnly(const QVector<QPolygonF> &polys, int fillMode)
     {
         const QRectF clip = effectiveClip();
         QVector<QPolygon> out;
         QRectF box;
-        for (const QPolygonF& p : polys) {
+        for (const QPolygonF &p : polys) {
             const QPolygonF c = clipPolygon(p, clip);
             const QPolygon r = rounded(c);
             if (r.size() >= 3) {
@@ -1522,11 +1532,11 @@ private:
     // A closed shape: one polygon record when it lies inside the clip, otherwise the
     // clipped fill and the clipped outline separately, so that no outline is drawn
     // along the clip edge.
-    void drawShape(const QVector<QPolygonF>& polys, bool closed, int fillMode)
+    void drawShape(const QVector<QPolygonF> &polys, bool closed, int fillMode)
     {
         const QRectF clip = effectiveClip();
         bool inside = true;
-        for (const QPolygonF& p : polys)
+        for (const QPolygonF &p : polys)
             inside = inside && clip.contains(p.boundingRect());
         if (inside && polys.size() == 1) {
             const QPolygon pts = rounded(polys.first());
@@ -1566,17 +1576,17 @@ private:
 // ---------------------------------------------------------------- device
 
 MetafileGenerator::MetafileGenerator(MetafileFormat format, QSize sizePx, int resolutionDpi)
-    : format_(format),
-      size_(sizePx.expandedTo(QSize(1, 1)).boundedTo(QSize(28000, 28000))),
-      dpi_(resolutionDpi > 0 ? resolutionDpi : 96),
-      engine_(std::make_unique<MetafileEngine>(format, size_, dpi_))
+    : format_(format)
+    , size_(sizePx.expandedTo(QSize(1, 1)).boundedTo(QSize(28000, 28000)))
+    , dpi_(resolutionDpi > 0 ? resolutionDpi : 96)
+    , engine_(std::make_unique<MetafileEngine>(format, size_, dpi_))
 {
     engine_->setDescription(QStringLiteral("VOLTRAK"), QString());
 }
 
 MetafileGenerator::~MetafileGenerator() = default;
 
-void MetafileGenerator::setDescription(const QString& application, const QString& title)
+void MetafileGenerator::setDescription(const QString &application, const QString &title)
 {
     engine_->setDescription(application, title);
 }
@@ -1586,7 +1596,7 @@ QByteArray MetafileGenerator::data() const
     return engine_->result();
 }
 
-QPaintEngine* MetafileGenerator::paintEngine() const
+QPaintEngine *MetafileGenerator::paintEngine() const
 {
     return engine_.get();
 }
@@ -1612,38 +1622,37 @@ int MetafileGenerator::metric(PaintDeviceMetric metric) const
 
 // ---------------------------------------------------------------- helpers
 
-QString metafileFaceName(const QString& family)
+QString metafileFaceName(const QString &family)
 {
     // Qt keeps substituted names in lower case; office readers want them as
     // Windows spells them.
-    static const char* const kWindowsNames[] = {
-        "ＭＳ Ｐ明朝", "ＭＳ 明朝", "ＭＳ Ｐゴシック", "ＭＳ ゴシック", "ＭＳ ＵＩ ゴシック",
-        "MS PMincho", "MS Mincho", "MS PGothic", "MS Gothic", "MS UI Gothic", "Meiryo",
-        "メイリオ", "Yu Gothic", "游ゴシック", "Yu Mincho", "游明朝", "Arial", "Times New Roman",
-        "Courier New", "MS Sans Serif", "MS Serif"};
-    auto spelled = [](const QString& name) {
-        for (const char* w : kWindowsNames)
+    static const char *const kWindowsNames[]
+        = {"ＭＳ Ｐ明朝", "ＭＳ 明朝", "ＭＳ Ｐゴシック", "ＭＳ ゴシック", "ＭＳ ＵＩ ゴシック", "MS PMincho",
+            "MS Mincho", "MS PGothic", "MS Gothic", "MS UI Gothic", "Meiryo", "メイリオ", "Yu Gothic", "游ゴシック",
+            "Yu Mincho", "游明朝", "Arial", "Times New Roman", "Courier New", "MS Sans Serif", "MS Serif"};
+    auto spelled = [](const QString &name) {
+        for (const char *w : kWindowsNames)
             if (name.compare(QString::fromUtf8(w), Qt::CaseInsensitive) == 0)
                 return QString::fromUtf8(w);
         return name;
     };
     const QStringList names = QFont::substitutions();
-    for (const QString& name : names)
+    for (const QString &name : names)
         if (name.compare(family, Qt::CaseInsensitive) == 0)
             return family;
-    for (const QString& name : names)
+    for (const QString &name : names)
         if (QFont::substitutes(name).contains(family, Qt::CaseInsensitive))
             return spelled(name);
     return family;
 }
 
-void saveMetafileData(const QString& path, const QByteArray& bytes)
+void saveMetafileData(const QString &path, const QByteArray &bytes)
 {
     safewrite::WriteFile(path, bytes);
 }
 
-void writeMetafileOnDevice(const QString& path, MetafileFormat format, QSize sizePx,
-                           const std::function<void(MetafileGenerator&)>& paintOn)
+void writeMetafileOnDevice(
+    const QString &path, MetafileFormat format, QSize sizePx, const std::function<void(MetafileGenerator &)> &paintOn)
 {
     MetafileGenerator device(format, sizePx);
     paintOn(device);
@@ -1655,10 +1664,10 @@ void writeMetafileOnDevice(const QString& path, MetafileFormat format, QSize siz
     saveMetafileData(path, bytes);
 }
 
-void writeMetafile(const QString& path, MetafileFormat format, QSize sizePx,
-                   const std::function<void(QPainter&)>& paint)
+void writeMetafile(
+    const QString &path, MetafileFormat format, QSize sizePx, const std::function<void(QPainter &)> &paint)
 {
-    writeMetafileOnDevice(path, format, sizePx, [&](MetafileGenerator& device) {
+    writeMetafileOnDevice(path, format, sizePx, [&](MetafileGenerator &device) {
         QPainter painter;
         if (!painter.begin(&device))
             throw std::runtime_error("cannot paint on the metafile");

@@ -28,20 +28,20 @@ public:
     MetafileGenerator(MetafileFormat format, QSize sizePx, int resolutionDpi = 96);
     ~MetafileGenerator() override;
 
-    MetafileGenerator(const MetafileGenerator&) = delete;
-    MetafileGenerator& operator=(const MetafileGenerator&) = delete;
+    MetafileGenerator(const MetafileGenerator &) = delete;
+    MetafileGenerator &operator=(const MetafileGenerator &) = delete;
 
     MetafileFormat format() const { return format_; }
     QSize size() const { return size_; }
     int resolution() const { return dpi_; }
 
     // Name written into the EMF header's description ("App\0Title\0\0").
-    void setDescription(const QString& application, const QString& title);
+    void setDescription(const QString &application, const QString &title);
 
     // The finished file; empty until a painter on this device has ended.
     QByteArray data() const;
 
-    QPaintEngine* paintEngine() const override;
+    QPaintEngine *paintEngine() const override;
 
 protected:
     int metric(PaintDeviceMetric metric) const override;
@@ -57,19 +57,19 @@ private:
 // and maps them onto installed fonts by font substitution; a family that is a
 // substitute of such a name is written as that name, so that the file names the
 // font an office reader expects.
-QString metafileFaceName(const QString& family);
+QString metafileFaceName(const QString &family);
 
 // Writes bytes to path with safewrite::WriteFile (beside and renamed, else in
 // place; permissions kept); throws std::runtime_error with a UTF-8 message.
-void saveMetafileData(const QString& path, const QByteArray& bytes);
+void saveMetafileData(const QString &path, const QByteArray &bytes);
 
 // Renders paint(painter) on a metafile device of the given pixel size and writes
 // the file. Throws std::runtime_error (UTF-8 message) when the picture cannot be
 // made or the file cannot be created or written.
-void writeMetafile(const QString& path, MetafileFormat format, QSize sizePx,
-                   const std::function<void(QPainter&)>& paint);
+void writeMetafile(
+    const QString &path, MetafileFormat format, QSize sizePx, const std::function<void(QPainter &)> &paint);
 
 // The same, for callers that construct their own painter on the device (such as a
 // QCPPainter); the painter must have ended when paintOn returns.
-void writeMetafileOnDevice(const QString& path, MetafileFormat format, QSize sizePx,
-                           const std::function<void(MetafileGenerator&)>& paintOn);
+void writeMetafileOnDevice(
+    const QString &path, MetafileFormat format, QSize sizePx, const std::function<void(MetafileGenerator &)> &paintOn);

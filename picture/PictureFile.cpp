@@ -5,11 +5,11 @@
 
 #include <QBuffer>
 #include <QFont>
-#include <QRegularExpression>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QRegularExpression>
 #include <QSvgGenerator>
 
 #include <stdexcept>
@@ -24,8 +24,12 @@ struct FormatInfo {
     const char *caption;
 };
 constexpr FormatInfo Formats[] = {
-    {PictureFormat::Bmp, "bmp", "BMP"}, {PictureFormat::Wmf, "wmf", "WMF"}, {PictureFormat::Emf, "emf", "EMF"},
-    {PictureFormat::Png, "png", "PNG"}, {PictureFormat::Svg, "svg", "SVG"}, {PictureFormat::Pdf, "pdf", "PDF"},
+    {PictureFormat::Bmp, "bmp", "BMP"},
+    {PictureFormat::Wmf, "wmf", "WMF"},
+    {PictureFormat::Emf, "emf", "EMF"},
+    {PictureFormat::Png, "png", "PNG"},
+    {PictureFormat::Svg, "svg", "SVG"},
+    {PictureFormat::Pdf, "pdf", "PDF"},
 };
 
 // The one place picture bytes reach the disk: beside the target, then renamed.
@@ -155,24 +159,12 @@ bool SavePicture(const QString &path, const PictureSource &source)
     if (!format)
         return false;
     switch (*format) {
-    case PictureFormat::Bmp:
-        bmp4::Write(source.image(), path);
-        break;
-    case PictureFormat::Wmf:
-        writeMetafilePicture(path, MetafileFormat::Wmf, source);
-        break;
-    case PictureFormat::Emf:
-        writeMetafilePicture(path, MetafileFormat::Emf, source);
-        break;
-    case PictureFormat::Png:
-        writeFile(path, pngBytes(source));
-        break;
-    case PictureFormat::Svg:
-        writeFile(path, svgBytes(source));
-        break;
-    case PictureFormat::Pdf:
-        writeFile(path, pdfBytes(source));
-        break;
+    case PictureFormat::Bmp: bmp4::Write(source.image(), path); break;
+    case PictureFormat::Wmf: writeMetafilePicture(path, MetafileFormat::Wmf, source); break;
+    case PictureFormat::Emf: writeMetafilePicture(path, MetafileFormat::Emf, source); break;
+    case PictureFormat::Png: writeFile(path, pngBytes(source)); break;
+    case PictureFormat::Svg: writeFile(path, svgBytes(source)); break;
+    case PictureFormat::Pdf: writeFile(path, pdfBytes(source)); break;
     }
     return true;
 }

@@ -1,25 +1,24 @@
 #include "serial/CommLine.h"
+#include <cstring>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <termios.h>
-#include <cstring>
 
 namespace {
 
 class PosixCommLine : public ICommLine
 {
 public:
-    explicit PosixCommLine(int fd) : fd_(fd) {}
+    explicit PosixCommLine(int fd)
+        : fd_(fd)
+    { }
 
     bool SetModemBit(int tiocmBit, bool on) override
     {
         int bit = tiocmBit;
         return ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit) == 0;
     }
-    bool GetModemBits(int &tiocmBits) override
-    {
-        return ioctl(fd_, TIOCMGET, &tiocmBits) == 0;
-    }
+    bool GetModemBits(int &tiocmBits) override { return ioctl(fd_, TIOCMGET, &tiocmBits) == 0; }
     bool GetCounters(TCommCounters &c) override
     {
         serial_icounter_struct ic;
@@ -33,10 +32,7 @@ public:
         c.bufOverrun = static_cast<quint32>(ic.buf_overrun);
         return true;
     }
-    bool SetBreak(bool on) override
-    {
-        return ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) == 0;
-    }
+    bool SetBreak(bool on) override { return ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) == 0; }
     bool SetRs485(bool enable, bool rtsHighWhileSending) override
     {
         serial_rs485 rs;
@@ -52,10 +48,7 @@ public:
         }
         return ioctl(fd_, TIOCSRS485, &rs) == 0;
     }
-    bool OutputPending(int &bytes) override
-    {
-        return ioctl(fd_, TIOCOUTQ, &bytes) == 0;
-    }
+    bool OutputPending(int &bytes) override { return ioctl(fd_, TIOCOUTQ, &bytes) == 0; }
 
 private:
     int fd_;

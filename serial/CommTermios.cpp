@@ -7,12 +7,12 @@ quint32 FlowCtrlFlags(TCommFlowCtrls mode)
 {
     const quint32 base = Binary | Parity;
     switch (mode) {
-    case cfcRtsCts:   return base | OutxCtsFlow | DtrControlEnable | RtsControlHandshake;
-    case cfcDtrDsr:   return base | OutxDsrFlow | DtrControlHandshake | RtsControlEnable;
-    case cfcXonXoff:  return base | DtrControlEnable | OutX | InX | RtsControlEnable;
+    case cfcRtsCts: return base | OutxCtsFlow | DtrControlEnable | RtsControlHandshake;
+    case cfcDtrDsr: return base | OutxDsrFlow | DtrControlHandshake | RtsControlEnable;
+    case cfcXonXoff: return base | DtrControlEnable | OutX | InX | RtsControlEnable;
     case cfcHalfHigh: return base | DtrControlEnable;
     case cfcHalfLow:
-    case cfcNone:     return base | DtrControlEnable | RtsControlEnable;
+    case cfcNone: return base | DtrControlEnable | RtsControlEnable;
     }
     return base | DtrControlEnable | RtsControlEnable;
 }
@@ -26,15 +26,41 @@ void ApplyFlowCtrl(TCommDcb &dcb, TCommFlowCtrls mode, qint32 bufLenReceive)
 }
 
 namespace {
-struct BaudPair { quint32 rate; speed_t constant; };
+struct BaudPair {
+    quint32 rate;
+    speed_t constant;
+};
 const BaudPair kBauds[] = {
-    {50, B50}, {75, B75}, {110, B110}, {134, B134}, {150, B150}, {200, B200},
-    {300, B300}, {600, B600}, {1200, B1200}, {1800, B1800}, {2400, B2400},
-    {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400},
-    {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800},
-    {500000, B500000}, {576000, B576000}, {921600, B921600}, {1000000, B1000000},
-    {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000},
-    {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+    {50, B50},
+    {75, B75},
+    {110, B110},
+    {134, B134},
+    {150, B150},
+    {200, B200},
+    {300, B300},
+    {600, B600},
+    {1200, B1200},
+    {1800, B1800},
+    {2400, B2400},
+    {4800, B4800},
+    {9600, B9600},
+    {19200, B19200},
+    {38400, B38400},
+    {57600, B57600},
+    {115200, B115200},
+    {230400, B230400},
+    {460800, B460800},
+    {500000, B500000},
+    {576000, B576000},
+    {921600, B921600},
+    {1000000, B1000000},
+    {1152000, B1152000},
+    {1500000, B1500000},
+    {2000000, B2000000},
+    {2500000, B2500000},
+    {3000000, B3000000},
+    {3500000, B3500000},
+    {4000000, B4000000},
 };
 } // namespace
 
@@ -160,10 +186,14 @@ TCommDcb DcbFromTermios(const termios &tio)
 quint32 ModemStatusWord(int tiocmBits)
 {
     quint32 w = 0;
-    if (tiocmBits & TIOCM_CTS) w |= modemstat::Cts;
-    if (tiocmBits & TIOCM_DSR) w |= modemstat::Dsr;
-    if (tiocmBits & TIOCM_RNG) w |= modemstat::Ring;
-    if (tiocmBits & TIOCM_CAR) w |= modemstat::Rlsd;
+    if (tiocmBits & TIOCM_CTS)
+        w |= modemstat::Cts;
+    if (tiocmBits & TIOCM_DSR)
+        w |= modemstat::Dsr;
+    if (tiocmBits & TIOCM_RNG)
+        w |= modemstat::Ring;
+    if (tiocmBits & TIOCM_CAR)
+        w |= modemstat::Rlsd;
     return w;
 }
 

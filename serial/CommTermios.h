@@ -12,9 +12,9 @@ quint32 FlowCtrlFlags(TCommFlowCtrls mode);
 void ApplyFlowCtrl(TCommDcb &dcb, TCommFlowCtrls mode, qint32 bufLenReceive);
 
 struct TermiosPlan {
-    bool ok = false;          // false: the driver would refuse this block
+    bool ok = false; // false: the driver would refuse this block
     termios tio{};
-    bool customBaud = false;  // the rate has no B-constant: set it with BOTHER
+    bool customBaud = false; // the rate has no B-constant: set it with BOTHER
     quint32 baud = 0;
 };
 

@@ -39,7 +39,7 @@ struct TCommDcb {
     quint16 XonLim = 0;
     quint16 XoffLim = 0;
     quint8 ByteSize = 8;
-    quint8 Parity = 0;   // 0 none, 1 odd, 2 even
+    quint8 Parity = 0; // 0 none, 1 odd, 2 even
     quint8 StopBits = 0; // 0 one, 1 one and a half, 2 two
     quint8 XonChar = 17;
     quint8 XoffChar = 19;

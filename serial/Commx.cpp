@@ -42,7 +42,9 @@ const char *const PortLost = "通信ポートとの接続が切れました\n通
 const char *const PortReturns = "装置が戻ると、VOLTRAK が自動でポートを開き直します";
 } // namespace commmsg
 
-ECommError::ECommError(const QString &message) : std::runtime_error(message.toUtf8().toStdString()) {}
+ECommError::ECommError(const QString &message)
+    : std::runtime_error(message.toUtf8().toStdString())
+{ }
 
 QString OpenErrorText(int err)
 {
@@ -113,9 +115,14 @@ class TCommTransThread
 {
 public:
     TCommTransThread(TCustomCommX *owner, std::shared_ptr<CommSession> session)
-        : FOwner(owner), FSession(std::move(session)) {}
+        : FOwner(owner)
+        , FSession(std::move(session))
+    { }
 
-    void Start() { FThread = std::thread([this] { Execute(); }); }
+    void Start()
+    {
+        FThread = std::thread([this] { Execute(); });
+    }
 
     void Post(TransBlockData block)
     {
@@ -288,7 +295,9 @@ class TCommReceiveThread
 {
 public:
     TCommReceiveThread(TCustomCommX *owner, std::shared_ptr<CommSession> session)
-        : FOwner(owner), FSession(std::move(session)) {}
+        : FOwner(owner)
+        , FSession(std::move(session))
+    { }
 
     // Throws std::system_error when the thread or its wait set cannot be made.
     void Start()
@@ -372,7 +381,8 @@ private:
 
 // --------------------------------------------------------------- component
 
-TCustomCommX::TCustomCommX(QObject *Owner) : QObject(Owner)
+TCustomCommX::TCustomCommX(QObject *Owner)
+    : QObject(Owner)
 {
     ApplyFlowCtrl(FDcb, FFlowCtrl, FBufLenReceive);
     // The notification channel of the UI thread (the thread making us).
@@ -1086,5 +1096,6 @@ void TCustomCommX::LostEvent(quint64 session)
     if (!OnLost)
         Throw(commmsg::PortLost);
     if (OnLost(this, path))
-        throw ECommError(QString::fromUtf8(commmsg::PortLost) + QLatin1Char('\n') + QString::fromUtf8(commmsg::PortReturns));
+        throw ECommError(
+            QString::fromUtf8(commmsg::PortLost) + QLatin1Char('\n') + QString::fromUtf8(commmsg::PortReturns));
 }

@@ -224,5 +224,7 @@ class TCommX : public TCustomCommX
 {
     Q_OBJECT
 public:
-    explicit TCommX(QObject *Owner = nullptr) : TCustomCommX(Owner) {}
+    explicit TCommX(QObject *Owner = nullptr)
+        : TCustomCommX(Owner)
+    { }
 };

@@ -26,7 +26,7 @@ QString DescribeSerialDevice(const QString &devicePath, const QString &sysRoot)
         return devicePath;
 
     // From the port up through its interface to the USB device, which holds the ids.
-    for (QDir d(dev); d.absolutePath().startsWith(root + QLatin1Char('/')); ) {
+    for (QDir d(dev); d.absolutePath().startsWith(root + QLatin1Char('/'));) {
         const QString vendor = ReadAttribute(d, "idVendor");
         const QString product = ReadAttribute(d, "idProduct");
         if (!vendor.isEmpty() && !product.isEmpty()) {

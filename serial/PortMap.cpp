@@ -6,14 +6,14 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
+#include <algorithm>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
-#include <algorithm>
 
-QString ChannelDevice(int channel, const QMap<int, QString> &overrides, const QStringList &present,
-                      const PathCanonicalizer &canonical)
+QString ChannelDevice(
+    int channel, const QMap<int, QString> &overrides, const QStringList &present, const PathCanonicalizer &canonical)
 {
     if (channel < 1)
         return {};
@@ -40,8 +40,7 @@ QString ChannelDevice(int channel, const QMap<int, QString> &overrides, const QS
 
 int ChannelOfKey(const QString &key)
 {
-    static const QRegularExpression re(QStringLiteral("^COM([0-9]{1,9})$"),
-                                       QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression re(QStringLiteral("^COM([0-9]{1,9})$"), QRegularExpression::CaseInsensitiveOption);
     const auto m = re.match(key.trimmed());
     if (!m.hasMatch())
         return 0;
@@ -51,7 +50,11 @@ int ChannelOfKey(const QString &key)
 QStringList OrderSerialNames(const QStringList &names)
 {
     static const QRegularExpression re(QStringLiteral("^tty(S|USB|ACM)([0-9]+)$"));
-    struct Entry { int group; int number; QString name; };
+    struct Entry {
+        int group;
+        int number;
+        QString name;
+    };
     std::vector<Entry> entries;
     for (const QString &n : names) {
         const auto m = re.match(n);
@@ -61,9 +64,8 @@ QStringList OrderSerialNames(const QStringList &names)
         const int group = kind == QLatin1String("S") ? 0 : kind == QLatin1String("USB") ? 1 : 2;
         entries.push_back({group, m.captured(2).toInt(), n});
     }
-    std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
-        return a.group != b.group ? a.group < b.group : a.number < b.number;
-    });
+    std::sort(entries.begin(), entries.end(),
+        [](const Entry &a, const Entry &b) { return a.group != b.group ? a.group < b.group : a.number < b.number; });
     QStringList out;
     for (const auto &e : entries)
         out << e.name;
@@ -102,7 +104,7 @@ QStringList ScanSerialDevices(const QString &devDir, const std::function<bool(co
     const QDir dir(devDir);
     const QStringList names = OrderSerialNames(
         dir.entryList({QStringLiteral("ttyS*"), QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")},
-                      QDir::System | QDir::Files | QDir::NoDotAndDotDot));
+            QDir::System | QDir::Files | QDir::NoDotAndDotDot));
     const auto present = isPresentUart ? isPresentUart : UartPresent;
     QStringList out;
     for (const QString &n : names) {

@@ -16,7 +16,7 @@ using PathCanonicalizer = std::function<QString(const QString &)>;
 // path to the file it stands for (so a /dev/serial/by-id link and its
 // ttyUSB node count as one device). Empty result: no device for the channel.
 QString ChannelDevice(int channel, const QMap<int, QString> &overrides, const QStringList &present,
-                      const PathCanonicalizer &canonical = {});
+    const PathCanonicalizer &canonical = {});
 
 // "COM3" -> 3; 0 for anything else (case-insensitive, as ini keys are).
 int ChannelOfKey(const QString &key);
@@ -27,8 +27,8 @@ QStringList OrderSerialNames(const QStringList &names);
 
 // The serial devices present under devDir, in counting order, full paths.
 // isPresentUart decides whether a ttyS node has a real UART behind it.
-QStringList ScanSerialDevices(const QString &devDir = QStringLiteral("/dev"),
-                              const std::function<bool(const QString &)> &isPresentUart = {});
+QStringList ScanSerialDevices(
+    const QString &devDir = QStringLiteral("/dev"), const std::function<bool(const QString &)> &isPresentUart = {});
 
 // The "Ports" section of an ini file: channel -> path. The file is only read.
 QMap<int, QString> ReadPortOverrides(const QString &iniPath);

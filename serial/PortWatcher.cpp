@@ -6,7 +6,9 @@
 #include <QTimer>
 
 PortWatcher::PortWatcher(TCustomCommX *port, QObject *parent)
-    : QObject(parent), m_port(port), m_timer(new QTimer(this))
+    : QObject(parent)
+    , m_port(port)
+    , m_timer(new QTimer(this))
 {
     m_timer->setInterval(CheckIntervalMs);
     connect(m_timer, &QTimer::timeout, this, &PortWatcher::CheckNow);
@@ -34,7 +36,7 @@ void PortWatcher::Remember(const QString &devicePath)
 bool PortWatcher::PortLost(const QString &devicePath)
 {
     if (m_path.isEmpty() || QFileInfo(devicePath).absoluteFilePath() != QFileInfo(m_path).absoluteFilePath())
-        Remember(devicePath);  // opened without our knowing; the path is all there is
+        Remember(devicePath); // opened without our knowing; the path is all there is
     m_timer->start();
     const bool report = !m_reported;
     m_reported = true;

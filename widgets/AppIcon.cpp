@@ -32,7 +32,7 @@ QPixmap Pixmap(int size)
 QIcon Icon()
 {
     QIcon icon;
-    for (int s : { 16, 32, 44, 64 })
+    for (int s : {16, 32, 44, 64})
         icon.addPixmap(Pixmap(s));
     return icon;
 }

@@ -6,4 +6,4 @@
 namespace appicon {
 QPixmap Pixmap(int size);
 QIcon Icon();
-}
+} // namespace appicon

@@ -19,7 +19,6 @@ QFont chartFont()
     return f;
 }
 
-
 // Width of the column on the right that holds the legend; the graph window
 // places its capacity labels in it, below the legend.
 constexpr int SideColumnWidth = 100;
@@ -27,9 +26,11 @@ constexpr int SideColumnWidth = 100;
 } // namespace
 
 ChartSeries::ChartSeries(Chart *chart, QCPGraph *graph, const QString &title, const QColor &colour)
-    : m_chart(chart), m_graph(graph), m_title(title), m_colour(colour)
-{
-}
+    : m_chart(chart)
+    , m_graph(graph)
+    , m_title(title)
+    , m_colour(colour)
+{ }
 
 void ChartSeries::clear()
 {
@@ -72,7 +73,9 @@ void ChartAxis::setMaximum(double maximum)
 }
 
 Chart::Chart(QWidget *parent)
-    : QWidget(parent), m_plot(new QCustomPlot(this)), m_bottom(this)
+    : QWidget(parent)
+    , m_plot(new QCustomPlot(this))
+    , m_bottom(this)
 {
     setAutoFillBackground(true);
     QPalette pal = palette();
@@ -81,7 +84,7 @@ Chart::Chart(QWidget *parent)
 
     m_plot->setGeometry(rect());
     m_plot->setBackground(Qt::white);
-    m_plot->setInteractions(QCP::Interactions());   // no zoom, no drag, no selection
+    m_plot->setInteractions(QCP::Interactions()); // no zoom, no drag, no selection
     // Right clicks on the curves reach the window that owns the chart's menu.
     m_plot->setAttribute(Qt::WA_NoMousePropagation, false);
     // Crisp lines in the palette colours, as the BMP export maps to 16 colours.
@@ -153,10 +156,8 @@ Chart::~Chart()
 
 QList<SeriesStyle> Chart::BatteryStyles()
 {
-    return {{QStringLiteral("Bat1"), QColor(0xFF, 0x00, 0x00)},
-            {QStringLiteral("Bat2"), QColor(0x00, 0xFF, 0x00)},
-            {QStringLiteral("Bat3"), QColor(0x00, 0x00, 0xFF)},
-            {QStringLiteral("Bat4"), QColor(0x80, 0x80, 0x80)}};
+    return {{QStringLiteral("Bat1"), QColor(0xFF, 0x00, 0x00)}, {QStringLiteral("Bat2"), QColor(0x00, 0xFF, 0x00)},
+        {QStringLiteral("Bat3"), QColor(0x00, 0x00, 0xFF)}, {QStringLiteral("Bat4"), QColor(0x80, 0x80, 0x80)}};
 }
 
 void Chart::setSeriesStyles(const QList<SeriesStyle> &styles)
@@ -258,10 +259,22 @@ void Chart::refresh()
     m_plot->replot(QCustomPlot::rpImmediateRefresh);
 }
 
-double Chart::bottomLower() const { return m_plot->xAxis->range().lower; }
-double Chart::bottomUpper() const { return m_plot->xAxis->range().upper; }
-double Chart::leftLower() const { return m_plot->yAxis->range().lower; }
-double Chart::leftUpper() const { return m_plot->yAxis->range().upper; }
+double Chart::bottomLower() const
+{
+    return m_plot->xAxis->range().lower;
+}
+double Chart::bottomUpper() const
+{
+    return m_plot->xAxis->range().upper;
+}
+double Chart::leftLower() const
+{
+    return m_plot->yAxis->range().lower;
+}
+double Chart::leftUpper() const
+{
+    return m_plot->yAxis->range().upper;
+}
 
 void Chart::writeMetafileAs(const QString &path, MetafileFormat format)
 {

@@ -46,7 +46,7 @@ public:
 
 private:
     friend class Chart;
-enum class MetafileFormat;
+    enum class MetafileFormat;
     ChartSeries(Chart *chart, QCPGraph *graph, const QString &title, const QColor &colour);
 
     Chart *m_chart;
@@ -71,8 +71,10 @@ public:
 
 private:
     friend class Chart;
-enum class MetafileFormat;
-    explicit ChartAxis(Chart *chart) : m_chart(chart) {}
+    enum class MetafileFormat;
+    explicit ChartAxis(Chart *chart)
+        : m_chart(chart)
+    { }
 
     Chart *m_chart;
     bool m_automatic = true;

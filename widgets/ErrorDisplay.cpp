@@ -42,8 +42,7 @@ QString StandardErrorText(const QString &message)
 
 void ShowStandardError(const QString &message)
 {
-    showBox(BoxKind::StandardError, QMessageBox::Critical, QStringLiteral("VOLTRAK"),
-            StandardErrorText(message));
+    showBox(BoxKind::StandardError, QMessageBox::Critical, QStringLiteral("VOLTRAK"), StandardErrorText(message));
 }
 
 void ShowCurrentException()
@@ -74,20 +73,27 @@ bool AskYesNo(const QString &text)
         hook()(BoxKind::Question, title, text);
         return hookAnswer();
     }
-    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No,
-                    QApplication::activeWindow());
+    QMessageBox box(
+        QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
     box.setDefaultButton(QMessageBox::Yes);
     box.setEscapeButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }
 
-void SetBoxHook(BoxHook h) { hook() = std::move(h); }
+void SetBoxHook(BoxHook h)
+{
+    hook() = std::move(h);
+}
 
-void SetQuestionAnswer(bool yes) { hookAnswer() = yes; }
+void SetQuestionAnswer(bool yes)
+{
+    hookAnswer() = yes;
+}
 
 } // namespace errors
 
-VoltrakApplication::VoltrakApplication(int &argc, char **argv) : QApplication(argc, argv)
+VoltrakApplication::VoltrakApplication(int &argc, char **argv)
+    : QApplication(argc, argv)
 {
     // The name for the task bar, the window class and the settings file.
     // No display name: the window system would append it to every caption.

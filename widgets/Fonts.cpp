@@ -1,7 +1,7 @@
 #include "widgets/Fonts.h"
 
-#include <QFont>
 #include <QCoreApplication>
+#include <QFont>
 #include <QLibraryInfo>
 #include <QString>
 #include <QTranslator>
@@ -10,16 +10,19 @@ namespace fonts {
 
 void InstallSubstitutions()
 {
-    struct Pair { const char *ms; const char *ipa; };
+    struct Pair {
+        const char *ms;
+        const char *ipa;
+    };
     static const Pair pairs[] = {
-        { "ＭＳ ゴシック", "IPAGothic" },
-        { "ＭＳ Ｐゴシック", "IPAPGothic" },
-        { "ＭＳ 明朝", "IPAMincho" },
-        { "ＭＳ Ｐ明朝", "IPAPMincho" },
-        { "MS Gothic", "IPAGothic" },
-        { "MS PGothic", "IPAPGothic" },
-        { "MS Mincho", "IPAMincho" },
-        { "MS PMincho", "IPAPMincho" },
+        {"ＭＳ ゴシック", "IPAGothic"},
+        {"ＭＳ Ｐゴシック", "IPAPGothic"},
+        {"ＭＳ 明朝", "IPAMincho"},
+        {"ＭＳ Ｐ明朝", "IPAPMincho"},
+        {"MS Gothic", "IPAGothic"},
+        {"MS PGothic", "IPAPGothic"},
+        {"MS Mincho", "IPAMincho"},
+        {"MS PMincho", "IPAPMincho"},
     };
     for (const Pair &p : pairs)
         QFont::insertSubstitution(QString::fromUtf8(p.ms), QString::fromUtf8(p.ipa));

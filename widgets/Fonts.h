@@ -6,4 +6,4 @@ void InstallSubstitutions();
 // rest of the program, whatever the system language. False when Qt's Japanese
 // translations are not installed.
 bool InstallJapaneseTranslations();
-}
+} // namespace fonts

@@ -14,7 +14,8 @@
 #include <cstring>
 #include <stdexcept>
 
-LogPane::LogPane(QWidget *parent) : QPlainTextEdit(parent)
+LogPane::LogPane(QWidget *parent)
+    : QPlainTextEdit(parent)
 {
     setObjectName(QStringLiteral("RichEdit1"));
     QFont f(QStringLiteral("ＭＳ ゴシック"));
@@ -40,7 +41,7 @@ int LogPane::lineCount() const
     flushReceived();
     const QTextDocument *doc = document();
     int n = doc->blockCount();
-    if (doc->lastBlock().length() <= 1)  // the last line is empty
+    if (doc->lastBlock().length() <= 1) // the last line is empty
         --n;
     return qMax(0, n);
 }
@@ -57,8 +58,8 @@ int LogPane::lastLineEqualTo(const QByteArray &text, int before) const
     // without touching their characters: a search through a long log then
     // costs almost nothing per line. "?" is left out because characters with
     // no Shift-JIS form also turn into it.
-    const bool plain = std::all_of(text.begin(), text.end(),
-                                   [](char c) { return uchar(c) < 0x80 && c != '?' && c != 0; });
+    const bool plain
+        = std::all_of(text.begin(), text.end(), [](char c) { return uchar(c) < 0x80 && c != '?' && c != 0; });
     if (!plain)
         return LineSource::lastLineEqualTo(text, before);
     flushReceived();

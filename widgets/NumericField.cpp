@@ -44,11 +44,14 @@ bool hasDefaultButton(const QWidget *w)
 } // namespace
 
 NumericField::NumericField(QWidget *parent)
-    : QWidget(parent), m_edit(new QLineEdit(this)), m_up(new QToolButton(this)), m_down(new QToolButton(this))
+    : QWidget(parent)
+    , m_edit(new QLineEdit(this))
+    , m_up(new QToolButton(this))
+    , m_down(new QToolButton(this))
 {
     m_up->setArrowType(Qt::UpArrow);
     m_down->setArrowType(Qt::DownArrow);
-    for (QToolButton *b : { m_up, m_down }) {
+    for (QToolButton *b : {m_up, m_down}) {
         b->setFocusPolicy(Qt::NoFocus);
         b->setAutoRepeat(true);
     }
@@ -96,13 +99,25 @@ void NumericField::setValue(int v)
     m_edit->setText(QString::number(clamp(v)));
 }
 
-QString NumericField::text() const { return m_edit->text(); }
+QString NumericField::text() const
+{
+    return m_edit->text();
+}
 
-void NumericField::setText(const QString &text) { m_edit->setText(text); }
+void NumericField::setText(const QString &text)
+{
+    m_edit->setText(text);
+}
 
-void NumericField::stepUp() { setValue(clamp(qint64(value()) + m_increment)); }
+void NumericField::stepUp()
+{
+    setValue(clamp(qint64(value()) + m_increment));
+}
 
-void NumericField::stepDown() { setValue(clamp(qint64(value()) - m_increment)); }
+void NumericField::stepDown()
+{
+    setValue(clamp(qint64(value()) - m_increment));
+}
 
 bool NumericField::eventFilter(QObject *watched, QEvent *event)
 {

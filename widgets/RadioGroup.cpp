@@ -5,7 +5,8 @@
 #include <QVBoxLayout>
 
 RadioGroup::RadioGroup(const QString &title, const QStringList &items, QWidget *parent)
-    : QGroupBox(title, parent), m_group(new QButtonGroup(this))
+    : QGroupBox(title, parent)
+    , m_group(new QButtonGroup(this))
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 2, 4, 2);
@@ -38,9 +39,15 @@ void RadioGroup::chainTabOrder(QWidget *previous) const
     }
 }
 
-int RadioGroup::itemIndex() const { return m_group->checkedId(); }
+int RadioGroup::itemIndex() const
+{
+    return m_group->checkedId();
+}
 
-int RadioGroup::count() const { return int(m_group->buttons().size()); }
+int RadioGroup::count() const
+{
+    return int(m_group->buttons().size());
+}
 
 QRadioButton *RadioGroup::button(int index) const
 {

@@ -1,16 +1,22 @@
 #include "widgets/SettingsStore.h"
-#include "widgets/ErrorDisplay.h"
 #include "core/IniFile.h"
 #include "core/Settings.h"
+#include "widgets/ErrorDisplay.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 namespace settings {
 
-void LoadSettings() { LoadSettings(IniFilePath()); }
+void LoadSettings()
+{
+    LoadSettings(IniFilePath());
+}
 
-void SaveSettings() { SaveSettings(IniFilePath()); }
+void SaveSettings()
+{
+    SaveSettings(IniFilePath());
+}
 
 void LoadSettings(const QString &iniPath)
 {

@@ -38,7 +38,9 @@ void setOuter(QWidget *window, int w, int h)
     window->resize(qMax(1, w - m.left() - m.right()), qMax(1, h - m.top() - m.bottom()));
 }
 
-FramedGeometry::FramedGeometry(QWidget *window) : QObject(window), m_window(window)
+FramedGeometry::FramedGeometry(QWidget *window)
+    : QObject(window)
+    , m_window(window)
 {
     window->installEventFilter(this);
 }
@@ -80,7 +82,7 @@ void FramedGeometry::centre()
     const QRect area = s->geometry();
     const QSize size = m_window->size().grownBy(expectedFrame());
     const QPoint framePos(qMax(area.x(), area.x() + (area.width() - size.width()) / 2),
-                          qMax(area.y(), area.y() + (area.height() - size.height()) / 2));
+        qMax(area.y(), area.y() + (area.height() - size.height()) / 2));
     if (m_window->testAttribute(Qt::WA_WState_Created)) {
         // A created window's move() places the client by the frame the widget
         // last heard of, which may lag behind; place the client from the
@@ -110,11 +112,8 @@ bool FramedGeometry::eventFilter(QObject *watched, QEvent *event)
                 m_retriesLeft = MaxRetries;
                 Q_FALLTHROUGH();
             case QEvent::Move:
-            case QEvent::Resize:
-                QTimer::singleShot(0, this, &FramedGeometry::check);
-                break;
-            default:
-                break;
+            case QEvent::Resize: QTimer::singleShot(0, this, &FramedGeometry::check); break;
+            default: break;
             }
         } else if (event->type() == QEvent::Expose) {
             QTimer::singleShot(0, this, &FramedGeometry::check);

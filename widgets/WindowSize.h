@@ -41,10 +41,10 @@ private:
     QWidget *m_window;
     bool m_framed = false;
     bool m_watchingNative = false;
-    QSize m_wantedOuter;     // empty: no size to redo
-    QSize m_clientSet;       // the client size that setOuterSize gave
+    QSize m_wantedOuter; // empty: no size to redo
+    QSize m_clientSet; // the client size that setOuterSize gave
     bool m_centreWanted = false;
-    QMargins m_lastFrame;    // the frame last seen, kept while the window is hidden
+    QMargins m_lastFrame; // the frame last seen, kept while the window is hidden
     // Looks again for a frame every RetryMs, MaxRetries times after a show.
     static constexpr int RetryMs = 50;
     static constexpr int MaxRetries = 40;

@@ -2,10 +2,10 @@
 // table and computing every cell's figures, beside the last-table extraction
 // on the same log, over in-memory lines and over the log pane.
 #include "analysis/DischargeTable.h"
-#include "core/LogLines.h"
-#include "widgets/LogPane.h"
 #include "bench/BenchTiming.h"
 #include "cells/CellList.h"
+#include "core/LogLines.h"
+#include "widgets/LogPane.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -22,7 +22,7 @@ namespace {
 
 constexpr int TotalLines = 1000000;
 constexpr int Dumps = 200;
-constexpr int Rows = 26;   // 1.45 V down to 0.20 V in 0.05 V steps
+constexpr int Rows = 26; // 1.45 V down to 0.20 V in 0.05 V steps
 
 QList<QByteArray> makeLog()
 {
@@ -37,7 +37,8 @@ QList<QByteArray> makeLog()
         lines.append("Bat-V Bat1 Bat2 Bat3 Bat4");
         for (int k = 0; k < Rows; ++k) {
             const int centi = 145 - 5 * k;
-            QByteArray r = QByteArray::number(centi / 100) + '.' + QByteArray::number(centi % 100).rightJustified(2, '0') + "V";
+            QByteArray r
+                = QByteArray::number(centi / 100) + '.' + QByteArray::number(centi % 100).rightJustified(2, '0') + "V";
             for (int j = 0; j < 4; ++j)
                 r += ' ' + QByteArray::number(k * (6 + j) + d % 7);
             lines.append(r);
@@ -66,7 +67,7 @@ void measure(const char *name, const LineSource &source)
     });
     std::printf("%-18s %8d lines  last table %8.2f ms  every table %8.2f ms  every table + cell figures %8.2f ms"
                 "  (target < 100 ms; %.1f x the last table)\n",
-                name, source.lineCount(), extract, find, all, all / extract);
+        name, source.lineCount(), extract, find, all, all / extract);
 }
 
 } // namespace

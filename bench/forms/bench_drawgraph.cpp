@@ -3,17 +3,17 @@
 // extraction time and the whole draw time, over in-memory lines and over the
 // log pane holding the same text.
 #include "analysis/DischargeTable.h"
-#include "widgets/ErrorDisplay.h"
-#include "widgets/Fonts.h"
-#include "forms/Forms.h"
-#include "core/LogLines.h"
-#include "widgets/LogPane.h"
-#include "core/Settings.h"
 #include "bench/BenchTiming.h"
-#include "widgets/Chart.h"
+#include "core/LogLines.h"
+#include "core/Settings.h"
 #include "forms/DrawGraph.h"
+#include "forms/Forms.h"
 #include "forms/Ugraph.h"
 #include "forms/Uparag.h"
+#include "widgets/Chart.h"
+#include "widgets/ErrorDisplay.h"
+#include "widgets/Fonts.h"
+#include "widgets/LogPane.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -82,7 +82,7 @@ void measure(const char *name, const LineSource &source, qint64 bytes)
         forms::graph->Chart1->refresh();
     });
     std::printf("%-44s %8d lines %5.1f MB  extract %8.2f ms  draw %8.2f ms  draw+replot %8.2f ms\n", name,
-                source.lineCount(), bytes / 1e6, extract, draw, drawn);
+        source.lineCount(), bytes / 1e6, extract, draw, drawn);
 }
 
 qint64 sizeOf(const QList<QByteArray> &lines)

@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <vector>
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
@@ -33,7 +33,7 @@ int main(int argc, char** argv)
         auto plot = sample::makeChart(size, 255);
         for (auto [fmt, ext] : {std::pair{MetafileFormat::Wmf, "wmf"}, {MetafileFormat::Emf, "emf"}}) {
             const QString path = dir.filePath(QStringLiteral("chart.%1").arg(ext));
-            auto paintOn = [&](MetafileGenerator& device) {
+            auto paintOn = [&](MetafileGenerator &device) {
                 QCPPainter painter(&device);
                 plot->toPainter(&painter, size.width(), size.height());
                 painter.end();
@@ -52,9 +52,8 @@ int main(int argc, char** argv)
             }
             const auto [rm, rw] = median(render);
             const auto [fm, fw] = median(file);
-            std::printf("%4dx%-4d %s: render %6.2f / %6.2f, file %6.2f / %6.2f, %6lld bytes\n",
-                        size.width(), size.height(), ext, rm, rw, fm, fw,
-                        static_cast<long long>(QFileInfo(path).size()));
+            std::printf("%4dx%-4d %s: render %6.2f / %6.2f, file %6.2f / %6.2f, %6lld bytes\n", size.width(),
+                size.height(), ext, rm, rw, fm, fw, static_cast<long long>(QFileInfo(path).size()));
         }
     }
 

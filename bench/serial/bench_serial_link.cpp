@@ -4,9 +4,9 @@
 // stall of the UI thread (gap between the ticks of a 1 ms timer) for each and
 // their ratio, and the latency from the far end's write of one line to its
 // text standing in the pane.
-#include "widgets/LogPane.h"
 #include "journal/Journal.h"
 #include "serial/Commx.h"
+#include "widgets/LogPane.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -130,8 +130,7 @@ void PrintBulk(const char *title, const Bulk &b, qint64 total)
     std::printf("  throughput          %.2f MB/s (%.2f s)\n", total / 1e6 / b.seconds, b.seconds);
     std::printf("  longest UI stall    %.1f ms\n", b.longestGap / 1e6);
     std::printf("  notifications       %lld, largest %lld bytes, longest OnReceive %.1f ms\n",
-                static_cast<long long>(b.notifications), static_cast<long long>(b.largestRead),
-                b.longestHandler / 1e6);
+        static_cast<long long>(b.notifications), static_cast<long long>(b.largestRead), b.longestHandler / 1e6);
 }
 } // namespace
 
@@ -224,8 +223,9 @@ int main(int argc, char **argv)
         QObject::connect(&check, &QTimer::timeout, [&] {
             // What the pane shows, not what it still holds back for the screen.
             const QTextBlock last = pane.document()->lastBlock();
-            const bool there = toPane ? (last.previous().text().toLatin1() == marker || last.text().toLatin1() == marker)
-                                      : received >= before + text.size();
+            const bool there = toPane
+                ? (last.previous().text().toLatin1() == marker || last.text().toLatin1() == marker)
+                : received >= before + text.size();
             if (there || l.elapsed() > 5000) {
                 if (!there)
                     std::printf("line %d never appeared\n", i);
@@ -241,15 +241,15 @@ int main(int argc, char **argv)
     journal.close();
 
     std::printf("bytes                 %lld per run%s\n", static_cast<long long>(total),
-                toPane ? "" : " (not shown in the pane)");
+        toPane ? "" : " (not shown in the pane)");
     std::printf("(each mode run twice: the faster run's throughput, the longest stall of both)\n");
     PrintBulk("journal off", plain, total);
     PrintBulk("journal on", journalled, total);
     std::printf("throughput ratio      %.2f (journal on / off)\n", plain.seconds / journalled.seconds);
-    std::printf("journal file          %lld bytes (two runs plus the latency lines)%s\n", static_cast<long long>(QFileInfo(journal.filePath()).size()),
-                journal.failed() ? " (write failed)" : "");
+    std::printf("journal file          %lld bytes (two runs plus the latency lines)%s\n",
+        static_cast<long long>(QFileInfo(journal.filePath()).size()), journal.failed() ? " (write failed)" : "");
     std::printf("one-line latency      median %.2f ms, worst %.2f ms (20 lines, journal on)\n",
-                latencies[latencies.size() / 2], latencies.back());
+        latencies[latencies.size() / 2], latencies.back());
     ::close(master);
     ::close(slave);
     return 0;

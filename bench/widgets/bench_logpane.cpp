@@ -24,10 +24,14 @@ QByteArray dischargerText(qint64 bytes)
     return out;
 }
 
-struct Result { double mbPerSecond; double worstMs; int over16; int chunks; };
+struct Result {
+    double mbPerSecond;
+    double worstMs;
+    int over16;
+    int chunks;
+};
 
-template <typename Feed>
-Result run(const QByteArray &data, Feed feed)
+template <typename Feed> Result run(const QByteArray &data, Feed feed)
 {
     QRandomGenerator rng(42);
     QElapsedTimer total, one;
@@ -47,7 +51,7 @@ Result run(const QByteArray &data, Feed feed)
         pos += n;
     }
     const double secs = total.nsecsElapsed() / 1e9;
-    return { data.size() / 1e6 / secs, worst, over16, chunks };
+    return {data.size() / 1e6 / secs, worst, over16, chunks};
 }
 
 } // namespace
@@ -61,12 +65,12 @@ int main(int argc, char **argv)
     LogPane pane;
     pane.resize(277, 300);
     pane.show();
-    pane.appendReceived(dischargerText(size));  // a pane already holding the first 10 MB
+    pane.appendReceived(dischargerText(size)); // a pane already holding the first 10 MB
     const QByteArray data = dischargerText(size);
     const Result append = run(data, [&](const QByteArray &chunk) { pane.appendReceived(chunk); });
     std::printf("append: %.0f MB into a %.0f MB pane: %.2f MB/s, longest chunk %.2f ms, "
                 "%d of %d chunks over 16 ms\n",
-                size / 1e6, size / 1e6, append.mbPerSecond, append.worstMs, append.over16, append.chunks);
+        size / 1e6, size / 1e6, append.mbPerSecond, append.worstMs, append.over16, append.chunks);
 
     // The naive way: rewrite the whole text for each chunk (on a small size only).
     const qint64 small = 200'000;
@@ -83,9 +87,9 @@ int main(int argc, char **argv)
     fresh.resize(277, 300);
     fresh.show();
     const Result appendSmall = run(smallData, [&](const QByteArray &chunk) { fresh.appendReceived(chunk); });
-    std::printf("rewrite per chunk: %.0f kB: %.3f MB/s, longest chunk %.2f ms\n", small / 1e3,
-                rewrite.mbPerSecond, rewrite.worstMs);
+    std::printf("rewrite per chunk: %.0f kB: %.3f MB/s, longest chunk %.2f ms\n", small / 1e3, rewrite.mbPerSecond,
+        rewrite.worstMs);
     std::printf("append on the same %.0f kB: %.2f MB/s; append is %.0f times faster\n", small / 1e3,
-                appendSmall.mbPerSecond, appendSmall.mbPerSecond / rewrite.mbPerSecond);
+        appendSmall.mbPerSecond, appendSmall.mbPerSecond / rewrite.mbPerSecond);
     return 0;
 }

@@ -72,25 +72,21 @@ void TestCapacity::estimate_data()
     QTest::addColumn<QList<double>>("expected");
 
     const double i120 = mA(1.20, 5, 100), i100 = mA(1.00, 5, 100);
-    const double two = i120 * 1 + (i120 + i100) * 1 * 0.5;   // one hour, then one more
+    const double two = i120 * 1 + (i120 + i100) * 1 * 0.5; // one hour, then one more
     // 1150 mA for one hour, then (1150 + 950) / 2 for another.
-    QTest::newRow("worked example: 2200.0 mAh")
-        << QByteArrayList{"1.20V 60 60 60 60", "1.00V 120 120 120 120"} << 100 << 5
-        << QList<double>{2200.0, 2200.0, 2200.0, 2200.0};
+    QTest::newRow("worked example: 2200.0 mAh") << QByteArrayList{"1.20V 60 60 60 60", "1.00V 120 120 120 120"} << 100
+                                                << 5 << QList<double>{2200.0, 2200.0, 2200.0, 2200.0};
 
     // Different resistor: the current scales with 1/R.
-    QTest::newRow("resistor 2 ohm")
-        << QByteArrayList{"1.20V 60 60 60 60", "1.00V 120 120 120 120"} << 200 << 5
-        << QList<double>{two / 2, two / 2, two / 2, two / 2};
+    QTest::newRow("resistor 2 ohm") << QByteArrayList{"1.20V 60 60 60 60", "1.00V 120 120 120 120"} << 200 << 5
+                                    << QList<double>{two / 2, two / 2, two / 2, two / 2};
 
     // Saturation voltage above a row's voltage: that row carries no current.
     const double j = mA(1.20, 110, 100);
-    QTest::newRow("Hvds above the second row")
-        << QByteArrayList{"1.20V 60 60 60 60", "1.00V 120 120 120 120"} << 100 << 110
-        << QList<double>{j + j * 0.5, j + j * 0.5, j + j * 0.5, j + j * 0.5};
-    QTest::newRow("Hvds above every row")
-        << QByteArrayList{"1.20V 60 60 60 60", "1.00V 120 120 120 120"} << 100 << 150
-        << QList<double>{0.0, 0.0, 0.0, 0.0};
+    QTest::newRow("Hvds above the second row") << QByteArrayList{"1.20V 60 60 60 60",
+        "1.00V 120 120 120 120"} << 100 << 110 << QList<double>{j + j * 0.5, j + j * 0.5, j + j * 0.5, j + j * 0.5};
+    QTest::newRow("Hvds above every row") << QByteArrayList{"1.20V 60 60 60 60", "1.00V 120 120 120 120"} << 100 << 150
+                                          << QList<double>{0.0, 0.0, 0.0, 0.0};
 
     // Cells that stopped earlier add nothing after their last change; one whose
     // time goes down subtracts.
@@ -98,39 +94,33 @@ void TestCapacity::estimate_data()
     QTest::newRow("cells stop at different times")
         << QByteArrayList{"1.20V 60 60 60 30", "1.10V 120 60 90 30"} << 100 << 5
         << QList<double>{i120 + (i120 + i110) * 0.5, i120, i120 + (i120 + i110) * 0.25, i120 * 0.5};
-    QTest::newRow("time going down subtracts")
-        << QByteArrayList{"1.20V 60 60 60 60", "1.10V 0 60 60 60"} << 100 << 5
-        << QList<double>{i120 - (i120 + i110) * 0.5, i120, i120, i120};
+    QTest::newRow("time going down subtracts") << QByteArrayList{"1.20V 60 60 60 60", "1.10V 0 60 60 60"} << 100 << 5
+                                               << QList<double>{i120 - (i120 + i110) * 0.5, i120, i120, i120};
 
     // Fewer columns: only those cells gain; a later row compares with the last
     // row that had the column.
     QTest::newRow("three time fields feed three cells")
-        << QByteArrayList{"1.20V 60 60 60", "1.00V 120 120 120"} << 100 << 5
-        << QList<double>{two, two, two, 0.0};
+        << QByteArrayList{"1.20V 60 60 60", "1.00V 120 120 120"} << 100 << 5 << QList<double>{two, two, two, 0.0};
     QTest::newRow("column missing in the middle row")
         << QByteArrayList{"1.20V 60 60 60 60", "1.10V 90 90", "1.00V 120 120 120 120"} << 100 << 5
         << QList<double>{i120 + (i120 + i110) * 0.25 + (i110 + i100) * 0.25,
-                         i120 + (i120 + i110) * 0.25 + (i110 + i100) * 0.25,
-                         i120 + (i110 + i100) * 0.5,
-                         i120 + (i110 + i100) * 0.5};
-    QTest::newRow("empty field reads as time 0")
-        << QByteArrayList{"1.20V 60,,60 60", "1.00V 120 120 120 120"} << 100 << 5
-        << QList<double>{two, (i120 + i100) * 2 * 0.5, two, two};
+               i120 + (i120 + i110) * 0.25 + (i110 + i100) * 0.25, i120 + (i110 + i100) * 0.5,
+               i120 + (i110 + i100) * 0.5};
+    QTest::newRow("empty field reads as time 0") << QByteArrayList{"1.20V 60,,60 60", "1.00V 120 120 120 120"} << 100
+                                                 << 5 << QList<double>{two, (i120 + i100) * 2 * 0.5, two, two};
 
     QTest::newRow("single row is a rectangle from 0")
-        << QByteArrayList{"1.20V 30 60 90 120"} << 100 << 5
-        << QList<double>{i120 * 0.5, i120, i120 * 1.5, i120 * 2};
+        << QByteArrayList{"1.20V 30 60 90 120"} << 100 << 5 << QList<double>{i120 * 0.5, i120, i120 * 1.5, i120 * 2};
     QTest::newRow("no rows") << QByteArrayList{} << 100 << 5 << QList<double>{0.0, 0.0, 0.0, 0.0};
 
     // Counts at the ends of the 32-bit range must not wrap around.
     const double span = (double(2147483647) + 2147483648.0) / 60.0;
-    QTest::newRow("extreme counts")
-        << QByteArrayList{"1.20V -2147483648", "1.20V 2147483647"} << 100 << 5
-        << QList<double>{i120 * (-2147483648.0 / 60.0) + i120 * span, 0.0, 0.0, 0.0};
+    QTest::newRow("extreme counts") << QByteArrayList{"1.20V -2147483648", "1.20V 2147483647"} << 100 << 5
+                                    << QList<double>{i120 * (-2147483648.0 / 60.0) + i120 * span, 0.0, 0.0, 0.0};
 
     // A zero resistor (only from a hand-edited ini) gives no current, never inf or nan.
-    QTest::newRow("zero resistor")
-        << QByteArrayList{"1.20V 60 60 60 60"} << 0 << 5 << QList<double>{0.0, 0.0, 0.0, 0.0};
+    QTest::newRow("zero resistor") << QByteArrayList{"1.20V 60 60 60 60"} << 0 << 5
+                                   << QList<double>{0.0, 0.0, 0.0, 0.0};
 }
 
 void TestCapacity::estimate()
@@ -143,15 +133,15 @@ void TestCapacity::estimate()
     for (int j = 0; j < 4; ++j) {
         QVERIFY2(std::isfinite(c.v[j]), qPrintable(QString("cell %1").arg(j + 1)));
         QVERIFY2(std::abs(c.v[j] - expected.at(j)) <= 1e-9 * std::max(1.0, std::abs(expected.at(j))),
-                 qPrintable(QString("cell %1: %2, expected %3").arg(j + 1).arg(c.v[j], 0, 'f', 6)
-                                .arg(expected.at(j), 0, 'f', 6)));
+            qPrintable(
+                QString("cell %1: %2, expected %3").arg(j + 1).arg(c.v[j], 0, 'f', 6).arg(expected.at(j), 0, 'f', 6)));
     }
 }
 
 void TestCapacity::timeBase_data()
 {
     QTest::addColumn<int>("htime");
-    QTest::addColumn<double>("fraction");   // of the one-minute result
+    QTest::addColumn<double>("fraction"); // of the one-minute result
     QTest::newRow("1 minute") << 0 << 1.0;
     QTest::newRow("10 seconds: a sixth") << 1 << 1.0 / 6.0;
     QTest::newRow("1 second: a sixtieth") << 2 << 1.0 / 60.0;
@@ -163,13 +153,14 @@ void TestCapacity::timeBase()
 {
     QFETCH(int, htime);
     QFETCH(double, fraction);
-    const QByteArrayList rows{"1.30V 10 12 14 16", "1.20V 60 70 80 90", "1.05V 130 150 160 170", "1.00V 140 150 170 190"};
+    const QByteArrayList rows{
+        "1.30V 10 12 14 16", "1.20V 60 70 80 90", "1.05V 130 150 160 170", "1.00V 140 150 170 190"};
     const Caps minutes = ::estimate(rows, 100, 5, 0);
     const Caps c = ::estimate(rows, 100, 5, htime);
     for (int j = 0; j < 4; ++j) {
         QVERIFY(minutes.v[j] > 0.0);
         QVERIFY2(std::abs(c.v[j] - minutes.v[j] * fraction) < 1e-9 * minutes.v[j],
-                 qPrintable(QString("cell %1: %2 vs %3").arg(j + 1).arg(c.v[j]).arg(minutes.v[j] * fraction)));
+            qPrintable(QString("cell %1: %2 vs %3").arg(j + 1).arg(c.v[j]).arg(minutes.v[j] * fraction)));
     }
 }
 
@@ -191,7 +182,7 @@ void TestCapacity::badVoltageThrows()
 {
     double out[4] = {0, 0, 0, 0};
     QVERIFY_THROWS_EXCEPTION(analysis::VoltageFormatError,
-                             analysis::EstimateCapacities(tableOf({"1.20V 60", "x.00V 120"}), CapacityParameters(), out));
+        analysis::EstimateCapacities(tableOf({"1.20V 60", "x.00V 120"}), CapacityParameters(), out));
 }
 
 void TestCapacity::format_data()

@@ -20,7 +20,9 @@ ByteLines linesOf(const QByteArrayList &lines)
 class CountingLines : public LineSource
 {
 public:
-    explicit CountingLines(QList<QByteArray> lines) : m_lines(std::move(lines)) {}
+    explicit CountingLines(QList<QByteArray> lines)
+        : m_lines(std::move(lines))
+    { }
     int lineCount() const override { return int(m_lines.size()); }
     QByteArray line(int i) const override
     {
@@ -77,35 +79,28 @@ void TestDischargeTable::extract_data()
     QTest::newRow("empty pane") << QByteArrayList{} << QByteArrayList{};
     QTest::newRow("one table") << QByteArrayList{"start", H, r1, r2} << QByteArrayList{r1, r2};
     QTest::newRow("two dumps: the second wins")
-        << QByteArrayList{H, r1, r2, "", "other output", H, r3, r4, "after"}
-        << QByteArrayList{r3, r4};
+        << QByteArrayList{H, r1, r2, "", "other output", H, r3, r4, "after"} << QByteArrayList{r3, r4};
     QTest::newRow("header with trailing space is no header; date stamp first")
         << QByteArrayList{"2006/03/02 07:05", H + " ", r1, r2} << QByteArrayList{};
     // Without a real header the rows come from the top, and "Bat-V ..." itself
     // passes the row test.
     QTest::newRow("header with trailing space; rows from the top")
         << QByteArrayList{r1, r2, H + " ", r3} << QByteArrayList{r1, r2, H + " ", r3};
-    QTest::newRow("header with a leading blank is no header")
-        << QByteArrayList{"x", " " + H, r1} << QByteArrayList{};
+    QTest::newRow("header with a leading blank is no header") << QByteArrayList{"x", " " + H, r1} << QByteArrayList{};
     QTest::newRow("comment line ends the table")
         << QByteArrayList{H, r1, r2, "memo: cell 3 hot", r3} << QByteArrayList{r1, r2};
     QTest::newRow("wrapped continuation ends the table")
         << QByteArrayList{H, r1, "1.20V 20 21 22", "23 extra", r3} << QByteArrayList{r1, "1.20V 20 21 22"};
-    QTest::newRow("comma-only row is no row")
-        << QByteArrayList{H, "1.10V,12,30,41,50", r1} << QByteArrayList{};
+    QTest::newRow("comma-only row is no row") << QByteArrayList{H, "1.10V,12,30,41,50", r1} << QByteArrayList{};
     QTest::newRow("row with two commas is a row")
         << QByteArrayList{H, "1.10V 12,,30 41"} << QByteArrayList{"1.10V 12,,30 41"};
-    QTest::newRow("line of five bytes ends the table")
-        << QByteArrayList{H, r1, "1.2V", r2} << QByteArrayList{r1};
-    QTest::newRow("header on the last line gives nothing")
-        << QByteArrayList{r1, r2, H} << QByteArrayList{};
-    QTest::newRow("no header: rows from the top")
-        << QByteArrayList{r1, r2, "end", r3} << QByteArrayList{r1, r2};
+    QTest::newRow("line of five bytes ends the table") << QByteArrayList{H, r1, "1.2V", r2} << QByteArrayList{r1};
+    QTest::newRow("header on the last line gives nothing") << QByteArrayList{r1, r2, H} << QByteArrayList{};
+    QTest::newRow("no header: rows from the top") << QByteArrayList{r1, r2, "end", r3} << QByteArrayList{r1, r2};
     QTest::newRow("lower-case header is no header")
         << QByteArrayList{"bat-v bat1 bat2 bat3 bat4", r1} << QByteArrayList{};
-    QTest::newRow("row with Shift-JIS comment after it")
-        << QByteArrayList{H, r1, "1.20V 20 21 22 23 \x83\x81\x83\x82", "\x83\x81\x83\x82"}
-        << QByteArrayList{r1, "1.20V 20 21 22 23 \x83\x81\x83\x82"};
+    QTest::newRow("row with Shift-JIS comment after it") << QByteArrayList{H, r1, "1.20V 20 21 22 23 \x83\x81\x83\x82",
+        "\x83\x81\x83\x82"} << QByteArrayList{r1, "1.20V 20 21 22 23 \x83\x81\x83\x82"};
 }
 
 void TestDischargeTable::extract()
@@ -145,9 +140,9 @@ void TestDischargeTable::extractFromSplitText()
 
 void TestDischargeTable::extractReadsOnlyNeededLines_data()
 {
-    QTest::addColumn<int>("before");   // other lines above the header
+    QTest::addColumn<int>("before"); // other lines above the header
     QTest::addColumn<int>("rowCount");
-    QTest::addColumn<int>("after");    // other lines below the table
+    QTest::addColumn<int>("after"); // other lines below the table
     QTest::newRow("table at the end of a long log") << 5000 << 100 << 0;
     QTest::newRow("table followed by a few lines") << 5000 << 30 << 7;
     QTest::newRow("header in the middle") << 5000 << 100 << 5000;
@@ -178,7 +173,7 @@ void TestDischargeTable::extractReadsOnlyNeededLines()
     for (int i : source.m_read)
         QVERIFY2(i >= header, qPrintable(QString("line %1 above the header was read").arg(i)));
     QVERIFY2(source.m_reads <= int(lines.size()) - header + rowCount + 1,
-             qPrintable(QString("%1 reads").arg(source.m_reads)));
+        qPrintable(QString("%1 reads").arg(source.m_reads)));
 }
 
 void TestDischargeTable::split_data()
@@ -187,9 +182,17 @@ void TestDischargeTable::split_data()
     QTest::addColumn<QByteArrayList>("fields");
 
     QTest::newRow("device row") << QByteArray("1.25V 12 34 56 78") << QByteArrayList{"1.25V", "12", "34", "56", "78"};
-    QTest::newRow("runs of blanks and tabs") << QByteArray("  1.25V \t 12\t\t34   56") << QByteArrayList{"1.25V", "12", "34", "56"};
-    QTest::newRow("control bytes separate") << QByteArray("a\x01" "b\x1f" "c") << QByteArrayList{"a", "b", "c"};
-    QTest::newRow("DEL does not separate") << QByteArray("a\x7f" "b c") << QByteArrayList{"a\x7f" "b", "c"};
+    QTest::newRow("runs of blanks and tabs")
+        << QByteArray("  1.25V \t 12\t\t34   56") << QByteArrayList{"1.25V", "12", "34", "56"};
+    QTest::newRow("control bytes separate") << QByteArray("a\x01"
+                                                          "b\x1f"
+                                                          "c")
+                                            << QByteArrayList{"a", "b", "c"};
+    QTest::newRow("DEL does not separate") << QByteArray("a\x7f"
+                                                         "b c")
+                                           << QByteArrayList{"a\x7f"
+                                                             "b",
+                                                  "c"};
     QTest::newRow("two commas enclose an empty field")
         << QByteArray("1.10V 12,,30 41") << QByteArrayList{"1.10V", "12", "", "30", "41"};
     QTest::newRow("blanks around a comma") << QByteArray("1.10V ,  12 , 34") << QByteArrayList{"1.10V", "12", "34"};
@@ -211,16 +214,16 @@ void TestDischargeTable::split_data()
     QTest::newRow("unclosed quote runs to the end") << QByteArray("1 \"ab c") << QByteArrayList{"1", "ab c"};
     QTest::newRow("quote inside a plain field is a plain byte")
         << QByteArray("ab\"c d") << QByteArrayList{"ab\"c", "d"};
-    QTest::newRow("full-width space is no separator")
-        << QByteArray("a\x81\x40" "b c") << QByteArrayList{"a\x81\x40" "b", "c"};
-    QTest::newRow("lead byte keeps a comma after it")
-        << QByteArray("\x82,x y") << QByteArrayList{"\x82,x", "y"};
-    QTest::newRow("lead byte keeps a blank after it")
-        << QByteArray("\xe0 x y") << QByteArrayList{"\xe0 x", "y"};
+    QTest::newRow("full-width space is no separator") << QByteArray("a\x81\x40"
+                                                                    "b c")
+                                                      << QByteArrayList{"a\x81\x40"
+                                                                        "b",
+                                                             "c"};
+    QTest::newRow("lead byte keeps a comma after it") << QByteArray("\x82,x y") << QByteArrayList{"\x82,x", "y"};
+    QTest::newRow("lead byte keeps a blank after it") << QByteArray("\xe0 x y") << QByteArrayList{"\xe0 x", "y"};
     QTest::newRow("lead byte keeps a quote inside a quoted field")
         << QByteArray("\"\x82\"x\" y") << QByteArrayList{"\x82\"x", "y"};
-    QTest::newRow("half-width katakana is single-byte")
-        << QByteArray("\xb1,\xb2") << QByteArrayList{"\xb1", "\xb2"};
+    QTest::newRow("half-width katakana is single-byte") << QByteArray("\xb1,\xb2") << QByteArrayList{"\xb1", "\xb2"};
     QTest::newRow("lead byte at the very end") << QByteArray("a \x82") << QByteArrayList{"a", "\x82"};
     QTest::newRow("more than five fields are all split")
         << QByteArray("1.0V 1 2 3 4 5 6") << QByteArrayList{"1.0V", "1", "2", "3", "4", "5", "6"};
@@ -260,13 +263,15 @@ void TestDischargeTable::voltageError_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("header text") << QByteArray("Bat-V Bat1") << QString("'Bat-' は浮動小数点数ではありません");
     QTest::newRow("letter among digits") << QByteArray("1.a5V 1 2") << QString("'1.a5' は浮動小数点数ではありません");
-    QTest::newRow("unit inside the four bytes") << QByteArray("1.5V 1 2") << QString("'1.5V' は浮動小数点数ではありません");
+    QTest::newRow("unit inside the four bytes")
+        << QByteArray("1.5V 1 2") << QString("'1.5V' は浮動小数点数ではありません");
     QTest::newRow("decimal comma") << QByteArray("\"1,25\"V 1") << QString("'1,25' は浮動小数点数ではありません");
     QTest::newRow("two points") << QByteArray("1..2V") << QString("'1..2' は浮動小数点数ではありません");
     QTest::newRow("no digits") << QByteArray("+.  V") << QString("'+.' は浮動小数点数ではありません");
     QTest::newRow("not a number word") << QByteArray("nan V 1") << QString("'nan' は浮動小数点数ではありません");
     QTest::newRow("empty first field") << QByteArray(",1.2V 1") << QString("'' は浮動小数点数ではありません");
-    QTest::newRow("Shift-JIS text") << QByteArray("\x93\x64\x88\xb3V 1") << QString("'電圧' は浮動小数点数ではありません");
+    QTest::newRow("Shift-JIS text") << QByteArray("\x93\x64\x88\xb3V 1")
+                                    << QString("'電圧' は浮動小数点数ではありません");
 }
 
 void TestDischargeTable::voltageError()

@@ -4,10 +4,10 @@
 #include "core/IniFile.h"
 #include "core/Settings.h"
 #include "core/SettingsLocation.h"
-#include "widgets/SettingsStore.h"
-#include "tests/support/TestFiles.h"
 #include "tests/support/MetafileReader.h"
 #include "tests/support/PtyHelpers.h"
+#include "tests/support/TestFiles.h"
+#include "widgets/SettingsStore.h"
 
 #include <QFile>
 #include <QImage>
@@ -73,7 +73,7 @@ void TestCommandLine::parse_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("action");
-    QTest::addColumn<QString>("detail");  // the field the action is about, or the error
+    QTest::addColumn<QString>("detail"); // the field the action is about, or the error
 
     const auto A = [](cli::Action a) { return int(a); };
     QTest::newRow("nothing") << QStringList{} << A(cli::Action::Run) << QString();
@@ -83,17 +83,27 @@ void TestCommandLine::parse_data()
     QTest::newRow("settings=") << QStringList{"--settings=x.ini", "a.log"} << A(cli::Action::Run) << "x.ini";
     QTest::newRow("version") << QStringList{"--version"} << A(cli::Action::Version) << QString();
     QTest::newRow("help wins") << QStringList{"--version", "--help"} << A(cli::Action::Help) << QString();
-    QTest::newRow("render") << QStringList{"--render", "a.log", "--output", "g.emf"} << A(cli::Action::Render) << "a.log>g.emf";
-    QTest::newRow("render, output first") << QStringList{"--output=g.bmp", "--render=a.log"} << A(cli::Action::Render) << "a.log>g.bmp";
+    QTest::newRow("render") << QStringList{"--render", "a.log", "--output", "g.emf"} << A(cli::Action::Render)
+                            << "a.log>g.emf";
+    QTest::newRow("render, output first")
+        << QStringList{"--output=g.bmp", "--render=a.log"} << A(cli::Action::Render) << "a.log>g.bmp";
     QTest::newRow("cells") << QStringList{"--cells", "a.log", "b.log"} << A(cli::Action::Cells) << "a.log,b.log";
-    QTest::newRow("unknown") << QStringList{"a.log", "--colour=red"} << A(cli::Action::Error) << "voltrak: unknown option --colour";
+    QTest::newRow("unknown") << QStringList{"a.log", "--colour=red"} << A(cli::Action::Error)
+                             << "voltrak: unknown option --colour";
     QTest::newRow("unknown short") << QStringList{"-x"} << A(cli::Action::Error) << "voltrak: unknown option -x";
-    QTest::newRow("settings without file") << QStringList{"--settings"} << A(cli::Action::Error) << "voltrak: option --settings needs a file name";
-    QTest::newRow("render without output") << QStringList{"--render", "a.log"} << A(cli::Action::Error) << "voltrak: --render needs --output PICTURE";
-    QTest::newRow("output alone") << QStringList{"--output", "g.bmp"} << A(cli::Action::Error) << "voltrak: --output is only used with --render";
-    QTest::newRow("render and cells") << QStringList{"--cells", "--render", "a", "--output", "b.bmp"} << A(cli::Action::Error) << "voltrak: --render and --cells cannot be used together";
-    QTest::newRow("cells without log") << QStringList{"--cells"} << A(cli::Action::Error) << "voltrak: --cells needs at least one log file";
-    QTest::newRow("two files") << QStringList{"a.log", "b.log"} << A(cli::Action::Error) << "voltrak: unexpected argument b.log";
+    QTest::newRow("settings without file")
+        << QStringList{"--settings"} << A(cli::Action::Error) << "voltrak: option --settings needs a file name";
+    QTest::newRow("render without output")
+        << QStringList{"--render", "a.log"} << A(cli::Action::Error) << "voltrak: --render needs --output PICTURE";
+    QTest::newRow("output alone") << QStringList{"--output", "g.bmp"} << A(cli::Action::Error)
+                                  << "voltrak: --output is only used with --render";
+    QTest::newRow("render and cells") << QStringList{"--cells", "--render", "a", "--output", "b.bmp"}
+                                      << A(cli::Action::Error)
+                                      << "voltrak: --render and --cells cannot be used together";
+    QTest::newRow("cells without log") << QStringList{"--cells"} << A(cli::Action::Error)
+                                       << "voltrak: --cells needs at least one log file";
+    QTest::newRow("two files") << QStringList{"a.log", "b.log"} << A(cli::Action::Error)
+                               << "voltrak: unexpected argument b.log";
 }
 
 void TestCommandLine::parse()
@@ -104,20 +114,11 @@ void TestCommandLine::parse()
     const cli::Options o = cli::Parse(args);
     QCOMPARE(int(o.action), action);
     switch (o.action) {
-    case cli::Action::Run:
-        QCOMPARE(o.settingsFile.isEmpty() ? o.openFile : o.settingsFile, detail);
-        break;
-    case cli::Action::Render:
-        QCOMPARE(o.renderLog + QLatin1Char('>') + o.output, detail);
-        break;
-    case cli::Action::Cells:
-        QCOMPARE(o.cellLogs.join(QLatin1Char(',')), detail);
-        break;
-    case cli::Action::Error:
-        QCOMPARE(o.error, detail);
-        break;
-    default:
-        break;
+    case cli::Action::Run: QCOMPARE(o.settingsFile.isEmpty() ? o.openFile : o.settingsFile, detail); break;
+    case cli::Action::Render: QCOMPARE(o.renderLog + QLatin1Char('>') + o.output, detail); break;
+    case cli::Action::Cells: QCOMPARE(o.cellLogs.join(QLatin1Char(',')), detail); break;
+    case cli::Action::Error: QCOMPARE(o.error, detail); break;
+    default: break;
     }
 }
 
@@ -129,16 +130,34 @@ void TestCommandLine::iniPlace_data()
     QTest::addColumn<QString>("explicitPath");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("build folder") << "/home/u/voltrak/build/voltrak" << true << "/x" << "" << "/home/u/voltrak/build/voltrak.ini";
-    QTest::newRow("renamed portable copy") << "/media/stick/vt2" << true << "" << "" << "/media/stick/vt2.ini";
-    QTest::newRow("unwritable, XDG set") << "/opt/vt/voltrak" << false << "/home/u/cfg" << "" << "/home/u/cfg/voltrak/voltrak.ini";
-    QTest::newRow("unwritable, XDG unset") << "/opt/vt/voltrak" << false << "" << "" << "/home/u/.config/voltrak/voltrak.ini";
-    QTest::newRow("unwritable, XDG relative") << "/opt/vt/voltrak" << false << "cfg" << "" << "/home/u/.config/voltrak/voltrak.ini";
+    QTest::newRow("build folder") << "/home/u/voltrak/build/voltrak" << true << "/x"
+                                  << ""
+                                  << "/home/u/voltrak/build/voltrak.ini";
+    QTest::newRow("renamed portable copy") << "/media/stick/vt2" << true << ""
+                                           << ""
+                                           << "/media/stick/vt2.ini";
+    QTest::newRow("unwritable, XDG set") << "/opt/vt/voltrak" << false << "/home/u/cfg"
+                                         << ""
+                                         << "/home/u/cfg/voltrak/voltrak.ini";
+    QTest::newRow("unwritable, XDG unset") << "/opt/vt/voltrak" << false << ""
+                                           << ""
+                                           << "/home/u/.config/voltrak/voltrak.ini";
+    QTest::newRow("unwritable, XDG relative") << "/opt/vt/voltrak" << false << "cfg"
+                                              << ""
+                                              << "/home/u/.config/voltrak/voltrak.ini";
     // Root may write /usr/bin, yet a package put the program there.
-    QTest::newRow("installed, writable by root") << "/usr/bin/voltrak" << true << "" << "" << "/home/u/.config/voltrak/voltrak.ini";
-    QTest::newRow("installed in /usr/local/bin") << "/usr/local/bin/voltrak" << true << "" << "" << "/home/u/.config/voltrak/voltrak.ini";
-    QTest::newRow("built under /usr/src") << "/usr/src/voltrak/build/voltrak" << true << "" << "" << "/usr/src/voltrak/build/voltrak.ini";
-    QTest::newRow("--settings wins") << "/usr/bin/voltrak" << false << "/x" << "/tmp/two.ini" << "/tmp/two.ini";
+    QTest::newRow("installed, writable by root") << "/usr/bin/voltrak" << true << ""
+                                                 << ""
+                                                 << "/home/u/.config/voltrak/voltrak.ini";
+    QTest::newRow("installed in /usr/local/bin") << "/usr/local/bin/voltrak" << true << ""
+                                                 << ""
+                                                 << "/home/u/.config/voltrak/voltrak.ini";
+    QTest::newRow("built under /usr/src") << "/usr/src/voltrak/build/voltrak" << true << ""
+                                          << ""
+                                          << "/usr/src/voltrak/build/voltrak.ini";
+    QTest::newRow("--settings wins") << "/usr/bin/voltrak" << false << "/x"
+                                     << "/tmp/two.ini"
+                                     << "/tmp/two.ini";
 }
 
 void TestCommandLine::iniPlace()
@@ -182,8 +201,10 @@ void TestCommandLine::printingOptions_data()
     QTest::addColumn<QByteArray>("err");
     QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("VOLTRAK 4.01\n") << QByteArray();
     QTest::newRow("help") << QStringList{"--help"} << 0 << cli::UsageText().toUtf8() << QByteArray();
-    QTest::newRow("unknown") << QStringList{"--frobnicate"} << 2 << QByteArray() << QByteArray("voltrak: unknown option --frobnicate\n");
-    QTest::newRow("bad use") << QStringList{"--render", "x.log"} << 2 << QByteArray() << QByteArray("voltrak: --render needs --output PICTURE\n");
+    QTest::newRow("unknown") << QStringList{"--frobnicate"} << 2 << QByteArray()
+                             << QByteArray("voltrak: unknown option --frobnicate\n");
+    QTest::newRow("bad use") << QStringList{"--render", "x.log"} << 2 << QByteArray()
+                             << QByteArray("voltrak: --render needs --output PICTURE\n");
 }
 
 void TestCommandLine::printingOptions()
@@ -232,7 +253,7 @@ void TestCommandLine::renderEachFormat()
         QVERIFY2(pic.problems.isEmpty(), qPrintable(pic.problems.join('\n')));
         for (const QColor &c : colours) {
             const bool drawn = std::any_of(pic.strokes.begin(), pic.strokes.end(),
-                                           [&c](const mfread::Stroke &s) { return s.color == c && s.points.size() >= 4; });
+                [&c](const mfread::Stroke &s) { return s.color == c && s.points.size() >= 4; });
             QVERIFY2(drawn, qPrintable(c.name()));
         }
         return;
@@ -248,14 +269,16 @@ void TestCommandLine::renderEachFormat()
         QProcess fonts;
         fonts.start("pdffonts", {out});
         QVERIFY(fonts.waitForFinished());
-        const QStringList lines = QString::fromUtf8(fonts.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts).mid(2);
+        const QStringList lines
+            = QString::fromUtf8(fonts.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts).mid(2);
         QVERIFY(!lines.isEmpty());
         for (const QString &l : lines)
             QVERIFY2(l.simplified().split(' ').at(l.simplified().split(' ').size() - 5) == "yes", qPrintable(l));
     }
     const QImage img(raster);
     // The window's size, not an unlaid-out chart's.
-    QVERIFY2(img.width() > 500 && img.height() > 250, qPrintable(QStringLiteral("%1x%2").arg(img.width()).arg(img.height())));
+    QVERIFY2(img.width() > 500 && img.height() > 250,
+        qPrintable(QStringLiteral("%1x%2").arg(img.width()).arg(img.height())));
     QSet<QRgb> seen;
     for (int y = 0; y < img.height(); ++y)
         for (int x = 0; x < img.width(); ++x)
@@ -276,18 +299,25 @@ void TestCommandLine::cells_data()
     // (1.20 x 60 + 1.10 x 60) / 120 = 1.150 V. b.log: half the times, then a cell
     // that stops at the first row: 1150 x 0.5 = 575.0 mAh at 1.200 V.
     const auto rows = [](int no, const char *stamp, const char *src, const char *capacity, const char *volts,
-                         const char *time, int cells) {
+                          const char *time, int cells) {
         QByteArray out;
         for (int c = 1; c <= cells; ++c)
-            out += QStringLiteral("%1,%2,%3,%4,%5,%6,%7\r\n").arg(no).arg(stamp, src).arg(c).arg(capacity, volts, time).toUtf8();
+            out += QStringLiteral("%1,%2,%3,%4,%5,%6,%7\r\n")
+                       .arg(no)
+                       .arg(stamp, src)
+                       .arg(c)
+                       .arg(capacity, volts, time)
+                       .toUtf8();
         return out;
     };
     const QByteArray both = header + rows(1, "2026/12/01 09:00", "a.log", "2200.0", "1.150", "120 分", 4)
-                            + rows(2, "", "b.log", "1100.0", "1.150", "60 分", 4)
-                            + rows(3, "2026/12/02 10:30", "b.log", "575.0", "1.200", "30 分", 2);
-    QTest::newRow("two logs, three tables") << QStringList{"a.log", "b.log"} << QByteArray() << 0 << both << QByteArray();
+        + rows(2, "", "b.log", "1100.0", "1.150", "60 分", 4)
+        + rows(3, "2026/12/02 10:30", "b.log", "575.0", "1.200", "30 分", 2);
+    QTest::newRow("two logs, three tables")
+        << QStringList{"a.log", "b.log"} << QByteArray() << 0 << both << QByteArray();
     QTest::newRow("resistor doubled") << QStringList{"a.log"} << QByteArray("[VOLTRAK]\r\nHteiko=200\r\n") << 0
-                                      << header + rows(1, "2026/12/01 09:00", "a.log", "1100.0", "1.150", "120 分", 4) << QByteArray();
+                                      << header + rows(1, "2026/12/01 09:00", "a.log", "1100.0", "1.150", "120 分", 4)
+                                      << QByteArray();
     QTest::newRow("no table") << QStringList{"none.log"} << QByteArray() << 1 << QByteArray()
                               << QStringLiteral("有効なデータがありません\n").toUtf8();
     QTest::newRow("one log without") << QStringList{"none.log", "a.log"} << QByteArray() << 1
@@ -303,10 +333,12 @@ void TestCommandLine::cells()
     QFETCH(QByteArray, out);
     QFETCH(QByteArray, err);
     QTemporaryDir dir;
-    WriteFile(dir.filePath("a.log"), "2026/12/01 09:00 start\r\nBat-V Bat1 Bat2 Bat3 Bat4\r\n"
-                                     "1.20V 60 60 60 60\r\n1.00V 120 120 120 120\r\n");
-    WriteFile(dir.filePath("b.log"), "Bat-V Bat1 Bat2 Bat3 Bat4\r\n1.20V 30 30 30 30\r\n1.00V 60 60 60 60\r\n"
-                                     "2026/12/02 10:30\r\nBat-V Bat1 Bat2 Bat3 Bat4\r\n1.20V 30 30\r\n1.00V 30 30\r\n");
+    WriteFile(dir.filePath("a.log"),
+        "2026/12/01 09:00 start\r\nBat-V Bat1 Bat2 Bat3 Bat4\r\n"
+        "1.20V 60 60 60 60\r\n1.00V 120 120 120 120\r\n");
+    WriteFile(dir.filePath("b.log"),
+        "Bat-V Bat1 Bat2 Bat3 Bat4\r\n1.20V 30 30 30 30\r\n1.00V 60 60 60 60\r\n"
+        "2026/12/02 10:30\r\nBat-V Bat1 Bat2 Bat3 Bat4\r\n1.20V 30 30\r\n1.00V 30 30\r\n");
     WriteFile(dir.filePath("none.log"), "no table\r\n");
     WriteFile(dir.filePath("s.ini"), ini);
     QStringList args{"--settings", dir.filePath("s.ini"), "--cells"};
@@ -331,7 +363,8 @@ void TestCommandLine::renderWithoutTable()
     QFETCH(QByteArray, log);
     QTemporaryDir dir;
     WriteFile(dir.filePath("a.log"), log);
-    const Run r = RunProgram({"--settings", dir.filePath("s.ini"), "--render", dir.filePath("a.log"), "--output", dir.filePath("g.bmp")});
+    const Run r = RunProgram(
+        {"--settings", dir.filePath("s.ini"), "--render", dir.filePath("a.log"), "--output", dir.filePath("g.bmp")});
     QCOMPARE(r.status, 1);
     QVERIFY2(r.err.split('\n').contains(QStringLiteral("有効なデータがありません").toUtf8()), r.err.constData());
     QVERIFY(!QFileInfo::exists(dir.filePath("g.bmp")));
@@ -364,8 +397,9 @@ void TestCommandLine::twoCopiesKeepTheirOwnSettingsAndJournals()
         const QString folder = dir.filePath(QStringLiteral("bench%1/cfg").arg(i + 1));
         QVERIFY(QDir().mkpath(folder));
         ini[i] = folder + QStringLiteral("/voltrak.ini");
-        WriteFile(ini[i], "[Ports]\r\nCOM1=" + pty[i].name.toLocal8Bit() + "\r\n[VOLTRAK]\r\nGwide="
-                              + QByteArray::number(500 + i) + "\r\n");
+        WriteFile(ini[i],
+            "[Ports]\r\nCOM1=" + pty[i].name.toLocal8Bit() + "\r\n[VOLTRAK]\r\nGwide=" + QByteArray::number(500 + i)
+                + "\r\n");
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         program[i].setProcessEnvironment(env);

@@ -1,16 +1,16 @@
 // The program itself, run as a child process beside the test: killed in the
 // middle of a stream, closed by SIGTERM, and still running while the test
 // starts a second copy on the same ini file.
-#include "widgets/ErrorDisplay.h"
-#include "widgets/Fonts.h"
-#include "forms/Forms.h"
-#include "widgets/LogPane.h"
 #include "core/Settings.h"
 #include "core/SjisText.h"
+#include "forms/Forms.h"
 #include "forms/Uvoltrak.h"
 #include "journal/Journal.h"
 #include "tests/support/PtyHelpers.h"
 #include "tests/support/TestFiles.h"
+#include "widgets/ErrorDisplay.h"
+#include "widgets/Fonts.h"
+#include "widgets/LogPane.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -24,7 +24,8 @@
 #include <csignal>
 
 namespace {
-const QString Question = QStringLiteral("VOLTRAK|前回の受信データが保存されていない可能性があります。\r\n受信記録を開きますか？");
+const QString Question
+    = QStringLiteral("VOLTRAK|前回の受信データが保存されていない可能性があります。\r\n受信記録を開きますか？");
 } // namespace
 
 class TestRecovery : public QObject
@@ -54,7 +55,7 @@ class TestRecovery : public QObject
     static QString journalOf(const QString &dir)
     {
         const QStringList logs = QDir(journal::FolderFor(dir + QStringLiteral("/voltrak.ini")))
-                                     .entryList({ QStringLiteral("*.log") }, QDir::Files);
+                                     .entryList({QStringLiteral("*.log")}, QDir::Files);
         return logs.size() == 1 ? dir + QStringLiteral("/logs/") + logs.first() : QString();
     }
     // Sends a line until the program has journalled something, so its port is surely open.
@@ -124,7 +125,7 @@ private slots:
             sent += char(v);
         sent += "\r\n";
         QVERIFY(pty.writeAll(sent));
-        std::vector<std::pair<qint64, qsizetype>> progress;  // (ms, bytes sent by then)
+        std::vector<std::pair<qint64, qsizetype>> progress; // (ms, bytes sent by then)
         QElapsedTimer clock;
         clock.start();
         for (int i = 0; clock.elapsed() < 2500; ++i) {
@@ -161,7 +162,7 @@ private slots:
         QTRY_COMPARE(forms::main->RichEdit1->lineCount(), 1);
         errors::SetQuestionAnswer(true);
         showHere();
-        QCOMPARE(m_boxes, QStringList{ Question });
+        QCOMPARE(m_boxes, QStringList{Question});
         QString expected = sjis::decodeText(journalled);
         if (!expected.endsWith(QLatin1Char('\n')))
             expected += QLatin1Char('\n');
@@ -191,14 +192,14 @@ private slots:
     void unwritableFolderWarnsOnce()
     {
         QTemporaryDir dir;
-        QFile blocker(dir.filePath(QStringLiteral("logs")));  // a file where the folder should be
+        QFile blocker(dir.filePath(QStringLiteral("logs"))); // a file where the folder should be
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         Pty pty;
         writeIni(dir.path(), pty.name);
         startHere(dir.path());
         showHere();
         QVERIFY(pty.writeAll("one\r\n"));
-        QTRY_COMPARE(m_boxes, QStringList{ QStringLiteral("警告|受信記録を書き込めません") });
+        QTRY_COMPARE(m_boxes, QStringList{QStringLiteral("警告|受信記録を書き込めません")});
         QVERIFY(pty.writeAll("two\r\n"));
         QTRY_VERIFY(forms::main->RichEdit1->toPlainText().contains(QStringLiteral("two")));
         QTest::qWait(200);
@@ -218,14 +219,14 @@ private slots:
         // The run marker is made before the port is opened, and after the
         // signal handling is in place.
         const QDir logs(dir.filePath(QStringLiteral("logs")));
-        QTRY_VERIFY_WITH_TIMEOUT(!logs.entryList({ QStringLiteral("*.run") }, QDir::Files).isEmpty(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!logs.entryList({QStringLiteral("*.run")}, QDir::Files).isEmpty(), 15000);
         QVERIFY(program.processId() > 0);
         ::kill(pid_t(program.processId()), SIGTERM);
         QVERIFY(program.waitForFinished(15000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
         QVERIFY(ReadFile(dir.filePath(QStringLiteral("voltrak.ini"))).contains("[VOLTRAK]\r\nVstop=100\r\n"));
-        QCOMPARE(logs.entryList({ QStringLiteral("*.run") }, QDir::Files), QStringList());
+        QCOMPARE(logs.entryList({QStringLiteral("*.run")}, QDir::Files), QStringList());
     }
 
     // Beside a copy that is still running there is no question; SIGTERM
@@ -239,7 +240,7 @@ private slots:
         startProgram(program, dir.path());
         waitUntilReceiving(pty, dir.path());
 
-        startHere(dir.path());  // the port is the other copy's
+        startHere(dir.path()); // the port is the other copy's
         showHere();
         QVERIFY(!m_boxes.contains(Question));
         closeHere();
@@ -254,8 +255,8 @@ private slots:
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
         QVERIFY2(ReadFile(ini).startsWith("[VOLTRAK]\r\nVstop=100\r\n"), ReadFile(ini).constData());
-        QCOMPARE(QDir(dir.filePath(QStringLiteral("logs"))).entryList({ QStringLiteral("*.run") }, QDir::Files),
-                 QStringList());
+        QCOMPARE(QDir(dir.filePath(QStringLiteral("logs"))).entryList({QStringLiteral("*.run")}, QDir::Files),
+            QStringList());
 
         m_boxes.clear();
         writeIni(dir.path(), pty.name);

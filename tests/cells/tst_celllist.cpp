@@ -2,8 +2,8 @@
 // texts, and the CSV as a script reads it.
 #include "analysis/Capacity.h"
 #include "analysis/DischargeTable.h"
-#include "core/LogLines.h"
 #include "cells/CellList.h"
+#include "core/LogLines.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -76,11 +76,10 @@ void TestCellList::findAll_data()
 
     QTest::newRow("none") << QByteArrayList{"2006/03/02 07:05", "hello", "1.2V"} << QStringList{};
     QTest::newRow("empty log") << QByteArrayList{} << QStringList{};
-    QTest::newRow("dumps with stamps and comments between")
-        << QByteArrayList{"2006/03/02 07:05", "start", H, "1.20V 1 2 3 4", "1.10V 5 6 7 8", "comment",
-                          "2006/03/03 08:15 second run", "  12  1.31 1.30", H, "1.20V 9 9 9 9", "end",
-                          "typed note", H, "1.25V 1 1 1 1", "1.15V 2 2 2 2", "1.05V 3 3 3 3", "after"}
-        << QStringList{"2|2006/03/02 07:05|2", "8|2006/03/03 08:15|1", "12|2006/03/03 08:15|3"};
+    QTest::newRow("dumps with stamps and comments between") << QByteArrayList{"2006/03/02 07:05", "start", H,
+        "1.20V 1 2 3 4", "1.10V 5 6 7 8", "comment", "2006/03/03 08:15 second run", "  12  1.31 1.30", H,
+        "1.20V 9 9 9 9", "end", "typed note", H, "1.25V 1 1 1 1", "1.15V 2 2 2 2", "1.05V 3 3 3 3",
+        "after"} << QStringList{"2|2006/03/02 07:05|2", "8|2006/03/03 08:15|1", "12|2006/03/03 08:15|3"};
     QTest::newRow("dump at the very top and the very end")
         << QByteArrayList{H, "1.20V 1 2 3 4", "x", "2020/12/31 23:59", H, "1.20V 1 2 3 4", "1.10V 2 3 4 5"}
         << QStringList{"0||1", "4|2020/12/31 23:59|2"};
@@ -94,9 +93,8 @@ void TestCellList::findAll_data()
         << QByteArrayList{"2006/03/02 07:05", H + ' ', "1.20V 1 2 3 4"} << QStringList{};
     QTest::newRow("comment between rows ends the table")
         << QByteArrayList{H, "1.20V 1 2 3 4", "note", "1.10V 2 3 4 5"} << QStringList{"0||1"};
-    QTest::newRow("stamp after a table belongs to the next")
-        << QByteArrayList{"2001/01/01 00:00", H, "1.20V 1 2 3 4", "2002/02/02 02:02", H, "1.20V 1 2 3 4"}
-        << QStringList{"1|2001/01/01 00:00|1", "4|2002/02/02 02:02|1"};
+    QTest::newRow("stamp after a table belongs to the next") << QByteArrayList{"2001/01/01 00:00", H, "1.20V 1 2 3 4",
+        "2002/02/02 02:02", H, "1.20V 1 2 3 4"} << QStringList{"1|2001/01/01 00:00|1", "4|2002/02/02 02:02|1"};
 }
 
 void TestCellList::findAll()
@@ -148,14 +146,14 @@ void TestCellList::figures_data()
     QTest::addColumn<int>("htime");
     QTest::addColumn<int>("cellCount");
     QTest::addColumn<QList<double>>("capacity");
-    QTest::addColumn<QList<double>>("meanVoltage");   // negative: none
+    QTest::addColumn<QList<double>>("meanVoltage"); // negative: none
     QTest::addColumn<QList<int>>("lastTime");
 
     // 1150 x 1 + (1150 + 950) x 1 x 0.5 = 2200 mAh; mean voltage
     // (1.20 x 60 + (1.20 + 1.00) x 60 x 0.5) / 120 = 1.15 V.
     QTest::newRow("two rows, minutes") << QByteArrayList{"1.20V 60 60 60 60", "1.00V 120 120 120 120"} << 0 << 4
-                                       << QList<double>{2200, 2200, 2200, 2200}
-                                       << QList<double>{1.15, 1.15, 1.15, 1.15} << QList<int>{120, 120, 120, 120};
+                                       << QList<double>{2200, 2200, 2200, 2200} << QList<double>{1.15, 1.15, 1.15, 1.15}
+                                       << QList<int>{120, 120, 120, 120};
     QTest::newRow("seconds: a sixtieth") << QByteArrayList{"1.20V 60 60 60 60", "1.00V 120 120 120 120"} << 2 << 4
                                          << QList<double>{2200.0 / 60, 2200.0 / 60, 2200.0 / 60, 2200.0 / 60}
                                          << QList<double>{1.15, 1.15, 1.15, 1.15} << QList<int>{120, 120, 120, 120};
@@ -169,13 +167,14 @@ void TestCellList::figures_data()
     //  cell 4: 1350*20/60 = 450
     QTest::newRow("stopped, empty and short cells")
         << QByteArrayList{"1.40V 10 0 10 20", "1.20V 10 0 20 20", "1.00V 10 0 40"} << 0 << 4
-        << QList<double>{225, 0, 47000.0 / 60, 450} << QList<double>{1.40, -1, 1.225, 1.40} << QList<int>{10, 0, 40, 20};
+        << QList<double>{225, 0, 47000.0 / 60, 450} << QList<double>{1.40, -1, 1.225, 1.40}
+        << QList<int>{10, 0, 40, 20};
     QTest::newRow("three cells only") << QByteArrayList{"1.30V 6 6 6", "1.10V 12 18 24"} << 1 << 3
                                       << QList<double>{(1250.0 * 6 + 2300.0 * 6 * 0.5) / 360,
-                                                       (1250.0 * 6 + 2300.0 * 12 * 0.5) / 360,
-                                                       (1250.0 * 6 + 2300.0 * 18 * 0.5) / 360, 0}
+                                             (1250.0 * 6 + 2300.0 * 12 * 0.5) / 360,
+                                             (1250.0 * 6 + 2300.0 * 18 * 0.5) / 360, 0}
                                       << QList<double>{(1.3 * 6 + 2.4 * 3) / 12, (1.3 * 6 + 2.4 * 6) / 18,
-                                                       (1.3 * 6 + 2.4 * 9) / 24, -1}
+                                             (1.3 * 6 + 2.4 * 9) / 24, -1}
                                       << QList<int>{12, 18, 24, 0};
 }
 
@@ -190,7 +189,8 @@ void TestCellList::figures()
     const cells::TableFigures f = cells::FiguresOf(rowsOf(rows), params(100, 5, htime));
     QCOMPARE(f.cellCount, cellCount);
     for (int j = 0; j < 4; ++j) {
-        QVERIFY2(qAbs(f.capacity[j] - capacity[j]) < 1e-9, qPrintable(QStringLiteral("cell %1: %2").arg(j + 1).arg(f.capacity[j])));
+        QVERIFY2(qAbs(f.capacity[j] - capacity[j]) < 1e-9,
+            qPrintable(QStringLiteral("cell %1: %2").arg(j + 1).arg(f.capacity[j])));
         QCOMPARE(f.hasMeanVoltage[j], meanVoltage[j] >= 0);
         if (f.hasMeanVoltage[j])
             QVERIFY2(qAbs(f.meanVoltage[j] - meanVoltage[j]) < 1e-12, qPrintable(QString::number(f.meanVoltage[j])));
@@ -221,7 +221,7 @@ void TestCellList::sourcesNumberFilesThenLog()
     sources.setLog(linesOf({"2006/03/02 07:05", H, "1.20V 5 5 5 5", "x", H, "1.25V 1 1 1 1", "1.15V 2 2 2 2"}));
     sources.addFile(older);
     sources.addFile(old);
-    sources.addFile(older);   // again: replaces, does not duplicate
+    sources.addFile(older); // again: replaces, does not duplicate
     const cells::CellSources::Result r = sources.cells(params(100, 5, 0));
     QCOMPARE(r.rows.size(), 16);
     QStringList seen;
@@ -246,7 +246,8 @@ void TestCellList::fileReadLikeOpen()
     const QString path = dir.filePath("mixed.txt");
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(QByteArray("\x83\x65\x83\x58\x83\x67\r") + H + "\n1.20V 1 2 3 4\r\n1.1" + QByteArray(1, '\0') + "0V 2 3 4 5\r\nend");
+    f.write(QByteArray("\x83\x65\x83\x58\x83\x67\r") + H + "\n1.20V 1 2 3 4\r\n1.1" + QByteArray(1, '\0')
+        + "0V 2 3 4 5\r\nend");
     f.close();
     const ByteLines lines = cells::ReadLogFile(path);
     QCOMPARE(lines.lineCount(), 5);
@@ -263,7 +264,8 @@ void TestCellList::badTableLeftOutAndNamed()
     QCOMPARE(r.rows.first().table, 1);
     QCOMPARE(r.rows.last().table, 3);
     QCOMPARE(r.problems.size(), 1);
-    QVERIFY2(r.problems.first().startsWith(QStringLiteral("No.2 (通信データ): '1.2x'")), qPrintable(r.problems.first()));
+    QVERIFY2(
+        r.problems.first().startsWith(QStringLiteral("No.2 (通信データ): '1.2x'")), qPrintable(r.problems.first()));
 }
 
 void TestCellList::texts()
@@ -279,7 +281,7 @@ void TestCellList::texts()
     c.lastTime = 250;
     c.timeUnit = QStringLiteral("10秒");
     const QStringList expected{"12", "2006/03/02 07:05", "a.txt", "3", "12345.7", "1.235", "250 10秒"};
-    QLocale::setDefault(QLocale(QLocale::German));   // a comma locale changes nothing
+    QLocale::setDefault(QLocale(QLocale::German)); // a comma locale changes nothing
     for (int col = 0; col < cells::ColumnCount; ++col)
         QCOMPARE(cells::CellText(c, col), expected.at(col));
     QLocale::setDefault(QLocale::c());
@@ -327,14 +329,14 @@ void TestCellList::csvReadByPython()
     cells::WriteCsv(path, {plain, odd});
 
     // The script prints whether the BOM is there, then each record as JSON.
-    const QString script = QStringLiteral(
-        "import csv, json, sys\n"
-        "raw = open(sys.argv[1], 'rb').read()\n"
-        "print(raw.startswith(b'\\xef\\xbb\\xbf'), raw.count(b'\\r\\n'), raw.count(b'\\n'))\n"
-        "with open(sys.argv[1], encoding='utf-8-sig', newline='') as f:\n"
-        "    for rec in csv.reader(f):\n"
-        "        print(json.dumps(rec, ensure_ascii=True))\n"
-        "        if rec[4] != '容量(mAh)': float(rec[4])\n");
+    const QString script
+        = QStringLiteral("import csv, json, sys\n"
+                         "raw = open(sys.argv[1], 'rb').read()\n"
+                         "print(raw.startswith(b'\\xef\\xbb\\xbf'), raw.count(b'\\r\\n'), raw.count(b'\\n'))\n"
+                         "with open(sys.argv[1], encoding='utf-8-sig', newline='') as f:\n"
+                         "    for rec in csv.reader(f):\n"
+                         "        print(json.dumps(rec, ensure_ascii=True))\n"
+                         "        if rec[4] != '容量(mAh)': float(rec[4])\n");
     QProcess py;
     py.start(QStringLiteral("python3"), {QStringLiteral("-c"), script, path});
     QVERIFY(py.waitForFinished(30000));
@@ -351,7 +353,7 @@ void TestCellList::csvReadByPython()
     QCOMPARE(record(out.at(1)), (QStringList{"No.", "日時", "出典", "セル", "容量(mAh)", "平均電圧(V)", "放電時間"}));
     QCOMPARE(record(out.at(2)), (QStringList{"1", "2006/03/02 07:05", "通信データ", "1", "2200.0", "1.150", "120 分"}));
     QCOMPARE(record(out.at(3)),
-             (QStringList{"2", "2006/03/02 07:05", "run \"7\", cells.txt", "4", "1234567.9", "", "120 分"}));
+        (QStringList{"2", "2006/03/02 07:05", "run \"7\", cells.txt", "4", "1234567.9", "", "120 分"}));
 
     // Text for standard output carries no BOM.
     QVERIFY(cells::CsvText({plain}).startsWith("No.,"));

@@ -18,12 +18,15 @@ QByteArray Read(const QString &p)
 }
 struct stat StatOf(const QString &p)
 {
-    struct stat st {};
+    struct stat st { };
     if (::stat(QFile::encodeName(p).constData(), &st) != 0)
         st.st_mode = mode_t(-1);
     return st;
 }
-int Chmod(const QString &p, int mode) { return ::chmod(QFile::encodeName(p).constData(), mode_t(mode)); }
+int Chmod(const QString &p, int mode)
+{
+    return ::chmod(QFile::encodeName(p).constData(), mode_t(mode));
+}
 } // namespace
 
 class TestSafeWrite : public QObject
@@ -35,10 +38,10 @@ private slots:
     void writes_data()
     {
         QTest::addColumn<bool>("link");
-        QTest::addColumn<int>("fileMode");   // -1: no file before
+        QTest::addColumn<int>("fileMode"); // -1: no file before
         QTest::addColumn<int>("folderMode");
-        QTest::addColumn<int>("method");     // -1: refused
-        QTest::addColumn<int>("modeAfter");  // -1: no file after
+        QTest::addColumn<int>("method"); // -1: refused
+        QTest::addColumn<int>("modeAfter"); // -1: no file after
         const int replaced = int(safewrite::Method::Replaced), inPlace = int(safewrite::Method::InPlace);
         QTest::newRow("new file: 0666 less umask") << false << -1 << 0700 << replaced << 0644;
         QTest::newRow("existing file keeps its mode") << false << 0640 << 0700 << replaced << 0640;
@@ -86,7 +89,7 @@ private slots:
         QVERIFY(!link || QFileInfo(name).isSymLink());
         // No temporary file is ever left behind.
         QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(),
-                 fileMode >= 0 || method >= 0 ? 1 : 0);
+            fileMode >= 0 || method >= 0 ? 1 : 0);
     }
 
     void ownerKeptAndDevicesNotReplaced()

@@ -7,16 +7,16 @@
 static QByteArray mixedBytes()
 {
     QByteArray b;
-    b += "Bat-V Bat1\\~ ";                       // backslash and tilde stay ASCII
-    b += "\x93\xfa\x96\x7b\x8c\xea";             // 日本語
-    b += "\xb6\xc0\xb6\xc5";                     // half-width katakana
-    b += "\x87\x40";                             // NEC circled one
-    b += "\xed\x40\xfa\x5c";                     // two codes for the same kanji
-    b += "\x80\xa0\xfd\xfe\xff";                 // never valid
-    b += "\x81\x20";                             // lead byte before an ASCII blank
-    b += "\xf0\x40";                             // user-defined area
-    b += "\x01\x1a\x1c\x7f\t";                   // control bytes
-    b += "\x82";                                 // lead byte with nothing after it
+    b += "Bat-V Bat1\\~ "; // backslash and tilde stay ASCII
+    b += "\x93\xfa\x96\x7b\x8c\xea"; // 日本語
+    b += "\xb6\xc0\xb6\xc5"; // half-width katakana
+    b += "\x87\x40"; // NEC circled one
+    b += "\xed\x40\xfa\x5c"; // two codes for the same kanji
+    b += "\x80\xa0\xfd\xfe\xff"; // never valid
+    b += "\x81\x20"; // lead byte before an ASCII blank
+    b += "\xf0\x40"; // user-defined area
+    b += "\x01\x1a\x1c\x7f\t"; // control bytes
+    b += "\x82"; // lead byte with nothing after it
     return b;
 }
 
@@ -67,7 +67,9 @@ private slots:
         QTest::newRow("kanji") << QByteArray("A\x93\xfa\x96\x7bZ") << QStringLiteral("A日本Z");
         QTest::newRow("crlf") << QByteArray("ab\r\ncd") << QStringLiteral("ab\ncd");
         QTest::newRow("lone cr and lf") << QByteArray("a\rb\nc\r\r\nd") << QStringLiteral("a\nb\nc\n\nd");
-        QTest::newRow("zero bytes") << QByteArray("1.2\0" "0V\0\0 5", 10) << QStringLiteral("1.20V 5");
+        QTest::newRow("zero bytes") << QByteArray("1.2\0"
+                                                  "0V\0\0 5",
+            10) << QStringLiteral("1.20V 5");
         QTest::newRow("kanji then break") << QByteArray("\x93\x64\x88\xb3\r\n") << QStringLiteral("電圧\n");
     }
     void streamSplitAnywhere()
@@ -108,9 +110,9 @@ private slots:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QList<QByteArray>>("lines");
         QTest::newRow("empty") << QByteArray() << QList<QByteArray>{};
-        QTest::newRow("closing break") << QByteArray("Vstop:\r\n") << QList<QByteArray>{ "Vstop:" };
-        QTest::newRow("no closing break") << QByteArray("a\r\nb") << QList<QByteArray>{ "a", "b" };
-        QTest::newRow("mixed breaks") << QByteArray("a\rb\nc\r\n\r\n") << QList<QByteArray>{ "a", "b", "c", "" };
+        QTest::newRow("closing break") << QByteArray("Vstop:\r\n") << QList<QByteArray>{"Vstop:"};
+        QTest::newRow("no closing break") << QByteArray("a\r\nb") << QList<QByteArray>{"a", "b"};
+        QTest::newRow("mixed breaks") << QByteArray("a\rb\nc\r\n\r\n") << QList<QByteArray>{"a", "b", "c", ""};
     }
     void lineSplitting()
     {

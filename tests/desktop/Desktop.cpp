@@ -48,7 +48,10 @@ void endWithParent(QProcess &p)
 
 // A shown window must not answer X errors with the default handler, which
 // ends the process: a window may vanish between listing and asking.
-int ignoreXErrors(::Display *, XErrorEvent *) { return 0; }
+int ignoreXErrors(::Display *, XErrorEvent *)
+{
+    return 0;
+}
 
 } // namespace
 
@@ -65,9 +68,9 @@ bool Session::start()
     // -displayfd picks a free display number and writes it on our stdout.
     endWithParent(m_xvfb);
     endWithParent(m_wm);
-    m_xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                                          QStringLiteral("0"), QStringLiteral("1280x1024x24"),
-                                          QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    m_xvfb.start(QStringLiteral("Xvfb"),
+        {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
+            QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
     if (!m_xvfb.waitForStarted(TimeoutMs)) {
         m_error = QStringLiteral("Xvfb did not start: ") + m_xvfb.errorString();
         return false;
@@ -80,7 +83,8 @@ bool Session::start()
     bool ok = false;
     const int number = out.trimmed().toInt(&ok);
     if (!ok) {
-        m_error = QStringLiteral("Xvfb gave no display number: ") + QString::fromLocal8Bit(m_xvfb.readAllStandardError());
+        m_error
+            = QStringLiteral("Xvfb gave no display number: ") + QString::fromLocal8Bit(m_xvfb.readAllStandardError());
         return false;
     }
     m_name = QStringLiteral(":%1").arg(number);
@@ -130,8 +134,9 @@ QByteArray Session::property(WindowId w, const char *name, unsigned long type, i
     unsigned long count = 0, after = 0;
     unsigned char *data = nullptr;
     QByteArray result;
-    if (XGetWindowProperty(m_dpy, w, atom(name), 0, 1 << 16, False, type, &actualType, &actualFormat, &count,
-                           &after, &data) == Success
+    if (XGetWindowProperty(
+            m_dpy, w, atom(name), 0, 1 << 16, False, type, &actualType, &actualFormat, &count, &after, &data)
+            == Success
         && data && actualType == type) {
         // Format 32 comes as longs on the client side.
         const int unit = actualFormat == 32 ? int(sizeof(long)) : actualFormat / 8;
@@ -195,7 +200,7 @@ QMargins Session::frameExtents(WindowId w) const
     const QList<long> v = longs(property(w, "_NET_FRAME_EXTENTS", XA_CARDINAL));
     if (v.size() != 4)
         return QMargins();
-    return QMargins(int(v[0]), int(v[2]), int(v[1]), int(v[3]));   // left, right, top, bottom on the wire
+    return QMargins(int(v[0]), int(v[2]), int(v[1]), int(v[3])); // left, right, top, bottom on the wire
 }
 
 QRect Session::clientRect(WindowId w) const
@@ -282,7 +287,7 @@ bool Session::resizeClient(WindowId w, int width, int height) const
 bool Session::click(WindowId w, int x, int y) const
 {
     return xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), QString::number(w), QString::number(x),
-                    QString::number(y), QStringLiteral("click"), QStringLiteral("1")});
+        QString::number(y), QStringLiteral("click"), QStringLiteral("1")});
 }
 
 void Session::close(WindowId w) const
@@ -293,18 +298,19 @@ void Session::close(WindowId w) const
     e.xclient.message_type = atom("_NET_CLOSE_WINDOW");
     e.xclient.format = 32;
     e.xclient.data.l[0] = CurrentTime;
-    e.xclient.data.l[1] = 2;   // from a pager or the user
+    e.xclient.data.l[1] = 2; // from a pager or the user
     XSendEvent(m_dpy, DefaultRootWindow(m_dpy), False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
     XFlush(m_dpy);
 }
 
-Program::Program(const Session &session) : m_session(session)
+Program::Program(const Session &session)
+    : m_session(session)
 {
     // VOLTRAK_DESKTOP_EXE runs the same tests against another build.
     QFile::copy(qEnvironmentVariable("VOLTRAK_DESKTOP_EXE", QStringLiteral(VOLTRAK_EXE)),
-                m_dir.filePath(QStringLiteral("voltrak")));
-    QFile::setPermissions(m_dir.filePath(QStringLiteral("voltrak")),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        m_dir.filePath(QStringLiteral("voltrak")));
+    QFile::setPermissions(
+        m_dir.filePath(QStringLiteral("voltrak")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     endWithParent(m_process);
 }

@@ -44,13 +44,13 @@ public:
 
     // Managed top-level windows (the window manager's client list).
     QList<WindowId> clients() const;
-    QString title(WindowId w) const;                 // _NET_WM_NAME, UTF-8
-    QStringList wmClass(WindowId w) const;           // instance, class
-    qint64 pid(WindowId w) const;                    // _NET_WM_PID, or -1
-    QMargins frameExtents(WindowId w) const;         // left, top, right, bottom
+    QString title(WindowId w) const; // _NET_WM_NAME, UTF-8
+    QStringList wmClass(WindowId w) const; // instance, class
+    qint64 pid(WindowId w) const; // _NET_WM_PID, or -1
+    QMargins frameExtents(WindowId w) const; // left, top, right, bottom
     bool hasFrameExtents(WindowId w) const;
-    QRect clientRect(WindowId w) const;              // in root coordinates
-    QRect outerRect(WindowId w) const;               // client grown by the frame
+    QRect clientRect(WindowId w) const; // in root coordinates
+    QRect outerRect(WindowId w) const; // client grown by the frame
     bool isViewable(WindowId w) const;
     WindowId activeWindow() const;
 

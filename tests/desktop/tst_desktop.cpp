@@ -106,14 +106,14 @@ private slots:
         QVERIFY(m_com1->writeAll("2006/03/02 07:05\r\n" + dischargeTable()));
         WindowId graph = 0;
         QVERIFY2(desktop::waitFor([&] {
-                     m_x.activate(parag);
-                     m_x.click(parag, 184, 444);
-                     graph = m_x.waitForWindow(p.pid(), QStringLiteral("電圧変化グラフ"), 2000);
-                     if (!graph)
-                         answerWarning(p);   // the table was not in the log yet
-                     return graph != 0;
-                 }),
-                 qPrintable(seen(p)));
+            m_x.activate(parag);
+            m_x.click(parag, 184, 444);
+            graph = m_x.waitForWindow(p.pid(), QStringLiteral("電圧変化グラフ"), 2000);
+            if (!graph)
+                answerWarning(p); // the table was not in the log yet
+            return graph != 0;
+        }),
+            qPrintable(seen(p)));
         // Gwide x Gheit with its frame, centred at its first show.
         const QSize screen = m_x.screenSize();
         const QRect wanted(QPoint((screen.width() - 600) / 2, (screen.height() - 300) / 2), QSize(600, 300));
@@ -177,7 +177,7 @@ private slots:
         QVERIFY(m_x.resizeClient(main, 350, 450));
         QVERIFY(desktop::waitFor([&] { return m_x.clientRect(main).size() == QSize(350, 450); }));
         const QSize outer = m_x.outerRect(main).size();
-        QVERIFY(outer != QSize(350, 450));   // the frame is counted
+        QVERIFY(outer != QSize(350, 450)); // the frame is counted
         QVERIFY(closeProgram(p, main));
         QCOMPARE(QSize(p.iniValue("Wmain"), p.iniValue("Hmain")), outer);
 
@@ -223,7 +223,8 @@ private slots:
         const QString paramTitle = QStringLiteral("放電器の設定");
         const QString paragTitle = QStringLiteral("グラフの設定");
         QTest::newRow("channel: Enter in the field applies")
-            << QByteArray() << comch << comchTitle << QStringList{"key:ctrl+a 2 Return", "hidden"} << QByteArray("Comch") << 2;
+            << QByteArray() << comch << comchTitle << QStringList{"key:ctrl+a 2 Return", "hidden"}
+            << QByteArray("Comch") << 2;
         QTest::newRow("channel: Enter on a focused キャンセル cancels")
             << QByteArray() << comch << comchTitle << QStringList{"key:ctrl+a 2 Tab Tab Return", "hidden"}
             << QByteArray("Comch") << 1;
@@ -231,7 +232,8 @@ private slots:
             << QByteArray() << comch << comchTitle << QStringList{"key:ctrl+a 2 Tab Return", "hidden"}
             << QByteArray("Comch") << 2;
         QTest::newRow("channel: Escape cancels")
-            << QByteArray() << comch << comchTitle << QStringList{"key:ctrl+a 2 Escape", "hidden"} << QByteArray("Comch") << 1;
+            << QByteArray() << comch << comchTitle << QStringList{"key:ctrl+a 2 Escape", "hidden"}
+            << QByteArray("Comch") << 1;
         QTest::newRow("channel: Alt+H in the field changes nothing")
             << QByteArray("Comch=2\r\n") << comch << comchTitle << QStringList{"key:End alt+h Return", "hidden"}
             << QByteArray("Comch") << 2;
@@ -243,11 +245,11 @@ private slots:
             << QByteArray("Vstop") << 120;
         QTest::newRow("graph settings: Alt+H changes nothing, Escape does not hide")
             << QByteArray("Gtmax=200\r\n") << parag << paragTitle
-            << QStringList{"key:End alt+h alt+g Tab Escape", "click:184,444", "warning", "shown", "click:72,444", "hidden"}
+            << QStringList{"key:End alt+h alt+g Tab Escape", "click:184,444", "warning", "shown", "click:72,444",
+                   "hidden"}
             << QByteArray("Gtmax") << 200;
-        QTest::newRow("about: Enter is OK")
-            << QByteArray() << about << QStringLiteral("バージョン情報+使用方法") << QStringList{"key:Return", "hidden"}
-            << QByteArray("Comch") << 1;
+        QTest::newRow("about: Enter is OK") << QByteArray() << about << QStringLiteral("バージョン情報+使用方法")
+                                            << QStringList{"key:Return", "hidden"} << QByteArray("Comch") << 1;
     }
     void dialogKeys()
     {

@@ -6,19 +6,25 @@
 
 // Drives the exchange step by step: before each step the log's last line is set
 // to the given text, as the discharger would have left it.
-struct Run
-{
+struct Run {
     QList<QByteArray> sent;
     QStringList warnings;
-    QList<QByteArray> order;  // sends and warnings interleaved, to check the CR precedes the box
+    QList<QByteArray> order; // sends and warnings interleaved, to check the CR precedes the box
 
     void step(const QByteArray &lastLine)
     {
         ByteLines log = ByteLines::fromText(lastLine);
         exchange::Step(
             log,
-            [this](const QByteArray &b) { sent << b; order << b; return true; },
-            [this](const QString &w) { warnings << w; order << "WARN"; });
+            [this](const QByteArray &b) {
+                sent << b;
+                order << b;
+                return true;
+            },
+            [this](const QString &w) {
+                warnings << w;
+                order << "WARN";
+            });
     }
 };
 
@@ -76,22 +82,21 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("lines");
         QTest::addColumn<QList<QByteArray>>("sent");
         QTest::addColumn<QStringList>("warnings");
-        const QList<QByteArray> inOrder = { "Vstop:", " Vref:", "TXcyc:", " Beep:", "Tstop:", " Tsel:" };
-        const QList<QByteArray> defaults = { "100\r", "250\r", "0\r", "1\r", "0\r", "0\r" };
+        const QList<QByteArray> inOrder = {"Vstop:", " Vref:", "TXcyc:", " Beep:", "Tstop:", " Tsel:"};
+        const QList<QByteArray> defaults = {"100\r", "250\r", "0\r", "1\r", "0\r", "0\r"};
         QTest::newRow("table order") << inOrder << defaults << QStringList();
-        QTest::newRow("another order")
-            << QList<QByteArray>{ " Tsel:", "Tstop:", " Beep:", "TXcyc:", " Vref:", "Vstop:" }
-            << QList<QByteArray>{ "0\r", "0\r", "1\r", "0\r", "250\r", "100\r" } << QStringList();
-        QTest::newRow("empty log") << QList<QByteArray>{ "" } << QList<QByteArray>{ "\r" }
-                                   << QStringList{ QString::fromUtf8(exchange::NotInSettingMode) };
+        QTest::newRow("another order") << QList<QByteArray>{" Tsel:", "Tstop:", " Beep:", "TXcyc:", " Vref:", "Vstop:"}
+                                       << QList<QByteArray>{"0\r", "0\r", "1\r", "0\r", "250\r", "100\r"}
+                                       << QStringList();
+        QTest::newRow("empty log") << QList<QByteArray>{""} << QList<QByteArray>{"\r"}
+                                   << QStringList{QString::fromUtf8(exchange::NotInSettingMode)};
         QTest::newRow("left setting mode midway")
-            << QList<QByteArray>{ "Vstop:", " Vref:", "1.20V  3  4  5  6" }
-            << QList<QByteArray>{ "100\r", "250\r", "\r" }
-            << QStringList{ QString::fromUtf8(exchange::NotInSettingMode) };
+            << QList<QByteArray>{"Vstop:", " Vref:", "1.20V  3  4  5  6"} << QList<QByteArray>{"100\r", "250\r", "\r"}
+            << QStringList{QString::fromUtf8(exchange::NotInSettingMode)};
         QTest::newRow("device does not move on")
-            << QList<QByteArray>{ "Vstop:", " Vref:", " Vref:", "TXcyc:", " Beep:", "Tstop:" }
-            << QList<QByteArray>{ "100\r", "250\r", "250\r", "0\r", "1\r", "0\r", "\r" }
-            << QStringList{ QString::fromUtf8(exchange::SettingFailed) };
+            << QList<QByteArray>{"Vstop:", " Vref:", " Vref:", "TXcyc:", " Beep:", "Tstop:"}
+            << QList<QByteArray>{"100\r", "250\r", "250\r", "0\r", "1\r", "0\r", "\r"}
+            << QStringList{QString::fromUtf8(exchange::SettingFailed)};
     }
     void fullExchange()
     {
@@ -109,7 +114,7 @@ private slots:
         QCOMPARE(run.warnings, warnings);
         QCOMPARE(exchange::ParamStep, 0);
         if (!warnings.isEmpty())
-            QCOMPARE(run.order.mid(run.order.size() - 2), (QList<QByteArray>{ "\r", "WARN" }));
+            QCOMPARE(run.order.mid(run.order.size() - 2), (QList<QByteArray>{"\r", "WARN"}));
         // Idle: a step that comes due does nothing.
         run.step("Vstop:");
         QCOMPARE(run.sent, sent);
@@ -131,7 +136,7 @@ private slots:
         Run run;
         run.step("Vstop:");
         settings::Vref = 247;
-        exchange::Start();  // 設定 pressed again while running
+        exchange::Start(); // 設定 pressed again while running
         QCOMPARE(exchange::ParamStep, 2);
         QCOMPARE(exchange::ParamWait, 5);
         run.step(" Vref:");
@@ -145,7 +150,7 @@ private slots:
         run.step("Vstop:");
         exchange::Cancel();
         run.step(" Vref:");
-        QCOMPARE(run.sent, QList<QByteArray>{ "100\r" });
+        QCOMPARE(run.sent, QList<QByteArray>{"100\r"});
         QVERIFY(run.warnings.isEmpty());
     }
 };

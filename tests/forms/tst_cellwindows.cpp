@@ -1,19 +1,19 @@
 // The cell list window, the comparison graph, and both graph windows' new
 // picture files as programs we did not write read them.
-#include "widgets/ErrorDisplay.h"
-#include "widgets/Fonts.h"
-#include "forms/Forms.h"
 #include "core/IniFile.h"
 #include "core/LogLines.h"
-#include "widgets/LogPane.h"
 #include "core/Settings.h"
-#include "forms/Uvoltrak.h"
+#include "forms/DrawGraph.h"
+#include "forms/Forms.h"
 #include "forms/Ucells.h"
 #include "forms/Ucompare.h"
-#include "widgets/Chart.h"
-#include "forms/DrawGraph.h"
 #include "forms/Ugraph.h"
 #include "forms/Uparag.h"
+#include "forms/Uvoltrak.h"
+#include "widgets/Chart.h"
+#include "widgets/ErrorDisplay.h"
+#include "widgets/Fonts.h"
+#include "widgets/LogPane.h"
 
 #include <QClipboard>
 #include <QHeaderView>
@@ -59,7 +59,8 @@ QList<int> colourCounts(const QImage &image, const QList<QColor> &colours)
         for (int x = 0; x < img.width(); ++x)
             for (qsizetype c = 0; c < colours.size(); ++c)
                 if (qAbs(qRed(line[x]) - colours[c].red()) + qAbs(qGreen(line[x]) - colours[c].green())
-                        + qAbs(qBlue(line[x]) - colours[c].blue()) <= 30)
+                        + qAbs(qBlue(line[x]) - colours[c].blue())
+                    <= 30)
                     ++counts[c];
     }
     return counts;
@@ -86,7 +87,8 @@ private slots:
     void initTestCase()
     {
         fonts::InstallSubstitutions();
-        errors::SetBoxHook([this](errors::BoxKind, const QString &title, const QString &text) { m_boxes << title + '|' + text; });
+        errors::SetBoxHook(
+            [this](errors::BoxKind, const QString &title, const QString &text) { m_boxes << title + '|' + text; });
         settings::ResetToDefaults();
         settings::Hdisp = 1;
         forms::graph = new Tgraph;
@@ -162,7 +164,7 @@ void TestCellWindows::pictures()
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QString svg = QString::fromUtf8(f.readAll());
         for (const QString &t : texts)
-            QVERIFY2(svg.contains(QLatin1Char('>') + t), qPrintable(t));   // text as text
+            QVERIFY2(svg.contains(QLatin1Char('>') + t), qPrintable(t)); // text as text
         const QString out = m_dir.filePath("svg.png");
         QCOMPARE(run("rsvg-convert", {"-o", out, path}), QString());
         QVERIFY(image.load(out));
@@ -172,7 +174,7 @@ void TestCellWindows::pictures()
         QVERIFY2(!fontLines.isEmpty(), qPrintable(fonts));
         for (const QString &l : fontLines)
             QVERIFY2(l.split(' ', Qt::SkipEmptyParts).mid(l.split(' ', Qt::SkipEmptyParts).size() - 5).first() == "yes",
-                     qPrintable(fonts));
+                qPrintable(fonts));
         const QString text = run("pdftotext", {path, "-"});
         for (const QString &t : texts)
             QVERIFY2(text.contains(t), qPrintable(text));
@@ -183,10 +185,11 @@ void TestCellWindows::pictures()
     }
     const QSize expected = compare ? cells.compare->Chart1->size() : forms::graph->Chart1->size();
     QVERIFY2(qAbs(image.width() - expected.width()) <= 1 && qAbs(image.height() - expected.height()) <= 1,
-             qPrintable(QStringLiteral("%1x%2").arg(image.width()).arg(image.height())));
+        qPrintable(QStringLiteral("%1x%2").arg(image.width()).arg(image.height())));
     const QList<int> counts = colourCounts(image, colours);
     for (qsizetype c = 0; c < counts.size(); ++c)
-        QVERIFY2(counts[c] >= 20, qPrintable(QStringLiteral("colour %1: %2 pixels").arg(colours[c].name()).arg(counts[c])));
+        QVERIFY2(
+            counts[c] >= 20, qPrintable(QStringLiteral("colour %1: %2 pixels").arg(colours[c].name()).arg(counts[c])));
 }
 
 void TestCellWindows::unknownExtensionWritesNothing()
@@ -244,7 +247,8 @@ void TestCellWindows::listSortsSelectsAndDraws()
 
     // A click on the first row, Shift+Down twice, then Ctrl+click on the last.
     QWidget *vp = cells.ListView1->viewport();
-    const auto rowCentre = [&cells](int row) { return cells.ListView1->visualRect(cells.ListView1->model()->index(row, 2)).center(); };
+    const auto rowCentre
+        = [&cells](int row) { return cells.ListView1->visualRect(cells.ListView1->model()->index(row, 2)).center(); };
     QTest::mouseClick(vp, Qt::LeftButton, Qt::NoModifier, rowCentre(0));
     QTest::keyClick(cells.ListView1, Qt::Key_Down, Qt::ShiftModifier);
     QTest::keyClick(cells.ListView1, Qt::Key_Down, Qt::ShiftModifier);
@@ -347,7 +351,8 @@ void TestCellWindows::paneScanGivesEachLine()
     // Japanese, characters with no Shift-JIS form, empty lines, and the
     // received text still waiting to be put on screen.
     LogPane pane;
-    pane.setPlainText(QStringLiteral("2006/03/02 07:05\n放電テスト ①\n\nBat-V Bat1 Bat2 Bat3 Bat4\n1.20V 1 2 3 4\ncafé ﾃｽﾄ ?\n"));
+    pane.setPlainText(
+        QStringLiteral("2006/03/02 07:05\n放電テスト ①\n\nBat-V Bat1 Bat2 Bat3 Bat4\n1.20V 1 2 3 4\ncafé ﾃｽﾄ ?\n"));
     pane.appendReceived(QByteArray("Bat-V Bat1 Bat2 Bat3 Bat4\r\n1.10V 5 6 7 8\r\n\x83\x65"));
     QList<QByteArray> scanned;
     pane.scanLines([&](int i, const QByteArray &line) {

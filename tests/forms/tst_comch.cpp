@@ -3,22 +3,22 @@
 // is reported by the standard error display; and a port that disappears
 // while open is reported once the same way. Channels are mapped to
 // pseudo-terminals through the ini file's "Ports" section.
-#include "widgets/ErrorDisplay.h"
-#include "forms/Forms.h"
-#include "widgets/LogPane.h"
-#include "widgets/NumericField.h"
 #include "core/Settings.h"
+#include "forms/Forms.h"
+#include "forms/Ucomch.h"
 #include "forms/Uvoltrak.h"
 #include "serial/Commx.h"
 #include "serial/PortWatcher.h"
-#include "forms/Ucomch.h"
 #include "tests/support/PtyHelpers.h"
+#include "widgets/ErrorDisplay.h"
+#include "widgets/LogPane.h"
+#include "widgets/NumericField.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -37,8 +37,8 @@ class TestComch : public QObject
         QFile f(settings::IniFilePath());
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write("[Ports]\r\nCOM1=" + m_c->name.toLocal8Bit() + "\r\nCOM7=" + m_a->name.toLocal8Bit()
-                + "\r\nCOM8=" + m_b->name.toLocal8Bit() + "\r\nCOM9=/nonexistent/voltrak-test-port\r\n"
-                + "[VOLTRAK]\r\nComch=" + QByteArray::number(comch) + "\r\n");
+            + "\r\nCOM8=" + m_b->name.toLocal8Bit() + "\r\nCOM9=/nonexistent/voltrak-test-port\r\n"
+            + "[VOLTRAK]\r\nComch=" + QByteArray::number(comch) + "\r\n");
     }
     static TCommX *Port() { return forms::main->CommX1; }
 
@@ -77,10 +77,10 @@ void TestComch::confirmAndCancel_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<bool>("confirm");
-    QTest::addColumn<int>("comch");       // the setting afterwards
-    QTest::addColumn<QString>("device");  // "a", "b", "c" or "" for closed
-    QTest::addColumn<bool>("visible");    // the dialog afterwards
-    QTest::addColumn<bool>("error");      // "ポートをオープンできませんでした" shown
+    QTest::addColumn<int>("comch"); // the setting afterwards
+    QTest::addColumn<QString>("device"); // "a", "b", "c" or "" for closed
+    QTest::addColumn<bool>("visible"); // the dialog afterwards
+    QTest::addColumn<bool>("error"); // "ポートをオープンできませんでした" shown
     QTest::newRow("same channel reopens") << "7" << true << 7 << "a" << false << false;
     QTest::newRow("another channel") << "8" << true << 8 << "b" << false << false;
     QTest::newRow("cancel after a change") << "8" << false << 7 << "a" << false << false;
@@ -165,7 +165,7 @@ void TestComch::toolTipNamesTheAdapter()
     QVERIFY(QDir().mkpath(sys.filePath("class/tty/voltrak-test-port")));
     QVERIFY(QFile::link(usb + "/1-1:1.0/port", sys.filePath("class/tty/voltrak-test-port/device")));
     for (auto [name, text] : {std::pair{"idVendor", "0403"}, {"idProduct", "6001"}, {"manufacturer", "FTDI"},
-                              {"product", "FT232R USB UART"}}) {
+             {"product", "FT232R USB UART"}}) {
         QFile f(usb + '/' + name);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(QByteArray(text) + '\n');
@@ -175,7 +175,7 @@ void TestComch::toolTipNamesTheAdapter()
     dlg->show();
     dlg->CSpComch->setValue(9);
     QCOMPARE(dlg->CSpComch->toolTip(),
-             QStringLiteral("COM9: /nonexistent/voltrak-test-port — FTDI FT232R USB UART (0403:6001)"));
+        QStringLiteral("COM9: /nonexistent/voltrak-test-port — FTDI FT232R USB UART (0403:6001)"));
     dlg->SysfsRoot = QStringLiteral("/sys");
 }
 
@@ -197,7 +197,7 @@ void TestComch::lostPortIsReportedOnceAndReopened()
     dlg->show();
     QTest::mouseClick(dlg->BitBtn1, Qt::LeftButton);
     QVERIFY(Port()->IsOpen());
-    QVERIFY(!forms::main->PortWatcher1->IsWatching());  // the choice ends the watch
+    QVERIFY(!forms::main->PortWatcher1->IsWatching()); // the choice ends the watch
     QCOMPARE(Port()->DevicePath(), m_a->name);
     QVERIFY(m_a->writeAll("after\r\n"));
     QTRY_VERIFY(forms::main->RichEdit1->toPlainText().contains("after"));

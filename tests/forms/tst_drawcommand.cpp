@@ -1,16 +1,16 @@
 // The draw command end to end: a saved log opened in the main window, drawn
 // from the main window's button and from the graph settings dialog.
-#include "widgets/ErrorDisplay.h"
-#include "widgets/Fonts.h"
-#include "forms/Forms.h"
-#include "widgets/LogPane.h"
-#include "widgets/RadioGroup.h"
 #include "core/Settings.h"
 #include "core/SjisText.h"
-#include "forms/Uvoltrak.h"
-#include "widgets/Chart.h"
+#include "forms/Forms.h"
 #include "forms/Ugraph.h"
 #include "forms/Uparag.h"
+#include "forms/Uvoltrak.h"
+#include "widgets/Chart.h"
+#include "widgets/ErrorDisplay.h"
+#include "widgets/Fonts.h"
+#include "widgets/LogPane.h"
+#include "widgets/RadioGroup.h"
 
 #include <QDir>
 #include <QFile>
@@ -72,7 +72,7 @@ void TestDrawCommand::init()
     ini.write("[Ports]\r\nCOM1=/nonexistent/voltrak-test-port\r\n[VOLTRAK]\r\n");
     ini.close();
     forms::CreateForms();
-    m_boxes.clear();   // the port that cannot be opened
+    m_boxes.clear(); // the port that cannot be opened
     forms::main->show();
     QVERIFY(QTest::qWaitForWindowExposed(forms::main));
 }
@@ -97,7 +97,7 @@ void TestDrawCommand::openLog(const QByteArray &bytes)
 void TestDrawCommand::drawFromButtons_data()
 {
     QTest::addColumn<bool>("fromDialog");
-    QTest::addColumn<int>("display");   // item of RGpHdisp clicked before drawing
+    QTest::addColumn<int>("display"); // item of RGpHdisp clicked before drawing
     QTest::addColumn<QStringList>("labels");
     // 1250 mA up to each cell's first time, then the trapezoids to 1150 and 950 mA.
     const QStringList shown{"推定容量(mAh)", "1   2258.3", "2   2259.2", "3   2260.0", "4   2260.8", "時間軸：分"};
@@ -127,7 +127,7 @@ void TestDrawCommand::drawFromButtons()
     QCOMPARE(m_boxes, QStringList());
     Tgraph *g = forms::graph;
     QVERIFY(g->isVisible());
-    QCOMPARE(dialog->isVisible(), true);   // drawing leaves the dialog open
+    QCOMPARE(dialog->isVisible(), true); // drawing leaves the dialog open
     QCOMPARE(g->Chart1->series(0).count(), 3);
     QCOMPARE(g->Chart1->series(3).x(0), 13.0);
     const QStringList got{g->TTL->text(), g->Y1->text(), g->Y2->text(), g->Y3->text(), g->Y4->text(), g->TTM->text()};

@@ -1,13 +1,13 @@
 // The settings exchange end to end: the real main window, its 100 ms timer, the
 // serial port on a pseudo-terminal, and the discharger simulator at the far end.
-#include "widgets/ErrorDisplay.h"
+#include "core/Settings.h"
+#include "device/Exchange.h"
 #include "forms/Forms.h"
+#include "forms/Uparam.h"
+#include "forms/Uvoltrak.h"
+#include "widgets/ErrorDisplay.h"
 #include "widgets/LogPane.h"
 #include "widgets/NumericField.h"
-#include "core/Settings.h"
-#include "forms/Uvoltrak.h"
-#include "device/Exchange.h"
-#include "forms/Uparam.h"
 
 #include <QFile>
 #include <QProcess>
@@ -21,7 +21,7 @@ class TestExchangeEndToEnd : public QObject
     QTemporaryDir m_dir;
     QProcess m_sim;
     QStringList m_boxes;
-    QList<int> m_answerTicks;  // timer tick on which each answer went out
+    QList<int> m_answerTicks; // timer tick on which each answer went out
     int m_ticks = 0;
 
     QString link() const { return m_dir.filePath(QStringLiteral("zeph4.tty")); }
@@ -38,9 +38,9 @@ class TestExchangeEndToEnd : public QObject
         QFile::remove(record());
         QFile::remove(link());
         m_sim.setProgram(QStringLiteral(ZEPH4_SIM));
-        m_sim.setArguments(QStringList{ QStringLiteral("--scenario"), QStringLiteral("idle"),
-                                        QStringLiteral("--link"), link(), QStringLiteral("--record"), record() }
-                           + extra);
+        m_sim.setArguments(QStringList{QStringLiteral("--scenario"), QStringLiteral("idle"), QStringLiteral("--link"),
+                               link(), QStringLiteral("--record"), record()}
+            + extra);
         m_sim.start();
         QVERIFY(m_sim.waitForStarted());
         QTRY_VERIFY(QFile::exists(link()));
@@ -51,8 +51,8 @@ class TestExchangeEndToEnd : public QObject
         ini.write("[Ports]\r\nCOM1=" + link().toUtf8() + "\r\n");
         ini.close();
         forms::CreateForms();
-        QVERIFY(m_boxes.isEmpty());  // the port opened
-        forms::main->show();         // its first show fills the dialogs from the settings
+        QVERIFY(m_boxes.isEmpty()); // the port opened
+        forms::main->show(); // its first show fills the dialogs from the settings
         connect(forms::main->Timer1, &QTimer::timeout, this, [this] {
             ++m_ticks;
             // The window's own timer handler ran first; only a step that just
@@ -78,7 +78,7 @@ class TestExchangeEndToEnd : public QObject
     void waitIdle()
     {
         QTRY_VERIFY_WITH_TIMEOUT(exchange::ParamStep == 0 && exchange::ParamWait == 0, 15000);
-        QTest::qWait(300);  // let the last bytes reach the simulator
+        QTest::qWait(300); // let the last bytes reach the simulator
     }
 
 private slots:
@@ -114,13 +114,12 @@ private slots:
         const QString modeWarning = QStringLiteral("警告|") + QString::fromUtf8(exchange::NotInSettingMode);
         const QString versionWarning = QStringLiteral("警告|") + QString::fromUtf8(exchange::SettingFailed);
         QTest::newRow("table order") << QStringList() << QByteArray("100\r250\r0\r1\r0\r0\r") << QStringList();
-        QTest::newRow("another order") << QStringList{ QStringLiteral("--order"), QStringLiteral("5,4,3,2,1,0") }
+        QTest::newRow("another order") << QStringList{QStringLiteral("--order"), QStringLiteral("5,4,3,2,1,0")}
                                        << QByteArray("0\r0\r1\r0\r250\r100\r") << QStringList();
-        QTest::newRow("does not move on") << QStringList{ QStringLiteral("--stuck") }
-                                          << QByteArray("100\r100\r250\r250\r0\r0\r\r")
-                                          << QStringList{ versionWarning };
-        QTest::newRow("leaves setting mode") << QStringList{ QStringLiteral("--leave-after"), QStringLiteral("2") }
-                                             << QByteArray("100\r250\r\r") << QStringList{ modeWarning };
+        QTest::newRow("does not move on") << QStringList{QStringLiteral("--stuck")}
+                                          << QByteArray("100\r100\r250\r250\r0\r0\r\r") << QStringList{versionWarning};
+        QTest::newRow("leaves setting mode") << QStringList{QStringLiteral("--leave-after"), QStringLiteral("2")}
+                                             << QByteArray("100\r250\r\r") << QStringList{modeWarning};
     }
     void exchange()
     {
@@ -155,7 +154,7 @@ private slots:
         press();
         waitIdle();
         QCOMPARE(received(), QByteArray("\r"));
-        QCOMPARE(m_boxes, QStringList{ QStringLiteral("警告|") + QString::fromUtf8(exchange::NotInSettingMode) });
+        QCOMPARE(m_boxes, QStringList{QStringLiteral("警告|") + QString::fromUtf8(exchange::NotInSettingMode)});
     }
 
     void cancelStopsSilently()

@@ -1,18 +1,18 @@
 // The draw command and the graph window: curves, labels, size recording,
 // placement, the pop-up menu and saving the picture.
 #include "analysis/Capacity.h"
-#include "widgets/ErrorDisplay.h"
-#include "widgets/Fonts.h"
-#include "forms/Forms.h"
 #include "core/LogLines.h"
-#include "widgets/LogPane.h"
-#include "widgets/NumericField.h"
 #include "core/Settings.h"
 #include "core/SjisText.h"
-#include "widgets/Chart.h"
 #include "forms/DrawGraph.h"
+#include "forms/Forms.h"
 #include "forms/Ugraph.h"
 #include "forms/Uparag.h"
+#include "widgets/Chart.h"
+#include "widgets/ErrorDisplay.h"
+#include "widgets/Fonts.h"
+#include "widgets/LogPane.h"
+#include "widgets/NumericField.h"
 
 #include <QContextMenuEvent>
 #include <QDir>
@@ -52,7 +52,8 @@ QByteArrayList realisticLog()
     lines << Header;
     for (int k = 0; k <= 10; ++k) {
         const int centi = 140 - 5 * k;
-        QByteArray row = QByteArray::number(centi / 100) + '.' + QByteArray::number(centi % 100).rightJustified(2, '0') + "V";
+        QByteArray row
+            = QByteArray::number(centi / 100) + '.' + QByteArray::number(centi % 100).rightJustified(2, '0') + "V";
         for (int j = 0; j < 4; ++j)
             row += ' ' + QByteArray::number(k == 0 ? 0 : 8 * k + 3 * j + k * j);
         lines << row;
@@ -202,8 +203,8 @@ void TestGraphWindow::draw_data()
     QTest::newRow("one-second counts: a sixtieth")
         << example << 150 << 5 << 2 << 1 << PointSets{ex, ex, ex, ex}
         << QStringList{"推定容量(mAh)", "1     36.7", "2     36.7", "3     36.7", "4     36.7", "時間軸：秒"};
-    QTest::newRow("labels hidden")
-        << example << 150 << 5 << 0 << 0 << PointSets{ex, ex, ex, ex} << QStringList{"", "", "", "", "", ""};
+    QTest::newRow("labels hidden") << example << 150 << 5 << 0 << 0 << PointSets{ex, ex, ex, ex}
+                                   << QStringList{"", "", "", "", "", ""};
     // 0.1 V over 1 ohm for an hour, then the trapezoid down to no current.
     QTest::newRow("Hvds above the second row's voltage")
         << example << 150 << 110 << 0 << 1 << PointSets{ex, ex, ex, ex}
@@ -211,12 +212,12 @@ void TestGraphWindow::draw_data()
     QTest::newRow("Gvmax caps the curves")
         << QByteArrayList{Header, "1.62V 10 11 12 13", "1.50V 20 21 22 23", "1.40V 30 31 32 33"} << 150 << 5 << 0 << 0
         << PointSets{{{10, 1.5}, {20, 1.5}, {30, 1.4}}, {{11, 1.5}, {21, 1.5}, {31, 1.4}},
-                     {{12, 1.5}, {22, 1.5}, {32, 1.4}}, {{13, 1.5}, {23, 1.5}, {33, 1.4}}}
+               {{12, 1.5}, {22, 1.5}, {32, 1.4}}, {{13, 1.5}, {23, 1.5}, {33, 1.4}}}
         << QStringList{"", "", "", "", "", ""};
-    QTest::newRow("Gvmax 110")
-        << QByteArrayList{Header, "1.25V 10 11 12 13", "1.05V 20 21 22 23"} << 110 << 5 << 0 << 0
-        << PointSets{{{10, 1.1}, {20, 1.05}}, {{11, 1.1}, {21, 1.05}}, {{12, 1.1}, {22, 1.05}}, {{13, 1.1}, {23, 1.05}}}
-        << QStringList{"", "", "", "", "", ""};
+    QTest::newRow("Gvmax 110") << QByteArrayList{Header, "1.25V 10 11 12 13", "1.05V 20 21 22 23"} << 110 << 5 << 0 << 0
+                               << PointSets{{{10, 1.1}, {20, 1.05}}, {{11, 1.1}, {21, 1.05}}, {{12, 1.1}, {22, 1.05}},
+                                      {{13, 1.1}, {23, 1.05}}}
+                               << QStringList{"", "", "", "", "", ""};
     QTest::newRow("three time fields feed three series")
         << QByteArrayList{Header, "1.20V 60 60 60", "1.00V 120 120 120"} << 150 << 5 << 0 << 1
         << PointSets{ex, ex, ex, {}}
@@ -227,7 +228,7 @@ void TestGraphWindow::draw_data()
         << QStringList{"", "", "", "", "", ""};
     QTest::newRow("two dumps: the newer one")
         << QByteArrayList{Header, "1.30V 1 1 1 1", "1.20V 2 2 2 2", "other", Header, "1.20V 60 60 60 60",
-                          "1.00V 120 120 120 120", "memo"}
+               "1.00V 120 120 120 120", "memo"}
         << 150 << 5 << 0 << 1 << PointSets{ex, ex, ex, ex}
         << QStringList{"推定容量(mAh)", "1   2200.0", "2   2200.0", "3   2200.0", "4   2200.0", "時間軸：分"};
     QTest::newRow("comment line ends the table")
@@ -258,7 +259,7 @@ void TestGraphWindow::draw()
         for (int i = 0; i < got.at(j).size(); ++i) {
             QCOMPARE(got.at(j).at(i).x(), points.at(j).at(i).x());
             QVERIFY2(qAbs(got.at(j).at(i).y() - points.at(j).at(i).y()) < 1e-12,
-                     qPrintable(QString("series %1 point %2: %3").arg(j).arg(i).arg(got.at(j).at(i).y())));
+                qPrintable(QString("series %1 point %2: %3").arg(j).arg(i).arg(got.at(j).at(i).y())));
         }
     }
     QCOMPARE(labelTexts(g), labels);
@@ -344,11 +345,10 @@ void TestGraphWindow::badVoltageKeepsChart_data()
 {
     QTest::addColumn<QByteArrayList>("lines");
     QTest::addColumn<QString>("message");
-    QTest::newRow("letter in the last row")
-        << QByteArrayList{Header, "1.20V 60 60 60 60", "1.10V 90 90 90 90", "1.x0V 120 120 120 120"}
-        << "'1.x0' は浮動小数点数ではありません";
-    QTest::newRow("letter in the first row")
-        << QByteArrayList{Header, "A.20V 60 60 60 60", "1.00V 120 120 120 120"} << "'A.20' は浮動小数点数ではありません";
+    QTest::newRow("letter in the last row") << QByteArrayList{Header, "1.20V 60 60 60 60", "1.10V 90 90 90 90",
+        "1.x0V 120 120 120 120"} << "'1.x0' は浮動小数点数ではありません";
+    QTest::newRow("letter in the first row") << QByteArrayList{Header, "A.20V 60 60 60 60", "1.00V 120 120 120 120"}
+                                             << "'A.20' は浮動小数点数ではありません";
     QTest::newRow("header with a trailing space taken as a row")
         << QByteArrayList{"1.20V 60 60 60 60", Header + " ", "1.00V 1 1 1 1"} << "'Bat-' は浮動小数点数ではありません";
 }
@@ -421,8 +421,8 @@ void TestGraphWindow::plotFromTheSharedTable_data()
     QTest::addColumn<Points>("series0");
     QTest::newRow("capped and sorted") << QByteArrayList{"1.55V 30 1 1 1", "1.45V 10 2 2 2"} << true
                                        << Points{{10, 1.45}, {30, 1.5}};
-    QTest::newRow("bad voltage leaves the series") << QByteArrayList{"1.55V 30 1 1 1", "x.45V 10 2 2 2"} << false
-                                                   << Points{{7, 1.0}};
+    QTest::newRow("bad voltage leaves the series")
+        << QByteArrayList{"1.55V 30 1 1 1", "x.45V 10 2 2 2"} << false << Points{{7, 1.0}};
 }
 
 void TestGraphWindow::plotFromTheSharedTable()
@@ -447,16 +447,20 @@ void TestGraphWindow::plotFromTheSharedTable()
 void TestGraphWindow::sizeRecording_data()
 {
     QTest::addColumn<QSize>("outer");
-    QTest::addColumn<int>("fieldBefore");   // what CSpGwide showed
+    QTest::addColumn<int>("fieldBefore"); // what CSpGwide showed
     QTest::addColumn<QSize>("recorded");
     QTest::addColumn<QString>("wideText");
     QTest::addColumn<QString>("heitText");
-    QTest::newRow("700 by 450") << QSize(700, 450) << 600 << QSize(700, 450) << "700" << "450";
-    QTest::newRow("4200 wide ends at 4000") << QSize(4200, 450) << 600 << QSize(4000, 450) << "4000" << "450";
+    QTest::newRow("700 by 450") << QSize(700, 450) << 600 << QSize(700, 450) << "700"
+                                << "450";
+    QTest::newRow("4200 wide ends at 4000") << QSize(4200, 450) << 600 << QSize(4000, 450) << "4000"
+                                            << "450";
     // The field already showed 4000: its text does not change, so nothing
     // stores the clamped value and the raw width stays.
-    QTest::newRow("4200 wide, field already at 4000") << QSize(4200, 450) << 4000 << QSize(4200, 450) << "4000" << "450";
-    QTest::newRow("tall and narrow clamps both") << QSize(80, 2300) << 600 << QSize(100, 2000) << "100" << "2000";
+    QTest::newRow("4200 wide, field already at 4000") << QSize(4200, 450) << 4000 << QSize(4200, 450) << "4000"
+                                                      << "450";
+    QTest::newRow("tall and narrow clamps both") << QSize(80, 2300) << 600 << QSize(100, 2000) << "100"
+                                                 << "2000";
 }
 
 void TestGraphWindow::sizeRecording()
@@ -471,7 +475,7 @@ void TestGraphWindow::sizeRecording()
     QVERIFY(QTest::qWaitForWindowExposed(g));
     forms::parag->CSpGwide->setValue(fieldBefore);
 
-    QList<int> widths;   // every value Gwide takes
+    QList<int> widths; // every value Gwide takes
     QObject::connect(forms::parag->CSpGwide, &NumericField::changed, g, [&widths] { widths.append(settings::Gwide); });
     g->SetOuterSize(outer.width(), outer.height());
     QCOMPARE(g->OuterSize(), outer);
@@ -527,7 +531,7 @@ void TestGraphWindow::recordingTriggers()
         if (target == "label text") {
             g->Y2->setText("Bat2 = 1234mAh");
             QCoreApplication::processEvents();
-            QCOMPARE(g->Y2->size(), g->Y2->sizeHint());   // sized to its text
+            QCOMPARE(g->Y2->size(), g->Y2->sizeHint()); // sized to its text
         }
         const QPoint at = g->Y2->mapTo(g, QPoint(3, 3));
         QTest::mouseDClick(g->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
@@ -546,7 +550,7 @@ void TestGraphWindow::dragThenDrawRestoresSize()
 {
     Tgraph *g = forms::graph;
     drawOk(realisticLog());
-    g->SetOuterSize(700, 450);   // as if dragged, never recorded
+    g->SetOuterSize(700, 450); // as if dragged, never recorded
     drawOk(realisticLog());
     QCOMPARE(g->OuterSize(), QSize(settings::Gwide, settings::Gheit));
     QCOMPARE(g->OuterSize(), QSize(600, 300));
@@ -569,7 +573,7 @@ void TestGraphWindow::centredAtFirstShowOnly()
     drawOk(realisticLog());
     const QRect screen = g->screen()->geometry();
     const QPoint expected(qMax(0, screen.x() + (screen.width() - size.width()) / 2),
-                          qMax(0, screen.y() + (screen.height() - size.height()) / 2));
+        qMax(0, screen.y() + (screen.height() - size.height()) / 2));
     QCOMPARE(g->frameGeometry().topLeft(), expected);
 
     // Moved by the user, hidden, drawn again with another size: the top-left stays.
@@ -619,8 +623,16 @@ void TestGraphWindow::labelsAnchoredTopRight()
     QCoreApplication::processEvents();
     const int right = g->Chart1->width();
     QCOMPARE(right, g->width());
-    const struct { QLabel *label; int fromRight, fromTop; } anchors[] = {
-        {g->TTL, 88, 128}, {g->Y1, 80, 144}, {g->Y2, 80, 160}, {g->Y3, 80, 176}, {g->Y4, 80, 192}, {g->TTM, 88, 216},
+    const struct {
+        QLabel *label;
+        int fromRight, fromTop;
+    } anchors[] = {
+        {g->TTL, 88, 128},
+        {g->Y1, 80, 144},
+        {g->Y2, 80, 160},
+        {g->Y3, 80, 176},
+        {g->Y4, 80, 192},
+        {g->TTM, 88, 216},
     };
     for (const auto &a : anchors) {
         QCOMPARE(a.label->parentWidget(), static_cast<QWidget *>(g->Chart1));
@@ -633,15 +645,24 @@ void TestGraphWindow::fileExtension_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("ext");
-    QTest::newRow("plain") << "/tmp/graph.bmp" << ".bmp";
-    QTest::newRow("upper case kept") << "/tmp/GRAPH.BMP" << ".BMP";
-    QTest::newRow("last dot") << "/tmp/a.b.wmf" << ".wmf";
-    QTest::newRow("dot in a folder only") << "/tmp/v1.2/graph" << "";
-    QTest::newRow("dot in a Windows folder only") << "C:\\v1.2\\graph" << "";
-    QTest::newRow("drive letter") << "C:graph.emf" << ".emf";
-    QTest::newRow("dot before a colon") << "a.b:graph" << "";
-    QTest::newRow("no dot") << "graph" << "";
-    QTest::newRow("trailing dot") << "graph." << ".";
+    QTest::newRow("plain") << "/tmp/graph.bmp"
+                           << ".bmp";
+    QTest::newRow("upper case kept") << "/tmp/GRAPH.BMP"
+                                     << ".BMP";
+    QTest::newRow("last dot") << "/tmp/a.b.wmf"
+                              << ".wmf";
+    QTest::newRow("dot in a folder only") << "/tmp/v1.2/graph"
+                                          << "";
+    QTest::newRow("dot in a Windows folder only") << "C:\\v1.2\\graph"
+                                                  << "";
+    QTest::newRow("drive letter") << "C:graph.emf"
+                                  << ".emf";
+    QTest::newRow("dot before a colon") << "a.b:graph"
+                                        << "";
+    QTest::newRow("no dot") << "graph"
+                            << "";
+    QTest::newRow("trailing dot") << "graph."
+                                  << ".";
 }
 
 void TestGraphWindow::fileExtension()
@@ -653,8 +674,8 @@ void TestGraphWindow::fileExtension()
 
 void TestGraphWindow::save_data()
 {
-    QTest::addColumn<QString>("name");      // relative to a fresh folder; "" cancels
-    QTest::addColumn<QByteArray>("magic");  // start of the written file; empty: no file
+    QTest::addColumn<QString>("name"); // relative to a fresh folder; "" cancels
+    QTest::addColumn<QByteArray>("magic"); // start of the written file; empty: no file
     QTest::addColumn<bool>("warning");
     QTest::newRow("bmp") << "g.bmp" << QByteArray("BM") << false;
     QTest::newRow("upper-case BMP") << "G.BMP" << QByteArray("BM") << false;
@@ -747,8 +768,8 @@ void TestGraphWindow::bmpImage()
     QCOMPARE(qFromLittleEndian<qint32>(b.constData() + 18), g->width());
     QCOMPARE(qFromLittleEndian<qint32>(b.constData() + 22), g->height());
     QCOMPARE(qFromLittleEndian<quint16>(b.constData() + 28), quint16(4));
-    const QRgb palette[16] = {0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080, 0x008080, 0x808080,
-                              0xC0C0C0, 0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
+    const QRgb palette[16] = {0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080, 0x008080, 0x808080, 0xC0C0C0,
+        0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
     for (int i = 0; i < 16; ++i) {
         const uchar *q = reinterpret_cast<const uchar *>(b.constData()) + 54 + 4 * i;
         QCOMPARE(qRgb(q[2], q[1], q[0]) & 0xFFFFFF, palette[i]);
@@ -773,7 +794,7 @@ void TestGraphWindow::bmpImage()
 void TestGraphWindow::metafilesHoldNoLabels_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("utf16Text");   // EMF text is UTF-16, WMF text Shift-JIS bytes
+    QTest::addColumn<bool>("utf16Text"); // EMF text is UTF-16, WMF text Shift-JIS bytes
     QTest::newRow("EMF") << "g.emf" << true;
     QTest::newRow("WMF") << "g.wmf" << false;
 }

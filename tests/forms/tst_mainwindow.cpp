@@ -1,10 +1,10 @@
+#include "core/IniFile.h"
+#include "core/Settings.h"
+#include "forms/Forms.h"
+#include "forms/Uvoltrak.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
-#include "forms/Forms.h"
-#include "core/IniFile.h"
 #include "widgets/LogPane.h"
-#include "core/Settings.h"
-#include "forms/Uvoltrak.h"
 #include "widgets/WindowSize.h"
 
 #include <QDir>
@@ -65,7 +65,7 @@ private slots:
     {
         writeIni("");
         forms::CreateForms();
-        QCOMPARE(m_boxes, QStringList{ QStringLiteral("VOLTRAK|ポートをオープンできませんでした.") });
+        QCOMPARE(m_boxes, QStringList{QStringLiteral("VOLTRAK|ポートをオープンできませんでした.")});
         QCOMPARE(forms::main->RichEdit1->contentsBytes(), QByteArray());
         QCOMPARE(forms::main->windowTitle(), QStringLiteral("VOLTRAK"));
     }
@@ -119,17 +119,17 @@ private slots:
         QVERIFY2(ini.contains("\r\nWmain=350\r\nHmain=450\r\n"), ini.constData());
         // The Ports section is the user's: kept as it was.
         QVERIFY(ini.startsWith("[Ports]\r\nCOM1=/nonexistent/voltrak-test-port\r\n[VOLTRAK]\r\nVstop=100\r\n"));
-        QVERIFY(m_boxes.size() == 1);  // only the port failure at start-up
+        QVERIFY(m_boxes.size() == 1); // only the port failure at start-up
     }
 
     void unwritableIniWarnsAndCloses()
     {
-        QVERIFY(QDir().mkdir(settings::IniFilePath()));  // a directory where the file should be
+        QVERIFY(QDir().mkdir(settings::IniFilePath())); // a directory where the file should be
         forms::CreateForms();
         forms::main->show();
         m_boxes.clear();
         QVERIFY(forms::main->close());
-        QCOMPARE(m_boxes, QStringList{ QStringLiteral("警告|iniファイル書き込み失敗") });
+        QCOMPARE(m_boxes, QStringList{QStringLiteral("警告|iniファイル書き込み失敗")});
         QVERIFY(!forms::main->isVisible());
     }
 
@@ -164,7 +164,7 @@ private slots:
         forms::main->OpenDialog = [] { return QStringLiteral("/nonexistent/x.txt"); };
         // The button's click runs through the application's event delivery like a real one.
         QTest::mouseClick(forms::main->BitBtn1, Qt::LeftButton);
-        QCOMPARE(m_boxes, QStringList{ QStringLiteral("VOLTRAK|ファイル /nonexistent/x.txt は開けません.") });
+        QCOMPARE(m_boxes, QStringList{QStringLiteral("VOLTRAK|ファイル /nonexistent/x.txt は開けません.")});
     }
 };
 

@@ -1,12 +1,12 @@
 // The graph settings dialog: typing, leaving, stepping, the push from the
 // settings, radio groups, tab order and layout.
+#include "core/Settings.h"
+#include "forms/Forms.h"
+#include "forms/Uparag.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
-#include "forms/Forms.h"
 #include "widgets/NumericField.h"
 #include "widgets/RadioGroup.h"
-#include "core/Settings.h"
-#include "forms/Uparag.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -24,12 +24,18 @@ struct FieldRef {
 
 FieldRef fieldFor(const QString &key)
 {
-    if (key == "Gtmax") return {&Tparag::CSpGtmax, &settings::Gtmax};
-    if (key == "Gvmax") return {&Tparag::CSpGvmax, &settings::Gvmax};
-    if (key == "Gwide") return {&Tparag::CSpGwide, &settings::Gwide};
-    if (key == "Gheit") return {&Tparag::CSpGheit, &settings::Gheit};
-    if (key == "Hteiko") return {&Tparag::CSpHteiko, &settings::Hteiko};
-    if (key == "Hvds") return {&Tparag::CSpHvds, &settings::Hvds};
+    if (key == "Gtmax")
+        return {&Tparag::CSpGtmax, &settings::Gtmax};
+    if (key == "Gvmax")
+        return {&Tparag::CSpGvmax, &settings::Gvmax};
+    if (key == "Gwide")
+        return {&Tparag::CSpGwide, &settings::Gwide};
+    if (key == "Gheit")
+        return {&Tparag::CSpGheit, &settings::Gheit};
+    if (key == "Hteiko")
+        return {&Tparag::CSpHteiko, &settings::Hteiko};
+    if (key == "Hvds")
+        return {&Tparag::CSpHvds, &settings::Hvds};
     return {nullptr, nullptr};
 }
 
@@ -154,21 +160,40 @@ void TestParag::fieldLimits()
 void TestParag::editing_data()
 {
     QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("typed");      // typed over the selected text
-    QTest::addColumn<QString>("then");       // "", "tab", "up", "down", "upKey", "downKey"
-    QTest::addColumn<QList<int>>("stored");  // the setting after each change
+    QTest::addColumn<QString>("typed"); // typed over the selected text
+    QTest::addColumn<QString>("then"); // "", "tab", "up", "down", "upKey", "downKey"
+    QTest::addColumn<QList<int>>("stored"); // the setting after each change
     QTest::addColumn<QString>("shown");
-    QTest::newRow("typing 250 into Gtmax") << "Gtmax" << "250" << "" << QList<int>{2, 25, 250} << "250";
-    QTest::newRow("typing 5000 into Gwide and Tab")
-        << "Gwide" << "5000" << "tab" << QList<int>{5, 50, 500, 5000, 4000} << "4000";
-    QTest::newRow("typing 5 into Gtmax and Tab") << "Gtmax" << "5" << "tab" << QList<int>{5, 30} << "30";
-    QTest::newRow("typed 355 then the up button") << "Gtmax" << "355" << "up" << QList<int>{3, 35, 355, 360} << "360";
-    QTest::newRow("typed 31 then the down button") << "Gtmax" << "31" << "down" << QList<int>{3, 31, 30} << "30";
-    QTest::newRow("Up key on Hteiko") << "Hteiko" << "" << "upKey" << QList<int>{101} << "101";
-    QTest::newRow("Down key on Hvds at 0") << "Hvds" << "0" << "downKey" << QList<int>{0} << "0";
-    QTest::newRow("deleting the whole text of Gwide") << "Gwide" << "\b" << "" << QList<int>{100} << "100";
-    QTest::newRow("letters are dropped") << "Gvmax" << "1x2y5" << "tab" << QList<int>{1, 12, 125} << "125";
-    QTest::newRow("typed below the minimum stays until left") << "Gvmax" << "99" << "" << QList<int>{9, 99} << "99";
+    QTest::newRow("typing 250 into Gtmax") << "Gtmax"
+                                           << "250"
+                                           << "" << QList<int>{2, 25, 250} << "250";
+    QTest::newRow("typing 5000 into Gwide and Tab") << "Gwide"
+                                                    << "5000"
+                                                    << "tab" << QList<int>{5, 50, 500, 5000, 4000} << "4000";
+    QTest::newRow("typing 5 into Gtmax and Tab") << "Gtmax"
+                                                 << "5"
+                                                 << "tab" << QList<int>{5, 30} << "30";
+    QTest::newRow("typed 355 then the up button") << "Gtmax"
+                                                  << "355"
+                                                  << "up" << QList<int>{3, 35, 355, 360} << "360";
+    QTest::newRow("typed 31 then the down button") << "Gtmax"
+                                                   << "31"
+                                                   << "down" << QList<int>{3, 31, 30} << "30";
+    QTest::newRow("Up key on Hteiko") << "Hteiko"
+                                      << ""
+                                      << "upKey" << QList<int>{101} << "101";
+    QTest::newRow("Down key on Hvds at 0") << "Hvds"
+                                           << "0"
+                                           << "downKey" << QList<int>{0} << "0";
+    QTest::newRow("deleting the whole text of Gwide") << "Gwide"
+                                                      << "\b"
+                                                      << "" << QList<int>{100} << "100";
+    QTest::newRow("letters are dropped") << "Gvmax"
+                                         << "1x2y5"
+                                         << "tab" << QList<int>{1, 12, 125} << "125";
+    QTest::newRow("typed below the minimum stays until left") << "Gvmax"
+                                                              << "99"
+                                                              << "" << QList<int>{9, 99} << "99";
 }
 
 void TestParag::editing()
@@ -319,9 +344,14 @@ void TestParag::tabOrder()
     QTRY_VERIFY(m_dialog->CSpGtmax->lineEdit()->hasFocus());
 
     const QList<QWidget *> expected{
-        m_dialog->CSpGvmax->lineEdit(), m_dialog->CSpGwide->lineEdit(), m_dialog->CSpGheit->lineEdit(),
-        m_dialog->CSpHteiko->lineEdit(), m_dialog->CSpHvds->lineEdit(), m_dialog->RGpHtime->button(1),
-        m_dialog->RGpHdisp->button(0), m_dialog->CSpGtmax->lineEdit(),
+        m_dialog->CSpGvmax->lineEdit(),
+        m_dialog->CSpGwide->lineEdit(),
+        m_dialog->CSpGheit->lineEdit(),
+        m_dialog->CSpHteiko->lineEdit(),
+        m_dialog->CSpHvds->lineEdit(),
+        m_dialog->RGpHtime->button(1),
+        m_dialog->RGpHdisp->button(0),
+        m_dialog->CSpGtmax->lineEdit(),
     };
     QList<QWidget *> visited;
     for (int i = 0; i < expected.size(); ++i) {
@@ -346,7 +376,7 @@ void TestParag::layout()
         QVERIFY(!(b->focusPolicy() & Qt::TabFocus));
     }
     for (NumericField *f : {m_dialog->CSpGtmax, m_dialog->CSpGvmax, m_dialog->CSpGwide, m_dialog->CSpGheit,
-                            m_dialog->CSpHteiko, m_dialog->CSpHvds})
+             m_dialog->CSpHteiko, m_dialog->CSpHvds})
         QCOMPARE(f->size(), QSize(58, 21));
 }
 
@@ -354,7 +384,7 @@ void TestParag::okHides()
 {
     m_dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_dialog));
-    settings::Gtmax = 77;   // not a dialog value: OK must not write the fields back
+    settings::Gtmax = 77; // not a dialog value: OK must not write the fields back
     QTest::mouseClick(m_dialog->Button1, Qt::LeftButton);
     QVERIFY(!m_dialog->isVisible());
     QCOMPARE(settings::Gtmax, 77);

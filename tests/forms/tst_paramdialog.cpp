@@ -1,13 +1,13 @@
+#include "core/Settings.h"
+#include "device/Exchange.h"
+#include "forms/Forms.h"
+#include "forms/Uaboutbox.h"
+#include "forms/Uparam.h"
+#include "forms/Uvoltrak.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
-#include "forms/Forms.h"
 #include "widgets/NumericField.h"
 #include "widgets/RadioGroup.h"
-#include "core/Settings.h"
-#include "forms/Uaboutbox.h"
-#include "forms/Uvoltrak.h"
-#include "device/Exchange.h"
-#include "forms/Uparam.h"
 
 #include <QFile>
 #include <QLabel>
@@ -55,7 +55,7 @@ private slots:
         forms::ShowForm(forms::FormId::Param);
         QCOMPARE(forms::param->CSpVstop->text(), QStringLiteral("150"));
         QCOMPARE(forms::param->RGpTsel->itemIndex(), 1);
-        QCOMPARE(settings::Vstop, 9999);  // the dialog has no change handler
+        QCOMPARE(settings::Vstop, 9999); // the dialog has no change handler
         forms::param->hide();
     }
 
@@ -158,7 +158,7 @@ private slots:
         QVERIFY(!a->isVisible());
         forms::main->About1->trigger();
         QVERIFY(a->isVisible());
-        forms::main->About1->trigger();  // a second choice keeps the one window
+        forms::main->About1->trigger(); // a second choice keeps the one window
         QVERIFY(a->isVisible());
         QCOMPARE(a->Version->text(), QStringLiteral("Ver4.01\u3000\u3000(2006-12-05)"));
         // Widening keeps the panel's and the memo's heights.

@@ -15,7 +15,7 @@
 class TestJournal : public QObject
 {
     Q_OBJECT
-    const QDateTime m_start{ QDate(2026, 3, 2), QTime(7, 5, 9) };
+    const QDateTime m_start{QDate(2026, 3, 2), QTime(7, 5, 9)};
 
 private slots:
     // Every byte value, zero included, lands in order, exactly as received.
@@ -88,7 +88,7 @@ private slots:
             folder = dir.filePath(QStringLiteral("file/logs"));
         }
         // A file size limit stands in for a full disk: writes beyond it fail.
-        rlimit old {};
+        rlimit old{};
         ::getrlimit(RLIMIT_FSIZE, &old);
         const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
         if (diskFull) {
@@ -103,7 +103,8 @@ private slots:
         // Counted on this thread, as the main window receives it (a spy
         // would be called on the writer thread).
         int failures = 0;
-        connect(&j, &journal::Journal::writeFailed, this, [&failures] { ++failures; }, Qt::QueuedConnection);
+        connect(
+            &j, &journal::Journal::writeFailed, this, [&failures] { ++failures; }, Qt::QueuedConnection);
         for (int i = 0; i < 3; ++i) {
             j.append(data.constData(), data.size());
             QTest::qWait(50);
@@ -139,7 +140,7 @@ private slots:
         QCOMPARE(second.index(), 2);
         second.remove();
 
-        live.reset();  // the process "died": its lock is gone, its marker stays
+        live.reset(); // the process "died": its lock is gone, its marker stays
         QVERIFY(journal::FindUnfinished(dir.filePath(QStringLiteral("other")), ini).isNull());
         QVERIFY(journal::FindUnfinished(folder, dir.filePath(QStringLiteral("other.ini"))).isNull());
         {
@@ -162,7 +163,7 @@ private slots:
         WriteFile(folder + QStringLiteral("/20260302-070511.log"), "");
         empty.reset();
         QVERIFY(journal::FindUnfinished(folder, ini).isNull());
-        QCOMPARE(QDir(folder).entryList({ QStringLiteral("*.run") }, QDir::Files), QStringList());
+        QCOMPARE(QDir(folder).entryList({QStringLiteral("*.run")}, QDir::Files), QStringList());
     }
 };
 

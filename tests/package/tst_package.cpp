@@ -16,7 +16,7 @@ struct Run {
 };
 
 Run Exec(const QString &program, const QStringList &args, int timeoutMs = 600000,
-         const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+    const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
 {
     QProcess p;
     p.setProcessEnvironment(env);
@@ -60,8 +60,9 @@ void TestPackage::initTestCase()
     const Run r = Exec(QStringLiteral(SOURCE_DIR "/scripts/package"), {QStringLiteral("--no-build")}, 600000, env);
     QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
     m_deb = r.out.trimmed().split(QLatin1Char('\n')).last();
-    QVERIFY2(QRegularExpression(QStringLiteral("/voltrak_" PACKAGE_VERSION "_[a-z0-9]+\\.deb$")).match(m_deb).hasMatch(),
-             qPrintable(m_deb));
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("/voltrak_" PACKAGE_VERSION "_[a-z0-9]+\\.deb$")).match(m_deb).hasMatch(),
+        qPrintable(m_deb));
     QVERIFY(QFileInfo(m_deb).absolutePath() == QDir(QStringLiteral(BINARY_DIR)).absolutePath());
     QVERIFY(m_root.isValid());
     QCOMPARE(Exec(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), m_deb, m_root.path()}).status, 0);
@@ -103,8 +104,8 @@ void TestPackage::dependencies()
     for (const QString &d : r.out.split(QLatin1Char(',')))
         names << d.trimmed().section(QLatin1Char(' '), 0, 0);
     // From the shared libraries, and what the program loads at run time.
-    for (const char *need : {"libqt6widgets6", "libqt6gui6", "libqt6core6", "libqt6svg6", "libc6", "fonts-ipafont-gothic",
-                             "fonts-ipafont-mincho", "qt6-translations-l10n"})
+    for (const char *need : {"libqt6widgets6", "libqt6gui6", "libqt6core6", "libqt6svg6", "libc6",
+             "fonts-ipafont-gothic", "fonts-ipafont-mincho", "qt6-translations-l10n"})
         QVERIFY2(names.contains(QLatin1String(need)), need);
     QVERIFY2(names.filter(QStringLiteral("libqcustomplot")).size() == 1, qPrintable(r.out));
 }
@@ -113,10 +114,11 @@ void TestPackage::validators_data()
 {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QStringList>("args");
-    QTest::newRow("desktop-file-validate") << "desktop-file-validate"
-        << QStringList{m_root.filePath("usr/share/applications/voltrak.desktop")};
+    QTest::newRow("desktop-file-validate")
+        << "desktop-file-validate" << QStringList{m_root.filePath("usr/share/applications/voltrak.desktop")};
     QTest::newRow("appstreamcli") << "appstreamcli"
-        << QStringList{"validate", "--no-net", m_root.filePath("usr/share/metainfo/io.github.voltrak.voltrak.metainfo.xml")};
+                                  << QStringList{"validate", "--no-net",
+                                         m_root.filePath("usr/share/metainfo/io.github.voltrak.voltrak.metainfo.xml")};
     QTest::newRow("lintian") << "lintian" << QStringList{"--fail-on", "error", m_deb};
 }
 
@@ -128,8 +130,9 @@ void TestPackage::validators()
     QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
     // No error lines, whatever the exit status says.
     QVERIFY2(!QRegularExpression(QStringLiteral("(^|\\n)E: |error:"), QRegularExpression::CaseInsensitiveOption)
-                  .match(r.out + r.err).hasMatch(),
-             qPrintable(r.out + r.err));
+                  .match(r.out + r.err)
+                  .hasMatch(),
+        qPrintable(r.out + r.err));
 }
 
 void TestPackage::desktopEntryAndIcons()
@@ -137,8 +140,8 @@ void TestPackage::desktopEntryAndIcons()
     QFile entry(m_root.filePath("usr/share/applications/voltrak.desktop"));
     QVERIFY(entry.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(entry.readAll()).split(QLatin1Char('\n'));
-    for (const char *line : {"Exec=voltrak %f", "MimeType=text/plain;", "Icon=voltrak", "Name=VOLTRAK",
-                             "Name[ja]=VOLTRAK"})
+    for (const char *line :
+        {"Exec=voltrak %f", "MimeType=text/plain;", "Icon=voltrak", "Name=VOLTRAK", "Name[ja]=VOLTRAK"})
         QVERIFY2(lines.contains(QString::fromUtf8(line)), line);
     QVERIFY(!lines.filter(QStringLiteral("Comment[ja]=")).isEmpty());
     for (int size : {48, 256}) {
@@ -174,9 +177,10 @@ void TestPackage::unpackedProgramRuns()
     log.close();
     for (const char *name : {"g.bmp", "g.pdf"}) {
         const QString out = work.filePath(QString::fromLatin1(name));
-        const Run r = Exec(program, {QStringLiteral("--settings"), work.filePath(QStringLiteral("s.ini")),
-                                     QStringLiteral("--render"), log.fileName(), QStringLiteral("--output"), out},
-                           60000, env);
+        const Run r = Exec(program,
+            {QStringLiteral("--settings"), work.filePath(QStringLiteral("s.ini")), QStringLiteral("--render"),
+                log.fileName(), QStringLiteral("--output"), out},
+            60000, env);
         QVERIFY2(r.status == 0, qPrintable(r.err));
         QFile picture(out);
         QVERIFY(picture.open(QIODevice::ReadOnly));

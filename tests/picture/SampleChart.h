@@ -13,8 +13,8 @@
 
 namespace sample {
 
-inline const QColor kSeriesColors[4] = {QColor(0xFF, 0, 0), QColor(0, 0xFF, 0), QColor(0, 0, 0xFF),
-                                        QColor(0x80, 0x80, 0x80)};
+inline const QColor kSeriesColors[4]
+    = {QColor(0xFF, 0, 0), QColor(0, 0xFF, 0), QColor(0, 0, 0xFF), QColor(0x80, 0x80, 0x80)};
 
 // The program maps the MS font names onto the IPA fonts installed here.
 inline void installFontSubstitutes()
@@ -41,7 +41,7 @@ inline std::unique_ptr<QCustomPlot> makeChart(QSize size, int points)
     plot->legend->setVisible(true);
     plot->legend->setFont(font);
     for (int s = 0; s < 4; ++s) {
-        QCPGraph* g = plot->addGraph();
+        QCPGraph *g = plot->addGraph();
         g->setName(QStringLiteral("Bat%1").arg(s + 1));
         g->setPen(QPen(kSeriesColors[s], 2));
         QVector<double> x, y;
@@ -56,7 +56,7 @@ inline std::unique_ptr<QCustomPlot> makeChart(QSize size, int points)
     return plot;
 }
 
-inline QByteArray render(QCustomPlot& plot, MetafileFormat format)
+inline QByteArray render(QCustomPlot &plot, MetafileFormat format)
 {
     MetafileGenerator device(format, plot.size());
     QCPPainter painter(&device);
@@ -65,4 +65,4 @@ inline QByteArray render(QCustomPlot& plot, MetafileFormat format)
     return device.data();
 }
 
-}  // namespace sample
+} // namespace sample

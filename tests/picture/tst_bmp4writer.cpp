@@ -10,14 +10,37 @@
 
 namespace {
 
-quint16 u16(const QByteArray &b, int at) { return qFromLittleEndian<quint16>(b.constData() + at); }
-quint32 u32(const QByteArray &b, int at) { return qFromLittleEndian<quint32>(b.constData() + at); }
-qint32 i32(const QByteArray &b, int at) { return qFromLittleEndian<qint32>(b.constData() + at); }
+quint16 u16(const QByteArray &b, int at)
+{
+    return qFromLittleEndian<quint16>(b.constData() + at);
+}
+quint32 u32(const QByteArray &b, int at)
+{
+    return qFromLittleEndian<quint32>(b.constData() + at);
+}
+qint32 i32(const QByteArray &b, int at)
+{
+    return qFromLittleEndian<qint32>(b.constData() + at);
+}
 
 // The classic Windows colours, written out here so the writer's table is checked.
 const QList<QRgb> Expected = {
-    0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080, 0x008080, 0x808080,
-    0xC0C0C0, 0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF,
+    0x000000,
+    0x800000,
+    0x008000,
+    0x808000,
+    0x000080,
+    0x800080,
+    0x008080,
+    0x808080,
+    0xC0C0C0,
+    0xFF0000,
+    0x00FF00,
+    0xFFFF00,
+    0x0000FF,
+    0xFF00FF,
+    0x00FFFF,
+    0xFFFFFF,
 };
 
 // An image whose pixels cycle through the palette in a pattern that differs per row.
@@ -54,7 +77,7 @@ void TestBmp4Writer::headers_data()
 {
     QTest::addColumn<int>("width");
     QTest::addColumn<int>("height");
-    QTest::addColumn<int>("stride");   // bytes per row, padded to 4
+    QTest::addColumn<int>("stride"); // bytes per row, padded to 4
     QTest::newRow("1x1") << 1 << 1 << 4;
     QTest::newRow("odd width 7") << 7 << 3 << 4;
     QTest::newRow("width 8 fills a row exactly") << 8 << 2 << 4;
@@ -135,7 +158,7 @@ void TestBmp4Writer::readBack()
     QImage back(path, "BMP");
     QVERIFY(!back.isNull());
     QCOMPARE(back.size(), image.size());
-    QCOMPARE(back.colorCount(), 16);   // read as a 16-colour indexed image
+    QCOMPARE(back.colorCount(), 16); // read as a 16-colour indexed image
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
             QCOMPARE(back.pixel(x, y) & 0xFFFFFF, image.pixel(x, y) & 0xFFFFFF);
@@ -187,7 +210,7 @@ void TestBmp4Writer::writeReplacesWhole()
     {
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(100000, 'x'));   // longer than the new file
+        f.write(QByteArray(100000, 'x')); // longer than the new file
     }
     const QImage img = patterned(20, 20);
     bmp4::Write(img, path);

@@ -2,8 +2,8 @@
 // structure, object handling, geometry, text and file writing.
 
 #include "picture/MetafileGenerator.h"
-#include "tests/support/MetafileReader.h"
 #include "tests/picture/SampleChart.h"
+#include "tests/support/MetafileReader.h"
 
 #include <QApplication>
 #include <QFile>
@@ -22,9 +22,9 @@ Q_DECLARE_METATYPE(MetafileFormat)
 
 namespace {
 
-using Scene = std::function<void(QPainter&)>;
+using Scene = std::function<void(QPainter &)>;
 
-QByteArray paint(MetafileFormat format, QSize size, const Scene& scene)
+QByteArray paint(MetafileFormat format, QSize size, const Scene &scene)
 {
     MetafileGenerator device(format, size);
     QPainter p(&device);
@@ -33,7 +33,7 @@ QByteArray paint(MetafileFormat format, QSize size, const Scene& scene)
     return device.data();
 }
 
-mfread::Picture read(MetafileFormat format, const QByteArray& bytes)
+mfread::Picture read(MetafileFormat format, const QByteArray &bytes)
 {
     return format == MetafileFormat::Emf ? mfread::readEmf(bytes) : mfread::readWmf(bytes);
 }
@@ -46,17 +46,17 @@ QFont chartFont()
 }
 
 // Points of a stroke in device pixels.
-QPolygonF inPixels(const mfread::Stroke& s, double unitsPerPixel)
+QPolygonF inPixels(const mfread::Stroke &s, double unitsPerPixel)
 {
     QPolygonF out;
-    for (const QPoint& p : s.points)
+    for (const QPoint &p : s.points)
         out << QPointF(p) / unitsPerPixel;
     return out;
 }
 
 const QColor kPalette[] = {Qt::red, Qt::green, Qt::blue, Qt::gray, Qt::darkYellow, Qt::magenta};
 
-}  // namespace
+} // namespace
 
 class TestMetafile : public QObject
 {
@@ -97,9 +97,8 @@ void TestMetafile::structureIsSound_data()
     QTest::addColumn<QString>("scene");
     QTest::addColumn<QSize>("size");
     for (auto [fmt, tag] : {std::pair{MetafileFormat::Emf, "emf"}, {MetafileFormat::Wmf, "wmf"}}) {
-        auto row = [&](const char* name, QSize size) {
-            QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(tag, name)))
-                << fmt << QString(name) << size;
+        auto row = [&](const char *name, QSize size) {
+            QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(tag, name))) << fmt << QString(name) << size;
         };
         row("chart", QSize(600, 300));
         row("chart at the largest window", QSize(4000, 2000));
@@ -124,7 +123,7 @@ void TestMetafile::structureIsSound()
         auto plot = sample::makeChart(size, 255);
         bytes = sample::render(*plot, format);
     } else {
-        bytes = paint(format, size, [&](QPainter& p) {
+        bytes = paint(format, size, [&](QPainter &p) {
             if (scene == "many pens, brushes and fonts") {
                 for (int i = 0; i < 40; ++i) {
                     p.setPen(QPen(kPalette[i % 6], 1 + i % 3));
@@ -181,12 +180,12 @@ void TestMetafile::structureIsSound()
             QVERIFY(pic.boundsPx.width() <= 1 && pic.boundsPx.height() <= 1);
         else
             QVERIFY2(picture.contains(pic.boundsPx),
-                     qPrintable(QStringLiteral("bounds %1,%2 %3x%4")
-                                    .arg(pic.boundsPx.x())
-                                    .arg(pic.boundsPx.y())
-                                    .arg(pic.boundsPx.width())
-                                    .arg(pic.boundsPx.height())));
-        if (scene.startsWith("chart"))  // white background over the whole picture
+                qPrintable(QStringLiteral("bounds %1,%2 %3x%4")
+                               .arg(pic.boundsPx.x())
+                               .arg(pic.boundsPx.y())
+                               .arg(pic.boundsPx.width())
+                               .arg(pic.boundsPx.height())));
+        if (scene.startsWith("chart")) // white background over the whole picture
             QCOMPARE(pic.boundsPx, QRect(QPoint(0, 0), size));
     }
     if (scene == "image")
@@ -194,7 +193,7 @@ void TestMetafile::structureIsSound()
     if (scene == "polyline of 40000 points") {
         // Every point arrives, pieces joined end to start.
         QPolygon joined;
-        for (const mfread::Stroke& s : pic.strokes) {
+        for (const mfread::Stroke &s : pic.strokes) {
             if (!joined.isEmpty()) {
                 QCOMPARE(s.points.first(), joined.last());
                 joined.removeLast();
@@ -228,7 +227,7 @@ void TestMetafile::readerFindsFaults()
 {
     QFETCH(MetafileFormat, format);
     QFETCH(QString, fault);
-    QByteArray b = paint(format, QSize(200, 100), [](QPainter& p) {
+    QByteArray b = paint(format, QSize(200, 100), [](QPainter &p) {
         p.setPen(QPen(Qt::red, 2));
         p.drawLine(0, 0, 100, 100);
         p.setPen(QPen(Qt::blue, 2));
@@ -292,7 +291,7 @@ void TestMetafile::chartContent()
     for (int s = 0; s < 4; ++s) {
         const QColor want = sample::kSeriesColors[s];
         int longest = 0, count = 0;
-        for (const mfread::Stroke& st : pic.strokes) {
+        for (const mfread::Stroke &st : pic.strokes) {
             if (st.color != want || st.closed)
                 continue;
             ++count;
@@ -306,13 +305,13 @@ void TestMetafile::chartContent()
     // Each legend entry's line, just left of its title, is in that series' colour.
     for (int s = 0; s < 4; ++s) {
         const QString title = QStringLiteral("Bat%1").arg(s + 1);
-        auto t = std::find_if(pic.texts.begin(), pic.texts.end(),
-                              [&](const mfread::Text& x) { return x.text == title; });
+        auto t
+            = std::find_if(pic.texts.begin(), pic.texts.end(), [&](const mfread::Text &x) { return x.text == title; });
         QVERIFY2(t != pic.texts.end(), qPrintable(title));
         const QPointF ref = QPointF(t->ref) / pic.unitsPerPixel;
-        const mfread::Stroke* nearest = nullptr;
+        const mfread::Stroke *nearest = nullptr;
         double best = 1e9;
-        for (const mfread::Stroke& st : pic.strokes) {
+        for (const mfread::Stroke &st : pic.strokes) {
             if (st.closed || st.points.size() != 2)
                 continue;
             const QPolygonF pts = inPixels(st, pic.unitsPerPixel);
@@ -330,21 +329,21 @@ void TestMetafile::chartContent()
 
     // The texts, all in the chart's font, black, in the Shift-JIS character set.
     QStringList texts;
-    for (const mfread::Text& t : pic.texts) {
+    for (const mfread::Text &t : pic.texts) {
         texts << t.text;
         QCOMPARE(t.face, QStringLiteral("ＭＳ Ｐ明朝"));
         QCOMPARE(qRound(-t.height / pic.unitsPerPixel), 15);
         QCOMPARE(t.charset, 128);
         QCOMPARE(t.color, QColor(Qt::black));
     }
-    for (const char* want : {"電圧", "Bat1", "Bat2", "Bat3", "Bat4", "1.00"})
+    for (const char *want : {"電圧", "Bat1", "Bat2", "Bat3", "Bat4", "1.00"})
         QVERIFY2(texts.contains(QString::fromUtf8(want)),
-                 qPrintable(QString::fromUtf8(want) + " missing from: " + texts.join(",")));
+            qPrintable(QString::fromUtf8(want) + " missing from: " + texts.join(",")));
     const QRegularExpression label(QStringLiteral("^\\d\\.\\d\\d$"));
     QVERIFY(texts.filter(label).size() >= 5);
 
     // The axis title reads upwards; the others run left to right.
-    for (const mfread::Text& t : pic.texts) {
+    for (const mfread::Text &t : pic.texts) {
         const int want = t.text == QStringLiteral("電圧") ? 900 : 0;
         QCOMPARE(t.escapement, want);
         QCOMPARE(t.orientation, want);
@@ -353,14 +352,13 @@ void TestMetafile::chartContent()
     // Advances add up to the text's width as laid out by Qt, and put nothing on a
     // trail byte.
     const QFontMetricsF fm(chartFont());
-    for (const mfread::Text& t : pic.texts) {
+    for (const mfread::Text &t : pic.texts) {
         if (t.text != QStringLiteral("電圧") && t.text != QStringLiteral("Bat3"))
             continue;
         int sum = 0;
         for (int d : t.dx)
             sum += d;
-        QVERIFY2(std::abs(sum / pic.unitsPerPixel - fm.horizontalAdvance(t.text)) <= 1.0,
-                 qPrintable(t.text));
+        QVERIFY2(std::abs(sum / pic.unitsPerPixel - fm.horizontalAdvance(t.text)) <= 1.0, qPrintable(t.text));
         if (format == MetafileFormat::Wmf && t.text == QStringLiteral("電圧")) {
             QCOMPARE(t.dx.size(), 4);
             QCOMPARE(t.dx.at(1), 0);
@@ -395,7 +393,7 @@ void TestMetafile::objectSlotsFollowSelections()
     QFETCH(MetafileFormat, format);
     QFETCH(QString, sequence);
     QVector<QColor> drawn;
-    const QByteArray bytes = paint(format, QSize(200, 200), [&](QPainter& p) {
+    const QByteArray bytes = paint(format, QSize(200, 200), [&](QPainter &p) {
         int y = 5;
         for (QChar c : sequence) {
             if (c == 'T') {
@@ -417,7 +415,7 @@ void TestMetafile::objectSlotsFollowSelections()
     const mfread::Picture pic = read(format, bytes);
     QVERIFY2(pic.problems.isEmpty(), qPrintable(pic.problems.join("; ")));
     QVector<QColor> got;
-    for (const mfread::Stroke& s : pic.strokes)
+    for (const mfread::Stroke &s : pic.strokes)
         if (!s.closed)
             got << s.color;
     QCOMPARE(got, drawn);
@@ -430,28 +428,23 @@ void TestMetafile::geometry_data()
     QTest::addColumn<MetafileFormat>("format");
     QTest::addColumn<QString>("setup");
     QTest::addColumn<QLineF>("line");
-    QTest::addColumn<QPolygonF>("expected");  // empty: nothing drawn
+    QTest::addColumn<QPolygonF>("expected"); // empty: nothing drawn
 
     for (auto [fmt, tag] : {std::pair{MetafileFormat::Emf, "emf"}, {MetafileFormat::Wmf, "wmf"}}) {
-        auto row = [&](const char* name, const char* setup, QLineF line, QPolygonF want) {
-            QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(tag, name)))
-                << fmt << QString(setup) << line << want;
+        auto row = [&](const char *name, const char *setup, QLineF line, QPolygonF want) {
+            QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(tag, name))) << fmt << QString(setup) << line << want;
         };
         row("plain", "", QLineF(10, 20, 110, 70), QPolygonF({{10, 20}, {110, 70}}));
-        row("half pixels kept", "", QLineF(10.5, 20.25, 110.5, 70.75),
-            QPolygonF({{10.5, 20.25}, {110.5, 70.75}}));
+        row("half pixels kept", "", QLineF(10.5, 20.25, 110.5, 70.75), QPolygonF({{10.5, 20.25}, {110.5, 70.75}}));
         row("translated", "translate", QLineF(10, 20, 110, 70), QPolygonF({{15, 27}, {115, 77}}));
         row("scaled", "scale", QLineF(10, 20, 110, 70), QPolygonF({{20, 60}, {220, 210}}));
         row("cut at the picture's edge", "", QLineF(100, 100, 400, 250), QPolygonF({{100, 100}, {300, 200}}));
         row("rotated", "rotate", QLineF(0, 0, 50, 0), QPolygonF({{100, 100}, {100, 150}}));
         row("clipped at both ends", "clip", QLineF(0, 50, 200, 50), QPolygonF({{20, 50}, {70, 50}}));
         row("clipped out", "clip", QLineF(0, 150, 200, 150), QPolygonF());
-        row("clip gone after restore", "clip then restore", QLineF(0, 50, 200, 50),
-            QPolygonF({{0, 50}, {200, 50}}));
-        row("clip under a transform", "translate then clip", QLineF(0, 50, 200, 50),
-            QPolygonF({{25, 57}, {75, 57}}));
-        row("far outside the picture", "", QLineF(-100000, 10, 100000, 10),
-            QPolygonF({{0, 10}, {300, 10}}));
+        row("clip gone after restore", "clip then restore", QLineF(0, 50, 200, 50), QPolygonF({{0, 50}, {200, 50}}));
+        row("clip under a transform", "translate then clip", QLineF(0, 50, 200, 50), QPolygonF({{25, 57}, {75, 57}}));
+        row("far outside the picture", "", QLineF(-100000, 10, 100000, 10), QPolygonF({{0, 10}, {300, 10}}));
     }
 }
 
@@ -461,7 +454,7 @@ void TestMetafile::geometry()
     QFETCH(QString, setup);
     QFETCH(QLineF, line);
     QFETCH(QPolygonF, expected);
-    const QByteArray bytes = paint(format, QSize(300, 300), [&](QPainter& p) {
+    const QByteArray bytes = paint(format, QSize(300, 300), [&](QPainter &p) {
         p.setPen(QPen(Qt::red, 1));
         if (setup == "translate")
             p.translate(5, 7);
@@ -485,7 +478,7 @@ void TestMetafile::geometry()
     const mfread::Picture pic = read(format, bytes);
     QVERIFY2(pic.problems.isEmpty(), qPrintable(pic.problems.join("; ")));
     QVector<mfread::Stroke> red;
-    for (const mfread::Stroke& s : pic.strokes)
+    for (const mfread::Stroke &s : pic.strokes)
         if (s.color == QColor(Qt::red))
             red << s;
     if (expected.isEmpty()) {
@@ -499,7 +492,7 @@ void TestMetafile::geometry()
     const double tolerance = 1.0 / pic.unitsPerPixel + 1e-9;
     for (int i = 0; i < got.size(); ++i)
         QVERIFY2(QLineF(got.at(i), expected.at(i)).length() <= tolerance,
-                 qPrintable(QStringLiteral("point %1: %2,%3").arg(i).arg(got.at(i).x()).arg(got.at(i).y())));
+            qPrintable(QStringLiteral("point %1: %2,%3").arg(i).arg(got.at(i).x()).arg(got.at(i).y())));
 }
 
 // ------------------------------------------------------------------ text
@@ -507,10 +500,10 @@ void TestMetafile::geometry()
 void TestMetafile::textDirection_data()
 {
     QTest::addColumn<MetafileFormat>("format");
-    QTest::addColumn<double>("rotation");  // QPainter degrees, clockwise on screen
-    QTest::addColumn<int>("escapement");  // tenths, counter-clockwise
+    QTest::addColumn<double>("rotation"); // QPainter degrees, clockwise on screen
+    QTest::addColumn<int>("escapement"); // tenths, counter-clockwise
     for (auto [fmt, tag] : {std::pair{MetafileFormat::Emf, "emf"}, {MetafileFormat::Wmf, "wmf"}}) {
-        auto row = [&](const char* name, double r, int e) {
+        auto row = [&](const char *name, double r, int e) {
             QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(tag, name))) << fmt << r << e;
         };
         row("level", 0, 0);
@@ -525,7 +518,7 @@ void TestMetafile::textDirection()
     QFETCH(MetafileFormat, format);
     QFETCH(double, rotation);
     QFETCH(int, escapement);
-    const QByteArray bytes = paint(format, QSize(200, 200), [&](QPainter& p) {
+    const QByteArray bytes = paint(format, QSize(200, 200), [&](QPainter &p) {
         p.setFont(chartFont());
         p.translate(100, 100);
         p.rotate(rotation);
@@ -545,14 +538,22 @@ void TestMetafile::textEncoding_data()
     QTest::addColumn<MetafileFormat>("format");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("emf japanese") << MetafileFormat::Emf << "放電電圧" << "放電電圧";
-    QTest::newRow("wmf japanese") << MetafileFormat::Wmf << "放電電圧" << "放電電圧";
-    QTest::newRow("emf half-width katakana") << MetafileFormat::Emf << "ｶﾅ1" << "ｶﾅ1";
-    QTest::newRow("wmf half-width katakana") << MetafileFormat::Wmf << "ｶﾅ1" << "ｶﾅ1";
-    QTest::newRow("emf outside code page 932") << MetafileFormat::Emf << "aé€b" << "aé€b";
-    QTest::newRow("wmf outside code page 932") << MetafileFormat::Wmf << "aé€b" << "a??b";
-    QTest::newRow("emf beyond the BMP") << MetafileFormat::Emf << "x\U0001F50Bx" << "x\U0001F50Bx";
-    QTest::newRow("wmf beyond the BMP") << MetafileFormat::Wmf << "x\U0001F50Bx" << "x?x";
+    QTest::newRow("emf japanese") << MetafileFormat::Emf << "放電電圧"
+                                  << "放電電圧";
+    QTest::newRow("wmf japanese") << MetafileFormat::Wmf << "放電電圧"
+                                  << "放電電圧";
+    QTest::newRow("emf half-width katakana") << MetafileFormat::Emf << "ｶﾅ1"
+                                             << "ｶﾅ1";
+    QTest::newRow("wmf half-width katakana") << MetafileFormat::Wmf << "ｶﾅ1"
+                                             << "ｶﾅ1";
+    QTest::newRow("emf outside code page 932") << MetafileFormat::Emf << "aé€b"
+                                               << "aé€b";
+    QTest::newRow("wmf outside code page 932") << MetafileFormat::Wmf << "aé€b"
+                                               << "a??b";
+    QTest::newRow("emf beyond the BMP") << MetafileFormat::Emf << "x\U0001F50Bx"
+                                        << "x\U0001F50Bx";
+    QTest::newRow("wmf beyond the BMP") << MetafileFormat::Wmf << "x\U0001F50Bx"
+                                        << "x?x";
 }
 
 void TestMetafile::textEncoding()
@@ -560,14 +561,14 @@ void TestMetafile::textEncoding()
     QFETCH(MetafileFormat, format);
     QFETCH(QString, text);
     QFETCH(QString, expected);
-    const QByteArray bytes = paint(format, QSize(300, 100), [&](QPainter& p) {
+    const QByteArray bytes = paint(format, QSize(300, 100), [&](QPainter &p) {
         p.setFont(chartFont());
         p.drawText(10, 50, text);
     });
     const mfread::Picture pic = read(format, bytes);
     QVERIFY2(pic.problems.isEmpty(), qPrintable(pic.problems.join("; ")));
     QString got;
-    for (const mfread::Text& t : pic.texts)
+    for (const mfread::Text &t : pic.texts)
         got += t.text;
     QCOMPARE(got, expected);
 }
@@ -576,10 +577,14 @@ void TestMetafile::faceName_data()
 {
     QTest::addColumn<QString>("family");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("substitute of the MS name") << "IPAPMincho" << "ＭＳ Ｐ明朝";
-    QTest::newRow("substitute, other case") << "ipapgothic" << "ＭＳ Ｐゴシック";
-    QTest::newRow("the MS name itself") << "ＭＳ Ｐ明朝" << "ＭＳ Ｐ明朝";
-    QTest::newRow("a font nobody substitutes") << "DejaVu Sans" << "DejaVu Sans";
+    QTest::newRow("substitute of the MS name") << "IPAPMincho"
+                                               << "ＭＳ Ｐ明朝";
+    QTest::newRow("substitute, other case") << "ipapgothic"
+                                            << "ＭＳ Ｐゴシック";
+    QTest::newRow("the MS name itself") << "ＭＳ Ｐ明朝"
+                                        << "ＭＳ Ｐ明朝";
+    QTest::newRow("a font nobody substitutes") << "DejaVu Sans"
+                                               << "DejaVu Sans";
 }
 
 void TestMetafile::faceName()
@@ -595,12 +600,12 @@ void TestMetafile::hostileDrawing_data()
 {
     QTest::addColumn<MetafileFormat>("format");
     QTest::addColumn<QString>("scene");
-    QTest::addColumn<bool>("drawn");  // something red reaches the file
+    QTest::addColumn<bool>("drawn"); // something red reaches the file
     for (auto [fmt, tag] : {std::pair{MetafileFormat::Emf, "emf"}, {MetafileFormat::Wmf, "wmf"}}) {
-        for (auto [name, drawn] : {std::pair{"infinite point", false}, {"scale overflows", false},
-                                   {"NaN transform", false}, {"text beyond 32 bits", false},
-                                   {"image beyond 32 bits", false}, {"rectangle beyond 32 bits", true},
-                                   {"huge pen", true}, {"polygon of 40000 points", true}, {"long text", true}})
+        for (auto [name, drawn] :
+            {std::pair{"infinite point", false}, {"scale overflows", false}, {"NaN transform", false},
+                {"text beyond 32 bits", false}, {"image beyond 32 bits", false}, {"rectangle beyond 32 bits", true},
+                {"huge pen", true}, {"polygon of 40000 points", true}, {"long text", true}})
             QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(tag, name))) << fmt << QString(name) << drawn;
     }
 }
@@ -611,14 +616,15 @@ void TestMetafile::hostileDrawing()
     QFETCH(QString, scene);
     QFETCH(bool, drawn);
     const double inf = std::numeric_limits<double>::infinity();
-    const QByteArray bytes = paint(format, QSize(300, 200), [&](QPainter& p) {
+    const QByteArray bytes = paint(format, QSize(300, 200), [&](QPainter &p) {
         p.setPen(QPen(Qt::red, scene == "huge pen" ? 1e12 : 1));
         p.setFont(chartFont());
         QImage img(4, 4, QImage::Format_RGB32);
         img.fill(Qt::red);
         QPolygonF poly;
         for (int i = 0; i < 40000; ++i)
-            poly << QPointF(150 + 90 * std::cos(i * 2 * M_PI / 40000) + i % 2 * 0.5, 100 + 90 * std::sin(i * 2 * M_PI / 40000));
+            poly << QPointF(
+                150 + 90 * std::cos(i * 2 * M_PI / 40000) + i % 2 * 0.5, 100 + 90 * std::sin(i * 2 * M_PI / 40000));
         if (scene == "scale overflows")
             p.setWorldTransform(QTransform::fromScale(1e300, 1e300) * QTransform::fromScale(1e300, 1e300));
         if (scene == "NaN transform")
@@ -630,7 +636,8 @@ void TestMetafile::hostileDrawing()
             p.drawEllipse(QRectF(10, 10, 50, 50));
         }
         if (scene == "text beyond 32 bits" || scene == "long text")
-            p.drawText(QPointF(scene == "long text" ? 0 : -5e9, 50), QString(scene == "long text" ? 40000 : 8, QChar(0x3042)));
+            p.drawText(
+                QPointF(scene == "long text" ? 0 : -5e9, 50), QString(scene == "long text" ? 40000 : 8, QChar(0x3042)));
         if (scene == "image beyond 32 bits")
             p.drawImage(QRectF(-3e9, -3e9, 6e9, 6e9), img);
         if (scene == "rectangle beyond 32 bits")
@@ -641,7 +648,7 @@ void TestMetafile::hostileDrawing()
     const mfread::Picture pic = read(format, bytes);
     QVERIFY2(pic.problems.isEmpty(), qPrintable(pic.problems.join("; ")));
     bool red = !pic.texts.isEmpty() || pic.images > 0;
-    for (const mfread::Stroke& st : pic.strokes) {
+    for (const mfread::Stroke &st : pic.strokes) {
         red = red || st.color == QColor(Qt::red);
         QVERIFY(format == MetafileFormat::Emf || st.points.size() <= 32767);
     }
@@ -659,7 +666,7 @@ void TestMetafile::zeroWidthLinesCountInBounds_data()
 void TestMetafile::zeroWidthLinesCountInBounds()
 {
     QFETCH(QLineF, line);
-    const QByteArray bytes = paint(MetafileFormat::Emf, QSize(300, 200), [&](QPainter& p) {
+    const QByteArray bytes = paint(MetafileFormat::Emf, QSize(300, 200), [&](QPainter &p) {
         p.setPen(QPen(Qt::red, 0));
         p.drawLine(line);
     });
@@ -674,9 +681,8 @@ void TestMetafile::fileWriting_data()
     QTest::addColumn<QString>("where");
     QTest::addColumn<bool>("succeeds");
     for (auto [fmt, tag] : {std::pair{MetafileFormat::Emf, "emf"}, {MetafileFormat::Wmf, "wmf"}}) {
-        auto row = [&](const char* name, const char* where, bool ok) {
-            QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(tag, name)))
-                << fmt << QString(where) << ok;
+        auto row = [&](const char *name, const char *where, bool ok) {
+            QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(tag, name))) << fmt << QString(where) << ok;
         };
         row("new file", "new", true);
         row("over an old file", "existing", true);
@@ -712,13 +718,13 @@ void TestMetafile::fileWriting()
 
     bool threw = false;
     try {
-        writeMetafile(path, format, QSize(120, 80), [&](QPainter& p) {
+        writeMetafile(path, format, QSize(120, 80), [&](QPainter &p) {
             p.setPen(Qt::blue);
             p.drawLine(0, 0, 100, 50);
             if (where == "paint throws")
                 throw std::runtime_error("drawing failed");
         });
-    } catch (const std::runtime_error& e) {
+    } catch (const std::runtime_error &e) {
         threw = true;
         QVERIFY(QString::fromUtf8(e.what()).size() > 0);
     }
@@ -742,7 +748,7 @@ void TestMetafile::fileWriting()
     }
     // No temporary left beside it either.
     const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
-    for (const QString& name : left)
+    for (const QString &name : left)
         QVERIFY2(name == "chart.mf" || name == "plain", qPrintable(name));
 }
 

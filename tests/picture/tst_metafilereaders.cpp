@@ -17,15 +17,13 @@
 
 namespace {
 
-struct Run
-{
+struct Run {
     bool started = false;
     int exitCode = -1;
     QString output;
 };
 
-Run run(const QString& program, const QStringList& args, const QProcessEnvironment& env,
-        int timeoutMs)
+Run run(const QString &program, const QStringList &args, const QProcessEnvironment &env, int timeoutMs)
 {
     Run r;
     QProcess p;
@@ -47,12 +45,11 @@ Run run(const QString& program, const QStringList& args, const QProcessEnvironme
 }
 
 // Longest stroked path or polyline (in coordinate pairs) per stroke colour.
-QHash<QRgb, int> strokes(const QString& svg)
+QHash<QRgb, int> strokes(const QString &svg)
 {
     QHash<QRgb, int> longest;
     static const QRegularExpression element(QStringLiteral("<(path|polyline|line)\\b[^>]*>"));
-    static const QRegularExpression stroke(
-        QStringLiteral("stroke\\s*[:=]\\s*\"?\\s*(#[0-9A-Fa-f]{6}|[a-zA-Z]+)"));
+    static const QRegularExpression stroke(QStringLiteral("stroke\\s*[:=]\\s*\"?\\s*(#[0-9A-Fa-f]{6}|[a-zA-Z]+)"));
     static const QRegularExpression pair(QStringLiteral("-?\\d+(\\.\\d+)?\\s*,\\s*-?\\d+(\\.\\d+)?"));
     for (auto it = element.globalMatch(svg); it.hasNext();) {
         const QString el = it.next().captured(0);
@@ -71,11 +68,11 @@ QHash<QRgb, int> strokes(const QString& svg)
 }
 
 // The texts' contents in document order, CDATA wrappers removed.
-QStringList texts(const QString& svg)
+QStringList texts(const QString &svg)
 {
     QStringList out;
-    static const QRegularExpression text(QStringLiteral("<text\\b[^>]*>(.*?)</text>"),
-                                         QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression text(
+        QStringLiteral("<text\\b[^>]*>(.*?)</text>"), QRegularExpression::DotMatchesEverythingOption);
     for (auto it = text.globalMatch(svg); it.hasNext();) {
         QString t = it.next().captured(1);
         t.remove(QRegularExpression(QStringLiteral("<!\\[CDATA\\[|\\]\\]>|<[^>]*>")));
@@ -84,7 +81,7 @@ QStringList texts(const QString& svg)
     return out;
 }
 
-}  // namespace
+} // namespace
 
 class TestMetafileReaders : public QObject
 {
@@ -109,7 +106,7 @@ void TestMetafileReaders::initTestCase()
     wmf_ = dir_.filePath("chart.wmf");
     emf_ = dir_.filePath("chart.emf");
     for (auto [path, fmt] : {std::pair{wmf_, MetafileFormat::Wmf}, {emf_, MetafileFormat::Emf}}) {
-        writeMetafileOnDevice(path, fmt, plot->size(), [&](MetafileGenerator& device) {
+        writeMetafileOnDevice(path, fmt, plot->size(), [&](MetafileGenerator &device) {
             QCPPainter painter(&device);
             plot->toPainter(&painter, plot->width(), plot->height());
             painter.end();
@@ -121,7 +118,7 @@ void TestMetafileReaders::svgReaders_data()
 {
     QTest::addColumn<QString>("program");
     QTest::addColumn<bool>("wmf");
-    QTest::addColumn<QString>("encoding");  // of the texts in the reader's output
+    QTest::addColumn<QString>("encoding"); // of the texts in the reader's output
     // libwmf copies WMF text bytes through unchanged: code page 932.
     QTest::newRow("wmf2svg (libwmf)") << "wmf2svg" << true << "Shift_JIS";
     QTest::newRow("emf2svg-conv") << "emf2svg-conv" << false << "UTF-8";
@@ -153,24 +150,21 @@ void TestMetafileReaders::svgReaders()
     QVERIFY(decode.isValid());
 
     const QHash<QRgb, int> longest = strokes(svg);
-    for (const QColor& c : sample::kSeriesColors)
+    for (const QColor &c : sample::kSeriesColors)
         QVERIFY2(longest.value(c.rgb()) >= 100,
-                 qPrintable(QStringLiteral("%1: longest line %2 points")
-                                .arg(c.name())
-                                .arg(longest.value(c.rgb()))));
+            qPrintable(QStringLiteral("%1: longest line %2 points").arg(c.name()).arg(longest.value(c.rgb()))));
 
     // libwmf sets each character (each byte) on its own; the sequence still holds
     // every text.
     QStringList found = texts(svg);
     if (bytewise) {
-        for (QString& t : found)
+        for (QString &t : found)
             t = QStringDecoder(encoding.toLatin1().constData()).decode(t.toLatin1());
     }
-    const QString all =
-        bytewise ? decode.decode(texts(svg).join(QString()).toLatin1()) : found.join(QString());
-    for (const char* want : {"電圧", "Bat1", "Bat2", "Bat3", "Bat4", "1.00"})
+    const QString all = bytewise ? decode.decode(texts(svg).join(QString()).toLatin1()) : found.join(QString());
+    for (const char *want : {"電圧", "Bat1", "Bat2", "Bat3", "Bat4", "1.00"})
         QVERIFY2(found.contains(QString::fromUtf8(want)) || all.contains(QString::fromUtf8(want)),
-                 qPrintable(QString::fromUtf8(want) + " not in: " + all.left(300)));
+            qPrintable(QString::fromUtf8(want) + " not in: " + all.left(300)));
 }
 
 // One LibreOffice conversion (it is slow): the WMF as a PNG, the one reader here that
@@ -184,9 +178,7 @@ void TestMetafileReaders::libreOfficePicture()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", home.path());
     const QString outDir = dir_.filePath("lo");
-    const Run r = run(exe,
-                      {"--headless", "--norestore", "--convert-to", "png", "--outdir", outDir, wmf_},
-                      env, 240000);
+    const Run r = run(exe, {"--headless", "--norestore", "--convert-to", "png", "--outdir", outDir, wmf_}, env, 240000);
     QVERIFY2(r.started, "soffice did not start");
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
     QImage img(outDir + "/chart.png");
@@ -196,7 +188,7 @@ void TestMetafileReaders::libreOfficePicture()
     // The picture is the non-white part of the page.
     QRect box;
     for (int y = 0; y < img.height(); ++y) {
-        const QRgb* line = reinterpret_cast<const QRgb*>(img.constScanLine(y));
+        const QRgb *line = reinterpret_cast<const QRgb *>(img.constScanLine(y));
         for (int x = 0; x < img.width(); ++x)
             if (qGray(line[x]) < 245)
                 box |= QRect(x, y, 1, 1);
@@ -206,11 +198,9 @@ void TestMetafileReaders::libreOfficePicture()
     QVERIFY2(aspect > 1.6 && aspect < 2.5, qPrintable(QString::number(aspect)));
 
     auto near = [](QRgb a, QColor b) {
-        return std::abs(qRed(a) - b.red()) + std::abs(qGreen(a) - b.green())
-                   + std::abs(qBlue(a) - b.blue())
-               < 60;
+        return std::abs(qRed(a) - b.red()) + std::abs(qGreen(a) - b.green()) + std::abs(qBlue(a) - b.blue()) < 60;
     };
-    for (const QColor& c : sample::kSeriesColors) {
+    for (const QColor &c : sample::kSeriesColors) {
         int n = 0;
         for (int y = box.top(); y <= box.bottom(); ++y)
             for (int x = box.left(); x <= box.right(); ++x)
@@ -232,7 +222,7 @@ void TestMetafileReaders::libreOfficePicture()
     const int middle = darkIn(box.top() + box.height() * 35 / 100, box.top() + box.height() * 65 / 100);
     const int upper = darkIn(box.top(), box.top() + box.height() / 4);
     QVERIFY2(middle >= 20 && upper == 0,
-             qPrintable(QStringLiteral("title column: %1 dark in the middle, %2 above").arg(middle).arg(upper)));
+        qPrintable(QStringLiteral("title column: %1 dark in the middle, %2 above").arg(middle).arg(upper)));
 }
 
 QTEST_MAIN(TestMetafileReaders)

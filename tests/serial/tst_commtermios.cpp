@@ -99,22 +99,27 @@ void TestCommTermios::thresholds()
 void TestCommTermios::buildTermios_data()
 {
     QTest::addColumn<TCommDcb>("dcb");
-    QTest::addColumn<uint>("cflagBits");   // within CSIZE|PARENB|PARODD|CSTOPB|CRTSCTS
-    QTest::addColumn<uint>("iflagBits");   // within IXON|IXOFF|IXANY|INPCK
+    QTest::addColumn<uint>("cflagBits"); // within CSIZE|PARENB|PARODD|CSTOPB|CRTSCTS
+    QTest::addColumn<uint>("iflagBits"); // within IXON|IXOFF|IXANY|INPCK
     QTest::addColumn<int>("speed");
     QTest::addColumn<bool>("custom");
-    QTest::newRow("8N1 RTS/CTS 9600") << Dcb(9600, 8, 0, 0, cfcRtsCts) << uint(CS8 | CRTSCTS) << 0u << int(B9600) << false;
-    QTest::newRow("7E1 none") << Dcb(4800, 7, 2, 0, cfcNone) << uint(CS7 | PARENB) << uint(INPCK) << int(B4800) << false;
-    QTest::newRow("7O2 none") << Dcb(1200, 7, 1, 2, cfcNone) << uint(CS7 | PARENB | PARODD | CSTOPB) << uint(INPCK) << int(B1200) << false;
+    QTest::newRow("8N1 RTS/CTS 9600") << Dcb(9600, 8, 0, 0, cfcRtsCts) << uint(CS8 | CRTSCTS) << 0u << int(B9600)
+                                      << false;
+    QTest::newRow("7E1 none") << Dcb(4800, 7, 2, 0, cfcNone) << uint(CS7 | PARENB) << uint(INPCK) << int(B4800)
+                              << false;
+    QTest::newRow("7O2 none") << Dcb(1200, 7, 1, 2, cfcNone) << uint(CS7 | PARENB | PARODD | CSTOPB) << uint(INPCK)
+                              << int(B1200) << false;
     QTest::newRow("5 bits 1.5 stop") << Dcb(110, 5, 0, 1, cfcNone) << uint(CS5 | CSTOPB) << 0u << int(B110) << false;
     QTest::newRow("6N1") << Dcb(300, 6, 0, 0, cfcNone) << uint(CS6) << 0u << int(B300) << false;
-    QTest::newRow("XON/XOFF both ways") << Dcb(19200, 8, 0, 0, cfcXonXoff) << uint(CS8) << uint(IXON | IXOFF) << int(B19200) << false;
+    QTest::newRow("XON/XOFF both ways") << Dcb(19200, 8, 0, 0, cfcXonXoff) << uint(CS8) << uint(IXON | IXOFF)
+                                        << int(B19200) << false;
     QTest::newRow("DTR/DSR: no kernel flow") << Dcb(9600, 8, 0, 0, cfcDtrDsr) << uint(CS8) << 0u << int(B9600) << false;
     QTest::newRow("half high: no CRTSCTS") << Dcb(9600, 8, 0, 0, cfcHalfHigh) << uint(CS8) << 0u << int(B9600) << false;
     QTest::newRow("half low") << Dcb(9600, 8, 0, 0, cfcHalfLow) << uint(CS8) << 0u << int(B9600) << false;
     QTest::newRow("odd rate 12345") << Dcb(12345, 8, 0, 0, cfcNone) << uint(CS8) << 0u << int(B38400) << true;
     QTest::newRow("rate 10 is allowed") << Dcb(10, 8, 0, 0, cfcNone) << uint(CS8) << 0u << int(B38400) << true;
-    QTest::newRow("high rate 921600") << Dcb(921600, 8, 0, 0, cfcRtsCts) << uint(CS8 | CRTSCTS) << 0u << int(B921600) << false;
+    QTest::newRow("high rate 921600") << Dcb(921600, 8, 0, 0, cfcRtsCts) << uint(CS8 | CRTSCTS) << 0u << int(B921600)
+                                      << false;
 }
 
 void TestCommTermios::buildTermios()
@@ -271,15 +276,22 @@ void TestCommTermios::counters_data()
     QTest::addColumn<bool>("brk");
     TCommCounters c;
     QTest::newRow("unchanged") << c << 0 << false;
-    c = {}; c.frame = 1;
+    c = {};
+    c.frame = 1;
     QTest::newRow("framing") << c << 8 << false;
-    c = {}; c.overrun = 2; c.parity = 5;
+    c = {};
+    c.overrun = 2;
+    c.parity = 5;
     QTest::newRow("overrun and parity") << c << 6 << false;
-    c = {}; c.bufOverrun = 1;
+    c = {};
+    c.bufOverrun = 1;
     QTest::newRow("driver buffer overrun is not a line error") << c << 0 << false;
-    c = {}; c.brk = 1;
+    c = {};
+    c.brk = 1;
     QTest::newRow("break only") << c << 0 << true;
-    c = {}; c.brk = 1; c.frame = 1;
+    c = {};
+    c.brk = 1;
+    c.frame = 1;
     QTest::newRow("break with framing") << c << 8 << true;
 }
 
@@ -310,13 +322,18 @@ void TestCommTermios::channelDevice_data()
     QTest::newRow("channel 0") << 0 << Overrides{} << three << "";
     QTest::newRow("negative channel") << -2 << Overrides{} << three << "";
     QTest::newRow("override wins") << 1 << Overrides{{1, "/dev/ttyUSB0"}} << three << "/dev/ttyUSB0";
-    QTest::newRow("named device skipped, lowest free channel") << 2 << Overrides{{1, "/dev/ttyUSB0"}} << three << "/dev/ttyS0";
+    QTest::newRow("named device skipped, lowest free channel")
+        << 2 << Overrides{{1, "/dev/ttyUSB0"}} << three << "/dev/ttyS0";
     QTest::newRow("after the skip") << 3 << Overrides{{1, "/dev/ttyUSB0"}} << three << "/dev/ttyACM0";
-    QTest::newRow("override higher up leaves low channels") << 1 << Overrides{{5, "/dev/ttyS0"}} << three << "/dev/ttyUSB0";
-    QTest::newRow("override to a device not present") << 7 << Overrides{{7, "/dev/serial/by-id/usb-X"}} << three << "/dev/serial/by-id/usb-X";
-    QTest::newRow("by-id link names the same device") << 1 << Overrides{{2, "/dev/serial/by-id/usb-FTDI"}} << three << "/dev/ttyS0";
+    QTest::newRow("override higher up leaves low channels")
+        << 1 << Overrides{{5, "/dev/ttyS0"}} << three << "/dev/ttyUSB0";
+    QTest::newRow("override to a device not present")
+        << 7 << Overrides{{7, "/dev/serial/by-id/usb-X"}} << three << "/dev/serial/by-id/usb-X";
+    QTest::newRow("by-id link names the same device")
+        << 1 << Overrides{{2, "/dev/serial/by-id/usb-FTDI"}} << three << "/dev/ttyS0";
     QTest::newRow("by-id link skipped") << 2 << Overrides{{1, "/dev/serial/by-id/usb-FTDI"}} << three << "/dev/ttyS0";
-    QTest::newRow("by-id link skipped, next") << 3 << Overrides{{1, "/dev/serial/by-id/usb-FTDI"}} << three << "/dev/ttyACM0";
+    QTest::newRow("by-id link skipped, next")
+        << 3 << Overrides{{1, "/dev/serial/by-id/usb-FTDI"}} << three << "/dev/ttyACM0";
 }
 
 void TestCommTermios::channelDevice()
@@ -325,9 +342,8 @@ void TestCommTermios::channelDevice()
     QFETCH(Overrides, overrides);
     QFETCH(QStringList, present);
     QFETCH(QString, device);
-    const auto canonical = [](const QString &p) {
-        return p == "/dev/serial/by-id/usb-FTDI" ? QString("/dev/ttyUSB0") : p;
-    };
+    const auto canonical
+        = [](const QString &p) { return p == "/dev/serial/by-id/usb-FTDI" ? QString("/dev/ttyUSB0") : p; };
     QCOMPARE(ChannelDevice(channel, overrides, present, canonical), device);
 }
 
@@ -355,9 +371,8 @@ void TestCommTermios::orderNames_data()
 {
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QStringList>("ordered");
-    QTest::newRow("kinds in counting order")
-        << QStringList{"ttyACM0", "ttyUSB1", "ttyS1", "ttyUSB0", "ttyS0"}
-        << QStringList{"ttyS0", "ttyS1", "ttyUSB0", "ttyUSB1", "ttyACM0"};
+    QTest::newRow("kinds in counting order") << QStringList{"ttyACM0", "ttyUSB1", "ttyS1", "ttyUSB0", "ttyS0"}
+                                             << QStringList{"ttyS0", "ttyS1", "ttyUSB0", "ttyUSB1", "ttyACM0"};
     QTest::newRow("numbers, not text") << QStringList{"ttyS10", "ttyS2", "ttyS1"}
                                        << QStringList{"ttyS1", "ttyS2", "ttyS10"};
     QTest::newRow("others dropped") << QStringList{"tty0", "ttyprintk", "ttyUSB", "ttyAMA0", "ttyUSB3"}
@@ -384,14 +399,18 @@ void TestCommTermios::scanAndOverrides()
     const QString d = dir.path();
     // Only ttyS1 has a UART behind it.
     const auto present = [d](const QString &p) { return p == d + "/ttyS1"; };
-    QCOMPARE(ScanSerialDevices(d, present),
-             (QStringList{d + "/ttyS1", d + "/ttyUSB0", d + "/ttyACM0"}));
+    QCOMPARE(ScanSerialDevices(d, present), (QStringList{d + "/ttyS1", d + "/ttyUSB0", d + "/ttyACM0"}));
 
     QFile ini(dir.filePath("voltrak.ini"));
     QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write("[VOLTRAK]\r\nComch=2\r\n[Ports]\r\nCOM2=/dev/ttyUSB7\r\ncom5 = /dev/serial/by-id/x\r\nCOMX=/dev/no\r\nCOM3=\r\n");
+    ini.write("[VOLTRAK]\r\nComch=2\r\n[Ports]\r\nCOM2=/dev/ttyUSB7\r\ncom5 = "
+              "/dev/serial/by-id/x\r\nCOMX=/dev/no\r\nCOM3=\r\n");
     ini.close();
-    const QByteArray before = [&] { QFile f(ini.fileName()); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+    const QByteArray before = [&] {
+        QFile f(ini.fileName());
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }();
     const QMap<int, QString> map = ReadPortOverrides(ini.fileName());
     QCOMPARE(map, (QMap<int, QString>{{2, "/dev/ttyUSB7"}, {5, "/dev/serial/by-id/x"}}));
     QFile again(ini.fileName());

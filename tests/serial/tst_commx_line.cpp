@@ -17,7 +17,10 @@ void Attach(TCustomCommX &comm, const Pty &pty, FakeLineState &state)
     comm.setLineFactory([&state](int) { return std::unique_ptr<ICommLine>(new FakeLine(state)); });
 }
 
-RecordingApp *App() { return static_cast<RecordingApp *>(qApp); }
+RecordingApp *App()
+{
+    return static_cast<RecordingApp *>(qApp);
+}
 
 int Count(const std::vector<QByteArray> &log, const QByteArray &what)
 {

@@ -1,7 +1,7 @@
 // The port component against a pseudo-terminal: data both ways, queueing,
 // time-outs, purges, opening and closing in every order.
-#include "serial/Commx.h"
 #include "serial/CommTermios.h"
+#include "serial/Commx.h"
 #include "tests/support/FilePermissions.h"
 #include "tests/support/PtyHelpers.h"
 
@@ -54,15 +54,20 @@ protected:
 
 int CountOpenDescriptors()
 {
-    return static_cast<int>(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
+    return static_cast<int>(
+        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
 }
 
 int CountThreads()
 {
-    return static_cast<int>(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
+    return static_cast<int>(
+        QDir(QStringLiteral("/proc/self/task")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
 }
 
-QString Msg(const char *m) { return QString::fromUtf8(m); }
+QString Msg(const char *m)
+{
+    return QString::fromUtf8(m);
+}
 
 } // namespace
 
@@ -240,7 +245,7 @@ void TestCommxPty::failedBlockAllocationIsReported()
 void TestCommxPty::emptyTransmissions()
 {
     TCommX comm;
-    QVERIFY(comm.TransString(QByteArray()));   // even while closed
+    QVERIFY(comm.TransString(QByteArray())); // even while closed
     QVERIFY(comm.TransBlock("x", 0));
     QVERIFY(!comm.TransChar('x'));
     Pty pty;
@@ -305,7 +310,8 @@ void TestCommxPty::leftoverLineStates()
     QCOMPARE(t.c_oflag, want.c_oflag);
     QCOMPARE(t.c_lflag, want.c_lflag);
     QCOMPARE(t.c_cflag, want.c_cflag);
-    QCOMPARE(QByteArray(reinterpret_cast<const char *>(t.c_cc), NCCS), QByteArray(reinterpret_cast<const char *>(want.c_cc), NCCS));
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(t.c_cc), NCCS),
+        QByteArray(reinterpret_cast<const char *>(want.c_cc), NCCS));
 }
 
 void TestCommxPty::deviceWithoutPermission()
@@ -592,7 +598,10 @@ void TestCommxPty::closeFromInsideHandler()
     QTest::qWait(50);
     QCOMPARE(calls, 1);
     // And it opens again.
-    comm.OnReceive = [&](TCustomCommX *s, qint32 n) { calls += n; s->ReceiveBlock(nullptr, 0); };
+    comm.OnReceive = [&](TCustomCommX *s, qint32 n) {
+        calls += n;
+        s->ReceiveBlock(nullptr, 0);
+    };
     comm.PortOpen();
     QVERIFY(pty.writeAll("zz"));
     QTRY_VERIFY(calls >= 3);
@@ -656,15 +665,24 @@ void TestCommxPty::refusedSettings_data()
 
 static void SetProperty(TCustomCommX &c, const QString &p, int v)
 {
-    if (p == "BitRate") c.setBitRate(v);
-    else if (p == "CharSize") c.setCharSize(v);
-    else if (p == "StopBit") c.setStopBit(static_cast<TCommStopBits>(v));
-    else if (p == "XonChar") c.setXonChar(static_cast<char>(v));
-    else if (p == "XoffChar") c.setXoffChar(static_cast<char>(v));
-    else if (p == "TimeOutTrans") c.setTimeOutTrans(v);
-    else if (p == "BufLenTrans") c.setBufLenTrans(v);
-    else if (p == "BufLenReceive") c.setBufLenReceive(v);
-    else QFAIL("unknown property");
+    if (p == "BitRate")
+        c.setBitRate(v);
+    else if (p == "CharSize")
+        c.setCharSize(v);
+    else if (p == "StopBit")
+        c.setStopBit(static_cast<TCommStopBits>(v));
+    else if (p == "XonChar")
+        c.setXonChar(static_cast<char>(v));
+    else if (p == "XoffChar")
+        c.setXoffChar(static_cast<char>(v));
+    else if (p == "TimeOutTrans")
+        c.setTimeOutTrans(v);
+    else if (p == "BufLenTrans")
+        c.setBufLenTrans(v);
+    else if (p == "BufLenReceive")
+        c.setBufLenReceive(v);
+    else
+        QFAIL("unknown property");
 }
 
 void TestCommxPty::refusedSettings()

@@ -93,7 +93,8 @@ private slots:
         Unplug({path("dev/zeph4")});
         auto *app = static_cast<RecordingApp *>(QCoreApplication::instance());
         const QStringList errors = app->takeErrors();
-        QCOMPARE(errors, QStringList{QString::fromUtf8(commmsg::PortLost) + '\n' + QString::fromUtf8(commmsg::PortReturns)});
+        QCOMPARE(
+            errors, QStringList{QString::fromUtf8(commmsg::PortLost) + '\n' + QString::fromUtf8(commmsg::PortReturns)});
         QVERIFY(m_watcher->IsWatching());
 
         m_pty = std::make_unique<Pty>();
@@ -166,10 +167,14 @@ private slots:
     {
         QTest::addColumn<QString>("device");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("USB adapter") << "/dev/ttyUSB0" << "/dev/ttyUSB0 — FTDI FT232R USB UART (0403:6001)";
-        QTest::newRow("CDC-ACM without maker") << "/dev/ttyACM3" << "/dev/ttyACM3 — ZEPH4 link (2341:0043)";
-        QTest::newRow("built-in UART") << "/dev/ttyS0" << "/dev/ttyS0";
-        QTest::newRow("unknown to sysfs") << "/dev/ttyUSB9" << "/dev/ttyUSB9";
+        QTest::newRow("USB adapter") << "/dev/ttyUSB0"
+                                     << "/dev/ttyUSB0 — FTDI FT232R USB UART (0403:6001)";
+        QTest::newRow("CDC-ACM without maker") << "/dev/ttyACM3"
+                                               << "/dev/ttyACM3 — ZEPH4 link (2341:0043)";
+        QTest::newRow("built-in UART") << "/dev/ttyS0"
+                                       << "/dev/ttyS0";
+        QTest::newRow("unknown to sysfs") << "/dev/ttyUSB9"
+                                          << "/dev/ttyUSB9";
     }
     void describeFromSysfs()
     {

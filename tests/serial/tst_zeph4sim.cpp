@@ -1,9 +1,9 @@
 // The discharger simulator: its text model, and the program itself driven
 // through a pseudo-terminal by the port component.
-#include "tools/zeph4-sim/Zeph4Model.h"
 #include "core/Settings.h"
 #include "serial/Commx.h"
 #include "tests/support/PtyHelpers.h"
+#include "tools/zeph4-sim/Zeph4Model.h"
 
 #include <QFile>
 #include <QProcess>
@@ -51,7 +51,7 @@ void TestZeph4Sim::curveFalls()
     }
     QVERIFY(qAbs(CellVoltage(0) - 1.45) < 1e-9);
     QVERIFY(CellVoltage(0.5) > 1.2 && CellVoltage(0.5) < 1.3); // the plateau
-    QVERIFY(CellVoltage(1.0) < 1.0);                          // past any stop voltage
+    QVERIFY(CellVoltage(1.0) < 1.0); // past any stop voltage
 }
 
 void TestZeph4Sim::demoFitsDefaultTimeAxis_data()
@@ -144,11 +144,11 @@ void TestZeph4Sim::settingMode_data()
     QTest::addColumn<int>("stuckAt");
     QTest::addColumn<int>("leaveAfter");
     QTest::addColumn<QStringList>("prompts"); // asked, in order
-    QTest::addColumn<IntList>("received");    // by prompt index after six answers
+    QTest::addColumn<IntList>("received"); // by prompt index after six answers
     QTest::addColumn<bool>("finished");
     const QStringList table{"Vstop:", " Vref:", "TXcyc:", " Beep:", "Tstop:", " Tsel:"};
-    QTest::newRow("table order") << IntList{0, 1, 2, 3, 4, 5} << -2 << -1 << table
-                                 << IntList{10, 11, 12, 13, 14, 15} << true;
+    QTest::newRow("table order") << IntList{0, 1, 2, 3, 4, 5} << -2 << -1 << table << IntList{10, 11, 12, 13, 14, 15}
+                                 << true;
     QTest::newRow("reversed") << IntList{5, 4, 3, 2, 1, 0} << -2 << -1
                               << QStringList{" Tsel:", "Tstop:", " Beep:", "TXcyc:", " Vref:", "Vstop:"}
                               << IntList{15, 14, 13, 12, 11, 10} << true;
@@ -158,8 +158,8 @@ void TestZeph4Sim::settingMode_data()
     QTest::newRow("stuck at the third") << IntList{0, 1, 2, 3, 4, 5} << 2 << -1
                                         << QStringList{"Vstop:", " Vref:", "TXcyc:", "TXcyc:", " Beep:", "Tstop:"}
                                         << IntList{10, 11, 13, 14, 15, -1} << false;
-    QTest::newRow("leaves after two") << IntList{0, 1, 2, 3, 4, 5} << -2 << 2
-                                      << QStringList{"Vstop:", " Vref:"} << IntList{10, 11, -1, -1, -1, -1} << true;
+    QTest::newRow("leaves after two") << IntList{0, 1, 2, 3, 4, 5} << -2 << 2 << QStringList{"Vstop:", " Vref:"}
+                                      << IntList{10, 11, -1, -1, -1, -1} << true;
 }
 
 void TestZeph4Sim::settingMode()
@@ -242,17 +242,19 @@ static QByteArray LastLine(const QByteArray &text)
 void TestZeph4Sim::programSettingMode_data()
 {
     QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QStringList>("answers");   // "name=value" lines on stdout
-    QTest::addColumn<QByteArray>("values");     // the closing line
+    QTest::addColumn<QStringList>("answers"); // "name=value" lines on stdout
+    QTest::addColumn<QByteArray>("values"); // the closing line
     QTest::newRow("table order") << QStringList{}
-        << QStringList{"answer Vstop=100", "answer Vref=250", "answer TXcyc=0", "answer Beep=1", "answer Tstop=0", "answer Tsel=0"}
-        << QByteArray("values Vstop=100 Vref=250 TXcyc=0 Beep=1 Tstop=0 Tsel=0");
+                                 << QStringList{"answer Vstop=100", "answer Vref=250", "answer TXcyc=0",
+                                        "answer Beep=1", "answer Tstop=0", "answer Tsel=0"}
+                                 << QByteArray("values Vstop=100 Vref=250 TXcyc=0 Beep=1 Tstop=0 Tsel=0");
     QTest::newRow("another order") << QStringList{"--order", "1,0,3,2,5,4"}
-        << QStringList{"answer Vref=250", "answer Vstop=100", "answer Beep=1", "answer TXcyc=0", "answer Tsel=0", "answer Tstop=0"}
-        << QByteArray("values Vstop=100 Vref=250 TXcyc=0 Beep=1 Tstop=0 Tsel=0");
+                                   << QStringList{"answer Vref=250", "answer Vstop=100", "answer Beep=1",
+                                          "answer TXcyc=0", "answer Tsel=0", "answer Tstop=0"}
+                                   << QByteArray("values Vstop=100 Vref=250 TXcyc=0 Beep=1 Tstop=0 Tsel=0");
     QTest::newRow("leaves after three") << QStringList{"--leave-after", "3"}
-        << QStringList{"answer Vstop=100", "answer Vref=250", "answer TXcyc=0"}
-        << QByteArray("values Vstop=100 Vref=250 TXcyc=0 Beep=-1 Tstop=-1 Tsel=-1");
+                                        << QStringList{"answer Vstop=100", "answer Vref=250", "answer TXcyc=0"}
+                                        << QByteArray("values Vstop=100 Vref=250 TXcyc=0 Beep=-1 Tstop=-1 Tsel=-1");
 }
 
 void TestZeph4Sim::programSettingMode()
@@ -265,8 +267,8 @@ void TestZeph4Sim::programSettingMode()
     Running r;
     QVERIFY(Start(r, QStringList{"--scenario", "idle", "--record", record} + args));
     r.proc.write("setting\n");
-    const QMap<QByteArray, QByteArray> value{{"Vstop:", "100"}, {" Vref:", "250"}, {"TXcyc:", "0"},
-                                             {" Beep:", "1"}, {"Tstop:", "0"}, {" Tsel:", "0"}};
+    const QMap<QByteArray, QByteArray> value{
+        {"Vstop:", "100"}, {" Vref:", "250"}, {"TXcyc:", "0"}, {" Beep:", "1"}, {"Tstop:", "0"}, {" Tsel:", "0"}};
     QByteArray sent;
     for (int i = 0; i < answers.size(); ++i) {
         // Answer whatever prompt stands on the last line, as the program does.
@@ -300,7 +302,8 @@ void TestZeph4Sim::programDumpAndDischarge()
     QVERIFY2(progress >= 20, qPrintable(QString::number(progress)));
     r.proc.write("dump\n");
     QTRY_VERIFY_WITH_TIMEOUT(r.text.endsWith("\r\n") && r.text.contains("Bat-V Bat1 Bat2 Bat3 Bat4\r\n")
-                                 && LastLine(r.text).startsWith("1.00V"), 5000);
+            && LastLine(r.text).startsWith("1.00V"),
+        5000);
     r.proc.write("quit\n");
     QVERIFY(r.proc.waitForFinished(5000));
 }

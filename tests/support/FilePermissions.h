@@ -4,10 +4,10 @@
 // (open() and friends then refuse as they would for an ordinary user).
 // access() still answers for root, so code must not rely on it; for a
 // non-root user this does nothing.
+#include <cstring>
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-#include <cstring>
 
 class WithoutPermissionOverride
 {

@@ -12,19 +12,12 @@ namespace mfread {
 
 namespace {
 
-struct Cursor
-{
-    const QByteArray& d;
+struct Cursor {
+    const QByteArray &d;
     bool ok(qsizetype off, qsizetype n) const { return off >= 0 && n >= 0 && off + n <= d.size(); }
-    quint32 u32(qsizetype off) const
-    {
-        return ok(off, 4) ? qFromLittleEndian<quint32>(d.constData() + off) : 0;
-    }
+    quint32 u32(qsizetype off) const { return ok(off, 4) ? qFromLittleEndian<quint32>(d.constData() + off) : 0; }
     qint32 i32(qsizetype off) const { return qint32(u32(off)); }
-    quint16 u16(qsizetype off) const
-    {
-        return ok(off, 2) ? qFromLittleEndian<quint16>(d.constData() + off) : 0;
-    }
+    quint16 u16(qsizetype off) const { return ok(off, 2) ? qFromLittleEndian<quint16>(d.constData() + off) : 0; }
     qint16 i16(qsizetype off) const { return qint16(u16(off)); }
     quint8 u8(qsizetype off) const { return ok(off, 1) ? quint8(d.at(off)) : 0; }
 };
@@ -36,24 +29,23 @@ QColor fromColorRef(quint32 c)
 
 enum class Kind { Pen, Brush, Font, Other };
 
-struct Object
-{
+struct Object {
     Kind kind = Kind::Other;
     QColor color;
     int width = 0;
     int style = 0;
-    Text font;  // face, height, escapement, orientation, charset
+    Text font; // face, height, escapement, orientation, charset
 };
 
-}  // namespace
+} // namespace
 
 // ------------------------------------------------------------------ EMF
 
-Picture readEmf(const QByteArray& file)
+Picture readEmf(const QByteArray &file)
 {
     Picture pic;
     Cursor c{file};
-    auto fail = [&](const QString& s) { pic.problems << s; };
+    auto fail = [&](const QString &s) { pic.problems << s; };
 
     if (file.size() < 108 || c.u32(0) != 1) {
         fail("no EMR_HEADER at the start");
@@ -78,8 +70,8 @@ Picture readEmf(const QByteArray& file)
         fail("reference device size missing");
     else {
         const double pxPer001mm = devPx / (devMm * 100.0);
-        pic.sizePx = QSize(qRound((frame.right() - frame.left()) * pxPer001mm),
-                           qRound((frame.bottom() - frame.top()) * pxPer001mm));
+        pic.sizePx = QSize(
+            qRound((frame.right() - frame.left()) * pxPer001mm), qRound((frame.bottom() - frame.top()) * pxPer001mm));
     }
     pic.boundsPx = bounds;
 
@@ -93,7 +85,7 @@ Picture readEmf(const QByteArray& file)
     QSize windowExt(1, 1), viewportExt(1, 1);
     int count = 0;
     bool eofSeen = false;
-    std::vector<std::pair<QPoint, int>> drawnPoints;  // point, pen width
+    std::vector<std::pair<QPoint, int>> drawnPoints; // point, pen width
 
     qsizetype off = 0;
     while (off < file.size()) {
@@ -117,7 +109,7 @@ Picture readEmf(const QByteArray& file)
                 fail(QString("record type %1 too short (%2 < %3)").arg(type).arg(size).arg(n));
             return size >= n;
         };
-        auto createAt = [&](quint32 ih, const Object& o) {
+        auto createAt = [&](quint32 ih, const Object &o) {
             if (ih == 0 || int(ih) >= nHandles)
                 fail(QString("object index %1 outside 1..%2").arg(ih).arg(nHandles - 1));
             if (live.count(int(ih)))
@@ -125,7 +117,7 @@ Picture readEmf(const QByteArray& file)
             live[int(ih)] = o;
         };
         switch (type) {
-        case 38:  // CREATEPEN
+        case 38: // CREATEPEN
             if (need(28)) {
                 Object o;
                 o.kind = Kind::Pen;
@@ -135,7 +127,7 @@ Picture readEmf(const QByteArray& file)
                 createAt(c.u32(r + 8), o);
             }
             break;
-        case 95:  // EXTCREATEPEN
+        case 95: // EXTCREATEPEN
             if (need(52)) {
                 Object o;
                 o.kind = Kind::Pen;
@@ -145,7 +137,7 @@ Picture readEmf(const QByteArray& file)
                 createAt(c.u32(r + 8), o);
             }
             break;
-        case 39:  // CREATEBRUSHINDIRECT
+        case 39: // CREATEBRUSHINDIRECT
             if (need(24)) {
                 Object o;
                 o.kind = Kind::Brush;
@@ -154,7 +146,7 @@ Picture readEmf(const QByteArray& file)
                 createAt(c.u32(r + 8), o);
             }
             break;
-        case 82:  // EXTCREATEFONTINDIRECTW
+        case 82: // EXTCREATEFONTINDIRECTW
             if (need(12 + 92)) {
                 Object o;
                 o.kind = Kind::Font;
@@ -173,7 +165,7 @@ Picture readEmf(const QByteArray& file)
                 createAt(c.u32(r + 8), o);
             }
             break;
-        case 37:  // SELECTOBJECT
+        case 37: // SELECTOBJECT
             if (need(12)) {
                 const quint32 ih = c.u32(r + 8);
                 if (ih & 0x80000000u) {
@@ -189,7 +181,7 @@ Picture readEmf(const QByteArray& file)
                 } else if (!live.count(int(ih))) {
                     fail(QString("select of object %1 that does not exist").arg(ih));
                 } else {
-                    const Object& o = live[int(ih)];
+                    const Object &o = live[int(ih)];
                     if (o.kind == Kind::Pen)
                         pen = o;
                     else if (o.kind == Kind::Brush)
@@ -199,7 +191,7 @@ Picture readEmf(const QByteArray& file)
                 }
             }
             break;
-        case 40:  // DELETEOBJECT
+        case 40: // DELETEOBJECT
             if (need(12)) {
                 const int ih = int(c.u32(r + 8));
                 if (!live.erase(ih))
@@ -222,7 +214,7 @@ Picture readEmf(const QByteArray& file)
             if (need(12))
                 pic.transparentText = c.u32(r + 8) == 1;
             break;
-        case 35:  // SETWORLDTRANSFORM: only a uniform scale is expected
+        case 35: // SETWORLDTRANSFORM: only a uniform scale is expected
             if (need(32)) {
                 float m[6];
                 for (int i = 0; i < 6; ++i) {
@@ -239,10 +231,10 @@ Picture readEmf(const QByteArray& file)
             if (need(12))
                 textColor = fromColorRef(c.u32(r + 8));
             break;
-        case 86:  // POLYGON16
-        case 87:  // POLYLINE16
-        case 3:  // POLYGON
-        case 4:  // POLYLINE
+        case 86: // POLYGON16
+        case 87: // POLYLINE16
+        case 3: // POLYGON
+        case 4: // POLYLINE
             if (need(28)) {
                 const bool wide = type == 3 || type == 4;
                 const quint32 n = c.u32(r + 24);
@@ -259,26 +251,26 @@ Picture readEmf(const QByteArray& file)
                 s.width = pen.width;
                 s.style = pen.style;
                 s.closed = type == 86 || type == 3;
-                for (const QPoint& p : s.points)
+                for (const QPoint &p : s.points)
                     drawnPoints.push_back({p, pen.style == 5 ? 0 : pen.width});
                 pic.strokes << s;
             }
             break;
-        case 91:  // POLYPOLYGON16
+        case 91: // POLYPOLYGON16
             if (need(32)) {
                 const quint32 polys = c.u32(r + 24), total = c.u32(r + 28);
                 if (size != 32 + 4 * polys + 4 * total)
                     fail("POLYPOLYGON16 size does not add up");
             }
             break;
-        case 43:  // RECTANGLE
+        case 43: // RECTANGLE
             if (need(24)) {
                 ++pic.rectangles;
                 drawnPoints.push_back({QPoint(c.i32(r + 8), c.i32(r + 12)), pen.width});
                 drawnPoints.push_back({QPoint(c.i32(r + 16), c.i32(r + 20)), pen.width});
             }
             break;
-        case 81:  // STRETCHDIBITS
+        case 81: // STRETCHDIBITS
             if (need(80)) {
                 ++pic.images;
                 const quint32 offBmi = c.u32(r + 48), cbBmi = c.u32(r + 52);
@@ -287,7 +279,7 @@ Picture readEmf(const QByteArray& file)
                     fail("STRETCHDIBITS data outside its record");
             }
             break;
-        case 84:  // EXTTEXTOUTW
+        case 84: // EXTTEXTOUTW
             if (need(76)) {
                 Text t = font.font;
                 t.color = textColor;
@@ -309,13 +301,12 @@ Picture readEmf(const QByteArray& file)
                 pic.texts << t;
             }
             break;
-        case 14:  // EOF
+        case 14: // EOF
             eofSeen = true;
             if (size != 20 || c.u32(r + size - 4) != 20)
                 fail("EOF record malformed");
             break;
-        default:
-            break;
+        default: break;
         }
         off += size;
     }
@@ -330,7 +321,7 @@ Picture readEmf(const QByteArray& file)
         pic.unitsPerPixel = double(windowExt.width()) / viewportExt.width();
     pic.unitsPerPixel *= worldScale;
     // Everything drawn lies inside the header's bounds (allowing for the pen).
-    for (const auto& [p, w] : drawnPoints) {
+    for (const auto &[p, w] : drawnPoints) {
         const double slack = (w / pic.unitsPerPixel) / 2.0 + 1.0;
         const double x = p.x() / pic.unitsPerPixel, y = p.y() / pic.unitsPerPixel;
         if (x < bounds.left() - slack || x > bounds.right() + slack || y < bounds.top() - slack
@@ -344,11 +335,11 @@ Picture readEmf(const QByteArray& file)
 
 // ------------------------------------------------------------------ WMF
 
-Picture readWmf(const QByteArray& file)
+Picture readWmf(const QByteArray &file)
 {
     Picture pic;
     Cursor c{file};
-    auto fail = [&](const QString& s) { pic.problems << s; };
+    auto fail = [&](const QString &s) { pic.problems << s; };
 
     if (file.size() < 22 + 18 || c.u32(0) != 0x9AC6CDD7) {
         fail("no placeable header");
@@ -366,8 +357,8 @@ Picture readWmf(const QByteArray& file)
         return pic;
     }
     pic.unitsPerPixel = inch / 96.0;
-    pic.sizePx = QSize(qRound((box.right() - box.left()) / pic.unitsPerPixel),
-                       qRound((box.bottom() - box.top()) / pic.unitsPerPixel));
+    pic.sizePx = QSize(
+        qRound((box.right() - box.left()) / pic.unitsPerPixel), qRound((box.bottom() - box.top()) / pic.unitsPerPixel));
 
     const qsizetype h = 22;
     if (c.u16(h) != 1 && c.u16(h) != 2)
@@ -402,29 +393,26 @@ Picture readWmf(const QByteArray& file)
         const quint32 words = c.u32(off);
         const quint16 fn = c.u16(off + 4);
         if (words < 3 || !c.ok(off, qsizetype(words) * 2)) {
-            fail(QString("record %1 (function 0x%2) has bad size %3")
-                     .arg(count)
-                     .arg(fn, 4, 16, QChar('0'))
-                     .arg(words));
+            fail(QString("record %1 (function 0x%2) has bad size %3").arg(count).arg(fn, 4, 16, QChar('0')).arg(words));
             break;
         }
         if (eofSeen)
             fail("records after EOF");
         ++count;
         largest = std::max(largest, words);
-        const qsizetype p = off + 6;  // parameters
+        const qsizetype p = off + 6; // parameters
         const int nParams = int(words) - 3;
         auto param = [&](int i) { return c.u16(p + 2 * i); };
         auto sparam = [&](int i) { return c.i16(p + 2 * i); };
-        auto create = [&](const Object& o) {
-            for (auto& s : table)
+        auto create = [&](const Object &o) {
+            for (auto &s : table)
                 if (!s) {
                     s = o;
                     return;
                 }
             fail("object table full: nObjects too small");
         };
-        auto slotAt = [&](int i) -> std::optional<Object>* {
+        auto slotAt = [&](int i) -> std::optional<Object> * {
             if (i < 0 || i >= nObjects || !table[size_t(i)]) {
                 fail(QString("object slot %1 does not hold an object").arg(i));
                 return nullptr;
@@ -432,7 +420,7 @@ Picture readWmf(const QByteArray& file)
             return &table[size_t(i)];
         };
         switch (fn) {
-        case 0x02FA:  // CREATEPENINDIRECT
+        case 0x02FA: // CREATEPENINDIRECT
             if (nParams >= 5) {
                 Object o;
                 o.kind = Kind::Pen;
@@ -443,7 +431,7 @@ Picture readWmf(const QByteArray& file)
             } else
                 fail("short CREATEPENINDIRECT");
             break;
-        case 0x02FC:  // CREATEBRUSHINDIRECT
+        case 0x02FC: // CREATEBRUSHINDIRECT
             if (nParams >= 4) {
                 Object o;
                 o.kind = Kind::Brush;
@@ -453,7 +441,7 @@ Picture readWmf(const QByteArray& file)
             } else
                 fail("short CREATEBRUSHINDIRECT");
             break;
-        case 0x02FB:  // CREATEFONTINDIRECT
+        case 0x02FB: // CREATEFONTINDIRECT
             if (nParams >= 9) {
                 Object o;
                 o.kind = Kind::Font;
@@ -470,15 +458,15 @@ Picture readWmf(const QByteArray& file)
             } else
                 fail("short CREATEFONTINDIRECT");
             break;
-        case 0x00F7:  // CREATEPALETTE
-        case 0x01F9:  // CREATEPATTERNBRUSH
-        case 0x0142:  // DIBCREATEPATTERNBRUSH
-        case 0x06FF:  // CREATEREGION
+        case 0x00F7: // CREATEPALETTE
+        case 0x01F9: // CREATEPATTERNBRUSH
+        case 0x0142: // DIBCREATEPATTERNBRUSH
+        case 0x06FF: // CREATEREGION
             create(Object());
             break;
-        case 0x012D:  // SELECTOBJECT
-            if (auto* s = slotAt(param(0))) {
-                const Object& o = **s;
+        case 0x012D: // SELECTOBJECT
+            if (auto *s = slotAt(param(0))) {
+                const Object &o = **s;
                 if (o.kind == Kind::Pen)
                     pen = o;
                 else if (o.kind == Kind::Brush)
@@ -487,20 +475,20 @@ Picture readWmf(const QByteArray& file)
                     font = o;
             }
             break;
-        case 0x01F0:  // DELETEOBJECT
-            if (auto* s = slotAt(param(0)))
+        case 0x01F0: // DELETEOBJECT
+            if (auto *s = slotAt(param(0)))
                 s->reset();
             break;
-        case 0x0102:  // SETBKMODE
+        case 0x0102: // SETBKMODE
             pic.transparentText = param(0) == 1;
             break;
-        case 0x0209:  // SETTEXTCOLOR
+        case 0x0209: // SETTEXTCOLOR
             textColor = fromColorRef(quint32(param(0)) | (quint32(param(1)) << 16));
             break;
-        case 0x0325:  // POLYLINE
-        case 0x0324:  // POLYGON
+        case 0x0325: // POLYLINE
+        case 0x0324: // POLYGON
         {
-            const int n = sparam(0);  // signed 16 bits
+            const int n = sparam(0); // signed 16 bits
             if (nParams != 1 + 2 * n) {
                 fail(QString("poly record of %1 words does not hold %2 points").arg(words).arg(n));
                 break;
@@ -515,13 +503,13 @@ Picture readWmf(const QByteArray& file)
             pic.strokes << s;
             break;
         }
-        case 0x041B:  // RECTANGLE
+        case 0x041B: // RECTANGLE
             ++pic.rectangles;
             break;
-        case 0x0F43:  // STRETCHDIB
+        case 0x0F43: // STRETCHDIB
             ++pic.images;
             break;
-        case 0x0A32:  // EXTTEXTOUT
+        case 0x0A32: // EXTTEXTOUT
         {
             const int len = param(2), options = param(3);
             int q = 4 + ((options & 0x0006) ? 4 : 0);
@@ -552,8 +540,7 @@ Picture readWmf(const QByteArray& file)
             if (words != 3)
                 fail("EOF record malformed");
             break;
-        default:
-            break;
+        default: break;
         }
         off += qsizetype(words) * 2;
     }
@@ -567,4 +554,4 @@ Picture readWmf(const QByteArray& file)
     return pic;
 }
 
-}  // namespace mfread
+} // namespace mfread

@@ -6,8 +6,8 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
-#include <QStringList>
 #include <QElapsedTimer>
+#include <QStringList>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -104,7 +104,9 @@ struct Pty {
 class RecordingApp : public QCoreApplication
 {
 public:
-    RecordingApp(int &argc, char **argv) : QCoreApplication(argc, argv) {}
+    RecordingApp(int &argc, char **argv)
+        : QCoreApplication(argc, argv)
+    { }
     bool notify(QObject *receiver, QEvent *event) override
     {
         try {
@@ -126,29 +128,26 @@ public:
     QStringList errors;
 };
 
-#define SERIAL_TEST_MAIN(TestObject)                    \
-    int main(int argc, char **argv)                     \
-    {                                                   \
-        RecordingApp app(argc, argv);                   \
-        TestObject tc;                                  \
-        return QTest::qExec(&tc, argc, argv);           \
+#define SERIAL_TEST_MAIN(TestObject)                                                                                   \
+    int main(int argc, char **argv)                                                                                    \
+    {                                                                                                                  \
+        RecordingApp app(argc, argv);                                                                                  \
+        TestObject tc;                                                                                                 \
+        return QTest::qExec(&tc, argc, argv);                                                                          \
     }
 
 // Shared state of the fake line, so the test can steer it while the
 // component's threads use it.
 struct FakeLineState {
     std::mutex lock;
-    int modemBits = 0;              // TIOCM_* as the line reports them
+    int modemBits = 0; // TIOCM_* as the line reports them
     bool haveCounters = true;
     TCommCounters counters;
     bool rs485Available = false;
-    std::vector<QByteArray> log;    // "DTR+", "RTS-", "BRK+", "485+H" ...
+    std::vector<QByteArray> log; // "DTR+", "RTS-", "BRK+", "485+H" ...
     int outputPending = 0;
 
-    void note(const QByteArray &s)
-    {
-        log.push_back(s);
-    }
+    void note(const QByteArray &s) { log.push_back(s); }
     std::vector<QByteArray> takeLog()
     {
         std::lock_guard<std::mutex> g(lock);
@@ -161,7 +160,9 @@ struct FakeLineState {
 class FakeLine : public ICommLine
 {
 public:
-    explicit FakeLine(FakeLineState &s) : s_(s) {}
+    explicit FakeLine(FakeLineState &s)
+        : s_(s)
+    { }
     bool SetModemBit(int bit, bool on) override
     {
         std::lock_guard<std::mutex> g(s_.lock);

@@ -1,6 +1,6 @@
 // The chart: series by index, point order, axis limits, drawing, metafiles.
-#include "widgets/Fonts.h"
 #include "widgets/Chart.h"
+#include "widgets/Fonts.h"
 
 #include <QFile>
 #include <QImage>
@@ -105,9 +105,8 @@ void TestChart::addOrder_data()
     QTest::newRow("descending") << Points{{3, 1.1}, {2, 1.2}, {1, 1.3}} << Points{{1, 1.3}, {2, 1.2}, {3, 1.1}};
     QTest::newRow("equal x keeps the order added")
         << Points{{5, 1.3}, {5, 1.2}, {5, 1.1}} << Points{{5, 1.3}, {5, 1.2}, {5, 1.1}};
-    QTest::newRow("inserted after equals in the middle")
-        << Points{{1, 1.0}, {5, 1.3}, {9, 9.0}, {5, 1.2}, {5, 1.1}}
-        << Points{{1, 1.0}, {5, 1.3}, {5, 1.2}, {5, 1.1}, {9, 9.0}};
+    QTest::newRow("inserted after equals in the middle") << Points{{1, 1.0}, {5, 1.3}, {9, 9.0}, {5, 1.2}, {5, 1.1}}
+                                                         << Points{{1, 1.0}, {5, 1.3}, {5, 1.2}, {5, 1.1}, {9, 9.0}};
     QTest::newRow("before the first, after equals at the front")
         << Points{{2, 2.0}, {0, 0.5}, {0, 0.4}, {3, 3.0}} << Points{{0, 0.5}, {0, 0.4}, {2, 2.0}, {3, 3.0}};
     QTest::newRow("negative and fractional x")
@@ -206,8 +205,8 @@ void TestChart::curvesDrawnInTheirColours()
     chart.refresh();
     const QImage img = chart.grab().toImage();
     for (int j = 0; j < Chart::SeriesCount; ++j)
-        QVERIFY2(countColour(img, chart.series(j).colour().rgb()) > 100,
-                 qPrintable(chart.series(j).title() + " not drawn"));
+        QVERIFY2(
+            countColour(img, chart.series(j).colour().rgb()) > 100, qPrintable(chart.series(j).title() + " not drawn"));
 }
 
 void TestChart::clearedSeriesNotDrawn()
@@ -258,8 +257,10 @@ void TestChart::metafiles()
         // The picture's frame is the chart's size, at 96 dots per inch.
         const int inch = qFromLittleEndian<quint16>(b.constData() + 14);
         QVERIFY(inch > 0);
-        const double w = (qFromLittleEndian<qint16>(b.constData() + 10) - qFromLittleEndian<qint16>(b.constData() + 6)) * 96.0 / inch;
-        const double h = (qFromLittleEndian<qint16>(b.constData() + 12) - qFromLittleEndian<qint16>(b.constData() + 8)) * 96.0 / inch;
+        const double w = (qFromLittleEndian<qint16>(b.constData() + 10) - qFromLittleEndian<qint16>(b.constData() + 6))
+            * 96.0 / inch;
+        const double h = (qFromLittleEndian<qint16>(b.constData() + 12) - qFromLittleEndian<qint16>(b.constData() + 8))
+            * 96.0 / inch;
         QVERIFY2(qAbs(w - 600) <= 1 && qAbs(h - 340) <= 1, qPrintable(QString("%1 x %2").arg(w).arg(h)));
     } else {
         QVERIFY(b.size() > 108);
@@ -267,8 +268,10 @@ void TestChart::metafiles()
         QCOMPARE(qFromLittleEndian<quint32>(b.constData() + 40), 0x464D4520u);
         QCOMPARE(qFromLittleEndian<quint32>(b.constData() + 48), quint32(b.size()));
         // The frame (0.01 mm) is the chart's size at 96 dots per inch.
-        const double w = (qFromLittleEndian<qint32>(b.constData() + 32) - qFromLittleEndian<qint32>(b.constData() + 24)) * 96.0 / 2540.0;
-        const double h = (qFromLittleEndian<qint32>(b.constData() + 36) - qFromLittleEndian<qint32>(b.constData() + 28)) * 96.0 / 2540.0;
+        const double w = (qFromLittleEndian<qint32>(b.constData() + 32) - qFromLittleEndian<qint32>(b.constData() + 24))
+            * 96.0 / 2540.0;
+        const double h = (qFromLittleEndian<qint32>(b.constData() + 36) - qFromLittleEndian<qint32>(b.constData() + 28))
+            * 96.0 / 2540.0;
         QVERIFY2(qAbs(w - 600) <= 1 && qAbs(h - 340) <= 1, qPrintable(QString("%1 x %2").arg(w).arg(h)));
     }
 }

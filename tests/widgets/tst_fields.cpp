@@ -69,9 +69,9 @@ private slots:
         QSignalSpy spy(&f, &NumericField::changed);
         f.setValue(600);
         QCOMPARE(spy.count(), 0);
-        f.setValue(5000);   // shows 4000
+        f.setValue(5000); // shows 4000
         QCOMPARE(spy.count(), 1);
-        f.setValue(4500);   // still 4000
+        f.setValue(4500); // still 4000
         QCOMPARE(spy.count(), 1);
     }
 
@@ -92,7 +92,7 @@ private slots:
         f->setFocus();
         f->lineEdit()->selectAll();
         QTest::keyClicks(f->lineEdit(), "5000");
-        QCOMPARE(stored, (QList<int>{ 5, 50, 500, 5000 }));
+        QCOMPARE(stored, (QList<int>{5, 50, 500, 5000}));
         other->setFocus();
         QCOMPARE(f->text(), QStringLiteral("4000"));
         QCOMPARE(stored.last(), 4000);
@@ -102,9 +102,12 @@ private slots:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("letters dropped") << "1a2b" << "12";
-        QTest::newRow("space dropped") << "3 4" << "34";
-        QTest::newRow("signs kept") << "-5" << "-5";
+        QTest::newRow("letters dropped") << "1a2b"
+                                         << "12";
+        QTest::newRow("space dropped") << "3 4"
+                                       << "34";
+        QTest::newRow("signs kept") << "-5"
+                                    << "-5";
     }
     void keysAreFiltered()
     {
@@ -126,15 +129,24 @@ private slots:
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<int>("beeps");
-        QTest::newRow("Alt+H") << "key" << "h" << int(Qt::AltModifier) << "100" << 1;
-        QTest::newRow("Meta+X") << "key" << "x" << int(Qt::MetaModifier) << "100" << 1;
-        QTest::newRow("Ctrl+Alt+1") << "key" << "1" << int(Qt::ControlModifier | Qt::AltModifier) << "100" << 1;
-        QTest::newRow("plain digit") << "key" << "7" << 0 << "1007" << 0;
-        QTest::newRow("input method letters") << "commit" << "ｈ" << 0 << "100" << 0;
-        QTest::newRow("input method digits") << "commit" << "25" << 0 << "10025" << 0;
-        QTest::newRow("paste with a letter") << "paste" << "12h" << 0 << "100" << 0;
-        QTest::newRow("paste of digits") << "paste" << "-3" << 0 << "100-3" << 0;
-        QTest::newRow("Return without a default button") << "return" << "" << 0 << "100" << 1;
+        QTest::newRow("Alt+H") << "key"
+                               << "h" << int(Qt::AltModifier) << "100" << 1;
+        QTest::newRow("Meta+X") << "key"
+                                << "x" << int(Qt::MetaModifier) << "100" << 1;
+        QTest::newRow("Ctrl+Alt+1") << "key"
+                                    << "1" << int(Qt::ControlModifier | Qt::AltModifier) << "100" << 1;
+        QTest::newRow("plain digit") << "key"
+                                     << "7" << 0 << "1007" << 0;
+        QTest::newRow("input method letters") << "commit"
+                                              << "ｈ" << 0 << "100" << 0;
+        QTest::newRow("input method digits") << "commit"
+                                             << "25" << 0 << "10025" << 0;
+        QTest::newRow("paste with a letter") << "paste"
+                                             << "12h" << 0 << "100" << 0;
+        QTest::newRow("paste of digits") << "paste"
+                                         << "-3" << 0 << "100-3" << 0;
+        QTest::newRow("Return without a default button") << "return"
+                                                         << "" << 0 << "100" << 1;
     }
     void onlyAllowedCharactersEnter()
     {
@@ -201,24 +213,25 @@ private slots:
 
     void radioGroupNotifications()
     {
-        RadioGroup g(QStringLiteral("時間軸選択"), { QStringLiteral("1分"), QStringLiteral("10秒"), QStringLiteral("1秒") });
+        RadioGroup g(
+            QStringLiteral("時間軸選択"), {QStringLiteral("1分"), QStringLiteral("10秒"), QStringLiteral("1秒")});
         QSignalSpy spy(&g, &RadioGroup::clicked);
         QCOMPARE(g.itemIndex(), -1);
         g.setItemIndex(0);
         QCOMPARE(spy.count(), 1);
-        g.setItemIndex(0);           // already selected: nothing
+        g.setItemIndex(0); // already selected: nothing
         QCOMPARE(spy.count(), 1);
-        g.setItemIndex(7);           // clamped to the last item
+        g.setItemIndex(7); // clamped to the last item
         QCOMPARE(g.itemIndex(), 2);
         QCOMPARE(spy.count(), 2);
-        g.setItemIndex(-5);          // clears without a notification
+        g.setItemIndex(-5); // clears without a notification
         QCOMPARE(g.itemIndex(), -1);
         QCOMPARE(spy.count(), 2);
         g.show();
         QTest::mouseClick(g.button(1), Qt::LeftButton);
         QCOMPARE(g.itemIndex(), 1);
         QCOMPARE(spy.count(), 3);
-        QTest::mouseClick(g.button(1), Qt::LeftButton);  // clicking the selected item again
+        QTest::mouseClick(g.button(1), Qt::LeftButton); // clicking the selected item again
         QCOMPARE(spy.count(), 3);
     }
 
@@ -280,8 +293,9 @@ private slots:
                 boxes << title + QLatin1Char('|') + text;
         });
         QObject target;
-        QMetaObject::invokeMethod(&target, [] { throw std::runtime_error("ファイル書き込み"); }, Qt::QueuedConnection);
-        QTRY_COMPARE(boxes, QStringList{ QStringLiteral("VOLTRAK|ファイル書き込み.") });
+        QMetaObject::invokeMethod(
+            &target, [] { throw std::runtime_error("ファイル書き込み"); }, Qt::QueuedConnection);
+        QTRY_COMPARE(boxes, QStringList{QStringLiteral("VOLTRAK|ファイル書き込み.")});
         errors::SetBoxHook({});
     }
 };

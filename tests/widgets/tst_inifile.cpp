@@ -1,8 +1,8 @@
-#include "widgets/ErrorDisplay.h"
 #include "core/IniFile.h"
 #include "core/Settings.h"
-#include "widgets/SettingsStore.h"
 #include "tests/support/FilePermissions.h"
+#include "widgets/ErrorDisplay.h"
+#include "widgets/SettingsStore.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -81,7 +81,7 @@ private slots:
         if (ok)
             QCOMPARE(v, value);
         else
-            QCOMPARE(v, 12345);  // untouched on failure
+            QCOMPARE(v, 12345); // untouched on failure
     }
 
     void firstRunWritesAllKeysInOrder()
@@ -91,10 +91,9 @@ private slots:
         QCOMPARE(settings::Vref, 250);
         settings::Gwide = 777;
         settings::SaveSettings(p);
-        const QByteArray expected =
-            "[VOLTRAK]\r\nVstop=100\r\nVref=250\r\nTxcyc=0\r\nBeep=1\r\nTstop=0\r\nTsel=0\r\n"
-            "Gtmax=120\r\nGvmax=150\r\nGwide=777\r\nGheit=300\r\nComch=1\r\nWmain=277\r\n"
-            "Hmain=400\r\nHteiko=100\r\nHvds=5\r\nHtime=0\r\nHdisp=0\r\n";
+        const QByteArray expected = "[VOLTRAK]\r\nVstop=100\r\nVref=250\r\nTxcyc=0\r\nBeep=1\r\nTstop=0\r\nTsel=0\r\n"
+                                    "Gtmax=120\r\nGvmax=150\r\nGwide=777\r\nGheit=300\r\nComch=1\r\nWmain=277\r\n"
+                                    "Hmain=400\r\nHteiko=100\r\nHvds=5\r\nHtime=0\r\nHdisp=0\r\n";
         QCOMPARE(read(p), expected);
         QVERIFY(m_boxes.isEmpty());
     }
@@ -132,11 +131,10 @@ private slots:
         const QString p = path("keep.ini");
         // A comment, an unknown key, another section with a Shift-JIS value and
         // a "Ports" section the program reads but never writes.
-        const QByteArray before =
-            "; \x83\x52\x83\x81\x83\x93\x83\x67\r\n"
-            "[Ports]\r\nCOM1=/dev/ttyUSB0\r\n\r\n"
-            "[VOLTRAK]\r\nGtmax=200\r\nMyOwnKey=hello  \r\nVstop=120\r\n\r\n"
-            "[Other]\r\nName=\x93\xfa\x96\x7b\r\nVstop=1\r\n";
+        const QByteArray before = "; \x83\x52\x83\x81\x83\x93\x83\x67\r\n"
+                                  "[Ports]\r\nCOM1=/dev/ttyUSB0\r\n\r\n"
+                                  "[VOLTRAK]\r\nGtmax=200\r\nMyOwnKey=hello  \r\nVstop=120\r\n\r\n"
+                                  "[Other]\r\nName=\x93\xfa\x96\x7b\r\nVstop=1\r\n";
         write(p, before);
         settings::LoadSettings(p);
         QCOMPARE(settings::Gtmax, 200);
@@ -154,8 +152,8 @@ private slots:
             const int at = int(after.indexOf("\r\n" + QByteArray(s->key) + '=', section));
             QVERIFY2(at > section && at < other, s->key);
         }
-        QCOMPARE(IniFile(p).readString(QStringLiteral("Ports"), QStringLiteral("COM1")),
-                 QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(
+            IniFile(p).readString(QStringLiteral("Ports"), QStringLiteral("COM1")), QStringLiteral("/dev/ttyUSB0"));
     }
 
     void readOnlyFileWarnsAndKeepsFile()
@@ -170,7 +168,7 @@ private slots:
         settings::Vstop = 88;
         settings::SaveSettings(p);
         QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        QCOMPARE(m_boxes, QStringList{ QStringLiteral("警告|iniファイル書き込み失敗") });
+        QCOMPARE(m_boxes, QStringList{QStringLiteral("警告|iniファイル書き込み失敗")});
         QCOMPARE(read(p), before);
     }
 
@@ -211,7 +209,7 @@ private slots:
         settings::LoadSettings(p);
         QCOMPARE(settings::Vstop, 100); // defaults
         settings::SaveSettings(p);
-        QCOMPARE(m_boxes, QStringList{ QStringLiteral("警告|iniファイル書き込み失敗") });
+        QCOMPARE(m_boxes, QStringList{QStringLiteral("警告|iniファイル書き込み失敗")});
         QCOMPARE(read(p), data);
     }
 
@@ -228,7 +226,7 @@ private slots:
         QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QVERIFY(m_boxes.isEmpty());
         QVERIFY(read(p).startsWith("[VOLTRAK]\r\nVstop=88\r\n"));
-        struct stat st {};
+        struct stat st { };
         QCOMPARE(::stat(QFile::encodeName(p).constData(), &st), 0);
         QCOMPARE(st.st_mode & 07777, mode_t(0640));
     }
@@ -239,7 +237,7 @@ private slots:
         const QString blocker = path("blocker");
         write(blocker, "x");
         settings::SaveSettings(blocker + QStringLiteral("/voltrak.ini"));
-        QCOMPARE(m_boxes, QStringList{ QStringLiteral("警告|iniファイル書き込み失敗") });
+        QCOMPARE(m_boxes, QStringList{QStringLiteral("警告|iniファイル書き込み失敗")});
     }
 
     void failedSaveLeavesNoTemporaryFiles()
@@ -258,7 +256,7 @@ private slots:
         write(p, "[voltrak]\r\nVstop=60\r\n[VOLTRAK]\r\nVstop=70\r\n");
         IniFile ini(p);
         QCOMPARE(ini.readInteger(QStringLiteral("VOLTRAK"), QStringLiteral("Vstop"), 0), 60);
-        QCOMPARE(ini.keys(QStringLiteral("VOLTRAK")), QStringList{ QStringLiteral("Vstop") });
+        QCOMPARE(ini.keys(QStringLiteral("VOLTRAK")), QStringList{QStringLiteral("Vstop")});
     }
 };
 

@@ -1,5 +1,5 @@
-#include "widgets/LogPane.h"
 #include "tests/support/TestFiles.h"
+#include "widgets/LogPane.h"
 
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -46,7 +46,7 @@ private slots:
         pane.appendReceived("Bat-V Bat1 Bat2 Bat3 Bat4\r\n" + longRow + "\r\nend\r\n");
         QCOMPARE(pane.lineCount(), 3);
         QTRY_VERIFY(pane.document()->findBlockByNumber(1).layout()
-                    && pane.document()->findBlockByNumber(1).layout()->lineCount() > 1);
+            && pane.document()->findBlockByNumber(1).layout()->lineCount() > 1);
         QCOMPARE(pane.line(1), longRow);
         QCOMPARE(pane.line(2), QByteArray("end"));
     }
@@ -77,7 +77,7 @@ private slots:
         LogPane pane;
         pane.appendReceived(text);
         if (text.isEmpty())
-            pane.setPlainText(QStringLiteral("a\u00e9b"));  // saves as "a?b"
+            pane.setPlainText(QStringLiteral("a\u00e9b")); // saves as "a?b"
         const ByteLines reference = ByteLines::fromText(pane.contentsBytes());
         QCOMPARE(pane.lastLineEqualTo(wanted, before), reference.lastLineEqualTo(wanted, before));
     }
@@ -86,12 +86,14 @@ private slots:
     {
         LogPane pane;
         // "電圧" split inside its first character, a zero byte, CR and LF in two chunks.
-        const QList<QByteArray> chunks = { QByteArray("A\x93"), QByteArray("\x64\x88\xb3\0B\r", 6),
-                                           QByteArray("\nC\0D", 4) };
+        const QList<QByteArray> chunks
+            = {QByteArray("A\x93"), QByteArray("\x64\x88\xb3\0B\r", 6), QByteArray("\nC\0D", 4)};
         for (const QByteArray &c : chunks)
             pane.appendReceived(c);
         QCOMPARE(pane.lineCount(), 2);
-        QCOMPARE(pane.line(0), QByteArray("A\x93\x64\x88\xb3" "B"));
+        QCOMPARE(pane.line(0),
+            QByteArray("A\x93\x64\x88\xb3"
+                       "B"));
         QCOMPARE(pane.line(1), QByteArray("CD"));
     }
 
@@ -102,7 +104,7 @@ private slots:
         pane.appendReceived("first line\r\n");
         QList<QPair<int, int>> removals;
         connect(pane.document(), &QTextDocument::contentsChange, this,
-                [&removals](int pos, int removed, int) { removals << qMakePair(pos, removed); });
+            [&removals](int pos, int removed, int) { removals << qMakePair(pos, removed); });
         const int endBefore = pane.document()->characterCount() - 1;
         pane.appendReceived("second\r\n");
         QCOMPARE(pane.contentsBytes(), QByteArray("first line\r\nsecond\r\n"));

@@ -12,7 +12,7 @@ double CellVoltage(double x)
 {
     x = std::clamp(x, 0.0, 1.0);
     const double settle = 0.13 * (1.0 - std::exp(-x / 0.04)); // off-load 1.45 V to the plateau
-    const double slope = 0.12 * x;                             // the plateau's slow decline
+    const double slope = 0.12 * x; // the plateau's slow decline
     const double knee = x > 0.82 ? 0.25 * std::pow((x - 0.82) / 0.18, 2.2) : 0.0;
     return 1.45 - settle - slope - knee;
 }
@@ -70,12 +70,13 @@ std::string TableDump(const std::array<int, 4> &lengths, int stopCentivolts, int
 std::string ProgressLine(int count, const std::array<double, 4> &volts, bool perSecond)
 {
     char line[96];
-    std::snprintf(line, sizeof line, "T=%4d%s  %.3f  %.3f  %.3f  %.3f\r\n", count, perSecond ? "s" : "m",
-                  volts[0], volts[1], volts[2], volts[3]);
+    std::snprintf(line, sizeof line, "T=%4d%s  %.3f  %.3f  %.3f  %.3f\r\n", count, perSecond ? "s" : "m", volts[0],
+        volts[1], volts[2], volts[3]);
     return line;
 }
 
-SettingMode::SettingMode(Options o) : o_(std::move(o))
+SettingMode::SettingMode(Options o)
+    : o_(std::move(o))
 {
     if (o_.order.empty())
         o_.order = {0, 1, 2, 3, 4, 5};

@@ -14,7 +14,7 @@ struct Settings {
 };
 
 extern const std::array<const char *, 6> kPrompts; // "Vstop:", " Vref:", ...
-extern const std::array<const char *, 6> kNames;   // "Vstop", "Vref", "TXcyc", ...
+extern const std::array<const char *, 6> kNames; // "Vstop", "Vref", "TXcyc", ...
 
 // Cell voltage at fraction x (0..1) of that cell's discharge time: a quick
 // fall from 1.45 V to the plateau, a slow decline, then the knee.
@@ -46,9 +46,9 @@ class SettingMode
 public:
     struct Options {
         std::vector<int> order{0, 1, 2, 3, 4, 5};
-        int stuckAt = -2;     // does not move on: the prompt at this position is
-                              // asked twice (-1: every prompt; -2: none)
-        int leaveAfter = -1;  // leave after this many answers (-1: never)
+        int stuckAt = -2; // does not move on: the prompt at this position is
+            // asked twice (-1: every prompt; -2: none)
+        int leaveAfter = -1; // leave after this many answers (-1: never)
     };
     explicit SettingMode(Options o);
 
@@ -70,7 +70,7 @@ public:
 
 private:
     Options o_;
-    size_t step_ = 0;     // position in the asking order
+    size_t step_ = 0; // position in the asking order
     bool askedTwice_ = false;
     std::string typed_;
     std::array<int, 6> received_{{-1, -1, -1, -1, -1, -1}};

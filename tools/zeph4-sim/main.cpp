@@ -49,24 +49,23 @@ void OnSignal(int sig)
 
 void Usage()
 {
-    std::fputs(
-        "usage: zeph4-sim [options]\n"
-        "  --scenario S     idle | discharge | dump | setting | demo (default demo: discharge,\n"
-        "                   dump, setting mode, over and over)\n"
-        "  --speed F        speed-up factor for the discharge clock (default 1; demo 300)\n"
-        "  --counts N       length of the longest-lasting cell in recording intervals\n"
-        "                   (default 150; demo 110, so its graph fits the default time axis)\n"
-        "  --per-second     progress lines every second instead of every minute\n"
-        "  --step CV        voltage step of the table rows in 0.01 V (default 5)\n"
-        "  --order LIST     prompt order, e.g. 5,4,3,2,1,0 (indices into Vstop,Vref,TXcyc,Beep,Tstop,Tsel)\n"
-        "  --stuck          each prompt is asked twice (does not move on after an answer)\n"
-        "  --stuck-at K     only the prompt at position K is asked twice\n"
-        "  --leave-after K  leave setting mode after K answers\n"
-        "  --prompt-delay MS  delay before the next prompt (default 100)\n"
-        "  --setting-wait S  seconds the demo waits in setting mode for answers (default 30)\n"
-        "  --record FILE    append every received byte to FILE\n"
-        "  --link PATH      also make PATH a symbolic link to the device\n"
-        "  --exit-after-setting  end the program when setting mode ends\n",
+    std::fputs("usage: zeph4-sim [options]\n"
+               "  --scenario S     idle | discharge | dump | setting | demo (default demo: discharge,\n"
+               "                   dump, setting mode, over and over)\n"
+               "  --speed F        speed-up factor for the discharge clock (default 1; demo 300)\n"
+               "  --counts N       length of the longest-lasting cell in recording intervals\n"
+               "                   (default 150; demo 110, so its graph fits the default time axis)\n"
+               "  --per-second     progress lines every second instead of every minute\n"
+               "  --step CV        voltage step of the table rows in 0.01 V (default 5)\n"
+               "  --order LIST     prompt order, e.g. 5,4,3,2,1,0 (indices into Vstop,Vref,TXcyc,Beep,Tstop,Tsel)\n"
+               "  --stuck          each prompt is asked twice (does not move on after an answer)\n"
+               "  --stuck-at K     only the prompt at position K is asked twice\n"
+               "  --leave-after K  leave setting mode after K answers\n"
+               "  --prompt-delay MS  delay before the next prompt (default 100)\n"
+               "  --setting-wait S  seconds the demo waits in setting mode for answers (default 30)\n"
+               "  --record FILE    append every received byte to FILE\n"
+               "  --link PATH      also make PATH a symbolic link to the device\n"
+               "  --exit-after-setting  end the program when setting mode ends\n",
         stderr);
 }
 
@@ -102,7 +101,9 @@ bool ParseOrder(const std::string &text, std::vector<int> &order)
 class Simulator
 {
 public:
-    explicit Simulator(Config c) : cfg_(std::move(c)) {}
+    explicit Simulator(Config c)
+        : cfg_(std::move(c))
+    { }
 
     int Run()
     {
@@ -159,8 +160,8 @@ public:
                 Send(TableDump(lengths_, settings_.value[0], cfg_.step));
             }
             Tick();
-            pollfd p[2] = {{master_, short(POLLIN | (out_.empty() ? 0 : POLLOUT)), 0},
-                           {stdinOpen_ ? 0 : -1, POLLIN, 0}};
+            pollfd p[2]
+                = {{master_, short(POLLIN | (out_.empty() ? 0 : POLLOUT)), 0}, {stdinOpen_ ? 0 : -1, POLLIN, 0}};
             const int r = ::poll(p, 2, NextWaitMs());
             if (r < 0 && errno != EINTR)
                 break;
@@ -460,7 +461,7 @@ int main(int argc, char **argv)
             return 2;
         }
     }
-    struct sigaction sa{};
+    struct sigaction sa { };
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
     ::sigaction(SIGUSR1, &sa, nullptr);
