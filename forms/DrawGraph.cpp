@@ -1,10 +1,10 @@
 #include "forms/DrawGraph.h"
+#include "core/Messages.h"
 
 #include "analysis/Capacity.h"
 #include "core/Settings.h"
 #include "forms/Forms.h"
 #include "forms/Ugraph.h"
-#include "forms/Uvoltrak.h"
 #include "widgets/Chart.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/LogPane.h"
@@ -14,11 +14,6 @@
 QString TimeUnitText(qint32 htime)
 {
     return analysis::TimeUnitText(htime);
-}
-
-void ExtractDischargeTable()
-{
-    analysis::ExtractDischargeTable(*forms::main->RichEdit1, analysis::DischargeTable);
 }
 
 void PlotVoltageCurves(Chart &chart, const QList<analysis::TableRow> &rows, qint32 gvmax)
@@ -34,10 +29,10 @@ void PlotVoltageCurves(Chart &chart, const QList<analysis::TableRow> &rows, qint
     }
 }
 
-void PlotVoltageCurves()
+void PlotVoltageCurves(Chart &chart)
 {
     const QList<analysis::TableRow> rows = analysis::ConvertTable(analysis::DischargeTable);
-    PlotVoltageCurves(*forms::graph->Chart1, rows, settings::Gvmax);
+    PlotVoltageCurves(chart, rows, settings::Gvmax);
 }
 
 bool FillGraphFrom(Tgraph &graph, const LineSource &lines)
@@ -78,15 +73,10 @@ void DrawGraphFrom(const LineSource &lines)
     Tgraph *graph = forms::graph;
     graph->SetOuterSize(settings::Gwide, settings::Gheit);
     if (!FillGraphFrom(*graph, lines)) {
-        errors::ShowWarning(QStringLiteral("有効なデータがありません"));
+        errors::ShowWarning(messages::NoValidData());
         return;
     }
     graph->show();
     graph->raise();
     graph->activateWindow();
-}
-
-void DrawGraph()
-{
-    DrawGraphFrom(*forms::main->RichEdit1);
 }

@@ -6,6 +6,7 @@
 #include "forms/Uparag.h"
 #include "forms/Uparam.h"
 #include "forms/Uvoltrak.h"
+#include "widgets/LogPane.h"
 
 namespace forms {
 
@@ -58,6 +59,10 @@ void CreateForms()
     comch = new Tcomch;
     AboutBox = new TAboutBox;
     parag = new Tparag;
+    // Each window is handed what it works with.
+    comch->SetPort(main->CommX1, main->PortWatcher1);
+    parag->SetLog(main->RichEdit1);
+    QObject::connect(graph, &Tgraph::sizeRecorded, parag, &Tparag::ShowGraphSize);
 }
 
 void DestroyForms()

@@ -1,7 +1,6 @@
 #include "forms/Ucomch.h"
 #include "core/Settings.h"
 #include "forms/Forms.h"
-#include "forms/Uvoltrak.h"
 #include "serial/Commx.h"
 #include "serial/DeviceDescription.h"
 #include "serial/PortMap.h"
@@ -92,16 +91,25 @@ void Tcomch::updateDeviceTip()
             : QStringLiteral("COM%1: %2").arg(channel).arg(DescribeSerialDevice(device, SysfsRoot)));
 }
 
+void Tcomch::SetPort(TCommX *port, PortWatcher *watcher)
+{
+    m_port = port;
+    m_watcher = watcher;
+}
+
 void Tcomch::BitBtn1Click()
 {
-    TCommX *port = forms::main->CommX1;
-    forms::main->PortWatcher1->Forget(); // the user's choice ends any wait for a lost device
-    port->PortClose();
     const int channel = CSpComch->value();
     settings::Comch = channel;
-    port->setPortNo(channel);
-    port->PortOpen(); // a failure is shown by the application; the dialog stays open
-    forms::main->PortWatcher1->Remember(port->DevicePath());
+    if (m_port) {
+        if (m_watcher)
+            m_watcher->Forget(); // the user's choice ends any wait for a lost device
+        m_port->PortClose();
+        m_port->setPortNo(channel);
+        m_port->PortOpen(); // a failure is shown by the application; the dialog stays open
+        if (m_watcher)
+            m_watcher->Remember(m_port->DevicePath());
+    }
     hide();
 }
 

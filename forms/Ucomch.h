@@ -3,6 +3,8 @@
 #include <QDialog>
 
 class NumericField;
+class PortWatcher;
+class TCommX;
 class QLabel;
 class QPushButton;
 class QFrame;
@@ -27,6 +29,9 @@ public:
 
     // Sets the field from the stored channel, brought into 1 to 32.
     void PushSettings();
+    // The port that 設定 moves to the chosen channel, and the watcher that
+    // waits for its lost device (the main window's).
+    void SetPort(TCommX *port, PortWatcher *watcher);
 
 public slots:
     void BitBtn1Click();
@@ -38,4 +43,7 @@ protected:
 private:
     void FormCreate();
     void updateDeviceTip();
+
+    TCommX *m_port = nullptr;
+    PortWatcher *m_watcher = nullptr;
 };

@@ -2,7 +2,6 @@
 
 #include "core/Settings.h"
 #include "forms/Forms.h"
-#include "forms/Uparag.h"
 #include "widgets/Chart.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/NumericField.h"
@@ -165,11 +164,7 @@ void Tgraph::Chart1DblClick()
     const QSize outer = OuterSize();
     settings::Gwide = outer.width();
     settings::Gheit = outer.height();
-    if (forms::parag) {
-        // The fields clamp to their ranges and store what they show.
-        forms::parag->CSpGwide->setValue(settings::Gwide);
-        forms::parag->CSpGheit->setValue(settings::Gheit);
-    }
+    emit sizeRecorded(settings::Gwide, settings::Gheit);
     show();
     raise();
     activateWindow();

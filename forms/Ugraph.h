@@ -56,6 +56,12 @@ public:
 
 public slots:
     void Chart1DblClick();
+
+signals:
+    // The size the double-click recorded into Gwide and Gheit.
+    void sizeRecorded(int width, int height);
+
+public slots:
     void SaveAs1Click();
     void Copy1Click();
     void Close1Click();

@@ -211,5 +211,12 @@ void Tparag::Button1Click()
 }
 void Tparag::Button2Click()
 {
-    DrawGraph();
+    if (m_log)
+        DrawGraphFrom(*m_log);
+}
+
+void Tparag::ShowGraphSize(int width, int height)
+{
+    CSpGwide->setValue(width);
+    CSpGheit->setValue(height);
 }

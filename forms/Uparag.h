@@ -3,6 +3,7 @@
 // capacity estimate. Every change is stored at once; "描画" redraws.
 #include <QDialog>
 
+class LineSource;
 class NumericField;
 class RadioGroup;
 class QGroupBox;
@@ -31,6 +32,11 @@ public:
     // Sets the eight controls from the settings; the fields clamp and their
     // change handlers store the clamped values back.
     void PushSettings();
+    // Shows the size the graph window recorded; the fields clamp to their
+    // ranges and store what they show.
+    void ShowGraphSize(int width, int height);
+    // The log that 描画 draws from (the main window's).
+    void SetLog(const LineSource *log) { m_log = log; }
 
 public slots:
     void CSpGtmaxChange();
@@ -47,4 +53,7 @@ public slots:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void showEvent(QShowEvent *event) override;
+
+private:
+    const LineSource *m_log = nullptr;
 };

@@ -280,7 +280,7 @@ void Tmain::BitBtn4Click()
 
 void Tmain::BitBtn3Click()
 {
-    DrawGraph();
+    DrawGraphFrom(*RichEdit1);
 }
 
 void Tmain::Timer1Timer()

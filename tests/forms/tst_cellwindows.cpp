@@ -93,6 +93,7 @@ private slots:
         settings::Hdisp = 1;
         forms::graph = new Tgraph;
         forms::parag = new Tparag;
+        QObject::connect(forms::graph, &Tgraph::sizeRecorded, forms::parag, &Tparag::ShowGraphSize);
     }
     void cleanupTestCase()
     {
@@ -343,6 +344,7 @@ void TestCellWindows::viewMenuOpensTheList()
     QFile::remove(settings::IniFilePath());
     forms::graph = new Tgraph;
     forms::parag = new Tparag;
+    QObject::connect(forms::graph, &Tgraph::sizeRecorded, forms::parag, &Tparag::ShowGraphSize);
 }
 
 void TestCellWindows::paneScanGivesEachLine()

@@ -164,6 +164,7 @@ void TestGraphWindow::init()
     m_boxes.clear();
     forms::graph = new Tgraph;
     forms::parag = new Tparag;
+    QObject::connect(forms::graph, &Tgraph::sizeRecorded, forms::parag, &Tparag::ShowGraphSize);
     forms::parag->PushSettings();
     analysis::DischargeTable = analysis::TDischargeTable();
 }
@@ -436,7 +437,7 @@ void TestGraphWindow::plotFromTheSharedTable()
     settings::Gvmax = 150;
     bool threw = false;
     try {
-        PlotVoltageCurves();
+        PlotVoltageCurves(*forms::graph->Chart1);
     } catch (const analysis::VoltageFormatError &) {
         threw = true;
     }
