@@ -7,6 +7,7 @@
 #include "forms/RenderCommand.h"
 #include "forms/Uvoltrak.h"
 #include "widgets/AppIcon.h"
+#include "widgets/Application.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
 #include "widgets/LogPane.h"

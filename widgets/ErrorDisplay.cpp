@@ -1,6 +1,7 @@
 #include "widgets/ErrorDisplay.h"
 #include "core/SjisText.h"
 
+#include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -91,21 +92,3 @@ void SetQuestionAnswer(bool yes)
 }
 
 } // namespace errors
-
-VoltrakApplication::VoltrakApplication(int &argc, char **argv)
-    : QApplication(argc, argv)
-{
-    // The name for the task bar, the window class and the settings file.
-    // No display name: the window system would append it to every caption.
-    setApplicationName(QStringLiteral("VOLTRAK"));
-}
-
-bool VoltrakApplication::notify(QObject *receiver, QEvent *event)
-{
-    try {
-        return QApplication::notify(receiver, event);
-    } catch (...) {
-        errors::ShowCurrentException();
-    }
-    return true;
-}

@@ -1,6 +1,5 @@
 #pragma once
 // The program's message boxes, in one place each, so tests can replace them.
-#include <QApplication>
 #include <QString>
 #include <functional>
 
@@ -37,12 +36,3 @@ void SetBoxHook(BoxHook hook);
 void SetQuestionAnswer(bool yes);
 
 } // namespace errors
-
-// Catches what escapes an event handler and shows it with the standard error
-// display; the program goes on.
-class VoltrakApplication : public QApplication
-{
-public:
-    VoltrakApplication(int &argc, char **argv);
-    bool notify(QObject *receiver, QEvent *event) override;
-};

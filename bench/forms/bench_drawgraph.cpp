@@ -10,6 +10,7 @@
 #include "forms/Forms.h"
 #include "forms/Ugraph.h"
 #include "forms/Uparag.h"
+#include "widgets/Application.h"
 #include "widgets/Chart.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
