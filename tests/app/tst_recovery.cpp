@@ -6,8 +6,10 @@
 #include "forms/Forms.h"
 #include "forms/Uvoltrak.h"
 #include "journal/Journal.h"
+#include "tests/support/BoxRecorder.h"
 #include "tests/support/PtyHelpers.h"
 #include "tests/support/TestFiles.h"
+#include "widgets/Application.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
 #include "widgets/LogPane.h"
@@ -31,7 +33,7 @@ const QString Question
 class TestRecovery : public QObject
 {
     Q_OBJECT
-    QStringList m_boxes;
+    BoxRecorder m_boxes;
 
     static void writeIni(const QString &dir, const QString &port)
     {
@@ -96,14 +98,10 @@ private slots:
     {
         settings::ResetToDefaults();
         m_boxes.clear();
-        errors::SetBoxHook([this](errors::BoxKind, const QString &title, const QString &text) {
-            m_boxes << title + QLatin1Char('|') + text;
-        });
     }
     void cleanup()
     {
         forms::DestroyForms();
-        errors::SetBoxHook({});
         errors::SetQuestionAnswer(false);
         settings::SetIniFilePath({});
     }
@@ -162,7 +160,7 @@ private slots:
         QTRY_COMPARE(forms::main->RichEdit1->lineCount(), 1);
         errors::SetQuestionAnswer(true);
         showHere();
-        QCOMPARE(m_boxes, QStringList{Question});
+        QCOMPARE(m_boxes.texts(), QStringList{Question});
         QString expected = sjis::decodeText(journalled);
         if (!expected.endsWith(QLatin1Char('\n')))
             expected += QLatin1Char('\n');
@@ -185,7 +183,7 @@ private slots:
         m_boxes.clear();
         startHere(dir.path());
         showHere();
-        QCOMPARE(m_boxes, QStringList());
+        QCOMPARE(m_boxes.texts(), QStringList());
     }
 
     // A journal folder that cannot be made: one warning, and the pane goes on receiving.
@@ -199,7 +197,7 @@ private slots:
         startHere(dir.path());
         showHere();
         QVERIFY(pty.writeAll("one\r\n"));
-        QTRY_COMPARE(m_boxes, QStringList{QStringLiteral("警告|受信記録を書き込めません")});
+        QTRY_COMPARE(m_boxes.texts(), QStringList{QStringLiteral("警告|受信記録を書き込めません")});
         QVERIFY(pty.writeAll("two\r\n"));
         QTRY_VERIFY(forms::main->RichEdit1->toPlainText().contains(QStringLiteral("two")));
         QTest::qWait(200);
@@ -242,7 +240,7 @@ private slots:
 
         startHere(dir.path()); // the port is the other copy's
         showHere();
-        QVERIFY(!m_boxes.contains(Question));
+        QVERIFY(!m_boxes.texts().contains(Question));
         closeHere();
 
         const QString ini = dir.filePath(QStringLiteral("voltrak.ini"));
@@ -262,7 +260,7 @@ private slots:
         writeIni(dir.path(), pty.name);
         startHere(dir.path());
         showHere();
-        QCOMPARE(m_boxes, QStringList());
+        QCOMPARE(m_boxes.texts(), QStringList());
     }
 };
 

@@ -10,6 +10,7 @@
 #include "forms/Ugraph.h"
 #include "forms/Uparag.h"
 #include "forms/Uvoltrak.h"
+#include "tests/support/BoxRecorder.h"
 #include "widgets/Chart.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
@@ -80,15 +81,13 @@ QString run(const QString &program, const QStringList &args)
 class TestCellWindows : public QObject
 {
     Q_OBJECT
-    QStringList m_boxes;
+    BoxRecorder m_boxes;
     QTemporaryDir m_dir;
 
 private slots:
     void initTestCase()
     {
         fonts::InstallSubstitutions();
-        errors::SetBoxHook(
-            [this](errors::BoxKind, const QString &title, const QString &text) { m_boxes << title + '|' + text; });
         settings::ResetToDefaults();
         settings::Hdisp = 1;
         forms::graph = new Tgraph;
@@ -152,7 +151,7 @@ void TestCellWindows::pictures()
         save = [&] { forms::graph->SaveAs1Click(); };
     }
     save();
-    QCOMPARE(m_boxes, QStringList());
+    QCOMPARE(m_boxes.texts(), QStringList());
     QVERIFY(QFile::exists(path));
 
     // Rendered by the outside reader (Qt for PNG) at the picture's size.
@@ -201,11 +200,11 @@ void TestCellWindows::unknownExtensionWritesNothing()
     forms::graph->SaveDialog1 = [&] { return path; };
     forms::graph->SaveAs1Click();
     QVERIFY(!QFile::exists(path));
-    QCOMPARE(m_boxes, QStringList());
+    QCOMPARE(m_boxes.texts(), QStringList());
     // A folder that cannot be written: the warning, nothing else.
     forms::graph->SaveDialog1 = [] { return QStringLiteral("/nonexistent/dir/graph.svg"); };
     forms::graph->SaveAs1Click();
-    QCOMPARE(m_boxes, QStringList{"警告|ファイル書き込み失敗"});
+    QCOMPARE(m_boxes.texts(), QStringList{"警告|ファイル書き込み失敗"});
 }
 
 void TestCellWindows::copyPutsTheImageOnTheClipboard()
@@ -290,7 +289,7 @@ void TestCellWindows::moreThanEightIsRefused()
     cells.ListView1->selectAll();
     QCOMPARE(cells.selectedRows().size(), 12);
     cells.Button3Click();
-    QCOMPARE(m_boxes, QStringList{"警告|比較できるのは8セルまでです"});
+    QCOMPARE(m_boxes.texts(), QStringList{"警告|比較できるのは8セルまでです"});
     QVERIFY(!cells.compare->isVisible());
 }
 

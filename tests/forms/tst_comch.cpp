@@ -9,7 +9,9 @@
 #include "forms/Uvoltrak.h"
 #include "serial/Commx.h"
 #include "serial/PortWatcher.h"
+#include "tests/support/BoxRecorder.h"
 #include "tests/support/PtyHelpers.h"
+#include "widgets/Application.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/LogPane.h"
 #include "widgets/NumericField.h"
@@ -22,8 +24,12 @@
 #include <QtTest>
 
 namespace {
-QStringList gBoxes;
+BoxRecorder *gRecorder = nullptr;
+QStringList standardErrors()
+{
+    return gRecorder->textsOf(errors::BoxKind::StandardError);
 }
+} // namespace
 
 class TestComch : public QObject
 {
@@ -48,7 +54,7 @@ private slots:
 
     void init()
     {
-        gBoxes.clear();
+        gRecorder->clear();
         m_a = std::make_unique<Pty>();
         m_b = std::make_unique<Pty>();
         m_c = std::make_unique<Pty>();
@@ -57,7 +63,7 @@ private slots:
         forms::CreateForms();
         QVERIFY(Port()->IsOpen());
         QCOMPARE(Port()->DevicePath(), m_a->name);
-        QVERIFY(gBoxes.isEmpty());
+        QVERIFY(standardErrors().isEmpty());
     }
     void cleanup()
     {
@@ -109,8 +115,8 @@ void TestComch::confirmAndCancel()
     QCOMPARE(Port()->IsOpen(), !path.isEmpty());
     QCOMPARE(Port()->DevicePath(), path);
     if (error) {
-        QCOMPARE(gBoxes.size(), 1);
-        QVERIFY(gBoxes.first().startsWith(QString::fromUtf8(commmsg::CannotOpen)));
+        QCOMPARE(standardErrors().size(), 1);
+        QVERIFY(standardErrors().first().startsWith(QString::fromUtf8(commmsg::CannotOpen)));
         QCOMPARE(Port()->Handle(), 0xFFFFFFFFu);
         // Another channel from the still open dialog.
         dlg->CSpComch->setText("8");
@@ -118,7 +124,7 @@ void TestComch::confirmAndCancel()
         QVERIFY(!dlg->isVisible());
         QCOMPARE(Port()->DevicePath(), m_b->name);
     } else {
-        QVERIFY(gBoxes.isEmpty());
+        QVERIFY(standardErrors().isEmpty());
     }
     if (!confirm) {
         // The next show displays the stored channel again.
@@ -186,9 +192,9 @@ void TestComch::lostPortIsReportedOnceAndReopened()
     m_a->closeMaster(); // the adapter is pulled out
     QTRY_VERIFY_WITH_TIMEOUT(!Port()->IsOpen(), 10000);
     QTest::qWait(100);
-    QCOMPARE(gBoxes.size(), 1);
-    QVERIFY(gBoxes.first().startsWith(QString::fromUtf8(commmsg::PortLost).section('\n', 0, 0)));
-    QVERIFY(gBoxes.first().contains(QString::fromUtf8(commmsg::PortReturns)));
+    QCOMPARE(standardErrors().size(), 1);
+    QVERIFY(standardErrors().first().startsWith(QString::fromUtf8(commmsg::PortLost).section('\n', 0, 0)));
+    QVERIFY(standardErrors().first().contains(QString::fromUtf8(commmsg::PortReturns)));
     QVERIFY(forms::main->PortWatcher1->IsWatching());
     // Plugged in again (a new device node), chosen in the dialog.
     m_a = std::make_unique<Pty>();
@@ -201,16 +207,14 @@ void TestComch::lostPortIsReportedOnceAndReopened()
     QCOMPARE(Port()->DevicePath(), m_a->name);
     QVERIFY(m_a->writeAll("after\r\n"));
     QTRY_VERIFY(forms::main->RichEdit1->toPlainText().contains("after"));
-    QCOMPARE(gBoxes.size(), 1);
+    QCOMPARE(standardErrors().size(), 1);
 }
 
 int main(int argc, char **argv)
 {
     VoltrakApplication app(argc, argv);
-    errors::SetBoxHook([](errors::BoxKind kind, const QString &, const QString &text) {
-        if (kind == errors::BoxKind::StandardError)
-            gBoxes << text;
-    });
+    BoxRecorder recorder;
+    gRecorder = &recorder;
     TestComch tc;
     return QTest::qExec(&tc, argc, argv);
 }

@@ -6,6 +6,8 @@
 #include "forms/Ugraph.h"
 #include "forms/Uparag.h"
 #include "forms/Uvoltrak.h"
+#include "tests/support/BoxRecorder.h"
+#include "widgets/Application.h"
 #include "widgets/Chart.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
@@ -50,16 +52,13 @@ private slots:
 
 private:
     void openLog(const QByteArray &bytes);
-    QStringList m_boxes;
+    BoxRecorder m_boxes;
     QTemporaryDir m_dir;
 };
 
 void TestDrawCommand::initTestCase()
 {
     fonts::InstallSubstitutions();
-    errors::SetBoxHook([this](errors::BoxKind, const QString &title, const QString &text) {
-        m_boxes << title + QLatin1Char('|') + text;
-    });
 }
 
 void TestDrawCommand::init()
@@ -124,7 +123,7 @@ void TestDrawCommand::drawFromButtons()
 
     QTest::mouseClick(fromDialog ? dialog->Button2 : forms::main->BitBtn3, Qt::LeftButton);
 
-    QCOMPARE(m_boxes, QStringList());
+    QCOMPARE(m_boxes.texts(), QStringList());
     Tgraph *g = forms::graph;
     QVERIFY(g->isVisible());
     QCOMPARE(dialog->isVisible(), true); // drawing leaves the dialog open
@@ -150,7 +149,7 @@ void TestDrawCommand::badRowFromTheMainButton()
 
     openLog(savedLog("1.1OV 90 90 90 90"));
     QTest::mouseClick(forms::main->BitBtn3, Qt::LeftButton);
-    QCOMPARE(m_boxes, QStringList{"VOLTRAK|'1.1O' は浮動小数点数ではありません."});
+    QCOMPARE(m_boxes.texts(), QStringList{"VOLTRAK|'1.1O' は浮動小数点数ではありません."});
     // The program goes on with the curves it had.
     QVERIFY(!g->isVisible());
     QCOMPARE(g->Chart1->series(0).count(), 3);

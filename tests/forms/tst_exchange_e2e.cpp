@@ -5,6 +5,8 @@
 #include "forms/Forms.h"
 #include "forms/Uparam.h"
 #include "forms/Uvoltrak.h"
+#include "tests/support/BoxRecorder.h"
+#include "widgets/Application.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/LogPane.h"
 #include "widgets/NumericField.h"
@@ -20,7 +22,7 @@ class TestExchangeEndToEnd : public QObject
     Q_OBJECT
     QTemporaryDir m_dir;
     QProcess m_sim;
-    QStringList m_boxes;
+    BoxRecorder m_boxes;
     QList<int> m_answerTicks; // timer tick on which each answer went out
     int m_ticks = 0;
 
@@ -88,9 +90,6 @@ private slots:
     {
         exchange::ParamStep = exchange::ParamWait = exchange::ParamMask = 0;
         m_boxes.clear();
-        errors::SetBoxHook([this](errors::BoxKind, const QString &title, const QString &text) {
-            m_boxes << title + QLatin1Char('|') + text;
-        });
     }
     void cleanup()
     {
@@ -102,7 +101,6 @@ private slots:
         if (!m_sim.waitForFinished(3000))
             m_sim.kill();
         m_sim.waitForFinished();
-        errors::SetBoxHook({});
         QFile::remove(settings::IniFilePath());
     }
 
@@ -131,7 +129,7 @@ private slots:
         press();
         waitIdle();
         QCOMPARE(received(), sent);
-        QCOMPARE(m_boxes, boxes);
+        QCOMPARE(m_boxes.texts(), boxes);
         // Answers go out on the second tick after the click, then every fifth tick.
         const int answers = int(sent.count('\r')) - (boxes.isEmpty() ? 0 : 1);
         QCOMPARE(m_answerTicks.size(), answers);
@@ -154,7 +152,7 @@ private slots:
         press();
         waitIdle();
         QCOMPARE(received(), QByteArray("\r"));
-        QCOMPARE(m_boxes, QStringList{QStringLiteral("警告|") + QString::fromUtf8(exchange::NotInSettingMode)});
+        QCOMPARE(m_boxes.texts(), QStringList{QStringLiteral("警告|") + QString::fromUtf8(exchange::NotInSettingMode)});
     }
 
     void cancelStopsSilently()

@@ -8,6 +8,8 @@
 #include "forms/Forms.h"
 #include "forms/Ugraph.h"
 #include "forms/Uparag.h"
+#include "tests/support/BoxRecorder.h"
+#include "widgets/Application.h"
 #include "widgets/Chart.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
@@ -30,12 +32,6 @@ using Points = QList<QPointF>;
 using PointSets = QList<Points>;
 
 namespace {
-
-struct Box {
-    errors::BoxKind kind;
-    QString title;
-    QString text;
-};
 
 const QByteArray Header = "Bat-V Bat1 Bat2 Bat3 Bat4";
 
@@ -147,15 +143,12 @@ private slots:
 
 private:
     void drawOk(const QByteArrayList &lines);
-    QList<Box> m_boxes;
+    BoxRecorder m_boxes;
 };
 
 void TestGraphWindow::initTestCase()
 {
     fonts::InstallSubstitutions();
-    errors::SetBoxHook([this](errors::BoxKind kind, const QString &title, const QString &text) {
-        m_boxes.append({kind, title, text});
-    });
 }
 
 void TestGraphWindow::init()

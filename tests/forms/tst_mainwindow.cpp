@@ -2,6 +2,8 @@
 #include "core/Settings.h"
 #include "forms/Forms.h"
 #include "forms/Uvoltrak.h"
+#include "tests/support/BoxRecorder.h"
+#include "widgets/Application.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
 #include "widgets/LogPane.h"
@@ -17,7 +19,7 @@
 class TestMainWindow : public QObject
 {
     Q_OBJECT
-    QStringList m_boxes;
+    BoxRecorder m_boxes;
     QTemporaryDir m_dir;
 
     static void writeIni(const QByteArray &voltrakSection)
@@ -40,16 +42,12 @@ private slots:
     {
         settings::ResetToDefaults();
         m_boxes.clear();
-        errors::SetBoxHook([this](errors::BoxKind, const QString &title, const QString &text) {
-            m_boxes << title + QLatin1Char('|') + text;
-        });
         QFile::remove(settings::IniFilePath());
         QDir().rmdir(settings::IniFilePath());
     }
     void cleanup()
     {
         forms::DestroyForms();
-        errors::SetBoxHook({});
         QFile::remove(settings::IniFilePath());
         QDir().rmdir(settings::IniFilePath());
     }
@@ -65,7 +63,7 @@ private slots:
     {
         writeIni("");
         forms::CreateForms();
-        QCOMPARE(m_boxes, QStringList{QStringLiteral("VOLTRAK|ポートをオープンできませんでした.")});
+        QCOMPARE(m_boxes.texts(), QStringList{QStringLiteral("VOLTRAK|ポートをオープンできませんでした.")});
         QCOMPARE(forms::main->RichEdit1->contentsBytes(), QByteArray());
         QCOMPARE(forms::main->windowTitle(), QStringLiteral("VOLTRAK"));
     }
@@ -129,7 +127,7 @@ private slots:
         forms::main->show();
         m_boxes.clear();
         QVERIFY(forms::main->close());
-        QCOMPARE(m_boxes, QStringList{QStringLiteral("警告|iniファイル書き込み失敗")});
+        QCOMPARE(m_boxes.texts(), QStringList{QStringLiteral("警告|iniファイル書き込み失敗")});
         QVERIFY(!forms::main->isVisible());
     }
 
@@ -164,7 +162,7 @@ private slots:
         forms::main->OpenDialog = [] { return QStringLiteral("/nonexistent/x.txt"); };
         // The button's click runs through the application's event delivery like a real one.
         QTest::mouseClick(forms::main->BitBtn1, Qt::LeftButton);
-        QCOMPARE(m_boxes, QStringList{QStringLiteral("VOLTRAK|ファイル /nonexistent/x.txt は開けません.")});
+        QCOMPARE(m_boxes.texts(), QStringList{QStringLiteral("VOLTRAK|ファイル /nonexistent/x.txt は開けません.")});
     }
 };
 

@@ -3,6 +3,7 @@
 #include "core/Settings.h"
 #include "forms/Forms.h"
 #include "forms/Uparag.h"
+#include "widgets/Application.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
 #include "widgets/NumericField.h"

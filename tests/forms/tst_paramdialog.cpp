@@ -4,6 +4,8 @@
 #include "forms/Uaboutbox.h"
 #include "forms/Uparam.h"
 #include "forms/Uvoltrak.h"
+#include "tests/support/BoxRecorder.h"
+#include "widgets/Application.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
 #include "widgets/NumericField.h"
@@ -20,7 +22,7 @@
 class TestParamDialog : public QObject
 {
     Q_OBJECT
-    QStringList m_boxes;
+    BoxRecorder m_boxes;
 
 private slots:
     void initTestCase()
@@ -30,9 +32,6 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write("[Ports]\r\nCOM1=/nonexistent/voltrak-test-port\r\n[VOLTRAK]\r\nVstop=9999\r\nTsel=1\r\n");
         f.close();
-        errors::SetBoxHook([this](errors::BoxKind, const QString &title, const QString &text) {
-            m_boxes << title + QLatin1Char('|') + text;
-        });
         forms::CreateForms();
         forms::main->show();
         QVERIFY(QTest::qWaitForWindowExposed(forms::main));

@@ -1,3 +1,5 @@
+#include "tests/support/BoxRecorder.h"
+#include "widgets/Application.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/NumericField.h"
 #include "widgets/RadioGroup.h"
@@ -267,10 +269,7 @@ private slots:
     {
         QFETCH(int, kind);
         QFETCH(QString, shown);
-        QStringList boxes;
-        errors::SetBoxHook([&](errors::BoxKind, const QString &title, const QString &text) {
-            boxes << title + QLatin1Char('|') + text;
-        });
+        BoxRecorder boxes;
         try {
             if (kind == 0)
                 throw std::runtime_error("iniファイル");
@@ -280,23 +279,18 @@ private slots:
         } catch (...) {
             errors::ShowCurrentException();
         }
-        errors::SetBoxHook({});
-        QCOMPARE(boxes, QStringList{shown});
+        QCOMPARE(boxes.texts(), QStringList{shown});
     }
 
     // A handler that throws is shown, and the program goes on.
     void escapingExceptionIsShown()
     {
-        QStringList boxes;
-        errors::SetBoxHook([&](errors::BoxKind k, const QString &title, const QString &text) {
-            if (k == errors::BoxKind::StandardError)
-                boxes << title + QLatin1Char('|') + text;
-        });
+        BoxRecorder boxes;
         QObject target;
         QMetaObject::invokeMethod(
             &target, [] { throw std::runtime_error("ファイル書き込み"); }, Qt::QueuedConnection);
-        QTRY_COMPARE(boxes, QStringList{QStringLiteral("VOLTRAK|ファイル書き込み.")});
-        errors::SetBoxHook({});
+        QTRY_COMPARE(
+            boxes.texts(errors::BoxKind::StandardError), QStringList{QStringLiteral("VOLTRAK|ファイル書き込み.")});
     }
 };
 

@@ -1,5 +1,6 @@
 #include "core/IniFile.h"
 #include "core/Settings.h"
+#include "tests/support/BoxRecorder.h"
 #include "tests/support/FilePermissions.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/SettingsStore.h"
@@ -16,7 +17,7 @@ class TestIniFile : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QStringList m_boxes;
+    BoxRecorder m_boxes;
 
     QString path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
 
@@ -39,11 +40,7 @@ private slots:
     {
         settings::ResetToDefaults();
         m_boxes.clear();
-        errors::SetBoxHook([this](errors::BoxKind, const QString &title, const QString &text) {
-            m_boxes << title + QLatin1Char('|') + text;
-        });
     }
-    void cleanup() { errors::SetBoxHook({}); }
 
     void parseInteger_data()
     {
@@ -168,7 +165,7 @@ private slots:
         settings::Vstop = 88;
         settings::SaveSettings(p);
         QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        QCOMPARE(m_boxes, QStringList{QStringLiteral("警告|iniファイル書き込み失敗")});
+        QCOMPARE(m_boxes.texts(), QStringList{QStringLiteral("警告|iniファイル書き込み失敗")});
         QCOMPARE(read(p), before);
     }
 
@@ -209,7 +206,7 @@ private slots:
         settings::LoadSettings(p);
         QCOMPARE(settings::Vstop, 100); // defaults
         settings::SaveSettings(p);
-        QCOMPARE(m_boxes, QStringList{QStringLiteral("警告|iniファイル書き込み失敗")});
+        QCOMPARE(m_boxes.texts(), QStringList{QStringLiteral("警告|iniファイル書き込み失敗")});
         QCOMPARE(read(p), data);
     }
 
@@ -237,7 +234,7 @@ private slots:
         const QString blocker = path("blocker");
         write(blocker, "x");
         settings::SaveSettings(blocker + QStringLiteral("/voltrak.ini"));
-        QCOMPARE(m_boxes, QStringList{QStringLiteral("警告|iniファイル書き込み失敗")});
+        QCOMPARE(m_boxes.texts(), QStringList{QStringLiteral("警告|iniファイル書き込み失敗")});
     }
 
     void failedSaveLeavesNoTemporaryFiles()
