@@ -1,4 +1,5 @@
 #include "cells/CellList.h"
+#include "core/LogFile.h"
 #include "core/SafeWrite.h"
 
 #include "core/SjisText.h"
@@ -46,7 +47,7 @@ void CellSources::addFile(const QString &path)
     Source s;
     s.path = QFileInfo(path).absoluteFilePath();
     s.name = QFileInfo(path).fileName();
-    s.tables = analysis::FindAllTables(ReadLogFile(path));
+    s.tables = analysis::FindAllTables(ReadLogFileLines(path));
     for (Source &existing : m_files) {
         if (existing.path == s.path) {
             existing = std::move(s);
@@ -100,21 +101,6 @@ CellSources::Result CellSources::cells(const analysis::CapacityParameters &p) co
         addTables(s.name, s.tables);
     addTables(LogPaneName(), m_log);
     return result;
-}
-
-ByteLines ReadLogFile(const QString &path)
-{
-    const auto fail
-        = [&path] { throw std::runtime_error(QStringLiteral("ファイル %1 は開けません").arg(path).toStdString()); };
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        fail();
-    const QByteArray data = f.readAll();
-    if (f.error() != QFileDevice::NoError)
-        fail();
-    // The same decoding as the open command, so a file gives the lines the
-    // pane would hold after opening it.
-    return ByteLines::fromText(sjis::encode(sjis::decodeText(data)));
 }
 
 QString ColumnTitle(int column)

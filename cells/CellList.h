@@ -76,11 +76,6 @@ private:
     QList<analysis::FoundTable> m_log;
 };
 
-// A log file's lines as the log pane would hold them after the open command:
-// decoded and encoded back, zero bytes dropped, any line break ending a line.
-// Throws std::runtime_error ("ファイル %1 は開けません").
-ByteLines ReadLogFile(const QString &path);
-
 enum Column {
     ColumnNo,
     ColumnStamp,

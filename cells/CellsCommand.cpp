@@ -1,5 +1,6 @@
 #include "cells/CellsCommand.h"
 #include "cells/CellList.h"
+#include "core/Messages.h"
 
 #include <QIODevice>
 #include <QTextStream>
@@ -10,7 +11,7 @@ namespace cells {
 int PrintCellFigures(const QStringList &logs, QIODevice &out, QTextStream &err)
 {
     const analysis::CapacityParameters params = analysis::CurrentCapacityParameters();
-    const QString noData = QStringLiteral("有効なデータがありません");
+    const QString noData = messages::NoValidData();
     int status = 0;
     CellSources all;
     for (const QString &log : logs) {

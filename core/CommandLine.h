@@ -1,5 +1,6 @@
 #pragma once
-// The program's command line. No options: the program starts as it always has.
+// The program's command line: with no arguments the main window starts as it always has;
+// a file to open, the settings file, and the commands that need no window (render, cells).
 #include <QString>
 #include <QStringList>
 

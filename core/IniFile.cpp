@@ -1,4 +1,5 @@
 #include "core/IniFile.h"
+#include "core/LogLines.h"
 #include "core/SjisText.h"
 
 #include "core/SafeWrite.h"
@@ -93,20 +94,7 @@ void IniFile::parse(QByteArray data)
         m_bom = true;
         data.remove(0, 3);
     }
-    // Split at CR LF, lone CR or lone LF; a closing break adds no line.
-    int start = 0;
-    const int n = int(data.size());
-    for (int i = 0; i < n; ++i) {
-        const char c = data.at(i);
-        if (c == '\r' || c == '\n') {
-            m_lines.append(data.mid(start, i - start));
-            if (c == '\r' && i + 1 < n && data.at(i + 1) == '\n')
-                ++i;
-            start = i + 1;
-        }
-    }
-    if (start < n)
-        m_lines.append(data.mid(start));
+    m_lines = SplitLines(data);
 }
 
 IniFile::Found IniFile::find(const QByteArray &section, const QByteArray &key) const

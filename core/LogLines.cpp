@@ -1,6 +1,6 @@
 #include "core/LogLines.h"
 
-ByteLines ByteLines::fromText(const QByteArray &text)
+QList<QByteArray> SplitLines(const QByteArray &text)
 {
     QList<QByteArray> lines;
     qsizetype start = 0;
@@ -16,5 +16,10 @@ ByteLines ByteLines::fromText(const QByteArray &text)
     }
     if (start < n)
         lines.append(text.mid(start));
-    return ByteLines(std::move(lines));
+    return lines;
+}
+
+ByteLines ByteLines::fromText(const QByteArray &text)
+{
+    return ByteLines(SplitLines(text));
 }

@@ -34,6 +34,9 @@ public:
     }
 };
 
+// Splits text at CR LF, lone CR and lone LF; a closing line break adds no empty line.
+QList<QByteArray> SplitLines(const QByteArray &text);
+
 // Lines held in memory: what tests and benchmarks feed the analysis with.
 class ByteLines : public LineSource
 {
@@ -42,7 +45,7 @@ public:
     explicit ByteLines(QList<QByteArray> lines)
         : m_lines(std::move(lines))
     { }
-    // Splits text at CR LF, lone CR and lone LF; a closing line break adds no empty line.
+    // The lines of text, split as SplitLines splits.
     static ByteLines fromText(const QByteArray &text);
 
     int lineCount() const override { return int(m_lines.size()); }

@@ -3,30 +3,40 @@
 
 namespace settings {
 
-qint32 Vstop = 100, Vref = 250, Txcyc = 0, Beep = 1, Tstop = 0, Tsel = 0;
-qint32 Gtmax = 120, Gvmax = 150, Gwide = 600, Gheit = 300, Comch = 1, Wmain = 277, Hmain = 400;
-qint32 Hteiko = 100, Hvds = 5, Htime = 0, Hdisp = 0;
+namespace defaults {
+// Each setting's default, written once: the variables start with it and
+// ResetToDefaults and a missing key go back to it.
+constexpr qint32 Vstop = 100, Vref = 250, Txcyc = 0, Beep = 1, Tstop = 0, Tsel = 0;
+constexpr qint32 Gtmax = 120, Gvmax = 150, Gwide = 600, Gheit = 300, Comch = 1, Wmain = 277, Hmain = 400;
+constexpr qint32 Hteiko = 100, Hvds = 5, Htime = 0, Hdisp = 0;
+} // namespace defaults
+
+qint32 Vstop = defaults::Vstop, Vref = defaults::Vref, Txcyc = defaults::Txcyc, Beep = defaults::Beep,
+       Tstop = defaults::Tstop, Tsel = defaults::Tsel;
+qint32 Gtmax = defaults::Gtmax, Gvmax = defaults::Gvmax, Gwide = defaults::Gwide, Gheit = defaults::Gheit,
+       Comch = defaults::Comch, Wmain = defaults::Wmain, Hmain = defaults::Hmain;
+qint32 Hteiko = defaults::Hteiko, Hvds = defaults::Hvds, Htime = defaults::Htime, Hdisp = defaults::Hdisp;
 
 const QString SectionName = QStringLiteral("VOLTRAK");
 
 const SettingSlot SettingsTable[] = {
-    {"Vstop", &Vstop, 100},
-    {"Vref", &Vref, 250},
-    {"Txcyc", &Txcyc, 0},
-    {"Beep", &Beep, 1},
-    {"Tstop", &Tstop, 0},
-    {"Tsel", &Tsel, 0},
-    {"Gtmax", &Gtmax, 120},
-    {"Gvmax", &Gvmax, 150},
-    {"Gwide", &Gwide, 600},
-    {"Gheit", &Gheit, 300},
-    {"Comch", &Comch, 1},
-    {"Wmain", &Wmain, 277},
-    {"Hmain", &Hmain, 400},
-    {"Hteiko", &Hteiko, 100},
-    {"Hvds", &Hvds, 5},
-    {"Htime", &Htime, 0},
-    {"Hdisp", &Hdisp, 0},
+    {"Vstop", &Vstop, defaults::Vstop},
+    {"Vref", &Vref, defaults::Vref},
+    {"Txcyc", &Txcyc, defaults::Txcyc},
+    {"Beep", &Beep, defaults::Beep},
+    {"Tstop", &Tstop, defaults::Tstop},
+    {"Tsel", &Tsel, defaults::Tsel},
+    {"Gtmax", &Gtmax, defaults::Gtmax},
+    {"Gvmax", &Gvmax, defaults::Gvmax},
+    {"Gwide", &Gwide, defaults::Gwide},
+    {"Gheit", &Gheit, defaults::Gheit},
+    {"Comch", &Comch, defaults::Comch},
+    {"Wmain", &Wmain, defaults::Wmain},
+    {"Hmain", &Hmain, defaults::Hmain},
+    {"Hteiko", &Hteiko, defaults::Hteiko},
+    {"Hvds", &Hvds, defaults::Hvds},
+    {"Htime", &Htime, defaults::Htime},
+    {"Hdisp", &Hdisp, defaults::Hdisp},
     {nullptr, nullptr, 0},
 };
 

@@ -123,27 +123,40 @@ QString decode(const QByteArray &bytes)
     return out;
 }
 
+namespace {
+
+void appendChar(QByteArray &out, const Tables &t, QChar ch)
+{
+    const char16_t c = ch.unicode();
+    if (c < 0x80) {
+        out.append(char(c));
+    } else if (c >= 0xFF61 && c <= 0xFF9F) {
+        out.append(char(0xA1 + (c - 0xFF61)));
+    } else if (c >= EscapeBase + 0x80 && c <= EscapeBase + 0xFF) {
+        out.append(char(c - EscapeBase));
+    } else if (const quint16 code = t.encode.at(c)) {
+        out.append(char(code >> 8));
+        out.append(char(code & 0xFF));
+    } else {
+        out.append('?');
+    }
+}
+
+} // namespace
+
 QByteArray encode(const QString &text)
 {
     const Tables &t = tables();
     QByteArray out;
     out.reserve(text.size());
-    for (const QChar ch : text) {
-        const char16_t c = ch.unicode();
-        if (c < 0x80) {
-            out.append(char(c));
-        } else if (c >= 0xFF61 && c <= 0xFF9F) {
-            out.append(char(0xA1 + (c - 0xFF61)));
-        } else if (c >= EscapeBase + 0x80 && c <= EscapeBase + 0xFF) {
-            out.append(char(c - EscapeBase));
-        } else if (const quint16 code = t.encode.at(c)) {
-            out.append(char(code >> 8));
-            out.append(char(code & 0xFF));
-        } else {
-            out.append('?');
-        }
-    }
+    for (const QChar ch : text)
+        appendChar(out, t, ch);
     return out;
+}
+
+void appendEncoded(QByteArray &out, QChar ch)
+{
+    appendChar(out, tables(), ch);
 }
 
 QString StreamDecoder::feed(const QByteArray &chunk)

@@ -14,6 +14,9 @@ QString decode(const QByteArray &bytes);
 // Encodes text; characters with no Shift-JIS form become "?".
 QByteArray encode(const QString &text);
 
+// Appends one character's bytes, as encode does for each character.
+void appendEncoded(QByteArray &out, QChar ch);
+
 // True for a byte that starts a double-byte character.
 inline bool isLeadByte(unsigned char b)
 {

@@ -1,5 +1,6 @@
 #pragma once
-// The program's six windows, created at start-up and alive until exit.
+// The program's six original windows, created at start-up and alive until exit (the cell
+// windows belong to the main window).
 class Tmain;
 class Tgraph;
 class Tparam;

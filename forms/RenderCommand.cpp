@@ -1,6 +1,8 @@
 #include "forms/RenderCommand.h"
+#include "core/Messages.h"
 
 #include "cells/CellList.h"
+#include "core/LogFile.h"
 #include "core/Settings.h"
 #include "forms/DrawGraph.h"
 #include "forms/Ugraph.h"
@@ -14,11 +16,11 @@ namespace render {
 int RenderLogToPicture(const QString &logPath, const QString &picturePath, QTextStream &err)
 {
     try {
-        const ByteLines lines = cells::ReadLogFile(logPath);
+        const ByteLines lines = ReadLogFileLines(logPath);
         Tgraph graph;
         graph.SetOuterSize(settings::Gwide, settings::Gheit);
         if (!FillGraphFrom(graph, lines)) {
-            err << QStringLiteral("有効なデータがありません") << Qt::endl;
+            err << messages::NoValidData() << Qt::endl;
             return 1;
         }
         // Laid out as a shown window is (chart size, label places), but never on a screen.
@@ -30,7 +32,7 @@ int RenderLogToPicture(const QString &logPath, const QString &picturePath, QText
                 return 2;
             }
         } catch (...) {
-            err << QStringLiteral("ファイル書き込み失敗") << Qt::endl;
+            err << messages::FileWriteFailed() << Qt::endl;
             return 1;
         }
     } catch (const std::exception &e) {

@@ -1,5 +1,6 @@
 #include "forms/Uaboutbox.h"
 #include "widgets/AppIcon.h"
+#include "widgets/Fonts.h"
 #include "widgets/WindowSize.h"
 
 #include <QEvent>
@@ -15,9 +16,7 @@ TAboutBox::TAboutBox(QWidget *parent)
     setObjectName(QStringLiteral("AboutBox"));
     setWindowTitle(QStringLiteral("バージョン情報+使用方法"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(fonts::WindowFont());
     // 492 x 277 is the outer size, frame included.
     m_geometry = new windowsize::FramedGeometry(this);
     m_geometry->setOuterSize(492, 277);
@@ -39,10 +38,7 @@ TAboutBox::TAboutBox(QWidget *parent)
     Memo1 = new QPlainTextEdit(Panel1);
     Memo1->setReadOnly(true);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    QFont mono(QStringLiteral("ＭＳ ゴシック"));
-    mono.setStyleHint(QFont::TypeWriter);
-    mono.setPixelSize(13);
-    Memo1->setFont(mono);
+    Memo1->setFont(fonts::FixedFont(13));
 
     OKButton = new QPushButton(QStringLiteral("OK"), this);
     OKButton->setDefault(true);

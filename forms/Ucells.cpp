@@ -1,4 +1,6 @@
 #include "forms/Ucells.h"
+#include "core/Messages.h"
+#include "widgets/Fonts.h"
 
 #include "analysis/Capacity.h"
 #include "core/Settings.h"
@@ -23,9 +25,7 @@ Tcells::Tcells(const LineSource *log, QWidget *parent)
     m_geometry = new windowsize::FramedGeometry(this);
     setObjectName(QStringLiteral("cells"));
     setWindowTitle(QStringLiteral("セル一覧"));
-    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(fonts::WindowFont());
     resize(640, 400);
 
     m_model = new cells::CellListModel(this);
@@ -92,7 +92,7 @@ QStringList Tcells::runOpenDialog()
     QFileDialog dlg(this);
     dlg.setAcceptMode(QFileDialog::AcceptOpen);
     dlg.setFileMode(QFileDialog::ExistingFiles);
-    dlg.setNameFilter(QStringLiteral("テキスト,ログファイル (*.txt *.log)"));
+    dlg.setNameFilter(messages::LogFileFilter());
     if (dlg.exec() != QDialog::Accepted)
         return {};
     return dlg.selectedFiles();

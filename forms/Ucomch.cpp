@@ -5,6 +5,7 @@
 #include "serial/DeviceDescription.h"
 #include "serial/PortMap.h"
 #include "serial/PortWatcher.h"
+#include "widgets/Fonts.h"
 #include "widgets/NumericField.h"
 
 #include <QFrame>
@@ -19,9 +20,7 @@ Tcomch::Tcomch(QWidget *parent)
     setWindowTitle(QStringLiteral("RS232C通信ch設定"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
         | Qt::WindowCloseButtonHint);
-    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(fonts::WindowFont());
     setFixedSize(201, 143);
     move(25, 278);
 

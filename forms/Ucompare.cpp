@@ -1,4 +1,6 @@
 #include "forms/Ucompare.h"
+#include "core/Messages.h"
+#include "widgets/Fonts.h"
 
 #include "core/IniFile.h"
 #include "core/Settings.h"
@@ -31,9 +33,7 @@ Tcompare::Tcompare(QWidget *parent)
 {
     m_geometry = new windowsize::FramedGeometry(this);
     setWindowTitle(QStringLiteral("セル比較グラフ"));
-    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(fonts::WindowFont());
     resize(600, 369);
 
     auto *layout = new QVBoxLayout(this);
@@ -42,7 +42,7 @@ Tcompare::Tcompare(QWidget *parent)
     layout->addWidget(Chart1);
 
     PopupMenu1 = new QMenu(this);
-    SaveAs1 = PopupMenu1->addAction(QStringLiteral("名前を付けてグラフを保存(BMP,WMF)"));
+    SaveAs1 = PopupMenu1->addAction(messages::SaveGraphAs());
     Copy1 = PopupMenu1->addAction(QStringLiteral("コピー(&C)"));
     Close1 = PopupMenu1->addAction(QStringLiteral("閉じる"));
     connect(SaveAs1, &QAction::triggered, this, &Tcompare::SaveAs1Click);
@@ -108,7 +108,7 @@ void Tcompare::SaveSize()
     try {
         ini.save();
     } catch (const IniWriteError &) {
-        errors::ShowWarning(QStringLiteral("iniファイル書き込み失敗"));
+        errors::ShowWarning(messages::IniWriteFailed());
     }
 }
 

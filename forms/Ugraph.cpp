@@ -1,4 +1,6 @@
 #include "forms/Ugraph.h"
+#include "core/Messages.h"
+#include "widgets/Fonts.h"
 
 #include "core/Settings.h"
 #include "forms/Forms.h"
@@ -28,28 +30,13 @@ constexpr Anchor AnchorTTL{88, 128};
 constexpr Anchor AnchorY[4] = {{80, 144}, {80, 160}, {80, 176}, {80, 192}};
 constexpr Anchor AnchorTTM{88, 216};
 
-QFont windowFont()
-{
-    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
-    f.setPixelSize(12);
-    return f;
-}
-
-QFont fixedFont()
-{
-    QFont f(QStringLiteral("ＭＳ ゴシック"));
-    f.setPixelSize(12);
-    f.setStyleHint(QFont::TypeWriter);
-    return f;
-}
-
 } // namespace
 
 Tgraph::Tgraph(QWidget *parent)
     : QWidget(parent, Qt::Window)
 {
     setWindowTitle(QStringLiteral("電圧変化グラフ"));
-    setFont(windowFont());
+    setFont(fonts::WindowFont());
     m_geometry = new windowsize::FramedGeometry(this);
     resize(600, 369);
 
@@ -76,15 +63,15 @@ Tgraph::Tgraph(QWidget *parent)
         label->raise();
         return label;
     };
-    TTL = makeLabel(QStringLiteral("TTL"), windowFont());
-    Y1 = makeLabel(QStringLiteral("Y1"), fixedFont());
-    Y2 = makeLabel(QStringLiteral("Y2"), fixedFont());
-    Y3 = makeLabel(QStringLiteral("Y3"), fixedFont());
-    Y4 = makeLabel(QStringLiteral("Y4"), fixedFont());
-    TTM = makeLabel(QStringLiteral("TTM"), windowFont());
+    TTL = makeLabel(QStringLiteral("TTL"), fonts::WindowFont());
+    Y1 = makeLabel(QStringLiteral("Y1"), fonts::FixedFont());
+    Y2 = makeLabel(QStringLiteral("Y2"), fonts::FixedFont());
+    Y3 = makeLabel(QStringLiteral("Y3"), fonts::FixedFont());
+    Y4 = makeLabel(QStringLiteral("Y4"), fonts::FixedFont());
+    TTM = makeLabel(QStringLiteral("TTM"), fonts::WindowFont());
 
     PopupMenu1 = new QMenu(this);
-    SaveAs1 = PopupMenu1->addAction(QStringLiteral("名前を付けてグラフを保存(BMP,WMF)"));
+    SaveAs1 = PopupMenu1->addAction(messages::SaveGraphAs());
     Copy1 = PopupMenu1->addAction(QStringLiteral("コピー(&C)"));
     Close1 = PopupMenu1->addAction(QStringLiteral("閉じる"));
     connect(SaveAs1, &QAction::triggered, this, &Tgraph::SaveAs1Click);

@@ -1,4 +1,5 @@
 #include "forms/Uparag.h"
+#include "widgets/Fonts.h"
 
 #include "core/Settings.h"
 #include "forms/DrawGraph.h"
@@ -62,9 +63,7 @@ Tparag::Tparag(QWidget *parent)
     : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("グラフの設定"));
-    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(fonts::WindowFont());
     setFixedSize(259, 468);
     setSizeGripEnabled(false);
     move(132, 277);

@@ -5,6 +5,7 @@
 #include "forms/Uvoltrak.h"
 #include "serial/Commx.h"
 #include "widgets/ErrorDisplay.h"
+#include "widgets/Fonts.h"
 #include "widgets/LogPane.h"
 #include "widgets/NumericField.h"
 #include "widgets/RadioGroup.h"
@@ -46,9 +47,7 @@ Tparam::Tparam(QWidget *parent)
     setWindowTitle(QStringLiteral("放電器の設定"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
         | Qt::WindowCloseButtonHint);
-    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(fonts::WindowFont());
     setFixedSize(265, 470);
 
     GroupBox1 = new QGroupBox(QStringLiteral("放電器設定"), this);

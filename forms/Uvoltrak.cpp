@@ -1,4 +1,6 @@
 #include "forms/Uvoltrak.h"
+#include "core/LogFile.h"
+#include "core/Messages.h"
 #include "core/Settings.h"
 #include "device/Exchange.h"
 #include "forms/DrawGraph.h"
@@ -9,6 +11,7 @@
 #include "serial/Commx.h"
 #include "serial/PortWatcher.h"
 #include "widgets/ErrorDisplay.h"
+#include "widgets/Fonts.h"
 #include "widgets/LogPane.h"
 #include "widgets/SettingsStore.h"
 #include "widgets/WindowSize.h"
@@ -33,9 +36,7 @@ Tmain::Tmain(QWidget *parent)
 {
     setObjectName(QStringLiteral("main"));
     setWindowTitle(QStringLiteral("VOLTRAK"));
-    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(fonts::WindowFont());
 
     auto *central = new QWidget(this);
     auto *layout = new QVBoxLayout(central);
@@ -227,7 +228,7 @@ QString Tmain::runOpenDialog(const QString &folder)
     QFileDialog dlg(this, QString(), folder);
     dlg.setAcceptMode(QFileDialog::AcceptOpen);
     dlg.setFileMode(QFileDialog::ExistingFile);
-    dlg.setNameFilter(QStringLiteral("テキスト,ログファイル (*.txt *.log)"));
+    dlg.setNameFilter(messages::LogFileFilter());
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
         return QString();
     return dlg.selectedFiles().constFirst();

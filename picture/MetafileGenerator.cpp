@@ -1,5 +1,6 @@
 #include "picture/MetafileGenerator.h"
 #include "core/SafeWrite.h"
+#include "core/SjisText.h"
 
 #include <QFont>
 #include <QFontMetricsF>
@@ -8,7 +9,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
-#include <QStringEncoder>
 #include <QTransform>
 #include <QtEndian>
 
@@ -641,8 +641,8 @@ private:
 
 QByteArray toShiftJis(const QString &s, QVector<int> *unitToByteStart = nullptr)
 {
-    // Character by character, so that a character the code page lacks becomes '?'
-    // and each byte is known to belong to its character.
+    // Character by character, so that each byte is known to belong to its
+    // character; a surrogate pair (never in the code page) is one '?'.
     QByteArray out;
     if (unitToByteStart)
         unitToByteStart->clear();
@@ -650,16 +650,15 @@ QByteArray toShiftJis(const QString &s, QVector<int> *unitToByteStart = nullptr)
         int len = 1;
         if (s.at(i).isHighSurrogate() && i + 1 < s.size() && s.at(i + 1).isLowSurrogate())
             len = 2;
-        QStringEncoder enc("Shift_JIS");
-        QByteArray bytes = enc.encode(QStringView(s).mid(i, len));
-        if (enc.hasError() || bytes.isEmpty())
-            bytes = "?";
         if (unitToByteStart) {
             unitToByteStart->append(int(out.size()));
             if (len == 2)
                 unitToByteStart->append(-1);
         }
-        out.append(bytes);
+        if (len == 2)
+            out.append('?');
+        else
+            sjis::appendEncoded(out, s.at(i));
         i += len - 1;
     }
     return out;

@@ -46,7 +46,6 @@ public:
 
 private:
     friend class Chart;
-    enum class MetafileFormat;
     ChartSeries(Chart *chart, QCPGraph *graph, const QString &title, const QColor &colour);
 
     Chart *m_chart;
@@ -71,7 +70,6 @@ public:
 
 private:
     friend class Chart;
-    enum class MetafileFormat;
     explicit ChartAxis(Chart *chart)
         : m_chart(chart)
     { }

@@ -28,6 +28,21 @@ void InstallSubstitutions()
         QFont::insertSubstitution(QString::fromUtf8(p.ms), QString::fromUtf8(p.ipa));
 }
 
+QFont WindowFont()
+{
+    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
+    f.setPixelSize(12);
+    return f;
+}
+
+QFont FixedFont(int pixelSize)
+{
+    QFont f(QStringLiteral("ＭＳ ゴシック"));
+    f.setStyleHint(QFont::TypeWriter);
+    f.setPixelSize(pixelSize);
+    return f;
+}
+
 bool InstallJapaneseTranslations()
 {
     auto *translator = new QTranslator(QCoreApplication::instance());

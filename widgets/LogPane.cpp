@@ -1,5 +1,7 @@
 #include "widgets/LogPane.h"
+#include "core/LogFile.h"
 #include "core/SafeWrite.h"
+#include "widgets/Fonts.h"
 
 #include <QContextMenuEvent>
 #include <QFile>
@@ -18,10 +20,7 @@ LogPane::LogPane(QWidget *parent)
     : QPlainTextEdit(parent)
 {
     setObjectName(QStringLiteral("RichEdit1"));
-    QFont f(QStringLiteral("ＭＳ ゴシック"));
-    f.setStyleHint(QFont::TypeWriter);
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(fonts::FixedFont());
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -200,17 +199,6 @@ void LogPane::ScrollLogToEnd()
     c.movePosition(QTextCursor::End);
     setTextCursor(c);
     ensureCursorVisible();
-}
-
-QString ReadLogFile(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        throw std::runtime_error(QStringLiteral("ファイル %1 は開けません").arg(path).toStdString());
-    const QByteArray data = f.readAll();
-    if (f.error() != QFileDevice::NoError)
-        throw std::runtime_error(QStringLiteral("ファイル %1 は開けません").arg(path).toStdString());
-    return sjis::decodeText(data);
 }
 
 void LogPane::loadFile(const QString &path)

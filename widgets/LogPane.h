@@ -10,9 +10,6 @@
 
 class QMenu;
 
-// A log file's text as the open command reads it; throws std::runtime_error
-// ("ファイル %s は開けません") when it cannot be read.
-QString ReadLogFile(const QString &path);
 class QTimer;
 
 class LogPane : public QPlainTextEdit, public LineSource

@@ -1,4 +1,5 @@
 #include "widgets/PictureWindow.h"
+#include "core/Messages.h"
 #include "widgets/ErrorDisplay.h"
 
 #include <QClipboard>
@@ -63,7 +64,7 @@ void SaveWithDialog(const std::function<QString()> &dialog, const PictureSource 
         if (!name.isEmpty())
             SavePicture(name, source);
     } catch (...) {
-        errors::ShowWarning(QStringLiteral("ファイル書き込み失敗"));
+        errors::ShowWarning(messages::FileWriteFailed());
     }
 }
 

@@ -1,5 +1,6 @@
 #include "widgets/SettingsStore.h"
 #include "core/IniFile.h"
+#include "core/Messages.h"
 #include "core/Settings.h"
 #include "widgets/ErrorDisplay.h"
 
@@ -32,7 +33,7 @@ void SaveSettings(const QString &iniPath)
     try {
         SaveSettingsTo(ini);
     } catch (const IniWriteError &) {
-        errors::ShowWarning(QStringLiteral("iniファイル書き込み失敗"));
+        errors::ShowWarning(messages::IniWriteFailed());
     }
 }
 

@@ -3,6 +3,7 @@
 #include "analysis/Capacity.h"
 #include "analysis/DischargeTable.h"
 #include "cells/CellList.h"
+#include "core/LogFile.h"
 #include "core/LogLines.h"
 
 #include <QProcess>
@@ -249,7 +250,7 @@ void TestCellList::fileReadLikeOpen()
     f.write(QByteArray("\x83\x65\x83\x58\x83\x67\r") + H + "\n1.20V 1 2 3 4\r\n1.1" + QByteArray(1, '\0')
         + "0V 2 3 4 5\r\nend");
     f.close();
-    const ByteLines lines = cells::ReadLogFile(path);
+    const ByteLines lines = ReadLogFileLines(path);
     QCOMPARE(lines.lineCount(), 5);
     QCOMPARE(lines.line(0), QByteArray("\x83\x65\x83\x58\x83\x67"));
     QCOMPARE(describe(analysis::FindAllTables(lines)), QStringList{"1||2"});
