@@ -1,0 +1,1 @@
+#include "library/Capture.h"

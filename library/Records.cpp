@@ -1,0 +1,1 @@
+#include "library/Records.h"
