@@ -6,6 +6,7 @@
 #include "forms/Forms.h"
 #include "forms/RenderCommand.h"
 #include "forms/Uvoltrak.h"
+#include "library/LibraryLocation.h"
 #include "widgets/AppIcon.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
@@ -101,7 +102,7 @@ int main(int argc, char **argv)
     });
     int rc = 1;
     try {
-        forms::CreateForms();
+        forms::CreateForms(library::CurrentLibraryPath(QString()));
         if (!closeWhenStarted)
             forms::main->show();
         if (closeWhenStarted) {

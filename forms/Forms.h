@@ -1,4 +1,6 @@
 #pragma once
+#include <QString>
+
 // The program's six windows, created at start-up and alive until exit.
 class Tmain;
 class Tgraph;
@@ -23,8 +25,9 @@ enum class FormId { Graph, Param, Comch, AboutBox, Parag };
 // Shows a window modeless, or brings it to the front when it is already shown.
 void ShowForm(FormId id);
 
-// Creates the windows in their start-up order (main first).
-void CreateForms();
+// Creates the windows in their start-up order (main first); the main window
+// records into the cell library at libraryPath (none when empty).
+void CreateForms(const QString &libraryPath = QString());
 // Destroys them in reverse order.
 void DestroyForms();
 
