@@ -31,8 +31,8 @@ public:
     QString path() const { return m_path; }
 
     // Runs job on the worker thread with its Library, after the work asked
-    // before. A LibraryError it throws becomes failed(text). Not run when the
-    // library could not be opened (failed() says so once per job).
+    // before. A LibraryError it throws becomes failed(text). Not run at all when
+    // the library could not be opened (openFailed() was the one warning).
     void post(std::function<void(Library &)> job);
 
     // Runs job on the worker, then done(result) on this object's thread, unless
@@ -50,7 +50,8 @@ public:
         });
     }
 
-    // Records a captured table; runRecorded() follows.
+    // Records a captured table; runRecorded() follows. Nothing happens in a
+    // read-only library (opened() told why).
     void record(const RunInput &run);
 
     // Imports files on the worker; importProgress() while it runs, then
