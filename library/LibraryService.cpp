@@ -78,10 +78,16 @@ void LibraryService::waitForIdle()
 void LibraryService::run()
 {
     Library lib(m_path);
-    if (lib.isOpen())
-        emit opened(lib.isWritable(), lib.reason());
-    else
-        emit openFailed(lib.reason());
+    // Told from the owner's event loop: emitted from here, the outcome could
+    // come before the owner, still in the constructor's caller, has connected.
+    const bool open = lib.isOpen(), writable = lib.isWritable();
+    const QString reason = lib.reason();
+    deliver([this, open, writable, reason] {
+        if (open)
+            emit opened(writable, reason);
+        else
+            emit openFailed(reason);
+    });
     std::unique_lock<std::mutex> hold(m_lock);
     m_busy = false;
     m_idle.notify_all();
