@@ -393,6 +393,30 @@ void Tlibrary::showHistory(qint64 cellId)
         });
 }
 
+void Tlibrary::change(std::function<void(library::Library &)> job, std::function<void()> after)
+{
+    if (!m_service)
+        return;
+    // The window tells of its own failures, where the user asked for the change.
+    m_service->query<QString>(
+        [job = std::move(job)](library::Library &lib) {
+            try {
+                job(lib);
+            } catch (const library::LibraryError &e) {
+                return e.text();
+            }
+            return QString();
+        },
+        this,
+        [this, after = std::move(after)](const QString &error) {
+            if (!error.isEmpty())
+                errors::ShowWarning(error);
+            else if (after)
+                after();
+            reload();
+        });
+}
+
 void Tlibrary::Button1Click()
 {
     const qint64 cellId = m_currentCell;
@@ -435,24 +459,14 @@ void Tlibrary::ListView1DblClick()
     library::CellInfo info = m_cells->rows().at(row).info;
     if (!CellDialog(info))
         return;
-    m_service->query<bool>(
-        [info](library::Library &lib) {
-            lib.updateCell(info);
-            return true;
-        },
-        this, [this](const bool &) { reload(); });
+    change([info](library::Library &lib) { lib.updateCell(info); });
 }
 
 void Tlibrary::runLabelEdited(qint64 runId, int bay, const QString &label)
 {
     if (!m_service)
         return;
-    m_service->query<bool>(
-        [runId, bay, label](library::Library &lib) {
-            lib.setBayLabel(runId, bay, label);
-            return true;
-        },
-        this, [this](const bool &) { reload(); });
+    change([runId, bay, label](library::Library &lib) { lib.setBayLabel(runId, bay, label); });
 }
 
 void Tlibrary::Button2Click()
@@ -462,12 +476,7 @@ void Tlibrary::Button2Click()
         return;
     if (!errors::AskYesNo(QStringLiteral("選択した放電記録を削除しますか？")))
         return;
-    m_service->query<bool>(
-        [ids](library::Library &lib) {
-            lib.deleteRuns(ids);
-            return true;
-        },
-        this, [this](const bool &) { reload(); });
+    change([ids](library::Library &lib) { lib.deleteRuns(ids); });
 }
 
 void Tlibrary::Button3Click()
@@ -479,13 +488,10 @@ void Tlibrary::Button3Click()
     analysis::CapacityParameters p = row >= 0 ? m_runs->rows().at(row).parameters : analysis::CapacityParameters();
     if (!RunDialog(p))
         return;
-    m_service->query<bool>(
-        [ids, p](library::Library &lib) {
-            for (qint64 id : ids)
-                lib.setRunParameters(id, p);
-            return true;
-        },
-        this, [this](const bool &) { reload(); });
+    change([ids, p](library::Library &lib) {
+        for (qint64 id : ids)
+            lib.setRunParameters(id, p);
+    });
 }
 
 void Tlibrary::Button4Click()
@@ -549,7 +555,7 @@ void Tlibrary::Button5Click()
     // list shows, in its order.
     const QByteArray bytes
         = QByteArray("\xEF\xBB\xBF") + (runs ? library::RunsCsv(shownRuns()) : library::CellsCsv(shownCells()));
-    m_service->post([path, bytes](library::Library &) {
+    change([path, bytes](library::Library &) {
         try {
             safewrite::WriteFile(path, bytes);
         } catch (const safewrite::WriteError &) {
@@ -567,12 +573,8 @@ void Tlibrary::Button6Click()
     if (path.isEmpty())
         return;
     Label1->setText(QStringLiteral("バックアップ中..."));
-    m_service->query<bool>(
-        [path](library::Library &lib) {
-            lib.backupTo(path);
-            return true;
-        },
-        this, [this, path](const bool &) { Label1->setText(QStringLiteral("バックアップしました: ") + path); });
+    change([path](library::Library &lib) { lib.backupTo(path); },
+        [this, path] { Label1->setText(QStringLiteral("バックアップしました: ") + path); });
 }
 
 void Tlibrary::Button7Click()

@@ -21,6 +21,7 @@ class QTabWidget;
 class QTableView;
 class Tcompare;
 namespace library {
+class Library;
 class LibraryService;
 class CellTableModel;
 class CellFilterProxy;
@@ -110,6 +111,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Runs job on the library's worker; a failure is shown as a warning,
+    // otherwise after() runs; the lists are read again either way.
+    void change(std::function<void(library::Library &)> job, std::function<void()> after = {});
     void LoadSize();
     void SaveSize();
     void cellSelectionChanged();
