@@ -215,7 +215,9 @@ Tlibrary::Tlibrary(library::LibraryService *service, QWidget *parent)
     }
 
     OpenDialog = [this] { return runOpenDialog(); };
-    SaveDialog = [this](const QString &filter, const QString &suffix) { return runSaveDialog(filter, suffix); };
+    SaveDialog = [this](const QString &title, const QString &filter, const QString &suffix) {
+        return runSaveDialog(title, filter, suffix);
+    };
     CellDialog = [this](library::CellInfo &info) {
         Tcellinfo dlg(info, this);
         if (dlg.exec() != QDialog::Accepted)
@@ -245,7 +247,7 @@ Tlibrary::~Tlibrary()
 
 QStringList Tlibrary::runOpenDialog()
 {
-    QFileDialog dlg(this);
+    QFileDialog dlg(this, QStringLiteral("取り込み"));
     dlg.setAcceptMode(QFileDialog::AcceptOpen);
     dlg.setFileMode(QFileDialog::ExistingFiles);
     dlg.setNameFilters({QStringLiteral("テキスト,ログファイル (*.txt *.log)"), QStringLiteral("すべてのファイル (*)")});
@@ -254,9 +256,9 @@ QStringList Tlibrary::runOpenDialog()
     return dlg.selectedFiles();
 }
 
-QString Tlibrary::runSaveDialog(const QString &filter, const QString &suffix)
+QString Tlibrary::runSaveDialog(const QString &title, const QString &filter, const QString &suffix)
 {
-    QFileDialog dlg(this);
+    QFileDialog dlg(this, title);
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setNameFilter(filter);
     dlg.setDefaultSuffix(suffix);
@@ -547,8 +549,9 @@ void Tlibrary::Button5Click()
     if (!m_service)
         return;
     const bool runs = PageControl1->currentIndex() == 1;
-    const QString path
-        = SaveDialog ? SaveDialog(QStringLiteral("CSVファイル　(*.csv)"), QStringLiteral("csv")) : QString();
+    const QString path = SaveDialog
+        ? SaveDialog(QStringLiteral("CSV保存"), QStringLiteral("CSVファイル　(*.csv)"), QStringLiteral("csv"))
+        : QString();
     if (path.isEmpty())
         return;
     // As the cell list's file: a byte order mark, then the records; what the
@@ -568,8 +571,9 @@ void Tlibrary::Button6Click()
 {
     if (!m_service)
         return;
-    const QString path
-        = SaveDialog ? SaveDialog(QStringLiteral("セル台帳 (*.sqlite)"), QStringLiteral("sqlite")) : QString();
+    const QString path = SaveDialog
+        ? SaveDialog(QStringLiteral("バックアップ"), QStringLiteral("セル台帳 (*.sqlite)"), QStringLiteral("sqlite"))
+        : QString();
     if (path.isEmpty())
         return;
     Label1->setText(QStringLiteral("バックアップ中..."));

@@ -62,7 +62,7 @@ public:
 
     // Dialogs; tests replace them. Empty results mean the user cancelled.
     std::function<QStringList()> OpenDialog; // files to import
-    std::function<QString(const QString &filter, const QString &suffix)> SaveDialog;
+    std::function<QString(const QString &title, const QString &filter, const QString &suffix)> SaveDialog;
     // Edits a cell's info; false when cancelled.
     std::function<bool(library::CellInfo &)> CellDialog;
     // Edits a run's parameters; false when cancelled.
@@ -123,7 +123,7 @@ private:
     void importFinished(const library::ImportSummary &summary);
     void updateButtons();
     QStringList runOpenDialog();
-    QString runSaveDialog(const QString &filter, const QString &suffix);
+    QString runSaveDialog(const QString &title, const QString &filter, const QString &suffix);
 
     library::LibraryService *m_service;
     library::CellTableModel *m_cells;
