@@ -2,6 +2,7 @@
 
 #include "library/Capture.h"
 #include "library/LibraryService.h"
+#include "widgets/FieldKeys.h"
 #include "widgets/WindowSize.h"
 
 #include <QAction>
@@ -34,6 +35,7 @@ Tbays::Tbays(library::BayAssignment *bays, library::LibraryService *service, QWi
         Edit[i] = new QLineEdit(this);
         Edit[i]->setObjectName(QStringLiteral("Bat%1").arg(i + 1));
         Edit[i]->setMinimumWidth(160);
+        fieldkeys::IgnoreAltText(Edit[i]);
         caption->setBuddy(Edit[i]);
         auto *completer = new QCompleter(m_labels, Edit[i]);
         completer->setCaseSensitivity(Qt::CaseInsensitive);

@@ -1,6 +1,7 @@
 #include "forms/Ucellinfo.h"
 
 #include "widgets/ErrorDisplay.h"
+#include "widgets/FieldKeys.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -26,8 +27,10 @@ Tcellinfo::Tcellinfo(const library::CellInfo &info, QWidget *parent)
     Edit4 = new QLineEdit(info.memo, this);
     CheckBox1 = new QCheckBox(QStringLiteral("引退(&R)"), this);
     CheckBox1->setChecked(info.state == library::CellState::Retired);
-    for (QLineEdit *e : {Edit1, Edit2, Edit3, Edit4})
+    for (QLineEdit *e : {Edit1, Edit2, Edit3, Edit4}) {
         e->setMinimumWidth(220);
+        fieldkeys::IgnoreAltText(e);
+    }
 
     auto *form = new QFormLayout;
     form->addRow(QStringLiteral("ラベル(&L)"), Edit1);

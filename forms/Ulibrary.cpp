@@ -11,6 +11,7 @@
 #include "library/LibraryService.h"
 #include "widgets/Chart.h"
 #include "widgets/ErrorDisplay.h"
+#include "widgets/FieldKeys.h"
 #include "widgets/WindowSize.h"
 
 #include <QAction>
@@ -84,7 +85,7 @@ Tlibrary::Tlibrary(library::LibraryService *service, QWidget *parent)
     QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
     f.setPixelSize(12);
     setFont(f);
-    resize(900, 480);
+    resize(1000, 520);
 
     m_cells = new library::CellTableModel(this);
     m_cellProxy = new library::CellFilterProxy(this);
@@ -101,6 +102,7 @@ Tlibrary::Tlibrary(library::LibraryService *service, QWidget *parent)
     Edit1 = new QLineEdit(cellPage);
     Edit1->setObjectName(QStringLiteral("Filter"));
     Edit1->setClearButtonEnabled(true);
+    fieldkeys::IgnoreAltText(Edit1);
     filterLabel->setBuddy(Edit1);
     CheckBox1 = new QCheckBox(QStringLiteral("引退も表示"), cellPage);
     ListView1 = makeList(cellPage, m_cellProxy);
@@ -386,11 +388,15 @@ void Tlibrary::showHistory(qint64 cellId)
                 lo = s.count() == 1 ? x : qMin(lo, x);
                 hi = s.count() == 1 ? x : qMax(hi, x);
             }
-            // A day either side, so a single run is not drawn on the frame.
+            // Room either side, so the first and last runs are not drawn on
+            // the frame; runs of one day read by their time.
+            const double span = hi - lo;
+            const double room = qMax(span * 0.1, span < 86400.0 ? 600.0 : 43200.0);
+            Chart1->setDateAxis(true, span < 86400.0 ? QStringLiteral("HH:mm") : QStringLiteral("MM/dd"));
             ChartAxis &bottom = Chart1->bottomAxis();
             bottom.setAutomatic(points.isEmpty());
-            bottom.setMinimum(lo - 86400.0);
-            bottom.setMaximum(hi + 86400.0);
+            bottom.setMinimum(lo - room);
+            bottom.setMaximum(hi + room);
             emit historyShown();
         });
 }
@@ -438,7 +444,7 @@ void Tlibrary::Button1Click()
                     } catch (const analysis::VoltageFormatError &) {
                         continue; // stored, but not drawable: left out
                     }
-                    titles.append(library::DateText(run.when));
+                    titles.append(library::DateText(run.when) + QStringLiteral(" Bat%1").arg(bay));
                 }
             }
             if (rows.isEmpty()) {

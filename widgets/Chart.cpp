@@ -192,11 +192,12 @@ void Chart::setLeftAxis(const QString &title, int decimals)
     scheduleRefresh();
 }
 
-void Chart::setDateAxis(bool dates)
+void Chart::setDateAxis(bool dates, const QString &format)
 {
     if (dates) {
         auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
-        ticker->setDateTimeFormat(QStringLiteral("MM/dd"));
+        ticker->setDateTimeFormat(format);
+        ticker->setTickCount(4);
         ticker->setDateTimeSpec(Qt::LocalTime);
         m_plot->xAxis->setTicker(ticker);
     } else {

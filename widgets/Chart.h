@@ -105,9 +105,9 @@ public:
 
     // The left axis's title and decimals (the voltage chart's "電圧" with 2 by default).
     void setLeftAxis(const QString &title, int decimals);
-    // Bottom axis as dates: x values are seconds since the epoch, ticks read
-    // "MM/dd" (local time). Off: plain numbers.
-    void setDateAxis(bool dates);
+    // Bottom axis as dates: x values are seconds since the epoch, about four
+    // ticks in format (local time). Off: plain numbers.
+    void setDateAxis(bool dates, const QString &format = QStringLiteral("MM/dd"));
 
     // The chart alone (no child labels) over its client rectangle, as a
     // placeable WMF or an EMF file. Throws std::runtime_error on failure.

@@ -251,6 +251,9 @@ private slots:
         QCOMPARE(bays.Label1->text(), QStringLiteral("記録済みです: 2026/11/01 10:00:00"));
         // Bat2 scanned again with another cell (its text replaced).
         QTest::keyClick(bays.Edit[0], Qt::Key_Return);
+        // Alt+V meant for the main window's menu types nothing into the field.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::AltModifier);
+        QCOMPARE(bays.Edit[1]->text(), QStringLiteral("K-2"));
         QTest::keyClicks(QApplication::focusWidget(), "K-9");
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         capture.feed(dumpBytes(40));
@@ -593,8 +596,8 @@ private slots:
         settle();
         QVERIFY(w->compare->isVisible());
         QCOMPARE(w->compare->Chart1->seriesCount(), 3);
-        QCOMPARE(w->compare->Chart1->series(0).title(), QStringLiteral("2026/11/03 09:00"));
-        QCOMPARE(w->compare->Chart1->series(2).title(), QStringLiteral("2026/11/01 09:00"));
+        QCOMPARE(w->compare->Chart1->series(0).title(), QStringLiteral("2026/11/03 09:00 Bat1"));
+        QCOMPARE(w->compare->Chart1->series(2).title(), QStringLiteral("2026/11/01 09:00 Bat3"));
         QCOMPARE(w->compare->Chart1->series(0).count(), 9);
         w->compare->hide();
     }
