@@ -3,6 +3,7 @@
 #include "cells/CellList.h"
 #include "core/SjisText.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,8 +15,10 @@
 #include <QThread>
 #include <QVariant>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -176,9 +179,28 @@ QString ReadOnlyText()
     return QStringLiteral("セル台帳は読み取り専用です");
 }
 
+// By trying, not by access(): that answers yes for root whatever the
+// permissions, and the journal files SQLite puts beside the library need a
+// folder that really takes new files.
 bool FolderWritable(const QString &folder)
 {
-    return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
+    const QByteArray probe
+        = QFile::encodeName(folder + QStringLiteral("/.voltrak-probe-%1").arg(QCoreApplication::applicationPid()));
+    const int fd = ::open(probe.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno == EEXIST;
+    ::close(fd);
+    ::unlink(probe.constData());
+    return true;
+}
+
+bool FileWritable(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
 }
 
 } // namespace
@@ -192,7 +214,9 @@ struct Library::Impl {
     // file for longer than the busy time-out.
     template <typename Fn> auto write(Fn fn) -> decltype(fn())
     {
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(busyMs) * 6;
+        // Another writer may hold the file again and again; what is to be
+        // written (a captured run) is worth waiting a long time for.
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         for (int attempt = 0;; ++attempt) {
             try {
                 ExecText(db(), QStringLiteral("BEGIN IMMEDIATE"));
@@ -410,31 +434,35 @@ Library::Library(const QString &path, int busyTimeoutMs)
     const QFileInfo info(m_path);
     const QString folder = info.absolutePath();
 
+    if (info.isDir()) {
+        m_reason = QStringLiteral("%1 はフォルダです").arg(display);
+        return;
+    }
+    if (!info.exists() && !QDir().mkpath(folder)) {
+        m_reason = QStringLiteral("フォルダ %1 を作成できません").arg(QDir::toNativeSeparators(folder));
+        return;
+    }
+    // Before the file is looked into: even reading a library needs its
+    // companions beside it (-wal, -shm), which only a writable folder takes.
+    if (!FolderWritable(folder)) {
+        m_reason = QStringLiteral("フォルダ %1 に書き込めません").arg(QDir::toNativeSeparators(folder));
+        return;
+    }
+    if (info.exists() && !FileWritable(m_path)) {
+        m_reason = QStringLiteral("%1 に書き込めません").arg(display);
+        return;
+    }
     Inspection in;
     if (info.exists()) {
-        if (info.isDir()) {
-            m_reason = QStringLiteral("%1 はフォルダです").arg(display);
-            return;
-        }
         in = Inspect(m_path);
         if (!in.ok) {
             m_reason = in.reason;
             return;
         }
     } else {
-        if (!QDir().mkpath(folder)) {
-            m_reason = QStringLiteral("フォルダ %1 を作成できません").arg(QDir::toNativeSeparators(folder));
-            return;
-        }
         in.ok = in.fresh = true;
     }
     const bool newer = !in.fresh && in.version > SchemaVersion;
-    if (!newer && (!FolderWritable(folder) || (info.exists() && !info.isWritable()))) {
-        m_reason = QStringLiteral("フォルダ %1 に書き込めません").arg(QDir::toNativeSeparators(folder));
-        if (info.exists() && FolderWritable(folder))
-            m_reason = QStringLiteral("%1 に書き込めません").arg(display);
-        return;
-    }
 
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), d->name);
     db.setDatabaseName(m_path);
@@ -456,37 +484,56 @@ Library::Library(const QString &path, int busyTimeoutMs)
     try {
         ExecText(db, QStringLiteral("PRAGMA foreign_keys = ON"));
         ExecText(db, QStringLiteral("PRAGMA synchronous = FULL"));
-        QSqlQuery mode(db);
-        if (!mode.exec(QStringLiteral("PRAGMA journal_mode = WAL")) || !mode.next()
-            || mode.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
-            throw LibraryError(QStringLiteral("%1 を WAL で開けません").arg(display));
-        mode.finish();
-        d->write([&] {
-            // Read again under the write lock: another copy may have migrated it meanwhile.
-            QSqlQuery q(d->db());
-            int version = 0;
-            qint64 appId = 0;
-            if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
-                Fail(q.lastError());
-            version = q.value(0).toInt();
-            if (!q.exec(QStringLiteral("PRAGMA application_id")) || !q.next())
-                Fail(q.lastError());
-            appId = q.value(0).toLongLong();
-            q.finish();
-            if (appId != 0 && appId != ApplicationId)
-                throw LibraryError(QStringLiteral("%1 は VOLTRAK のセル台帳ではありません").arg(display));
-            if (version > SchemaVersion)
-                throw LibraryError(
-                    QStringLiteral("%1 はこの版より新しい VOLTRAK のセル台帳です（版 %2）").arg(display).arg(version));
-            for (int v = version; v < SchemaVersion; ++v) {
-                for (const QString &sql : MigrationStep(v))
-                    ExecText(d->db(), sql);
+        // Switching to WAL needs a moment alone with the file; another copy
+        // may be writing it.
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        for (;;) {
+            QSqlQuery mode(db);
+            if (mode.exec(QStringLiteral("PRAGMA journal_mode = WAL")) && mode.next()) {
+                if (mode.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+                    throw LibraryError(QStringLiteral("%1 を WAL で開けません").arg(display));
+                break;
             }
-            if (version < SchemaVersion || appId == 0) {
-                ExecText(d->db(), QStringLiteral("PRAGMA application_id = %1").arg(ApplicationId));
-                ExecText(d->db(), QStringLiteral("PRAGMA user_version = %1").arg(SchemaVersion));
-            }
-        });
+            if (!IsBusy(mode.lastError()) || std::chrono::steady_clock::now() > giveUp)
+                Fail(mode.lastError());
+            QThread::msleep(20);
+        }
+        const auto pragma = [&](const char *name) {
+            QSqlQuery q(db);
+            if (!q.exec(QStringLiteral("PRAGMA ") + QLatin1String(name)) || !q.next())
+                Fail(q.lastError());
+            return q.value(0).toLongLong();
+        };
+        // Up to date, the usual case: no write at all.
+        const bool current = pragma("user_version") == SchemaVersion && pragma("application_id") == ApplicationId;
+        if (!current)
+            d->write([&] {
+                // Read again under the write lock: another copy may have migrated it meanwhile.
+                QSqlQuery q(d->db());
+                int version = 0;
+                qint64 appId = 0;
+                if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
+                    Fail(q.lastError());
+                version = q.value(0).toInt();
+                if (!q.exec(QStringLiteral("PRAGMA application_id")) || !q.next())
+                    Fail(q.lastError());
+                appId = q.value(0).toLongLong();
+                q.finish();
+                if (appId != 0 && appId != ApplicationId)
+                    throw LibraryError(QStringLiteral("%1 は VOLTRAK のセル台帳ではありません").arg(display));
+                if (version > SchemaVersion)
+                    throw LibraryError(QStringLiteral("%1 はこの版より新しい VOLTRAK のセル台帳です（版 %2）")
+                                           .arg(display)
+                                           .arg(version));
+                for (int v = version; v < SchemaVersion; ++v) {
+                    for (const QString &sql : MigrationStep(v))
+                        ExecText(d->db(), sql);
+                }
+                if (version < SchemaVersion || appId == 0) {
+                    ExecText(d->db(), QStringLiteral("PRAGMA application_id = %1").arg(ApplicationId));
+                    ExecText(d->db(), QStringLiteral("PRAGMA user_version = %1").arg(SchemaVersion));
+                }
+            });
     } catch (const LibraryError &e) {
         m_reason = e.text();
         db.close();
@@ -578,8 +625,14 @@ QString ReadFailure(const QString &path, const std::exception &e)
         return QStringLiteral("ファイルがありません");
     if (info.isDir())
         return QStringLiteral("フォルダです");
-    if (!info.isReadable())
-        return QStringLiteral("読み取りが許可されていません");
+    // By opening it: root passes every access() test.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == EACCES || errno == EPERM)
+            return QStringLiteral("読み取りが許可されていません");
+        return QString::fromLocal8Bit(std::strerror(errno));
+    }
+    ::close(fd);
     return QString::fromUtf8(e.what());
 }
 
