@@ -81,6 +81,8 @@ public:
     void setWritable(bool writable);
     // True while an import runs.
     bool importing() const { return bool(m_cancelImport); }
+    // The import's progress dialog while one runs.
+    QProgressDialog *progress() const { return m_progress; }
 
     // Reads cells and runs again; done() when both have come back.
     void reload(std::function<void()> done = {});

@@ -11,6 +11,7 @@
 #include "forms/Ulibrary.h"
 #include "forms/Uvoltrak.h"
 #include "library/Capture.h"
+#include "library/Library.h"
 #include "library/LibraryModels.h"
 #include "library/LibraryService.h"
 #include "widgets/Chart.h"
@@ -23,7 +24,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -649,6 +653,35 @@ private slots:
         QVERIFY(w->Button4->isEnabled());
     }
 
+    // キャンセル in the progress dialog stops before the next file; the files
+    // done stay, and the summary says it was cancelled.
+    void importCancelled()
+    {
+        auto w = shownLibrary();
+        QStringList paths;
+        for (int i = 0; i < 300; ++i) {
+            paths << m_dir->filePath(QStringLiteral("f%1.log").arg(i));
+            QFile f(paths.last());
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(dumpBytes(i));
+        }
+        w->Import(paths);
+        QVERIFY(w->progress());
+        QCOMPARE(w->progress()->labelText(), QStringLiteral("取り込み中..."));
+        QPushButton *cancel = w->progress()->findChild<QPushButton *>();
+        QVERIFY(cancel);
+        QCOMPARE(cancel->text(), QStringLiteral("キャンセル"));
+        cancel->click();
+        settle();
+        QTRY_VERIFY(!w->importing());
+        QVERIFY(!w->progress());
+        QCOMPARE(m_boxes.size(), 1);
+        QVERIFY2(m_boxes.first().contains("中止しました"), qPrintable(m_boxes.first()));
+        const qsizetype stored = storedRuns().size();
+        QVERIFY2(stored < 300, qPrintable(QString::number(stored)));
+        QCOMPARE(w->ListView2->model()->rowCount(), int(stored));
+    }
+
     // The window's size lives in its own section of the ini file.
     void sizeInItsOwnSection()
     {
@@ -680,13 +713,32 @@ private slots:
         QTest::addColumn<bool>("opens");
         QTest::newRow("new library") << QByteArray() << true;
         QTest::newRow("not a database") << QByteArray("this is no database\n", 20) << false;
+        QTest::newRow("newer version") << QByteArray("newer") << true;
     }
     void mainWindow()
     {
         QFETCH(QByteArray, content);
         QFETCH(bool, opens);
         const QString path = m_dir->filePath("other.sqlite");
-        if (!content.isEmpty()) {
+        const bool newer = content == "newer";
+        if (newer) {
+            // A library this program made, then marked as a later version's.
+            {
+                library::Library made(path);
+                QVERIFY2(made.isWritable(), qPrintable(made.reason()));
+            }
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "newer");
+                db.setDatabaseName(path);
+                QVERIFY(db.open());
+                QVERIFY(QSqlQuery(db).exec(QStringLiteral("PRAGMA user_version = %1").arg(library::SchemaVersion + 1)));
+                db.close();
+            }
+            QSqlDatabase::removeDatabase("newer");
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            content = f.readAll();
+        } else if (!content.isEmpty()) {
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(content);
@@ -708,7 +760,23 @@ private slots:
         QCOMPARE(forms::main->ImportToLibrary1->text(), QStringLiteral("台帳に取り込む(&I)..."));
         QTRY_COMPARE(forms::main->MountedCells1->isEnabled(), opens);
         QCOMPARE(forms::main->CellLibrary1->isEnabled(), opens);
-        QCOMPARE(forms::main->ImportToLibrary1->isEnabled(), opens);
+        QCOMPARE(forms::main->ImportToLibrary1->isEnabled(), opens && !newer);
+        if (newer) {
+            // Read, never written: one warning, no import, no edits.
+            QCOMPARE(m_boxes.size(), 1);
+            QVERIFY2(m_boxes.first().startsWith("警告|セル台帳を開けません\n"), qPrintable(m_boxes.first()));
+            forms::main->CellLibrary1->trigger();
+            QVERIFY(forms::main->ledger->isVisible());
+            QVERIFY(!forms::main->ledger->Button4->isEnabled());
+            forms::main->ledger->ListView2->selectAll();
+            QVERIFY(!forms::main->ledger->Button2->isEnabled());
+            forms::DestroyForms();
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), content);
+            QFile::remove(settings::IniFilePath());
+            return;
+        }
         if (opens) {
             QCOMPARE(m_boxes, QStringList());
             forms::main->MountedCells1->trigger();
