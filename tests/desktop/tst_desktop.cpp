@@ -238,6 +238,57 @@ private slots:
         QVERIFY(closeProgram(p, main));
     }
 
+    // Keys in the library's windows: each opens what its accelerator names
+    // and Escape closes it, on a real display where Alt reaches the buttons.
+    // Steps: "key:K" to the window on top, "shown:T" waits for the window
+    // titled T (then on top), "hidden:T" until T is gone, "still:T" checks T
+    // is shown.
+    void libraryWindowKeys_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::newRow("装着セル: Escape closes")
+            << QStringList{"key:alt+v m", "shown:装着セル", "key:Escape", "hidden:装着セル"};
+        QTest::newRow("装着セル: 閉じる by Tab and Space")
+            << QStringList{"key:alt+v m", "shown:装着セル", "key:Tab Tab Tab Tab Tab space", "hidden:装着セル"};
+        QTest::newRow("セル台帳: Alt+C closes")
+            << QStringList{"key:alt+v b", "shown:セル台帳", "key:alt+c", "hidden:セル台帳"};
+        QTest::newRow("セル台帳: Alt+K asks for the backup's file, Escape cancels it")
+            << QStringList{"key:alt+v b", "shown:セル台帳", "key:alt+k", "shown:バックアップ", "key:Escape",
+                   "hidden:バックアップ", "still:セル台帳", "key:Escape", "hidden:セル台帳"};
+        QTest::newRow("セル台帳: Alt+I asks for the files to import") << QStringList{"key:alt+v b", "shown:セル台帳",
+            "key:alt+i", "shown:取り込み", "key:Escape", "hidden:取り込み", "still:セル台帳"};
+        QTest::newRow("ファイル > 台帳に取り込む")
+            << QStringList{"key:alt+f i", "shown:取り込み", "key:Escape", "hidden:取り込み"};
+    }
+    void libraryWindowKeys()
+    {
+        QFETCH(QStringList, steps);
+        desktop::Program p(m_x);
+        p.writeIni(ini(""));
+        const WindowId main = startProgram(p);
+        QVERIFY2(main, qPrintable(seen(p) + p.output()));
+        WindowId top = main;
+        QHash<QString, WindowId> windows;
+        for (const QString &step : steps) {
+            const QString arg = step.section(QLatin1Char(':'), 1);
+            if (step.startsWith(QLatin1String("key:"))) {
+                QVERIFY(m_x.activate(top));
+                QVERIFY(m_x.keys(arg.split(QLatin1Char(' '))));
+            } else if (step.startsWith(QLatin1String("shown:"))) {
+                top = windows[arg] = m_x.waitForWindow(p.pid(), arg);
+                QVERIFY2(top, qPrintable(step + QLatin1Char(' ') + seen(p)));
+            } else if (step.startsWith(QLatin1String("hidden:"))) {
+                const WindowId w = windows.value(arg);
+                QVERIFY2(desktop::waitFor([&] { return !m_x.isViewable(w); }), qPrintable(step + ' ' + seen(p)));
+                top = main;
+            } else if (step.startsWith(QLatin1String("still:"))) {
+                QVERIFY2(m_x.isViewable(windows.value(arg)), qPrintable(step + ' ' + seen(p)));
+                top = windows.value(arg);
+            }
+        }
+        QVERIFY(closeProgram(p, main));
+    }
+
     // "voltrak FILE" (the file manager's "open with") opens FILE into the log
     // pane: 描画 finds its table straight away.
     void fileFromCommandLine()
