@@ -212,6 +212,13 @@ Tlibrary::Tlibrary(library::LibraryService *service, QWidget *parent)
             else
                 m_stale = true;
         });
+        // A capture is told here as in 装着セル; the lists follow by changed().
+        connect(m_service, &library::LibraryService::runRecorded, this,
+            [this](const library::RecordResult &result, const QDateTime &when) {
+                if (result.isNew)
+                    Label1->setText(
+                        QStringLiteral("記録しました: ") + when.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));
+            });
         connect(m_service, &library::LibraryService::importProgress, this, &Tlibrary::importProgress);
         connect(m_service, &library::LibraryService::importFinished, this, &Tlibrary::importFinished);
     }

@@ -215,6 +215,11 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), bays.Edit[0]);
         QVERIFY(bays.isVisible());
 
+        Tlibrary ledger(m_service.get());
+        ledger.IniPath = m_dir->filePath("voltrak.ini");
+        ledger.show();
+        settle();
+        QCOMPARE(ledger.ListView2->model()->rowCount(), 0);
         // The discharger dumps a table: the run has those cells.
         library::LiveCapture capture(
             m_service.get(), &assignment, [this] { return m_t0; }, [] { return analysis::CapacityParameters(); },
@@ -226,6 +231,10 @@ private slots:
         for (int i = 0; i < 4; ++i)
             QCOMPARE(runs.first().bays[i].label, labels.at(i));
         QCOMPARE(bays.Label1->text(), QStringLiteral("記録しました: 2026/11/01 09:00:00"));
+        QCOMPARE(ledger.Label1->text(), QStringLiteral("記録しました: 2026/11/01 09:00:00"));
+        // The open ledger shows the run without being asked.
+        QCOMPARE(ledger.ListView2->model()->rowCount(), 1);
+        QCOMPARE(ledger.ListView2->model()->index(0, library::LabelColumn(1)).data().toString(), labels.first());
         // The labels just made are offered from now on.
         QVERIFY(bays.completions().contains(labels.first()));
     }
