@@ -51,9 +51,9 @@ void ShowForm(FormId id)
     w->activateWindow();
 }
 
-void CreateForms()
+void CreateForms(const QString &libraryPath)
 {
-    main = new Tmain;
+    main = new Tmain(nullptr, libraryPath);
     graph = new Tgraph;
     param = new Tparam;
     comch = new Tcomch;

@@ -65,11 +65,11 @@ QString Tcompare::CurveTitle(const cells::CellRow &cell)
     return QStringLiteral("No.%1-Bat%2").arg(cell.table).arg(cell.cell);
 }
 
-void Tcompare::ShowCells(const QList<cells::CellRow> &cells, qint32 gtmax, qint32 gvmax)
+void Tcompare::ShowCells(const QList<cells::CellRow> &cells, qint32 gtmax, qint32 gvmax, const QStringList &titles)
 {
     QList<SeriesStyle> styles;
     for (qsizetype i = 0; i < cells.size() && i < MaxCells; ++i)
-        styles.append({CurveTitle(cells.at(i)), Colours[i]});
+        styles.append({i < titles.size() ? titles.at(i) : CurveTitle(cells.at(i)), Colours[i]});
     Chart1->setSeriesStyles(styles);
 
     ChartAxis &bottom = Chart1->bottomAxis();

@@ -41,8 +41,10 @@ public:
     QString IniPath;
 
     // Plots the cells (1 to MaxCells, in this order): time axis 0..gtmax,
-    // voltages capped at gvmax x 0.01 V; then shows the window.
-    void ShowCells(const QList<cells::CellRow> &cells, qint32 gtmax, qint32 gvmax);
+    // voltages capped at gvmax x 0.01 V; then shows the window. titles, when
+    // given, name the curves in the legend instead of CurveTitle.
+    void ShowCells(
+        const QList<cells::CellRow> &cells, qint32 gtmax, qint32 gvmax, const QStringList &titles = QStringList());
 
     // The chart's legend title for a cell: "No.<table>-Bat<cell>".
     static QString CurveTitle(const cells::CellRow &cell);

@@ -5,9 +5,13 @@
 #include "device/Exchange.h"
 #include "forms/DrawGraph.h"
 #include "forms/Forms.h"
+#include "forms/Ubays.h"
 #include "forms/Ucells.h"
+#include "forms/Ulibrary.h"
 #include "forms/Uparam.h"
 #include "journal/Journal.h"
+#include "library/Capture.h"
+#include "library/LibraryService.h"
 #include "serial/Commx.h"
 #include "serial/PortWatcher.h"
 #include "widgets/ErrorDisplay.h"
@@ -31,7 +35,7 @@ namespace forms {
 bool SettingsPushed = false;
 }
 
-Tmain::Tmain(QWidget *parent)
+Tmain::Tmain(QWidget *parent, const QString &libraryPath)
     : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("main"));
@@ -72,6 +76,8 @@ Tmain::Tmain(QWidget *parent)
     setCentralWidget(central);
 
     cells = new Tcells(RichEdit1, this);
+    Clock = [] { return QDateTime::currentDateTime(); };
+    StartLibrary(libraryPath);
     createMenus();
     RichEdit1->setPopupActions({Cut1, Copy1, Paste1});
 
@@ -79,8 +85,6 @@ Tmain::Tmain(QWidget *parent)
     connect(BitBtn2, &QPushButton::clicked, this, &Tmain::SaveAs1Click);
     connect(BitBtn4, &QPushButton::clicked, this, &Tmain::BitBtn4Click);
     connect(BitBtn3, &QPushButton::clicked, this, &Tmain::BitBtn3Click);
-
-    Clock = [] { return QDateTime::currentDateTime(); };
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(100);
@@ -104,6 +108,53 @@ Tmain::~Tmain()
     // What was received still reaches the disk; the run marker stays, as
     // this end did not go through the close path.
     m_journal->close();
+    // The windows go before the library they read; the library finishes
+    // what it was asked to record before it closes.
+    delete ledger;
+    delete bays;
+    delete Capture1;
+    m_library.reset();
+}
+
+void Tmain::StartLibrary(const QString &path)
+{
+    Bays1 = new library::BayAssignment(this);
+    if (!path.isEmpty()) {
+        m_library = std::make_unique<library::LibraryService>(path);
+        connect(m_library.get(), &library::LibraryService::openFailed, this,
+            [this](const QString &reason) { LibraryUnavailable(reason, false); });
+        connect(m_library.get(), &library::LibraryService::opened, this, [this](bool writable, const QString &reason) {
+            if (!writable)
+                LibraryUnavailable(reason, true);
+        });
+        connect(m_library.get(), &library::LibraryService::failed, this,
+            [](const QString &text) { errors::ShowWarning(text); });
+        // The line's bytes as they arrive; the time, channel and settings of
+        // the moment a table ends.
+        Capture1 = new library::LiveCapture(
+            m_library.get(), Bays1, [this] { return Clock(); }, [] { return analysis::CurrentCapacityParameters(); },
+            [] { return int(settings::Comch); }, this);
+    }
+    bays = new Tbays(Bays1, m_library.get(), this);
+    ledger = new Tlibrary(m_library.get(), this);
+}
+
+void Tmain::LibraryUnavailable(const QString &reason, bool readOnly)
+{
+    // The rest of the program goes on as without a library; a file of a
+    // newer version can still be read.
+    if (readOnly) {
+        ledger->setWritable(false);
+    } else {
+        delete Capture1;
+        Capture1 = nullptr;
+        MountedCells1->setEnabled(false);
+        CellLibrary1->setEnabled(false);
+        ledger->hide();
+        bays->hide();
+    }
+    ImportToLibrary1->setEnabled(false);
+    errors::ShowWarning(library::CannotOpenTitle() + QStringLiteral("\n") + reason);
 }
 
 void Tmain::createMenus()
@@ -114,6 +165,8 @@ void Tmain::createMenus()
     QMenu *file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
     Open1 = file->addAction(QStringLiteral("開く(&O)..."), this, &Tmain::Open1Click);
     OpenJournal1 = file->addAction(QStringLiteral("受信記録を開く(&R)..."), this, &Tmain::OpenJournal1Click);
+    ImportToLibrary1 = file->addAction(QStringLiteral("台帳に取り込む(&I)..."), this, &Tmain::ImportToLibrary1Click);
+    ImportToLibrary1->setEnabled(m_library != nullptr);
     SaveAs1 = file->addAction(QStringLiteral("名前をつけて保存(&A)..."), this, &Tmain::SaveAs1Click);
     file->addSeparator();
     Exit1 = file->addAction(QStringLiteral("終了(&X)"), this, &QWidget::close);
@@ -142,6 +195,15 @@ void Tmain::createMenus()
         cells->raise();
         cells->activateWindow();
     });
+    const auto showWindow = [](QWidget *w) {
+        w->show();
+        w->raise();
+        w->activateWindow();
+    };
+    MountedCells1 = view->addAction(QStringLiteral("装着セル(&M)..."), this, [this, showWindow] { showWindow(bays); });
+    CellLibrary1 = view->addAction(QStringLiteral("セル台帳(&B)..."), this, [this, showWindow] { showWindow(ledger); });
+    MountedCells1->setEnabled(m_library != nullptr);
+    CellLibrary1->setEnabled(m_library != nullptr);
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
     About1 = help->addAction(
@@ -218,6 +280,8 @@ void Tmain::CommX1Receive(TCustomCommX *, qint32 ReceiveSize)
     buffer.truncate(n);
     m_journal->append(buffer.constData(), n);
     RichEdit1->appendReceived(buffer);
+    if (Capture1)
+        Capture1->feed(buffer);
 }
 
 QString Tmain::runOpenDialog(const QString &folder)
@@ -258,6 +322,15 @@ void Tmain::Open1Click()
     const QString path = runOpenDialog();
     if (!path.isEmpty())
         RichEdit1->loadFile(path);
+}
+
+void Tmain::ImportToLibrary1Click()
+{
+    if (!ledger->OpenDialog)
+        return;
+    const QStringList paths = ledger->OpenDialog();
+    if (!paths.isEmpty())
+        ledger->Import(paths);
 }
 
 void Tmain::OpenJournal1Click()

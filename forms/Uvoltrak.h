@@ -15,10 +15,17 @@ class QPushButton;
 class QTimer;
 class TCommX;
 class TCustomCommX;
+class Tbays;
 class Tcells;
+class Tlibrary;
 namespace journal {
 class Journal;
 }
+namespace library {
+class BayAssignment;
+class LibraryService;
+class LiveCapture;
+} // namespace library
 namespace windowsize {
 class FramedGeometry;
 }
@@ -27,7 +34,8 @@ class Tmain : public QMainWindow
 {
     Q_OBJECT
 public:
-    explicit Tmain(QWidget *parent = nullptr);
+    // libraryPath: the cell library's file; empty runs without one.
+    explicit Tmain(QWidget *parent = nullptr, const QString &libraryPath = QString());
     ~Tmain() override;
 
     LogPane *RichEdit1;
@@ -44,7 +52,18 @@ public:
     QAction *Cut1, *Copy1, *Paste1;
     QAction *GraphSetting1, *ParamSetting1, *ComSetting1, *About1;
     QAction *CellList1; // 表示 > セル一覧
+    QAction *MountedCells1; // 表示 > 装着セル
+    QAction *CellLibrary1; // 表示 > セル台帳
+    QAction *ImportToLibrary1; // ファイル > 台帳に取り込む
     Tcells *cells; // the cell list window, owned by this window
+
+    // The cell library and what feeds it; null without a library. The
+    // service outlives the windows that use it, the windows this one.
+    library::LibraryService *Library1() const { return m_library.get(); }
+    library::BayAssignment *Bays1; // the cells in the bays now
+    library::LiveCapture *Capture1 = nullptr; // tables received, recorded
+    Tbays *bays; // 装着セル
+    Tlibrary *ledger; // セル台帳
 
     // File dialogs; tests replace them. They return the chosen path, or an
     // empty string when the user cancels.
@@ -67,6 +86,7 @@ public:
 
 public slots:
     void Open1Click();
+    void ImportToLibrary1Click();
     void OpenJournal1Click();
     void SaveAs1Click();
     void BitBtn4Click();
@@ -83,6 +103,8 @@ private:
     void StartJournal();
     void OfferRecovery();
     void JournalFailed();
+    void StartLibrary(const QString &path);
+    void LibraryUnavailable(const QString &reason, bool readOnly);
     void createMenus();
     QString runOpenDialog(const QString &folder = {});
     QString runSaveDialog();
@@ -92,6 +114,7 @@ private:
     journal::RunMarker m_runMarker;
     journal::Unfinished m_unfinished;
     std::unique_ptr<journal::Journal> m_journal;
+    std::unique_ptr<library::LibraryService> m_library;
     windowsize::FramedGeometry *m_geometry;
 };
 

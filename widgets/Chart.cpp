@@ -170,7 +170,8 @@ void Chart::setSeriesStyles(const QList<SeriesStyle> &styles)
         graph->setName(style.title);
         graph->setPen(QPen(style.colour, 2));
         graph->setLineStyle(QCPGraph::lsLine);
-        graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
+        graph->setScatterStyle(
+            QCPScatterStyle(style.points ? QCPScatterStyle::ssDisc : QCPScatterStyle::ssNone, style.colour, 6));
         graph->setAntialiased(false);
         m_series.append(new ChartSeries(this, graph, style.title, style.colour));
     }
@@ -181,6 +182,27 @@ void Chart::setSeriesStyles(const QList<SeriesStyle> &styles)
     const int width = qMax(SideColumnWidth, wanted);
     m_side->setMinimumSize(width, 0);
     m_side->setMaximumSize(width, QWIDGETSIZE_MAX);
+    scheduleRefresh();
+}
+
+void Chart::setLeftAxis(const QString &title, int decimals)
+{
+    m_plot->yAxis->setLabel(title);
+    m_plot->yAxis->setNumberPrecision(decimals);
+    scheduleRefresh();
+}
+
+void Chart::setDateAxis(bool dates, const QString &format)
+{
+    if (dates) {
+        auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
+        ticker->setDateTimeFormat(format);
+        ticker->setTickCount(4);
+        ticker->setDateTimeSpec(Qt::LocalTime);
+        m_plot->xAxis->setTicker(ticker);
+    } else {
+        m_plot->xAxis->setTicker(QSharedPointer<QCPAxisTicker>::create());
+    }
     scheduleRefresh();
 }
 

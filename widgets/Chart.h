@@ -22,6 +22,7 @@ enum class MetafileFormat;
 struct SeriesStyle {
     QString title;
     QColor colour;
+    bool points = false; // a dot at each point as well as the line
 };
 
 class ChartSeries
@@ -99,6 +100,12 @@ public:
     // Series 0 to seriesCount() - 1; throws std::out_of_range otherwise.
     ChartSeries &series(int index);
     ChartAxis &bottomAxis() { return m_bottom; }
+
+    // The left axis's title and decimals (the voltage chart's "電圧" with 2 by default).
+    void setLeftAxis(const QString &title, int decimals);
+    // Bottom axis as dates: x values are seconds since the epoch, about four
+    // ticks in format (local time). Off: plain numbers.
+    void setDateAxis(bool dates, const QString &format = QStringLiteral("MM/dd"));
 
     // The chart alone (no child labels) over its client rectangle, as a
     // placeable WMF or an EMF file. Throws std::runtime_error on failure.

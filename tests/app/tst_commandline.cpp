@@ -104,6 +104,22 @@ void TestCommandLine::parse_data()
                                        << "voltrak: --cells needs at least one log file";
     QTest::newRow("two files") << QStringList{"a.log", "b.log"} << A(cli::Action::Error)
                                << "voltrak: unexpected argument b.log";
+    QTest::newRow("import") << QStringList{"--import", "a.log", "j.log"} << A(cli::Action::Import) << "a.log,j.log";
+    QTest::newRow("import into a library")
+        << QStringList{"--library=x.sqlite", "--import", "a.log"} << A(cli::Action::Import) << "a.log@x.sqlite";
+    QTest::newRow("import without file") << QStringList{"--import"} << A(cli::Action::Error)
+                                         << "voltrak: --import needs at least one file";
+    QTest::newRow("export cells") << QStringList{"--export-cells", "--library", "y.sqlite"}
+                                  << A(cli::Action::ExportCells) << "@y.sqlite";
+    QTest::newRow("export runs") << QStringList{"--export-runs"} << A(cli::Action::ExportRuns) << "@";
+    QTest::newRow("export with a file") << QStringList{"--export-runs", "a.log"} << A(cli::Action::Error)
+                                        << "voltrak: unexpected argument a.log";
+    QTest::newRow("two library commands")
+        << QStringList{"--import", "a.log", "--export-cells"} << A(cli::Action::Error)
+        << "voltrak: only one of --render, --cells, --import, --export-cells and --export-runs";
+    QTest::newRow("library without file")
+        << QStringList{"--library"} << A(cli::Action::Error) << "voltrak: option --library needs a file name";
+    QTest::newRow("window with a library") << QStringList{"--library", "z.sqlite"} << A(cli::Action::Run) << "";
 }
 
 void TestCommandLine::parse()
@@ -118,6 +134,12 @@ void TestCommandLine::parse()
     case cli::Action::Render: QCOMPARE(o.renderLog + QLatin1Char('>') + o.output, detail); break;
     case cli::Action::Cells: QCOMPARE(o.cellLogs.join(QLatin1Char(',')), detail); break;
     case cli::Action::Error: QCOMPARE(o.error, detail); break;
+    case cli::Action::Import:
+        QCOMPARE(
+            o.importFiles.join(QLatin1Char(',')) + '@' + o.libraryFile, detail.contains('@') ? detail : detail + '@');
+        break;
+    case cli::Action::ExportCells:
+    case cli::Action::ExportRuns: QCOMPARE('@' + o.libraryFile, detail); break;
     default: break;
     }
 }

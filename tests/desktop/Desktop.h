@@ -92,6 +92,8 @@ public:
 
     void writeIni(const QByteArray &text);
     QByteArray readIni() const;
+    // The path of a file beside the program.
+    QString filePath(const QString &name) const { return m_dir.filePath(name); }
     // Writes a file beside the program and returns its path.
     QString writeFile(const QString &name, const QByteArray &bytes);
     // The integer under key in the VOLTRAK section, or min() when missing.

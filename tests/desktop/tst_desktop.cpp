@@ -14,15 +14,15 @@ namespace {
 const QString MainTitle = QStringLiteral("VOLTRAK");
 const QString Warning = QStringLiteral("警告");
 
-// A discharge table as the discharger dumps it.
-QByteArray dischargeTable()
+// A discharge table as the discharger dumps it; another slope, another table.
+QByteArray dischargeTable(int slope = 0)
 {
     QByteArray t = "Bat-V Bat1 Bat2 Bat3 Bat4\r\n";
     for (int k = 0; k <= 10; ++k) {
         const int centi = 140 - 5 * k;
         t += QByteArray::number(centi / 100) + '.' + QByteArray::number(centi % 100).rightJustified(2, '0') + "V";
         for (int j = 0; j < 4; ++j)
-            t += ' ' + QByteArray::number(k == 0 ? 0 : 8 * k + 3 * j);
+            t += ' ' + QByteArray::number(k == 0 ? 0 : (8 + slope) * k + 3 * j);
         t += "\r\n";
     }
     return t + "End\r\n";
@@ -64,6 +64,37 @@ class TestDesktop : public QObject
         const WindowId box = m_x.waitForWindow(p.pid(), Warning);
         return box && m_x.activate(box) && m_x.keys({QStringLiteral("Return")})
             && desktop::waitFor([&] { return !m_x.isViewable(box); });
+    }
+
+    // The keys that type text made of lower-case letters, digits, '-' and '.'.
+    static QStringList typing(const QString &text)
+    {
+        QStringList keys;
+        for (const QChar c : text)
+            keys << (c == '-' ? QStringLiteral("minus") : c == '.' ? QStringLiteral("period") : QString(c));
+        return keys;
+    }
+
+    // The records of a CSV file セル台帳 saves from its shown tab with
+    // CSV保存, the header first; empty when the dialog or the file never came.
+    QList<QStringList> saveCsv(desktop::Program &p, WindowId ledger, const QString &name)
+    {
+        const QString path = p.filePath(name);
+        QFile::remove(path);
+        if (!m_x.activate(ledger) || !m_x.keys({"alt+s"}))
+            return {};
+        const WindowId dialog = m_x.waitForWindow(p.pid(), QStringLiteral("CSV保存"));
+        if (!dialog || !m_x.activate(dialog) || !m_x.keys(typing(name) << "Return"))
+            return {};
+        if (!desktop::waitFor([&] { return QFileInfo(path).size() > 3; }))
+            return {};
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        QList<QStringList> records;
+        for (const QString &line : QString::fromUtf8(f.readAll().mid(3)).split("\r\n", Qt::SkipEmptyParts))
+            records << line.split(',');
+        return records;
     }
 
     bool closeProgram(desktop::Program &p, WindowId main)
@@ -133,6 +164,128 @@ private slots:
         QVERIFY2(openWith(p, main, {"alt+s", "c"}, QStringLiteral("RS232C通信ch設定")), qPrintable(seen(p)));
         QVERIFY2(openWith(p, main, {"alt+h", "a"}, QStringLiteral("バージョン情報+使用方法")), qPrintable(seen(p)));
         QCOMPARE(m_x.titlesOf(p.pid()).size(), 6);
+        QVERIFY(closeProgram(p, main));
+    }
+
+    // Four labels scanned into 装着セル (label and Enter, four times), then the
+    // discharger dumps a table: セル台帳 shows the run with those four cells.
+    // After a second, different dump each cell has two runs, also after the
+    // program is started again.
+    void cellLibraryFromBaysToLedger()
+    {
+        desktop::Program p(m_x);
+        p.writeIni(ini(""));
+        WindowId main = startProgram(p);
+        QVERIFY2(main, qPrintable(seen(p) + p.output()));
+        const WindowId bays = openWith(p, main, {"alt+v", "m"}, QStringLiteral("装着セル"));
+        QVERIFY2(bays, qPrintable(seen(p)));
+        const QStringList labels{"e-101", "e-102", "e-103", "e-104"};
+        QVERIFY(m_x.activate(bays));
+        for (const QString &label : labels)
+            QVERIFY(m_x.keys(typing(label) << "Return"));
+        QVERIFY(m_com1->writeAll("2026/12/09 04:00\r\n" + dischargeTable()));
+
+        WindowId ledger = openWith(p, main, {"alt+v", "b"}, QStringLiteral("セル台帳"));
+        QVERIFY2(ledger, qPrintable(seen(p)));
+        QVERIFY(m_x.activate(ledger) && m_x.keys({"ctrl+Tab"})); // 放電記録
+        // Each run's bays are one record each: the run has the four labels.
+        const auto bayLabels = [](const QList<QStringList> &csv) {
+            QStringList found;
+            if (csv.isEmpty())
+                return found;
+            const qsizetype bay = csv.first().indexOf("ベイ"), label = csv.first().indexOf("ラベル");
+            for (const QStringList &r : csv.mid(1))
+                if (bay >= 0 && label >= 0 && r.size() > qMax(bay, label))
+                    found << r.at(bay) + '=' + r.at(label);
+            return found;
+        };
+        const QStringList expected{"1=e-101", "2=e-102", "3=e-103", "4=e-104"};
+        QStringList found;
+        QVERIFY2(desktop::waitFor([&] {
+            found = bayLabels(saveCsv(p, ledger, QStringLiteral("runs.csv")));
+            return found == expected;
+        }),
+            qPrintable(found.join(' ') + " / " + seen(p)));
+
+        // The next dump, another table: every cell twice.
+        const auto runCounts = [&](WindowId w) {
+            const QList<QStringList> csv = saveCsv(p, w, QStringLiteral("cells.csv"));
+            QStringList counts;
+            if (csv.isEmpty())
+                return counts;
+            const qsizetype label = csv.first().indexOf("ラベル"), runs = csv.first().indexOf("回数");
+            for (const QStringList &r : csv.mid(1))
+                if (label >= 0 && runs >= 0 && r.size() > qMax(label, runs))
+                    counts << r.at(label) + '=' + r.at(runs);
+            return counts;
+        };
+        QVERIFY(m_com1->writeAll("2026/12/09 05:00\r\n" + dischargeTable(2)));
+        QVERIFY(m_x.activate(ledger) && m_x.keys({"ctrl+Tab"})); // セル
+        const QStringList twice{"e-101=2", "e-102=2", "e-103=2", "e-104=2"};
+        QStringList counts;
+        QVERIFY2(desktop::waitFor([&] {
+            counts = runCounts(ledger);
+            return counts == twice;
+        }),
+            qPrintable(counts.join(' ') + " / " + seen(p)));
+        QVERIFY(closeProgram(p, main));
+
+        main = startProgram(p);
+        QVERIFY2(main, qPrintable(seen(p) + p.output()));
+        ledger = openWith(p, main, {"alt+v", "b"}, QStringLiteral("セル台帳"));
+        QVERIFY2(ledger, qPrintable(seen(p)));
+        QCOMPARE(runCounts(ledger), twice);
+        QVERIFY(closeProgram(p, main));
+    }
+
+    // Keys in the library's windows: each opens what its accelerator names
+    // and Escape closes it, on a real display where Alt reaches the buttons.
+    // Steps: "key:K" to the window on top, "shown:T" waits for the window
+    // titled T (then on top), "hidden:T" until T is gone, "still:T" checks T
+    // is shown.
+    void libraryWindowKeys_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::newRow("装着セル: Escape closes")
+            << QStringList{"key:alt+v m", "shown:装着セル", "key:Escape", "hidden:装着セル"};
+        QTest::newRow("装着セル: 閉じる by Tab and Space")
+            << QStringList{"key:alt+v m", "shown:装着セル", "key:Tab Tab Tab Tab Tab space", "hidden:装着セル"};
+        QTest::newRow("セル台帳: Alt+C closes")
+            << QStringList{"key:alt+v b", "shown:セル台帳", "key:alt+c", "hidden:セル台帳"};
+        QTest::newRow("セル台帳: Alt+K asks for the backup's file, Escape cancels it")
+            << QStringList{"key:alt+v b", "shown:セル台帳", "key:alt+k", "shown:バックアップ", "key:Escape",
+                   "hidden:バックアップ", "still:セル台帳", "key:Escape", "hidden:セル台帳"};
+        QTest::newRow("セル台帳: Alt+I asks for the files to import") << QStringList{"key:alt+v b", "shown:セル台帳",
+            "key:alt+i", "shown:取り込み", "key:Escape", "hidden:取り込み", "still:セル台帳"};
+        QTest::newRow("ファイル > 台帳に取り込む")
+            << QStringList{"key:alt+f i", "shown:取り込み", "key:Escape", "hidden:取り込み"};
+    }
+    void libraryWindowKeys()
+    {
+        QFETCH(QStringList, steps);
+        desktop::Program p(m_x);
+        p.writeIni(ini(""));
+        const WindowId main = startProgram(p);
+        QVERIFY2(main, qPrintable(seen(p) + p.output()));
+        WindowId top = main;
+        QHash<QString, WindowId> windows;
+        for (const QString &step : steps) {
+            const QString arg = step.section(QLatin1Char(':'), 1);
+            if (step.startsWith(QLatin1String("key:"))) {
+                QVERIFY(m_x.activate(top));
+                QVERIFY(m_x.keys(arg.split(QLatin1Char(' '))));
+            } else if (step.startsWith(QLatin1String("shown:"))) {
+                top = windows[arg] = m_x.waitForWindow(p.pid(), arg);
+                QVERIFY2(top, qPrintable(step + QLatin1Char(' ') + seen(p)));
+            } else if (step.startsWith(QLatin1String("hidden:"))) {
+                const WindowId w = windows.value(arg);
+                QVERIFY2(desktop::waitFor([&] { return !m_x.isViewable(w); }), qPrintable(step + ' ' + seen(p)));
+                top = main;
+            } else if (step.startsWith(QLatin1String("still:"))) {
+                QVERIFY2(m_x.isViewable(windows.value(arg)), qPrintable(step + ' ' + seen(p)));
+                top = windows.value(arg);
+            }
+        }
         QVERIFY(closeProgram(p, main));
     }
 

@@ -24,6 +24,8 @@ private slots:
     void demoFitsDefaultTimeAxis();
     void tableDump_data();
     void tableDump();
+    void cyclesVary_data();
+    void cyclesVary();
     void settingMode_data();
     void settingMode();
     void loneCrCancels();
@@ -80,6 +82,45 @@ void TestZeph4Sim::demoFitsDefaultTimeAxis()
     }
     QVERIFY(last > settings::Gtmax / 2); // the curves use the axis, not a corner of it
     QVERIFY2(last <= settings::Gtmax, QByteArray::number(last).constData());
+}
+
+void TestZeph4Sim::cyclesVary_data()
+{
+    QTest::addColumn<int>("counts");
+    QTest::addColumn<uint>("seed");
+    QTest::newRow("demo") << DefaultCounts("demo") << 1u;
+    QTest::newRow("demo, another seed") << DefaultCounts("demo") << 4000000000u;
+    QTest::newRow("long") << 150 << 7u;
+    QTest::newRow("very short, little room to vary") << 3 << 2u;
+}
+
+void TestZeph4Sim::cyclesVary()
+{
+    QFETCH(int, counts);
+    QFETCH(uint, seed);
+    settings::ResetToDefaults();
+    const std::array<int, 4> plain = CellLengths(counts);
+    std::array<int, 4> previous = plain;
+    QSet<QByteArray> tables;
+    for (int cycle = 0; cycle < 40; ++cycle) {
+        const std::array<int, 4> l = CycleLengths(counts, seed, cycle, previous);
+        QVERIFY2(l != previous, qPrintable(QString::number(cycle)));
+        // The same seed and cycle give the same set, so a seeded run can be repeated.
+        QVERIFY(CycleLengths(counts, seed, cycle, previous) == l);
+        for (int i = 0; i < 4; ++i) {
+            QVERIFY2(l[i] >= 2, qPrintable(QString::number(l[i])));
+            if (counts >= 50) {
+                QVERIFY2(l[i] >= plain[i] * 0.95 && l[i] <= plain[i] * 1.04, qPrintable(QString::number(l[i])));
+            }
+        }
+        if (counts == DefaultCounts("demo"))
+            QVERIFY(*std::max_element(l.begin(), l.end()) <= settings::Gtmax);
+        tables.insert(QByteArray::fromStdString(TableDump(l, 100, 5)));
+        previous = l;
+    }
+    // Different sets give different tables, which the cell library stores as new runs.
+    if (counts >= 50)
+        QVERIFY2(tables.size() > 30, qPrintable(QString::number(tables.size())));
 }
 
 void TestZeph4Sim::tableDump_data()

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <random>
 
 namespace zeph4 {
 
@@ -24,6 +25,24 @@ std::array<int, 4> CellLengths(int baseCounts)
     std::array<int, 4> out{};
     for (int i = 0; i < 4; ++i)
         out[i] = std::max(2, static_cast<int>(std::lround(baseCounts * scale[i])));
+    return out;
+}
+
+std::array<int, 4> CycleLengths(int baseCounts, std::uint32_t seed, int cycle, const std::array<int, 4> &previous)
+{
+    const std::array<int, 4> plain = CellLengths(baseCounts);
+    std::seed_seq seq{seed, static_cast<std::uint32_t>(cycle)};
+    std::mt19937 rng(seq);
+    std::uniform_real_distribution<double> factor(0.96, 1.03);
+    std::array<int, 4> out{};
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        for (int i = 0; i < 4; ++i)
+            out[i] = std::max(2, static_cast<int>(std::lround(plain[i] * factor(rng))));
+        if (out != previous)
+            return out;
+    }
+    // Too short a discharge to vary by chance: one count more or less.
+    out[0] += out[0] > 2 ? -1 : 1;
     return out;
 }
 

@@ -3,6 +3,7 @@
 // plumbing: the cell curves, the progress lines, the table dump and the
 // setting-mode dialogue.
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,11 @@ double CellVoltage(double x);
 // longest-lasting cell lasts baseCounts (the table caps what it shows at
 // 255, as the device's counters do).
 std::array<int, 4> CellLengths(int baseCounts);
+
+// The lengths of the next discharge cycle: each cell of CellLengths varied by
+// a few per cent (-4 % to +3 %, so the demo still fits its time axis), drawn
+// from the seed and the cycle number; never the same four as `previous`.
+std::array<int, 4> CycleLengths(int baseCounts, std::uint32_t seed, int cycle, const std::array<int, 4> &previous);
 
 // The longest cell's length a scenario runs with unless --counts says
 // otherwise. The demo's discharge ends inside the program's default time

@@ -53,6 +53,7 @@ void Usage()
                "  --scenario S     idle | discharge | dump | setting | demo (default demo: discharge,\n"
                "                   dump, setting mode, over and over)\n"
                "  --speed F        speed-up factor for the discharge clock (default 1; demo 300)\n"
+               "  --seed N         seed of the cycle-to-cycle variation of the cells (default: from the clock)\n"
                "  --counts N       length of the longest-lasting cell in recording intervals\n"
                "                   (default 150; demo 110, so its graph fits the default time axis)\n"
                "  --per-second     progress lines every second instead of every minute\n"
@@ -73,6 +74,8 @@ struct Config {
     std::string scenario = "demo";
     double speed = 0; // 0: the scenario's default
     int counts = 0; // 0: the scenario's default
+    bool seeded = false;
+    std::uint32_t seed = 0;
     bool perSecond = false;
     int step = 5;
     SettingMode::Options setting;
@@ -139,6 +142,9 @@ public:
         if (cfg_.counts <= 0)
             cfg_.counts = DefaultCounts(cfg_.scenario);
         lengths_ = CellLengths(cfg_.counts);
+        if (!cfg_.seeded)
+            cfg_.seed = static_cast<std::uint32_t>(std::chrono::system_clock::now().time_since_epoch().count());
+        std::fprintf(stderr, "zeph4-sim: seed %u\n", static_cast<unsigned>(cfg_.seed));
         if (cfg_.scenario == "discharge" || cfg_.scenario == "demo")
             StartDischarge();
         else if (cfg_.scenario == "dump")
@@ -214,6 +220,9 @@ private:
         setting_.reset();
         discharging_ = true;
         count_ = 0;
+        // Each cycle discharges a slightly different set; the dumps until the
+        // next cycle repeat its table, as the device's one stored table.
+        lengths_ = CycleLengths(cfg_.counts, cfg_.seed, cycle_++, lengths_);
         const bool perSecond = cfg_.perSecond || settings_.value[2] == 1;
         perSecond_ = perSecond;
         Send("\r\nDischarge start\r\n");
@@ -399,6 +408,7 @@ private:
     bool discharging_ = false;
     bool perSecond_ = false;
     int count_ = 0;
+    int cycle_ = 0;
     Clock::time_point next_;
     Phase phase_ = Phase::None;
     Clock::time_point phaseAt_;
@@ -425,7 +435,10 @@ int main(int argc, char **argv)
             cfg.scenario = value("a scenario");
         else if (a == "--speed")
             cfg.speed = std::atof(value("a factor").c_str());
-        else if (a == "--counts")
+        else if (a == "--seed") {
+            cfg.seed = static_cast<std::uint32_t>(std::strtoul(value("a number").c_str(), nullptr, 10));
+            cfg.seeded = true;
+        } else if (a == "--counts")
             cfg.counts = std::atoi(value("a count").c_str());
         else if (a == "--per-second")
             cfg.perSecond = true;

@@ -1,0 +1,58 @@
+#pragma once
+// "装着セル": which cell is in which bay of the discharger. Four fields, Bat1
+// to Bat4, completed from the labels the library knows; Enter moves on to the
+// next field, so a barcode scanner that types a label and Enter fills the
+// four in a row. The labels go into the bay assignment as they are typed and
+// stay there for every following run until changed.
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QStringListModel;
+namespace library {
+class BayAssignment;
+class LibraryService;
+struct RecordResult;
+} // namespace library
+namespace windowsize {
+class FramedGeometry;
+}
+
+class Tbays : public QWidget
+{
+    Q_OBJECT
+public:
+    // service may be null (no library): the fields still fill the assignment,
+    // without completion.
+    Tbays(library::BayAssignment *bays, library::LibraryService *service, QWidget *parent = nullptr);
+
+    QLineEdit *Edit[4]; // Bat1 .. Bat4
+    QPushButton *Button1; // クリア
+    QPushButton *Button2; // 閉じる
+    QLabel *Label1; // "記録しました: <time>"
+
+    // The labels the fields complete from.
+    QStringList completions() const;
+
+public slots:
+    void Button1Click();
+    void Button2Click();
+    // Reads the known labels again.
+    void refreshCompletions();
+    // A run went into the library (or was there already).
+    void runRecorded(const library::RecordResult &result, const QDateTime &when);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void takeFromAssignment();
+    void enterPressed(int field);
+
+    library::BayAssignment *m_bays;
+    library::LibraryService *m_service;
+    QStringListModel *m_labels;
+    windowsize::FramedGeometry *m_geometry;
+    bool m_placed = false;
+};

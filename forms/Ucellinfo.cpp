@@ -1,0 +1,105 @@
+#include "forms/Ucellinfo.h"
+
+#include "widgets/ErrorDisplay.h"
+#include "widgets/FieldKeys.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+Tcellinfo::Tcellinfo(const library::CellInfo &info, QWidget *parent)
+    : QDialog(parent)
+    , m_info(info)
+{
+    setObjectName(QStringLiteral("cellinfo"));
+    setWindowTitle(QStringLiteral("セルの情報"));
+    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
+    f.setPixelSize(12);
+    setFont(f);
+
+    Edit1 = new QLineEdit(info.label, this);
+    Edit2 = new QLineEdit(info.model, this);
+    Edit3 = new QLineEdit(info.hasNominal ? QString::number(info.nominalMah, 'g', 10) : QString(), this);
+    Edit4 = new QLineEdit(info.memo, this);
+    CheckBox1 = new QCheckBox(QStringLiteral("引退(&R)"), this);
+    CheckBox1->setChecked(info.state == library::CellState::Retired);
+    for (QLineEdit *e : {Edit1, Edit2, Edit3, Edit4}) {
+        e->setMinimumWidth(220);
+        fieldkeys::IgnoreAltText(e);
+    }
+
+    auto *form = new QFormLayout;
+    form->addRow(QStringLiteral("ラベル(&L)"), Edit1);
+    form->addRow(QStringLiteral("型番(&M)"), Edit2);
+    form->addRow(QStringLiteral("公称(mAh)(&N)"), Edit3);
+    form->addRow(QStringLiteral("メモ(&E)"), Edit4);
+    form->addRow(QString(), CheckBox1);
+
+    Button1 = new QPushButton(QStringLiteral("OK"), this);
+    Button2 = new QPushButton(QStringLiteral("キャンセル"), this);
+    Button1->setDefault(true);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(Button1);
+    buttons->addWidget(Button2);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(Button1, &QPushButton::clicked, this, &Tcellinfo::accept);
+    connect(Button2, &QPushButton::clicked, this, &Tcellinfo::reject);
+    Edit1->setFocus(Qt::OtherFocusReason);
+    Edit1->selectAll();
+}
+
+bool Tcellinfo::ParseNominal(const QString &text, bool &has, double &mah)
+{
+    const QString t = text.trimmed();
+    if (t.isEmpty()) {
+        has = false;
+        mah = 0.0;
+        return true;
+    }
+    bool ok = false;
+    const double v = QLocale::c().toDouble(t, &ok);
+    if (!ok || !(v > 0.0) || !qIsFinite(v))
+        return false;
+    has = true;
+    mah = v;
+    return true;
+}
+
+void Tcellinfo::accept()
+{
+    const QString label = Edit1->text().trimmed();
+    if (label.isEmpty()) {
+        errors::ShowWarning(QStringLiteral("ラベルを入力してください"));
+        Edit1->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    bool has = false;
+    double mah = 0.0;
+    if (!ParseNominal(Edit3->text(), has, mah)) {
+        errors::ShowWarning(QStringLiteral("公称容量は正の数で入力してください"));
+        Edit3->setFocus(Qt::OtherFocusReason);
+        Edit3->selectAll();
+        return;
+    }
+    m_info.label = label;
+    m_info.model = Edit2->text().trimmed();
+    m_info.hasNominal = has;
+    m_info.nominalMah = mah;
+    m_info.memo = Edit4->text();
+    // A cell in a pack stays there unless it is retired; one taken out of
+    // retirement is in use again.
+    if (CheckBox1->isChecked())
+        m_info.state = library::CellState::Retired;
+    else if (m_info.state == library::CellState::Retired)
+        m_info.state = library::CellState::InUse;
+    QDialog::accept();
+}

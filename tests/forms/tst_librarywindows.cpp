@@ -1,0 +1,813 @@
+// The cell library's windows on a real library file: 装着セル typed into as a
+// barcode scanner types, セル台帳's columns, sorting, filter, renaming, in-place
+// bay labels, deleting runs and the main window's warning for a library that
+// cannot be opened.
+#include "core/IniFile.h"
+#include "core/Settings.h"
+#include "forms/Forms.h"
+#include "forms/Ubays.h"
+#include "forms/Ucellinfo.h"
+#include "forms/Ucompare.h"
+#include "forms/Ulibrary.h"
+#include "forms/Uvoltrak.h"
+#include "library/Capture.h"
+#include "library/Library.h"
+#include "library/LibraryModels.h"
+#include "library/LibraryService.h"
+#include "widgets/Chart.h"
+#include "widgets/ErrorDisplay.h"
+#include "widgets/Fonts.h"
+#include "widgets/LogPane.h"
+
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// A table whose bay j discharges for 40 + 10 j + step counts: every step gives
+// other capacities, so other rows and another run.
+QList<QByteArray> tableRows(int step)
+{
+    QList<QByteArray> rows;
+    for (int r = 0; r <= 8; ++r) {
+        QByteArray row = "1." + QByteArray::number(40 - 5 * r).rightJustified(2, '0') + "V";
+        for (int j = 0; j < 4; ++j)
+            row += ' ' + QByteArray::number(r * (40 + 10 * j + step) / 8);
+        rows << row;
+    }
+    return rows;
+}
+
+QByteArray dumpBytes(int step)
+{
+    QByteArray t = "Bat-V Bat1 Bat2 Bat3 Bat4\r\n";
+    for (const QByteArray &r : tableRows(step))
+        t += r + "\r\n";
+    return t + "End\r\n";
+}
+
+library::RunInput run(int step, const QStringList &labels, const QDateTime &when)
+{
+    library::RunInput in;
+    in.when = when;
+    in.source = library::ReceivedSource(1);
+    in.rows = tableRows(step);
+    for (int i = 0; i < library::BayCount && i < labels.size(); ++i)
+        in.labels[i] = labels.at(i);
+    return in;
+}
+
+QStringList columnTexts(const QAbstractItemModel *m, int c)
+{
+    QStringList out;
+    for (int r = 0; r < m->rowCount(); ++r)
+        out << m->index(r, c).data().toString();
+    return out;
+}
+
+} // namespace
+
+class TestLibraryWindows : public QObject
+{
+    Q_OBJECT
+    QStringList m_boxes;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<library::LibraryService> m_service;
+    const QDateTime m_t0{QDate(2026, 11, 1), QTime(9, 0)};
+
+    // Until the worker has nothing left and every answer it sent has been
+    // handled (an answer may ask for more work).
+    void settle()
+    {
+        for (int i = 0; i < 20; ++i) {
+            m_service->waitForIdle();
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+        }
+        m_service->waitForIdle();
+    }
+
+    void record(const library::RunInput &in)
+    {
+        m_service->post([in](library::Library &lib) { lib.recordRun(in); });
+    }
+
+    void setCell(const QString &label, const QString &model, double nominal, const QString &memo, bool retired)
+    {
+        m_service->post([=](library::Library &lib) {
+            library::CellInfo info = lib.cell(lib.ensureCell(label));
+            info.model = model;
+            info.hasNominal = nominal > 0;
+            info.nominalMah = nominal;
+            info.memo = memo;
+            info.state = retired ? library::CellState::Retired : library::CellState::InUse;
+            lib.updateCell(info);
+        });
+    }
+
+    // Four cells with 1, 2, 3 and 0 runs; E-2 has a nominal, E-4 is retired.
+    void fillLibrary()
+    {
+        record(run(0, {"E-1", "E-2", "E-10", ""}, m_t0));
+        record(run(30, {"E-2", "E-10", "", ""}, m_t0.addDays(1)));
+        record(run(60, {"E-10", "", "", ""}, m_t0.addDays(2)));
+        setCell("E-2", "HR-3UTG", 2000, "from the blue pack", false);
+        setCell("E-4", "eneloop", 0, "", true);
+        settle();
+    }
+
+    std::unique_ptr<Tlibrary> shownLibrary()
+    {
+        auto w = std::make_unique<Tlibrary>(m_service.get());
+        w->IniPath = m_dir->filePath("voltrak.ini");
+        w->show();
+        if (!QTest::qWaitForWindowActive(w.get()))
+            qWarning("the library window did not become active");
+        settle();
+        return w;
+    }
+
+    QList<library::RunRow> storedRuns()
+    {
+        QList<library::RunRow> runs;
+        m_service->query<QList<library::RunRow>>(
+            [](library::Library &lib) { return lib.runs(); }, this, [&](const QList<library::RunRow> &r) { runs = r; });
+        settle();
+        return runs;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        fonts::InstallSubstitutions();
+        errors::SetBoxHook(
+            [this](errors::BoxKind, const QString &title, const QString &text) { m_boxes << title + '|' + text; });
+        settings::ResetToDefaults();
+    }
+
+    void init()
+    {
+        m_boxes.clear();
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_service = std::make_unique<library::LibraryService>(m_dir->filePath("library.sqlite"));
+        settle();
+    }
+
+    void cleanup()
+    {
+        m_service.reset();
+        m_dir.reset();
+    }
+
+    // A scanner types each label and Enter: the four bays fill in a row, the
+    // completion list never replaces what was typed, and after Bat4 the next
+    // set starts at Bat1. The next captured run gets the labels.
+    void scannerFillsTheFourBays_data()
+    {
+        QTest::addColumn<QStringList>("known");
+        QTest::addColumn<QStringList>("typed");
+        QTest::addColumn<QStringList>("labels");
+        QTest::newRow("four new labels") << QStringList() << QStringList{"A-1", "A-2", "A-3", "A-4"}
+                                         << QStringList{"A-1", "A-2", "A-3", "A-4"};
+        QTest::newRow("a label that begins a known one stays as typed") << QStringList{"E-012",
+            "E-0123"} << QStringList{"E-01", "E-012", "e-0", "X"} << QStringList{"E-01", "E-012", "e-0", "X"};
+        QTest::newRow("blanks around a label are not part of it")
+            << QStringList() << QStringList{" B-1", "B-2  ", "B-3", "B-4"} << QStringList{"B-1", "B-2", "B-3", "B-4"};
+        QTest::newRow("an empty bay stays unassigned")
+            << QStringList() << QStringList{"C-1", "", "C-3", ""} << QStringList{"C-1", "", "C-3", ""};
+    }
+    void scannerFillsTheFourBays()
+    {
+        QFETCH(QStringList, known);
+        QFETCH(QStringList, typed);
+        QFETCH(QStringList, labels);
+        for (const QString &k : known)
+            m_service->post([k](library::Library &lib) { lib.ensureCell(k); });
+        settle();
+        library::BayAssignment assignment;
+        Tbays bays(&assignment, m_service.get());
+        bays.show();
+        QVERIFY(QTest::qWaitForWindowActive(&bays));
+        settle();
+        QCOMPARE(bays.completions(), known);
+        QCOMPARE(QApplication::focusWidget(), bays.Edit[0]);
+        for (const QString &t : typed) {
+            QWidget *field = QApplication::focusWidget();
+            QTest::keyClicks(field, t);
+            QTest::keyClick(field, Qt::Key_Return);
+        }
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(bays.Edit[i]->text().trimmed(), labels.at(i));
+            QCOMPARE(assignment.label(i + 1), labels.at(i));
+        }
+        QCOMPARE(QApplication::focusWidget(), bays.Edit[0]);
+        QVERIFY(bays.isVisible());
+
+        Tlibrary ledger(m_service.get());
+        ledger.IniPath = m_dir->filePath("voltrak.ini");
+        ledger.show();
+        settle();
+        QCOMPARE(ledger.ListView2->model()->rowCount(), 0);
+        // The discharger dumps a table: the run has those cells.
+        library::LiveCapture capture(
+            m_service.get(), &assignment, [this] { return m_t0; }, [] { return analysis::CapacityParameters(); },
+            [] { return 1; });
+        capture.feed(dumpBytes(0));
+        settle();
+        const QList<library::RunRow> runs = storedRuns();
+        QCOMPARE(runs.size(), 1);
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(runs.first().bays[i].label, labels.at(i));
+        QCOMPARE(bays.Label1->text(), QStringLiteral("記録しました: 2026/11/01 09:00:00"));
+        QCOMPARE(ledger.Label1->text(), QStringLiteral("記録しました: 2026/11/01 09:00:00"));
+        // The open ledger shows the run without being asked.
+        QCOMPARE(ledger.ListView2->model()->rowCount(), 1);
+        QCOMPARE(ledger.ListView2->model()->index(0, library::LabelColumn(1)).data().toString(), labels.first());
+        // The labels just made are offered from now on.
+        QVERIFY(bays.completions().contains(labels.first()));
+    }
+
+    // The labels stay for the run after; a changed field changes only its bay;
+    // クリア empties all four, and Escape closes the window.
+    void labelsStayUntilChanged()
+    {
+        library::BayAssignment assignment;
+        Tbays bays(&assignment, m_service.get());
+        bays.show();
+        QVERIFY(QTest::qWaitForWindowActive(&bays));
+        for (const char *label : {"K-1", "K-2", "K-3", "K-4"}) {
+            QTest::keyClicks(QApplication::focusWidget(), label);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        }
+        QDateTime now = m_t0;
+        library::LiveCapture capture(
+            m_service.get(), &assignment, [&now] { return now; }, [] { return analysis::CapacityParameters(); },
+            [] { return 1; });
+        capture.feed(dumpBytes(0));
+        now = m_t0.addSecs(3600);
+        capture.feed(dumpBytes(20));
+        // A second dump of the same table is no new run.
+        capture.feed(dumpBytes(20));
+        settle();
+        QCOMPARE(bays.Label1->text(), QStringLiteral("記録済みです: 2026/11/01 10:00:00"));
+        // Bat2 scanned again with another cell (its text replaced).
+        QTest::keyClick(bays.Edit[0], Qt::Key_Return);
+        // Alt+V meant for the main window's menu types nothing into the field.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::AltModifier);
+        QCOMPARE(bays.Edit[1]->text(), QStringLiteral("K-2"));
+        QTest::keyClicks(QApplication::focusWidget(), "K-9");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        capture.feed(dumpBytes(40));
+        settle();
+        const QList<library::RunRow> runs = storedRuns(); // newest first
+        QCOMPARE(runs.size(), 3);
+        QStringList seen;
+        for (const library::RunRow &r : runs)
+            seen << QStringList{r.bays[0].label, r.bays[1].label, r.bays[2].label, r.bays[3].label}.join(',');
+        QCOMPARE(seen, (QStringList{"K-1,K-9,K-3,K-4", "K-1,K-2,K-3,K-4", "K-1,K-2,K-3,K-4"}));
+
+        bays.Button1->click();
+        for (int i = 1; i <= 4; ++i)
+            QCOMPARE(assignment.label(i), QString());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(!bays.isVisible());
+    }
+
+    // Every column of both tabs in order, and numeric order where text order
+    // would differ ("1000" before "85"); figures a cell does not have come first.
+    void columnsAndNumericSort_data()
+    {
+        QTest::addColumn<int>("tab");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QStringList>("ascending");
+        // Capacities grow with the step and the bay: E-10 (bays 3, 2, 1 of
+        // steps 0, 30, 60) is largest first and smallest last.
+        QTest::newRow("cells by 回数") << 0 << int(library::CellRuns) << QStringList{"0", "1", "2", "3"};
+        QTest::newRow("cells by label") << 0 << int(library::CellLabel) << QStringList{"E-1", "E-10", "E-2", "E-4"};
+        QTest::newRow("cells by 公称") << 0 << int(library::CellNominal) << QStringList{"", "", "", "2000.0"};
+        QTest::newRow("runs by 日時") << 1 << int(library::RunWhen)
+                                      << QStringList{"2026/11/01 09:00", "2026/11/02 09:00", "2026/11/03 09:00"};
+        QTest::newRow("runs by Bat3 label") << 1 << library::LabelColumn(3) << QStringList{"", "", "E-10"};
+    }
+    void columnsAndNumericSort()
+    {
+        QFETCH(int, tab);
+        QFETCH(int, column);
+        QFETCH(QStringList, ascending);
+        fillLibrary();
+        auto w = shownLibrary();
+        w->CheckBox1->setChecked(true);
+        QStringList titles;
+        QTableView *view = tab == 0 ? w->ListView1 : w->ListView2;
+        for (int c = 0; c < view->model()->columnCount(); ++c)
+            titles << view->model()->headerData(c, Qt::Horizontal).toString();
+        if (tab == 0)
+            QCOMPARE(titles,
+                (QStringList{"ラベル", "型番", "公称(mAh)", "回数", "最新(mAh)", "最大(mAh)", "初回(mAh)", "劣化(%)",
+                    "健全度(%)", "平均電圧(V)", "最終測定", "状態"}));
+        else
+            QCOMPARE(titles,
+                (QStringList{"日時", "出典", "時間軸", "Bat1", "Bat1(mAh)", "Bat2", "Bat2(mAh)", "Bat3", "Bat3(mAh)",
+                    "Bat4", "Bat4(mAh)"}));
+        w->PageControl1->setCurrentIndex(tab);
+        view->horizontalHeader()->setSortIndicator(column, Qt::AscendingOrder);
+        QCOMPARE(columnTexts(view->model(), column), ascending);
+        view->horizontalHeader()->setSortIndicator(column, Qt::DescendingOrder);
+        std::reverse(ascending.begin(), ascending.end());
+        QCOMPARE(columnTexts(view->model(), column), ascending);
+    }
+
+    // Capacity columns sort as numbers: built so that text order differs.
+    void capacitySortsAsNumbers()
+    {
+        // Bay 1 of step 0 gives about 85 mAh at 1 ohm; a 10 ohm resistor one
+        // tenth; steps far apart give four digits.
+        library::RunInput a = run(0, {"S-small"}, m_t0);
+        a.parameters.Hteiko = 1000;
+        library::RunInput b = run(0, {"S-mid"}, m_t0.addDays(1));
+        b.rows = tableRows(5);
+        library::RunInput c = run(0, {"S-big"}, m_t0.addDays(2));
+        c.rows = tableRows(2000);
+        for (const library::RunInput &in : {a, b, c})
+            record(in);
+        settle();
+        auto w = shownLibrary();
+        w->ListView1->horizontalHeader()->setSortIndicator(library::CellLatest, Qt::AscendingOrder);
+        QStringList labels = columnTexts(w->ListView1->model(), library::CellLabel);
+        QCOMPARE(labels, (QStringList{"S-small", "S-mid", "S-big"}));
+        QList<double> values;
+        for (const QString &t : columnTexts(w->ListView1->model(), library::CellLatest))
+            values << t.toDouble();
+        QVERIFY2(std::is_sorted(values.begin(), values.end()),
+            qPrintable(columnTexts(w->ListView1->model(), library::CellLatest).join(' ')));
+        // The digits differ in count, so text order would not be this one.
+        QVERIFY(columnTexts(w->ListView1->model(), library::CellLatest).first().size()
+            < columnTexts(w->ListView1->model(), library::CellLatest).last().size());
+    }
+
+    // 絞り込み matches label, model and memo, case ignored; retired cells only
+    // with 引退も表示.
+    void filter_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("retired");
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("nothing typed") << "" << false << QStringList{"E-1", "E-10", "E-2"};
+        QTest::newRow("nothing typed, retired too") << "" << true << QStringList{"E-1", "E-10", "E-2", "E-4"};
+        QTest::newRow("label part") << "-1" << false << QStringList{"E-1", "E-10"};
+        QTest::newRow("model, case ignored") << "hr-3" << false << QStringList{"E-2"};
+        QTest::newRow("memo") << "BLUE" << false << QStringList{"E-2"};
+        QTest::newRow("retired model hidden") << "eneloop" << false << QStringList();
+        QTest::newRow("retired model shown") << "eneloop" << true << QStringList{"E-4"};
+        QTest::newRow("no match") << "zz" << true << QStringList();
+    }
+    void filter()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, retired);
+        QFETCH(QStringList, shown);
+        fillLibrary();
+        auto w = shownLibrary();
+        w->ListView1->horizontalHeader()->setSortIndicator(library::CellLabel, Qt::AscendingOrder);
+        QTest::keyClicks(w->Edit1, text);
+        if (retired)
+            QTest::mouseClick(w->CheckBox1, Qt::LeftButton);
+        QStringList labels;
+        for (const library::CellSummary &s : w->shownCells())
+            labels << s.info.label;
+        QCOMPARE(labels, shown);
+        QCOMPARE(columnTexts(w->ListView1->model(), library::CellLabel), shown);
+    }
+
+    // セルの情報 renames a cell: the history comes along. A label another cell
+    // has is refused with the library's reason, and nothing changes.
+    void renaming_data()
+    {
+        QTest::addColumn<QString>("newLabel");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("new label") << "E-10b" << false;
+        QTest::newRow("blanks trimmed") << "  E-10c " << false;
+        QTest::newRow("label of another cell") << "E-2" << true;
+    }
+    void renaming()
+    {
+        QFETCH(QString, newLabel);
+        QFETCH(bool, refused);
+        fillLibrary();
+        auto w = shownLibrary();
+        w->CellDialog = [&](library::CellInfo &info) {
+            info.label = newLabel;
+            return true;
+        };
+        // E-10, chosen by its row.
+        const int row = columnTexts(w->ListView1->model(), library::CellLabel).indexOf("E-10");
+        QVERIFY(row >= 0);
+        const QModelIndex at = w->ListView1->model()->index(row, 0);
+        QTest::mouseClick(w->ListView1->viewport(), Qt::LeftButton, {}, w->ListView1->visualRect(at).center());
+        QTest::mouseDClick(w->ListView1->viewport(), Qt::LeftButton, {}, w->ListView1->visualRect(at).center());
+        settle();
+        QStringList labels;
+        int runs = -1;
+        for (const library::CellSummary &s : w->cellModel()->rows()) {
+            labels << s.info.label;
+            if (s.info.label == (refused ? QStringLiteral("E-10") : newLabel.trimmed()))
+                runs = s.runCount;
+        }
+        QCOMPARE(runs, 3);
+        QCOMPARE(labels.size(), 4);
+        QCOMPARE(labels.contains("E-10"), refused);
+        QCOMPARE(labels.count(newLabel.trimmed()), 1);
+        if (refused) {
+            QCOMPARE(m_boxes.size(), 1);
+            QVERIFY2(m_boxes.first().startsWith("警告|"), qPrintable(m_boxes.join('\n')));
+        } else {
+            QCOMPARE(m_boxes, QStringList());
+            // The runs tab shows the new name in the bays the cell was in.
+            int found = 0;
+            for (const library::RunRow &r : w->runModel()->rows())
+                for (const library::BayFigures &b : r.bays)
+                    found += b.label == newLabel.trimmed();
+            QCOMPARE(found, 3);
+        }
+    }
+
+    // The dialog itself: an empty label or a nominal that is no positive
+    // number is refused and the dialog stays; retiring and back.
+    void cellDialog_data()
+    {
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QString>("nominal");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("warning");
+        QTest::newRow("fine") << "Z-1"
+                              << "1900" << true << "";
+        QTest::newRow("no nominal") << "Z-1"
+                                    << "" << true << "";
+        QTest::newRow("decimal nominal") << "Z-1"
+                                         << "1900.5" << true << "";
+        QTest::newRow("empty label") << "  "
+                                     << "1900" << false << "ラベルを入力してください";
+        QTest::newRow("nominal not a number") << "Z-1"
+                                              << "19OO" << false << "公称容量は正の数で入力してください";
+        QTest::newRow("nominal zero") << "Z-1"
+                                      << "0" << false << "公称容量は正の数で入力してください";
+    }
+    void cellDialog()
+    {
+        QFETCH(QString, label);
+        QFETCH(QString, nominal);
+        QFETCH(bool, accepted);
+        QFETCH(QString, warning);
+        library::CellInfo info;
+        info.id = 7;
+        info.label = "old";
+        info.state = library::CellState::Retired;
+        Tcellinfo dlg(info);
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("セルの情報"));
+        QVERIFY(dlg.CheckBox1->isChecked());
+        dlg.Edit1->setText(label);
+        dlg.Edit3->setText(nominal);
+        dlg.CheckBox1->setChecked(false);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QTest::keyClick(dlg.Edit2, Qt::Key_Return); // the default button
+        QCOMPARE(dlg.result() == QDialog::Accepted, accepted);
+        QCOMPARE(m_boxes, warning.isEmpty() ? QStringList() : QStringList{"警告|" + warning});
+        if (accepted) {
+            QCOMPARE(dlg.info().id, qint64(7));
+            QCOMPARE(dlg.info().label, label.trimmed());
+            QCOMPARE(dlg.info().hasNominal, !nominal.isEmpty());
+            QCOMPARE(dlg.info().nominalMah, nominal.isEmpty() ? 0.0 : nominal.toDouble());
+            QCOMPARE(dlg.info().state, library::CellState::InUse);
+        }
+    }
+
+    // "削除" asks first; No keeps everything, Yes removes exactly the selection.
+    void deleteAsksFirst_data()
+    {
+        QTest::addColumn<bool>("yes");
+        QTest::addColumn<bool>("byKey");
+        QTest::newRow("no") << false << false;
+        QTest::newRow("yes") << true << false;
+        QTest::newRow("yes, Delete key") << true << true;
+    }
+    void deleteAsksFirst()
+    {
+        QFETCH(bool, yes);
+        QFETCH(bool, byKey);
+        fillLibrary();
+        auto w = shownLibrary();
+        w->PageControl1->setCurrentIndex(1);
+        QCOMPARE(w->ListView2->model()->rowCount(), 3);
+        QVERIFY(!w->Button2->isEnabled());
+        // The two newest (sorted newest first).
+        w->ListView2->selectionModel()->select(
+            w->ListView2->model()->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        w->ListView2->selectionModel()->select(
+            w->ListView2->model()->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QVERIFY(w->Button2->isEnabled());
+        errors::SetQuestionAnswer(yes);
+        if (byKey) {
+            w->ListView2->setFocus();
+            QTest::keyClick(w->ListView2, Qt::Key_Delete);
+        } else {
+            w->Button2->click();
+        }
+        settle();
+        errors::SetQuestionAnswer(false);
+        QCOMPARE(m_boxes, QStringList{"VOLTRAK|選択した放電記録を削除しますか？"});
+        const QList<library::RunRow> left = storedRuns();
+        QCOMPARE(left.size(), yes ? 1 : 3);
+        if (yes)
+            QCOMPARE(left.first().when, m_t0);
+        QCOMPARE(w->ListView2->model()->rowCount(), left.size());
+        // The cells stay, with the runs they have left.
+        for (const library::CellSummary &s : w->cellModel()->rows())
+            if (s.info.label == "E-10")
+                QCOMPARE(s.runCount, yes ? 1 : 3);
+    }
+
+    // A run's bay label edited in the list: a new label makes a new cell, an
+    // empty one takes the cell away; bays the table does not have cannot be edited.
+    void bayLabelInPlace_data()
+    {
+        QTest::addColumn<int>("bay");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("cells");
+        QTest::newRow("unassigned bay assigned later") << 4 << "N-1"
+                                                       << "N-1" << 5;
+        QTest::newRow("known cell") << 4 << "E-2"
+                                    << "E-2" << 4;
+        QTest::newRow("cell taken away") << 1 << ""
+                                         << "" << 4;
+    }
+    void bayLabelInPlace()
+    {
+        QFETCH(int, bay);
+        QFETCH(QString, typed);
+        QFETCH(QString, stored);
+        QFETCH(int, cells);
+        fillLibrary();
+        auto w = shownLibrary();
+        w->PageControl1->setCurrentIndex(1);
+        w->ListView2->horizontalHeader()->setSortIndicator(library::RunWhen, Qt::AscendingOrder);
+        const QModelIndex at = w->ListView2->model()->index(0, library::LabelColumn(bay));
+        QVERIFY(at.flags() & Qt::ItemIsEditable);
+        QVERIFY(!(w->ListView2->model()->index(0, library::CapacityColumn(bay)).flags() & Qt::ItemIsEditable));
+        w->ListView2->setFocus();
+        w->ListView2->setCurrentIndex(at);
+        QTest::keyClick(w->ListView2, Qt::Key_F2);
+        QWidget *editor = QApplication::focusWidget();
+        QVERIFY(qobject_cast<QLineEdit *>(editor));
+        qobject_cast<QLineEdit *>(editor)->selectAll();
+        if (typed.isEmpty())
+            QTest::keyClick(editor, Qt::Key_Delete);
+        else
+            QTest::keyClicks(editor, typed);
+        QTest::keyClick(editor, Qt::Key_Return);
+        settle();
+        const QList<library::RunRow> runs = storedRuns();
+        QCOMPARE(runs.last().bays[bay - 1].label, stored);
+        QCOMPARE(runs.last().bays[bay - 1].cellId == 0, stored.isEmpty());
+        w->CheckBox1->setChecked(true);
+        QCOMPARE(w->ListView1->model()->rowCount(), cells);
+        QCOMPARE(w->ListView2->model()->index(0, library::LabelColumn(bay)).data().toString(), stored);
+    }
+
+    // The history beside the list: one point per run at the run's time; 曲線比較
+    // draws the cell's runs, newest first, titled by their dates.
+    void historyAndCurves()
+    {
+        fillLibrary();
+        auto w = shownLibrary();
+        w->compare->IniPath = m_dir->filePath("voltrak.ini");
+        QSignalSpy history(w.get(), &Tlibrary::historyShown);
+        const int row = columnTexts(w->ListView1->model(), library::CellLabel).indexOf("E-10");
+        w->ListView1->setCurrentIndex(w->ListView1->model()->index(row, 0));
+        settle();
+        QVERIFY(history.count() >= 1);
+        ChartSeries &s = w->Chart1->series(0);
+        QCOMPARE(s.count(), 3);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(s.x(i), double(m_t0.addDays(i).toSecsSinceEpoch()));
+        QVERIFY(s.y(0) < s.y(1) && s.y(1) < s.y(2)); // bay 3 of step 0 .. bay 1 of step 60
+        QVERIFY(w->Button1->isEnabled());
+        w->Button1->click();
+        settle();
+        QVERIFY(w->compare->isVisible());
+        QCOMPARE(w->compare->Chart1->seriesCount(), 3);
+        QCOMPARE(w->compare->Chart1->series(0).title(), QStringLiteral("2026/11/03 09:00 Bat1"));
+        QCOMPARE(w->compare->Chart1->series(2).title(), QStringLiteral("2026/11/01 09:00 Bat3"));
+        QCOMPARE(w->compare->Chart1->series(0).count(), 9);
+        w->compare->hide();
+    }
+
+    // 条件変更 computes a run's figures again: ten-second counts give a sixth
+    // of the minute counts' capacity.
+    void runParametersRecompute()
+    {
+        fillLibrary();
+        auto w = shownLibrary();
+        w->PageControl1->setCurrentIndex(1);
+        w->ListView2->selectRow(0);
+        const double before = storedRuns().first().bays[0].capacity;
+        w->RunDialog = [](analysis::CapacityParameters &p) {
+            p.Htime = 1;
+            return true;
+        };
+        w->Button3->click();
+        settle();
+        const library::RunRow after = storedRuns().first();
+        QCOMPARE(after.parameters.Htime, 1);
+        QVERIFY2(qAbs(after.bays[0].capacity - before / 6) < 1e-9 * before,
+            qPrintable(QStringLiteral("%1 then %2").arg(before).arg(after.bays[0].capacity)));
+        QCOMPARE(w->ListView2->model()->index(0, library::RunTimeUnit).data().toString(), QStringLiteral("10秒"));
+    }
+
+    // 取り込み: the files go in off this thread; one summary box at the end.
+    void importShowsOneSummary()
+    {
+        auto w = shownLibrary();
+        const QString a = m_dir->filePath("a.log"), b = m_dir->filePath("b.log");
+        for (const auto &[path, bytes] : {std::pair{a, "2026/10/01 08:00\r\n" + dumpBytes(1) + dumpBytes(2)},
+                 std::pair{b, QByteArray("セル: P-1 P-2 - P-4\r\n") + dumpBytes(1)}}) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(bytes);
+        }
+        w->OpenDialog = [&] { return QStringList{a, b, m_dir->filePath("missing.log")}; };
+        w->Button4->click();
+        QVERIFY(w->importing());
+        QVERIFY(!w->Button4->isEnabled());
+        settle();
+        QTRY_VERIFY(!w->importing());
+        QCOMPARE(m_boxes.size(), 1);
+        QVERIFY2(m_boxes.first().contains("新しい記録: 2") && m_boxes.first().contains("既知の記録: 1")
+                && m_boxes.first().contains("missing.log"),
+            qPrintable(m_boxes.first()));
+        QCOMPARE(w->ListView2->model()->rowCount(), 2);
+        QVERIFY(w->Button4->isEnabled());
+    }
+
+    // キャンセル in the progress dialog stops before the next file; the files
+    // done stay, and the summary says it was cancelled.
+    void importCancelled()
+    {
+        auto w = shownLibrary();
+        QStringList paths;
+        for (int i = 0; i < 300; ++i) {
+            paths << m_dir->filePath(QStringLiteral("f%1.log").arg(i));
+            QFile f(paths.last());
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(dumpBytes(i));
+        }
+        w->Import(paths);
+        QVERIFY(w->progress());
+        QCOMPARE(w->progress()->labelText(), QStringLiteral("取り込み中..."));
+        QPushButton *cancel = w->progress()->findChild<QPushButton *>();
+        QVERIFY(cancel);
+        QCOMPARE(cancel->text(), QStringLiteral("キャンセル"));
+        cancel->click();
+        settle();
+        QTRY_VERIFY(!w->importing());
+        QVERIFY(!w->progress());
+        QCOMPARE(m_boxes.size(), 1);
+        QVERIFY2(m_boxes.first().contains("中止しました"), qPrintable(m_boxes.first()));
+        const qsizetype stored = storedRuns().size();
+        QVERIFY2(stored < 300, qPrintable(QString::number(stored)));
+        QCOMPARE(w->ListView2->model()->rowCount(), int(stored));
+    }
+
+    // The window's size lives in its own section of the ini file.
+    void sizeInItsOwnSection()
+    {
+        const QString ini = m_dir->filePath("size.ini");
+        {
+            Tlibrary w(m_service.get());
+            w.IniPath = ini;
+            w.show();
+            w.resize(777, 444);
+            w.Button7->click();
+            QVERIFY(!w.isVisible());
+        }
+        const IniFile file(ini);
+        QCOMPARE(file.readInteger("CellLibrary", "Width", 0), 777);
+        QCOMPARE(file.readInteger("CellLibrary", "Height", 0), 444);
+        QVERIFY(file.keys(settings::SectionName).isEmpty());
+        Tlibrary again(m_service.get());
+        again.IniPath = ini;
+        again.show();
+        QCOMPARE(again.size(), QSize(777, 444));
+        settle();
+    }
+
+    // The menus, and a library that cannot be opened: one warning with the
+    // reason, the library's entries off, the file untouched, the rest working.
+    void mainWindow_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("new library") << QByteArray() << true;
+        QTest::newRow("not a database") << QByteArray("this is no database\n", 20) << false;
+        QTest::newRow("newer version") << QByteArray("newer") << true;
+    }
+    void mainWindow()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, opens);
+        const QString path = m_dir->filePath("other.sqlite");
+        const bool newer = content == "newer";
+        if (newer) {
+            // A library this program made, then marked as a later version's.
+            {
+                library::Library made(path);
+                QVERIFY2(made.isWritable(), qPrintable(made.reason()));
+            }
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "newer");
+                db.setDatabaseName(path);
+                QVERIFY(db.open());
+                QVERIFY(QSqlQuery(db).exec(QStringLiteral("PRAGMA user_version = %1").arg(library::SchemaVersion + 1)));
+                db.close();
+            }
+            QSqlDatabase::removeDatabase("newer");
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            content = f.readAll();
+        } else if (!content.isEmpty()) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content);
+        }
+        QFile ini(settings::IniFilePath());
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Ports]\r\nCOM1=/nonexistent/voltrak-test-port\r\n");
+        ini.close();
+        forms::CreateForms(path);
+        m_boxes.clear(); // the closed port's box
+        QVERIFY(forms::main->Library1());
+        forms::main->Library1()->waitForIdle();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        QStringList view;
+        for (QAction *a : forms::main->menuBar()->actions().at(3)->menu()->actions())
+            view << a->text();
+        QCOMPARE(view, (QStringList{"セル一覧(&L)...", "装着セル(&M)...", "セル台帳(&B)..."}));
+        QCOMPARE(forms::main->ImportToLibrary1->text(), QStringLiteral("台帳に取り込む(&I)..."));
+        QTRY_COMPARE(forms::main->MountedCells1->isEnabled(), opens);
+        QCOMPARE(forms::main->CellLibrary1->isEnabled(), opens);
+        QCOMPARE(forms::main->ImportToLibrary1->isEnabled(), opens && !newer);
+        if (newer) {
+            // Read, never written: one warning, no import, no edits.
+            QCOMPARE(m_boxes.size(), 1);
+            QVERIFY2(m_boxes.first().startsWith("警告|セル台帳を開けません\n"), qPrintable(m_boxes.first()));
+            forms::main->CellLibrary1->trigger();
+            QVERIFY(forms::main->ledger->isVisible());
+            QVERIFY(!forms::main->ledger->Button4->isEnabled());
+            forms::main->ledger->ListView2->selectAll();
+            QVERIFY(!forms::main->ledger->Button2->isEnabled());
+            forms::DestroyForms();
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), content);
+            QFile::remove(settings::IniFilePath());
+            return;
+        }
+        if (opens) {
+            QCOMPARE(m_boxes, QStringList());
+            forms::main->MountedCells1->trigger();
+            QVERIFY(forms::main->bays->isVisible());
+            forms::main->CellLibrary1->trigger();
+            QVERIFY(forms::main->ledger->isVisible());
+            QCOMPARE(forms::main->ledger->windowTitle(), QStringLiteral("セル台帳"));
+        } else {
+            QCOMPARE(m_boxes.size(), 1);
+            QVERIFY2(m_boxes.first().startsWith("警告|セル台帳を開けません\n") && m_boxes.first().size() > 20,
+                qPrintable(m_boxes.first()));
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), content);
+        }
+        // The log pane still takes what arrives.
+        forms::main->RichEdit1->appendReceived(dumpBytes(0));
+        QVERIFY(forms::main->RichEdit1->lineCount() > 5);
+        forms::DestroyForms();
+        QFile::remove(settings::IniFilePath());
+    }
+};
+
+QTEST_MAIN(TestLibraryWindows)
+#include "tst_librarywindows.moc"

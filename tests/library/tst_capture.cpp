@@ -1,0 +1,163 @@
+// Recognising tables in received bytes, and the capture of the main window's
+// side: recorded once, with the bay labels of the moment.
+#include "library/Capture.h"
+#include "library/LibraryService.h"
+#include "tests/library/LibraryTestData.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+QByteArray Joined(const QList<library::CapturedRows> &tables)
+{
+    QByteArrayList parts;
+    for (const library::CapturedRows &t : tables)
+        parts << t.rows.join('|');
+    return parts.join('#');
+}
+} // namespace
+
+class TestCapture : public QObject
+{
+    Q_OBJECT
+private slots:
+    void detector_data();
+    void detector();
+    void quietTimeCountsFromTheLastByte();
+    void liveCaptureRecordsOnceWithLabels();
+};
+
+void TestCapture::detector_data()
+{
+    // chunks arrive 10 ms apart; then expire() is asked `quiet` ms after the last one.
+    QTest::addColumn<QByteArrayList>("chunks");
+    QTest::addColumn<int>("quiet");
+    QTest::addColumn<QByteArray>("atOnce"); // tables handed over by the chunks themselves
+    QTest::addColumn<QByteArray>("afterQuiet"); // tables handed over by expire()
+
+    const QByteArray t1 = TableText(1), t2 = TableText(2);
+    const QByteArray rows1 = TableRows(1).join('|'), rows2 = TableRows(2).join('|');
+    QTest::newRow("ended by a following line")
+        << QByteArrayList{"Discharge end\r\n" + t1 + "Setting mode\r\n"} << 5000 << rows1 << QByteArray();
+    QTest::newRow("ended by an empty line") << QByteArrayList{t1 + "\r\n"} << 5000 << rows1 << QByteArray();
+    QTest::newRow("ended by quiet time") << QByteArrayList{t1} << 3000 << QByteArray() << rows1;
+    QTest::newRow("not yet quiet long enough") << QByteArrayList{t1} << 2999 << QByteArray() << QByteArray();
+    QTest::newRow("a second dump ends the first") << QByteArrayList{t1, t1} << 3000 << rows1 << rows1;
+    QTest::newRow("two tables in one chunk") << QByteArrayList{t1 + t2} << 3000 << rows1 << rows2;
+    QTest::newRow("a byte at a time") << [&] {
+        QByteArrayList bytes;
+        for (char c : t1 + "x\r\n")
+            bytes << QByteArray(1, c);
+        return bytes;
+    }() << 0 << rows1 << QByteArray();
+    QTest::newRow("CR and LF in separate chunks") << [&] {
+        QByteArrayList parts = t1.split('\n');
+        parts.removeLast();
+        QByteArrayList out;
+        for (const QByteArray &p : parts)
+            out << p << "\n";
+        return out;
+    }() << 3000 << QByteArray() << rows1;
+    QTest::newRow("lone LF and lone CR line ends")
+        << QByteArrayList{QByteArray(t1).replace("\r\n", "\n"), QByteArray(t2).replace("\r\n", "\r")} << 3000 << rows1
+        << rows2;
+    QTest::newRow("zero bytes dropped") << QByteArrayList{QByteArray(t1).replace("1.30V",
+        QByteArray("1.3\0"
+                   "0V",
+            6))} << 3000 << QByteArray() << rows1;
+    QTest::newRow("one row is not a table") << QByteArrayList{"Bat-V Bat1 Bat2 Bat3 Bat4\r\n1.40V 0 0 0 0\r\nend\r\n"}
+                                            << 5000 << QByteArray() << QByteArray();
+    QTest::newRow("header alone, then quiet")
+        << QByteArrayList{"Bat-V Bat1 Bat2 Bat3 Bat4\r\n"} << 5000 << QByteArray() << QByteArray();
+    QTest::newRow("rows without a header")
+        << QByteArrayList{QByteArray(t1).mid(t1.indexOf('\n') + 1) + "end\r\n"} << 5000 << QByteArray() << QByteArray();
+    QTest::newRow("progress lines are no table")
+        << QByteArrayList{"T=   1m  1.400  1.400  1.400  1.400\r\nT=   2m  1.390  1.390  1.390  1.390\r\n"} << 5000
+        << QByteArray() << QByteArray();
+    QTest::newRow("a header with a trailing blank is not the header")
+        << QByteArrayList{QByteArray(t1).replace("Bat4\r\n", "Bat4 \r\n")} << 5000 << QByteArray() << QByteArray();
+}
+
+void TestCapture::detector()
+{
+    QFETCH(QByteArrayList, chunks);
+    QFETCH(int, quiet);
+    QFETCH(QByteArray, atOnce);
+    QFETCH(QByteArray, afterQuiet);
+    library::CaptureDetector d;
+    QList<library::CapturedRows> found;
+    qint64 now = 1000;
+    for (const QByteArray &c : chunks) {
+        now += 10;
+        found += d.feed(c, now);
+    }
+    QCOMPARE(Joined(found), atOnce);
+    QCOMPARE(Joined(d.expire(now + quiet)), afterQuiet);
+    // Handed over once: asking again much later gives nothing more.
+    if (quiet >= library::CaptureDetector::DefaultQuietMs)
+        QCOMPARE(d.expire(now + 100000).size(), 0);
+}
+
+void TestCapture::quietTimeCountsFromTheLastByte()
+{
+    library::CaptureDetector d(3000);
+    QVERIFY(d.feed(TableText(1), 0).isEmpty());
+    QCOMPARE(d.deadline(), qint64(3000));
+    // The start of another line 2 s later keeps the table open...
+    QVERIFY(d.feed("1.", 2000).isEmpty());
+    QCOMPARE(d.deadline(), qint64(5000));
+    QVERIFY(d.expire(3000).isEmpty());
+    // ...and it ends with the rows it has once the line stays quiet.
+    QCOMPARE(Joined(d.expire(5000)), TableRows(1).join('|'));
+    QCOMPARE(d.deadline(), qint64(-1));
+}
+
+void TestCapture::liveCaptureRecordsOnceWithLabels()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    library::LibraryService service(dir.filePath("library.sqlite"));
+    library::BayAssignment bays;
+    const QStringList scanned{"E-001", "E-002", "", "E-004"};
+    for (int b = 0; b < 4; ++b)
+        bays.setLabel(b + 1, scanned.at(b));
+    const QDateTime when(QDate(2026, 12, 9), QTime(10, 30));
+    analysis::CapacityParameters params;
+    params.Htime = 1;
+    library::LiveCapture capture(
+        &service, &bays, [&] { return when; }, [&] { return params; }, [] { return 2; }, nullptr, 100);
+    QSignalSpy recorded(&service, &library::LibraryService::runRecorded);
+
+    // Two dumps of the same table, each ended by quiet time: one run.
+    capture.feed(TableText(5));
+    QTRY_COMPARE(recorded.size(), 1);
+    QVERIFY(recorded.at(0).at(0).value<library::RecordResult>().isNew);
+    capture.feed(TableText(5));
+    QTRY_COMPARE(recorded.size(), 2);
+    QVERIFY(!recorded.at(1).at(0).value<library::RecordResult>().isNew);
+
+    // The labels stay for the next run until changed.
+    bays.setLabel(3, "E-003");
+    capture.feed(TableText(6) + "Setting mode\r\n");
+    QTRY_COMPARE(recorded.size(), 3);
+
+    QList<library::RunRow> runs;
+    service.query<QList<library::RunRow>>(
+        [](library::Library &lib) { return lib.runs(); }, this, [&](const QList<library::RunRow> &r) { runs = r; });
+    QTRY_COMPARE(runs.size(), 2);
+    const library::RunRow &older = runs.at(1), &newer = runs.at(0);
+    QCOMPARE(older.source, QStringLiteral("受信 ch2"));
+    QCOMPARE(older.when, when);
+    QCOMPARE(older.parameters.Htime, 1);
+    QCOMPARE(older.bays[0].label, QStringLiteral("E-001"));
+    QCOMPARE(older.bays[1].label, QStringLiteral("E-002"));
+    QVERIFY(older.bays[2].present);
+    QCOMPARE(older.bays[2].label, QString());
+    QCOMPARE(older.bays[3].label, QStringLiteral("E-004"));
+    QCOMPARE(newer.bays[0].label, QStringLiteral("E-001"));
+    QCOMPARE(newer.bays[2].label, QStringLiteral("E-003"));
+}
+
+QTEST_GUILESS_MAIN(TestCapture)
+#include "tst_capture.moc"

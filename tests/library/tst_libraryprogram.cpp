@@ -1,0 +1,304 @@
+// The program itself on the cell library, without a display: imports of many
+// files, one killed in the middle, two at once into one library, and the CSV
+// it prints read back by Python.
+#include "tests/library/LibraryTestData.h"
+#include "tests/support/TestFiles.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+struct Result {
+    int status = -1;
+    QByteArray out, err;
+};
+
+QProcessEnvironment NoDisplay()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(v));
+    return env;
+}
+
+Result Voltrak(const QStringList &args, const QByteArray &input = QByteArray())
+{
+    QProcess p;
+    p.setProcessEnvironment(NoDisplay());
+    p.start(QStringLiteral(VOLTRAK_EXE), args);
+    p.write(input);
+    p.closeWriteChannel();
+    Result r;
+    if (!p.waitForFinished(120000))
+        return r;
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+// count files, each with `tables` different tables, named f<first>.log on.
+QStringList MakeLogs(const QString &folder, int first, int count, int tables)
+{
+    QStringList paths;
+    for (int i = first; i < first + count; ++i) {
+        QByteArray text = "2026/12/01 10:00\r\n";
+        for (int t = 0; t < tables; ++t)
+            text += TableText(i * tables + t) + "Discharge end\r\n";
+        paths << folder + QStringLiteral("/f%1.log").arg(i);
+        QFile f(paths.last());
+        if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
+            return {};
+    }
+    return paths;
+}
+
+// One query on the file through a connection of the test's own.
+class Reader
+{
+public:
+    explicit Reader(const QString &path)
+    {
+        m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("reader"));
+        m_db.setDatabaseName(path);
+        m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        m_db.open();
+    }
+    ~Reader()
+    {
+        m_db.close();
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("reader"));
+    }
+    QList<QVariantList> rows(const QString &sql)
+    {
+        QList<QVariantList> out;
+        QSqlQuery q(m_db);
+        if (!q.exec(sql))
+            return out;
+        while (q.next()) {
+            QVariantList row;
+            for (int c = 0; c < q.record().count(); ++c)
+                row << q.value(c);
+            out << row;
+        }
+        return out;
+    }
+    QVariant value(const QString &sql)
+    {
+        const QList<QVariantList> r = rows(sql);
+        return r.isEmpty() ? QVariant() : r.first().value(0);
+    }
+
+private:
+    QSqlDatabase m_db;
+};
+
+} // namespace
+
+class TestLibraryProgram : public QObject
+{
+    Q_OBJECT
+private slots:
+    void importManyFiles();
+    void killedInTheMiddleOfAnImport();
+    void twoProcessesWriteOneLibrary();
+    void exportsReadBackByPython_data();
+    void exportsReadBackByPython();
+    void unopenableLibrary();
+};
+
+void TestLibraryProgram::importManyFiles()
+{
+    QTemporaryDir dir;
+    const QStringList logs = MakeLogs(dir.path(), 0, 40, 3);
+    QCOMPARE(logs.size(), 40);
+    const QString lib = dir.filePath("lib.sqlite");
+    Result r = Voltrak(QStringList{"--settings", dir.filePath("v.ini"), "--library", lib, "--import"} + logs);
+    QCOMPARE(r.status, 0);
+    QCOMPARE(QString::fromUtf8(r.out), QStringLiteral("ファイル: 40\n表: 120\n新しい記録: 120\n既知の記録: 0\n"));
+    // Again, with a file that is not there: the others are known, the status says one was not read.
+    const QString missing = dir.filePath("gone.log");
+    r = Voltrak(QStringList{"--library=" + lib, "--import", logs.at(3), missing, logs.at(5)});
+    QCOMPARE(r.status, 1);
+    QCOMPARE(QString::fromUtf8(r.out),
+        QStringLiteral("ファイル: 2\n表: 6\n新しい記録: 0\n既知の記録: 6\n読めません: %1: ファイルがありません\n")
+            .arg(missing));
+    Reader reader(lib);
+    QCOMPARE(reader.value("SELECT count(*) FROM runs").toInt(), 120);
+}
+
+void TestLibraryProgram::killedInTheMiddleOfAnImport()
+{
+    QTemporaryDir dir;
+    const QStringList logs = MakeLogs(dir.path(), 0, 500, 3);
+    QCOMPARE(logs.size(), 500);
+    const QString lib = dir.filePath("lib.sqlite");
+    QProcess p;
+    p.setProcessEnvironment(NoDisplay());
+    p.start(QStringLiteral(VOLTRAK_EXE), QStringList{"--library", lib, "--import"} + logs);
+    QVERIFY(p.waitForStarted());
+    int seen = 0;
+    {
+        // Killed once a few dozen files are in, far from the end.
+        Reader reader(lib);
+        QElapsedTimer t;
+        t.start();
+        while (p.state() == QProcess::Running && seen < 60 && t.elapsed() < 60000) {
+            if (QFile::exists(lib))
+                seen = reader.value("SELECT count(*) FROM runs").toInt();
+            QTest::qWait(2);
+        }
+    }
+    QVERIFY2(p.state() == QProcess::Running, "the import ended before it could be killed");
+    ::kill(pid_t(p.processId()), SIGKILL);
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitStatus(), QProcess::CrashExit);
+
+    int whole = 0;
+    {
+        Reader reader(lib);
+        QCOMPARE(reader.value("PRAGMA integrity_check").toString(), QStringLiteral("ok"));
+        QCOMPARE(reader.value("PRAGMA foreign_key_check").isNull(), true);
+        // Each file is in with all its tables or not at all.
+        const QList<QVariantList> perFile = reader.rows("SELECT source, count(*) FROM runs GROUP BY source");
+        for (const QVariantList &row : perFile) {
+            QVERIFY2(row.at(1).toInt() == 3, qPrintable(row.at(0).toString()));
+            ++whole;
+        }
+        QCOMPARE(reader.value("SELECT count(*) FROM run_bays").toInt(), whole * 3 * 4);
+    }
+    QVERIFY2(whole >= 20 && whole < 500, qPrintable(QString::number(whole)));
+    // Started again, it finishes the rest and knows what it did.
+    const Result r = Voltrak(QStringList{"--library", lib, "--import"} + logs);
+    QCOMPARE(r.status, 0);
+    QCOMPARE(QString::fromUtf8(r.out),
+        QStringLiteral("ファイル: 500\n表: 1500\n新しい記録: %1\n既知の記録: %2\n")
+            .arg(1500 - whole * 3)
+            .arg(whole * 3));
+}
+
+void TestLibraryProgram::twoProcessesWriteOneLibrary()
+{
+    QTemporaryDir dir;
+    // Two copies with their own settings, one library; 20 files given to both.
+    const QStringList a = MakeLogs(dir.path(), 0, 120, 2), b = MakeLogs(dir.path(), 100, 120, 2);
+    const QString lib = dir.filePath("shared.sqlite");
+    QProcess pa, pb;
+    for (QProcess *p : {&pa, &pb})
+        p->setProcessEnvironment(NoDisplay());
+    pa.start(QStringLiteral(VOLTRAK_EXE),
+        QStringList{"--settings", dir.filePath("a.ini"), "--library", lib, "--import"} + a);
+    pb.start(QStringLiteral(VOLTRAK_EXE),
+        QStringList{"--settings", dir.filePath("b.ini"), "--library", lib, "--import"} + b);
+    QVERIFY(pa.waitForFinished(120000));
+    QVERIFY(pb.waitForFinished(120000));
+    QCOMPARE(pa.exitCode(), 0);
+    QCOMPARE(pb.exitCode(), 0);
+    QCOMPARE(pa.readAllStandardError() + pb.readAllStandardError(), QByteArray());
+    Reader reader(lib);
+    QCOMPARE(reader.value("SELECT count(*) FROM runs").toInt(), 220 * 2);
+    QCOMPARE(reader.value("SELECT count(DISTINCT source) FROM runs").toInt(), 220);
+    QCOMPARE(reader.value("PRAGMA integrity_check").toString(), QStringLiteral("ok"));
+}
+
+void TestLibraryProgram::exportsReadBackByPython_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("header");
+    QTest::addColumn<QStringList>("firstRecord"); // its first fields
+    QTest::addColumn<int>("labelColumn");
+    QTest::addColumn<QStringList>("labels"); // that column of every record
+    QTest::newRow("cells") << "--export-cells"
+                           << "ラベル,型番,公称(mAh),回数,最新(mAh),最大(mAh),初回(mAh),劣化(%),健全度(%),平均電圧(V),"
+                              "最終測定,状態"
+                           << QStringList{"A, first", "", "", "1"} << 0 << QStringList{"A, first", "B", "Q\"uote", "x"};
+    QTest::newRow("runs") << "--export-runs"
+                          << "日時,出典,時間軸,Hteiko,Hvds,ベイ,ラベル,容量(mAh),平均電圧(V),放電時間"
+                          << QStringList{"2026/12/02 11:00", "two.log", "分", "100", "5", "1", "x"} << 6
+                          << QStringList{"x", "", "Q\"uote", "", "A, first", "B", "", ""};
+}
+
+void TestLibraryProgram::exportsReadBackByPython()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, header);
+    QFETCH(QStringList, firstRecord);
+    QFETCH(int, labelColumn);
+    QFETCH(QStringList, labels);
+    if (QStandardPaths::findExecutable("python3").isEmpty())
+        QSKIP("python3 is not installed");
+    QTemporaryDir dir;
+    const QString lib = dir.filePath("lib.sqlite"), ini = dir.filePath("v.ini");
+    WriteFile(dir.filePath("one.log"), "2026/12/01 10:00\r\nCELLS: \"A, B\r\n" + TableText(1));
+    WriteFile(
+        dir.filePath("two.log"), QByteArray("2026/12/02 11:00\r\nCELLS: x - Q\"uote\r\n") + TableText(2) + "end\r\n");
+    QCOMPARE(
+        Voltrak({"--settings", ini, "--library", lib, "--import", dir.filePath("one.log"), dir.filePath("two.log")})
+            .status,
+        0);
+    // A label with a comma and a quote needs the CSV form's quoting.
+    Reader(lib).rows("UPDATE cells SET label = 'A, first' WHERE label = '\"A,'");
+    const Result out = Voltrak({"--settings", ini, "--library", lib, option});
+    QCOMPARE(out.status, 0);
+    QVERIFY(out.out.endsWith("\r\n"));
+    QCOMPARE(out.out.count("\r\n"), out.out.count('\n'));
+    QVERIFY(!out.out.startsWith("\xEF\xBB\xBF"));
+    QProcess py;
+    py.start("python3",
+        {"-c",
+            "import csv,sys,json,io\n"
+            "print(json.dumps(list(csv.reader(io.TextIOWrapper(sys.stdin.buffer, encoding='utf-8', "
+            "newline='')))))"});
+    QVERIFY(py.waitForStarted());
+    py.write(out.out);
+    py.closeWriteChannel();
+    QVERIFY(py.waitForFinished(30000));
+    QCOMPARE(py.exitCode(), 0);
+    const QJsonArray rows = QJsonDocument::fromJson(py.readAllStandardOutput()).array();
+    QCOMPARE(rows.size(), labels.size() + 1);
+    const auto fields = [&](int i) {
+        QStringList f;
+        for (const QJsonValue &v : rows.at(i).toArray())
+            f << v.toString();
+        return f;
+    };
+    const QStringList head = fields(0);
+    QCOMPARE(head.join(','), header);
+    QCOMPARE(fields(1).mid(0, firstRecord.size()), firstRecord);
+    QStringList column;
+    for (int i = 1; i < rows.size(); ++i) {
+        QCOMPARE(fields(i).size(), head.size());
+        column << fields(i).at(labelColumn);
+    }
+    QCOMPARE(column, labels);
+}
+
+void TestLibraryProgram::unopenableLibrary()
+{
+    QTemporaryDir dir;
+    const QString lib = dir.filePath("lib.sqlite");
+    WriteFile(lib, "not a database at all");
+    WriteFile(dir.filePath("one.log"), TableText(1));
+    for (const QStringList &args : {QStringList{"--import", dir.filePath("one.log")}, QStringList{"--export-cells"}}) {
+        const Result r = Voltrak(QStringList{"--library", lib} + args);
+        QCOMPARE(r.status, 1);
+        QCOMPARE(r.out, QByteArray());
+        QCOMPARE(QString::fromUtf8(r.err),
+            QStringLiteral("セル台帳を開けません: %1 はデータベースではないか、壊れています\n").arg(lib));
+    }
+    QCOMPARE(ReadFile(lib), QByteArray("not a database at all"));
+}
+
+QTEST_GUILESS_MAIN(TestLibraryProgram)
+#include "tst_libraryprogram.moc"
