@@ -1,4 +1,5 @@
 #include "forms/Ubays.h"
+#include "widgets/Fonts.h"
 
 #include "library/Capture.h"
 #include "library/LibraryService.h"
@@ -24,9 +25,7 @@ Tbays::Tbays(library::BayAssignment *bays, library::LibraryService *service, QWi
     m_geometry = new windowsize::FramedGeometry(this);
     setObjectName(QStringLiteral("bays"));
     setWindowTitle(QStringLiteral("装着セル"));
-    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(fonts::WindowFont());
 
     m_labels = new QStringListModel(this);
     auto *grid = new QGridLayout;

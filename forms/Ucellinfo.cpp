@@ -1,4 +1,5 @@
 #include "forms/Ucellinfo.h"
+#include "widgets/Fonts.h"
 
 #include "widgets/ErrorDisplay.h"
 #include "widgets/FieldKeys.h"
@@ -17,9 +18,7 @@ Tcellinfo::Tcellinfo(const library::CellInfo &info, QWidget *parent)
 {
     setObjectName(QStringLiteral("cellinfo"));
     setWindowTitle(QStringLiteral("セルの情報"));
-    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(fonts::WindowFont());
 
     Edit1 = new QLineEdit(info.label, this);
     Edit2 = new QLineEdit(info.model, this);

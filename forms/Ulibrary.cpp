@@ -1,4 +1,6 @@
 #include "forms/Ulibrary.h"
+#include "core/Messages.h"
+#include "widgets/Fonts.h"
 
 #include "analysis/DischargeTable.h"
 #include "core/IniFile.h"
@@ -82,9 +84,7 @@ Tlibrary::Tlibrary(library::LibraryService *service, QWidget *parent)
     m_geometry = new windowsize::FramedGeometry(this);
     setObjectName(QStringLiteral("library"));
     setWindowTitle(QStringLiteral("セル台帳"));
-    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(fonts::WindowFont());
     resize(1000, 520);
 
     m_cells = new library::CellTableModel(this);
@@ -259,7 +259,7 @@ QStringList Tlibrary::runOpenDialog()
     QFileDialog dlg(this, QStringLiteral("取り込み"));
     dlg.setAcceptMode(QFileDialog::AcceptOpen);
     dlg.setFileMode(QFileDialog::ExistingFiles);
-    dlg.setNameFilters({QStringLiteral("テキスト,ログファイル (*.txt *.log)"), QStringLiteral("すべてのファイル (*)")});
+    dlg.setNameFilters({messages::LogFileFilter(), QStringLiteral("すべてのファイル (*)")});
     if (dlg.exec() != QDialog::Accepted)
         return {};
     return dlg.selectedFiles();

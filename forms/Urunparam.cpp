@@ -1,4 +1,5 @@
 #include "forms/Urunparam.h"
+#include "widgets/Fonts.h"
 
 #include "widgets/NumericField.h"
 #include "widgets/RadioGroup.h"
@@ -14,9 +15,7 @@ Trunparam::Trunparam(const analysis::CapacityParameters &p, QWidget *parent)
 {
     setObjectName(QStringLiteral("runparam"));
     setWindowTitle(QStringLiteral("放電記録の条件"));
-    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(fonts::WindowFont());
 
     RGpHtime = new RadioGroup(
         QStringLiteral("時間軸選択"), {QStringLiteral("1分"), QStringLiteral("10秒"), QStringLiteral("1秒")}, this);

@@ -1,6 +1,7 @@
 #include "library/Library.h"
 #include "analysis/DischargeTable.h"
 #include "cells/CellList.h"
+#include "core/LogFile.h"
 #include "core/SjisText.h"
 
 #include <QCoreApplication>
@@ -659,7 +660,7 @@ ImportSummary Library::importFiles(const QStringList &paths, const analysis::Cap
         try {
             if (QFileInfo(path).isDir())
                 throw std::runtime_error("");
-            lines = cells::ReadLogFile(path);
+            lines = ReadLogFileLines(path);
         } catch (const std::exception &e) {
             s.failures.append({path, ReadFailure(path, e)});
             continue;
