@@ -352,12 +352,50 @@ void TestPackPlan::largePools()
     QFETCH(int, k);
     QFETCH(int, poolSize);
     QFETCH(double, largestPercent);
-    const auto pool = NormalPool(poolSize, 2026);
+    auto pool = NormalPool(poolSize, 2026);
+    std::mt19937 random(7);
+    for (PoolCell &c : pool)
+        c.curve = ShiftedCurve(double(random() % 300) / 10.0);
     const packs::PlanResult r = packs::MakePlan(pool, shape(s, p, k), Criterion::Capacity);
     QVERIFY(r.plan);
     checkShape(*r.plan, shape(s, p, k), poolSize);
     QVERIFY2(r.plan->figures.totalSpreadPercent < largestPercent,
         qPrintable(QString::number(r.plan->figures.totalSpreadPercent)));
+    // Swapping any two cells of two groups leaves the spread of all totals as
+    // it is or wider: the swaps ran to their end.
+    QList<packs::Group> groups;
+    for (const packs::Pack &pack : r.plan->packs)
+        groups += pack.groups;
+    const double spread = groupSpread(*r.plan);
+    for (qsizetype g = 0; g < groups.size(); ++g) {
+        for (qsizetype h = g + 1; h < groups.size(); ++h) {
+            for (int a : groups.at(g).cells) {
+                for (int b : groups.at(h).cells) {
+                    const double delta = pool.at(a).capacity - pool.at(b).capacity;
+                    double lo = 1e300, hi = -1e300;
+                    for (qsizetype i = 0; i < groups.size(); ++i) {
+                        const double t = groups.at(i).total - (i == g ? delta : 0.0) + (i == h ? delta : 0.0);
+                        lo = std::min(lo, t);
+                        hi = std::max(hi, t);
+                    }
+                    QVERIFY2(hi - lo > spread - 1e-6, qPrintable(QStringLiteral("%1 <-> %2").arg(a).arg(b)));
+                }
+            }
+        }
+    }
+    // The curves may widen the spread up to a thousandth of a group, and
+    // bring the curves inside groups no further apart.
+    const packs::PlanResult curved = packs::MakePlan(pool, shape(s, p, k), Criterion::CapacityAndCurve);
+    QVERIFY(curved.plan);
+    checkShape(*curved.plan, shape(s, p, k), poolSize);
+    QVERIFY2(
+        curved.plan->figures.totalSpreadPercent <= std::max(0.1 * 1.002, r.plan->figures.totalSpreadPercent) + 1e-6,
+        qPrintable(QString::number(curved.plan->figures.totalSpreadPercent)));
+    QVERIFY(curved.plan->figures.curveDistance && r.plan->figures.curveDistance);
+    QVERIFY2(*curved.plan->figures.curveDistance < *r.plan->figures.curveDistance,
+        qPrintable(QStringLiteral("%1 against %2")
+                       .arg(*curved.plan->figures.curveDistance)
+                       .arg(*r.plan->figures.curveDistance)));
     QCOMPARE(r.plan->figures.leftOver, poolSize - s * p * k);
     // The totals the figures come from are the cells' sums.
     for (const packs::Pack &pack : r.plan->packs) {
