@@ -6,6 +6,8 @@
 #include "forms/Forms.h"
 #include "forms/RenderCommand.h"
 #include "forms/Uvoltrak.h"
+#include "library/LibraryCommand.h"
+#include "library/LibraryLocation.h"
 #include "widgets/AppIcon.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
@@ -55,6 +57,24 @@ int RunCells(int argc, char **argv, const cli::Options &options)
     return cells::PrintCellFigures(options.cellLogs, out, err);
 }
 
+// --import, --export-cells, --export-runs: the cell library without a window.
+int RunLibrary(int argc, char **argv, const cli::Options &options)
+{
+    QCoreApplication app(argc, argv);
+    settings::LoadSettings();
+    const QString path = library::CurrentLibraryPath(options.libraryFile);
+    QTextStream err(stderr);
+    if (options.action == cli::Action::Import) {
+        QTextStream out(stdout);
+        return library::RunImport(path, options.importFiles, analysis::CurrentCapacityParameters(), out, err);
+    }
+    QFile out;
+    if (!out.open(stdout, QIODevice::WriteOnly))
+        return cli::ExitFailure;
+    return library::RunExport(
+        path, options.action == cli::Action::ExportCells ? library::Export::Cells : library::Export::Runs, out, err);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -72,6 +92,9 @@ int main(int argc, char **argv)
         return RunRender(argc, argv, options);
     if (options.action == cli::Action::Cells)
         return RunCells(argc, argv, options);
+    if (options.action == cli::Action::Import || options.action == cli::Action::ExportCells
+        || options.action == cli::Action::ExportRuns)
+        return RunLibrary(argc, argv, options);
 
     // Without a display the toolkit would abort with its own message; say it plainly.
     const char *platform = std::getenv("QT_QPA_PLATFORM");

@@ -12,6 +12,8 @@ QString UsageText()
     return QStringLiteral("Usage: voltrak [--settings FILE] [LOG]\n"
                           "       voltrak [--settings FILE] --render LOG --output PICTURE\n"
                           "       voltrak [--settings FILE] --cells LOG...\n"
+                          "       voltrak [--settings FILE] [--library FILE] --import FILE...\n"
+                          "       voltrak [--settings FILE] [--library FILE] --export-cells | --export-runs\n"
                           "       voltrak --version | --help\n"
                           "\n"
                           "Works beside a ZEPH4 four-cell battery discharger: shows what it sends,\n"
@@ -25,6 +27,13 @@ QString UsageText()
                           "                        .png .svg .pdf\n"
                           "  --cells LOG...        print the cell figures of every table in the logs\n"
                           "                        as CSV on standard output\n"
+                          "  --library FILE        keep the cell library in FILE instead of library.sqlite\n"
+                          "  --import FILE...      record every discharge table of the log files and\n"
+                          "                        journals into the cell library; the summary goes to\n"
+                          "                        standard output, status 1 when a file was not read\n"
+                          "  --export-cells        print the library's cells as CSV on standard output\n"
+                          "  --export-runs         print the library's runs as CSV, one record per run\n"
+                          "                        and bay\n"
                           "  --version             print the version and exit\n"
                           "  --help                print this help and exit\n");
 }
@@ -63,6 +72,7 @@ Options Parse(const QStringList &args)
     Options o;
     QStringList positional;
     bool render = false, cells = false, version = false, help = false, optionsEnded = false;
+    bool import = false, exportCells = false, exportRuns = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args.at(i);
         if (optionsEnded || a == QLatin1String("-") || !a.startsWith(QLatin1Char('-'))) {
@@ -85,6 +95,15 @@ Options Parse(const QStringList &args)
                 return o;
         } else if (a == QLatin1String("--cells")) {
             cells = true;
+        } else if (Is(a, "--library")) {
+            if (!TakeValue(args, i, QStringLiteral("--library"), o.libraryFile, o))
+                return o;
+        } else if (a == QLatin1String("--import")) {
+            import = true;
+        } else if (a == QLatin1String("--export-cells")) {
+            exportCells = true;
+        } else if (a == QLatin1String("--export-runs")) {
+            exportRuns = true;
         } else {
             o.action = Action::Error;
             o.error = QStringLiteral("voltrak: unknown option %1").arg(a.section(QLatin1Char('='), 0, 0));
@@ -107,6 +126,21 @@ Options Parse(const QStringList &args)
     }
     if (render && cells)
         return fail(QStringLiteral("--render and --cells cannot be used together"));
+    if (int(render || cells) + int(import) + int(exportCells) + int(exportRuns) > 1)
+        return fail(QStringLiteral("only one of --render, --cells, --import, --export-cells and --export-runs"));
+    if (import) {
+        if (positional.isEmpty())
+            return fail(QStringLiteral("--import needs at least one file"));
+        o.importFiles = positional;
+        o.action = Action::Import;
+        return o;
+    }
+    if (exportCells || exportRuns) {
+        if (!positional.isEmpty())
+            return fail(QStringLiteral("unexpected argument %1").arg(positional.first()));
+        o.action = exportCells ? Action::ExportCells : Action::ExportRuns;
+        return o;
+    }
     if (render) {
         if (o.output.isEmpty())
             return fail(QStringLiteral("--render needs --output PICTURE"));

@@ -11,6 +11,9 @@ enum class Action {
     Help, // print the usage and end
     Render, // draw a log's last table into a picture file, no window
     Cells, // print the cell figures of logs as CSV
+    Import, // record every table of files into the cell library
+    ExportCells, // print the library's cells as CSV
+    ExportRuns, // print the library's runs as CSV, one record per run and bay
     Error, // a bad command line: print `error` and end with status 2
 };
 
@@ -21,6 +24,8 @@ struct Options {
     QString renderLog; // --render LOG
     QString output; // --output PICTURE
     QStringList cellLogs; // --cells LOG...
+    QString libraryFile; // --library FILE
+    QStringList importFiles; // --import FILE...
     QString error; // one line naming what is wrong
 };
 

@@ -1,0 +1,114 @@
+#include "library/LibraryService.h"
+
+#include <QMetaObject>
+
+namespace library {
+
+LibraryService::LibraryService(const QString &path, QObject *parent)
+    : QObject(parent)
+    , m_path(path)
+{
+    qRegisterMetaType<library::RecordResult>();
+    qRegisterMetaType<library::ImportSummary>();
+    m_busy = true; // the open is the first piece of work
+    m_worker = std::thread([this] { run(); });
+}
+
+LibraryService::~LibraryService()
+{
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    m_worker.join();
+}
+
+void LibraryService::post(std::function<void(Library &)> job)
+{
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_jobs.push_back(std::move(job));
+    }
+    m_wake.notify_all();
+}
+
+void LibraryService::deliver(std::function<void()> fn)
+{
+    // Through this object: it outlives the worker, so the call is never lost
+    // to a deleted receiver, and runs on this object's thread.
+    QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
+}
+
+void LibraryService::record(const RunInput &run)
+{
+    const QDateTime when = run.when;
+    post([this, run, when](Library &lib) {
+        // A read-only library was warned about when it opened.
+        if (!lib.isWritable())
+            return;
+        const RecordResult r = lib.recordRun(run);
+        emit runRecorded(r, when);
+        if (r.isNew)
+            emit changed();
+    });
+}
+
+std::shared_ptr<std::atomic<bool>> LibraryService::importFiles(
+    const QStringList &paths, const analysis::CapacityParameters &parameters)
+{
+    auto cancel = std::make_shared<std::atomic<bool>>(false);
+    post([this, paths, parameters, cancel](Library &lib) {
+        const ImportSummary s = lib.importFiles(
+            paths, parameters,
+            [this](int done, int total, const QString &path) { emit importProgress(done, total, path); }, cancel.get());
+        if (s.newRuns > 0 || s.knownRuns > 0)
+            emit changed();
+        emit importFinished(s);
+    });
+    return cancel;
+}
+
+void LibraryService::waitForIdle()
+{
+    std::unique_lock<std::mutex> hold(m_lock);
+    m_idle.wait(hold, [this] { return m_jobs.empty() && !m_busy; });
+}
+
+void LibraryService::run()
+{
+    Library lib(m_path);
+    if (lib.isOpen())
+        emit opened(lib.isWritable(), lib.reason());
+    else
+        emit openFailed(lib.reason());
+    std::unique_lock<std::mutex> hold(m_lock);
+    m_busy = false;
+    m_idle.notify_all();
+    for (;;) {
+        m_wake.wait(hold, [this] { return m_stop || !m_jobs.empty(); });
+        if (m_jobs.empty()) {
+            // Stopping, and everything asked for is done.
+            return;
+        }
+        std::function<void(Library &)> job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        m_busy = true;
+        hold.unlock();
+        // A library that could not be opened was warned about once, by openFailed.
+        if (lib.isOpen()) {
+            try {
+                job(lib);
+            } catch (const LibraryError &e) {
+                emit failed(e.text());
+            } catch (const std::exception &e) {
+                emit failed(QString::fromUtf8(e.what()));
+            }
+        }
+        hold.lock();
+        m_busy = false;
+        m_idle.notify_all();
+    }
+}
+
+} // namespace library

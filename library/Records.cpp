@@ -1,0 +1,155 @@
+#include "library/Records.h"
+#include "cells/CellList.h"
+
+#include <QCryptographicHash>
+
+namespace library {
+
+QString CellStateText(CellState state, const QString &pack)
+{
+    switch (state) {
+    case CellState::Retired: return QStringLiteral("引退");
+    case CellState::BuiltIn: return QStringLiteral("組込み: ") + pack;
+    case CellState::InUse: break;
+    }
+    return QStringLiteral("使用中");
+}
+
+QString ReceivedSource(int channel)
+{
+    return QStringLiteral("受信 ch%1").arg(channel);
+}
+
+QByteArray RowsKey(const QList<QByteArray> &rows)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        if (i > 0)
+            hash.addData(QByteArrayView("\n", 1));
+        hash.addData(rows.at(i));
+    }
+    return hash.result();
+}
+
+QString SummaryText(const ImportSummary &s)
+{
+    QString text = QStringLiteral("ファイル: %1\n表: %2\n新しい記録: %3\n既知の記録: %4\n")
+                       .arg(s.files)
+                       .arg(s.tables)
+                       .arg(s.newRuns)
+                       .arg(s.knownRuns);
+    if (s.badTables > 0)
+        text += QStringLiteral("読めない表: %1\n").arg(s.badTables);
+    for (const ImportSummary::Failure &f : s.failures)
+        text += QStringLiteral("読めません: %1: %2\n").arg(f.path, f.reason);
+    if (s.cancelled)
+        text += QStringLiteral("中止しました\n");
+    return text;
+}
+
+QString DateText(const QDateTime &when)
+{
+    return when.isValid() ? when.toString(QStringLiteral("yyyy/MM/dd HH:mm")) : QString();
+}
+
+QString CellColumnTitle(int column)
+{
+    switch (column) {
+    case CellLabel: return QStringLiteral("ラベル");
+    case CellModel: return QStringLiteral("型番");
+    case CellNominal: return QStringLiteral("公称(mAh)");
+    case CellRuns: return QStringLiteral("回数");
+    case CellLatest: return QStringLiteral("最新(mAh)");
+    case CellMax: return QStringLiteral("最大(mAh)");
+    case CellFirst: return QStringLiteral("初回(mAh)");
+    case CellFade: return QStringLiteral("劣化(%)");
+    case CellHealth: return QStringLiteral("健全度(%)");
+    case CellMeanVoltage: return QStringLiteral("平均電圧(V)");
+    case CellLastMeasured: return QStringLiteral("最終測定");
+    case CellStateColumn: return QStringLiteral("状態");
+    default: return QString();
+    }
+}
+
+namespace {
+QString OneDecimal(double v)
+{
+    return QString::number(v, 'f', 1);
+}
+} // namespace
+
+QString CellColumnText(const CellSummary &s, int column)
+{
+    const bool runs = s.runCount > 0;
+    switch (column) {
+    case CellLabel: return s.info.label;
+    case CellModel: return s.info.model;
+    case CellNominal: return s.info.hasNominal ? OneDecimal(s.info.nominalMah) : QString();
+    case CellRuns: return QString::number(s.runCount);
+    case CellLatest: return runs ? OneDecimal(s.latestMah) : QString();
+    case CellMax: return runs ? OneDecimal(s.maxMah) : QString();
+    case CellFirst: return runs ? OneDecimal(s.firstMah) : QString();
+    case CellFade: return s.hasFade() ? OneDecimal(s.fadePercent()) : QString();
+    case CellHealth: return s.hasHealth() ? OneDecimal(s.healthPercent()) : QString();
+    case CellMeanVoltage: return runs && s.hasMeanVoltage ? QString::number(s.meanVoltage, 'f', 3) : QString();
+    case CellLastMeasured: return DateText(s.lastMeasured);
+    case CellStateColumn: return CellStateText(s.info.state, s.info.pack);
+    default: return QString();
+    }
+}
+
+QVariant CellSortKey(const CellSummary &s, int column)
+{
+    // Figures that do not exist sort below every value.
+    constexpr double none = -1e300;
+    const bool runs = s.runCount > 0;
+    switch (column) {
+    case CellNominal: return s.info.hasNominal ? s.info.nominalMah : none;
+    case CellRuns: return s.runCount;
+    case CellLatest: return runs ? s.latestMah : none;
+    case CellMax: return runs ? s.maxMah : none;
+    case CellFirst: return runs ? s.firstMah : none;
+    case CellFade: return s.hasFade() ? s.fadePercent() : none;
+    case CellHealth: return s.hasHealth() ? s.healthPercent() : none;
+    case CellMeanVoltage: return runs && s.hasMeanVoltage ? s.meanVoltage : none;
+    case CellLastMeasured: return s.lastMeasured.isValid() ? s.lastMeasured.toMSecsSinceEpoch() : qint64(-1);
+    default: return CellColumnText(s, column);
+    }
+}
+
+QByteArray CellsCsv(const QList<CellSummary> &cells)
+{
+    QStringList fields;
+    for (int c = 0; c < CellColumnCount; ++c)
+        fields << CellColumnTitle(c);
+    QByteArray out = cells::CsvRecord(fields);
+    for (const CellSummary &s : cells) {
+        fields.clear();
+        for (int c = 0; c < CellColumnCount; ++c)
+            fields << CellColumnText(s, c);
+        out += cells::CsvRecord(fields);
+    }
+    return out;
+}
+
+QByteArray RunsCsv(const QList<RunRow> &runs)
+{
+    QByteArray out = cells::CsvRecord({QStringLiteral("日時"), QStringLiteral("出典"), QStringLiteral("時間軸"),
+        QStringLiteral("Hteiko"), QStringLiteral("Hvds"), QStringLiteral("ベイ"), QStringLiteral("ラベル"),
+        QStringLiteral("容量(mAh)"), QStringLiteral("平均電圧(V)"), QStringLiteral("放電時間")});
+    for (const RunRow &r : runs) {
+        const QString unit = analysis::TimeUnitText(r.parameters.Htime);
+        for (int b = 0; b < BayCount; ++b) {
+            const BayFigures &bay = r.bays[b];
+            if (!bay.present)
+                continue;
+            out += cells::CsvRecord({DateText(r.when), r.source, unit, QString::number(r.parameters.Hteiko),
+                QString::number(r.parameters.Hvds), QString::number(b + 1), bay.label, OneDecimal(bay.capacity),
+                bay.hasMeanVoltage ? QString::number(bay.meanVoltage, 'f', 3) : QString(),
+                QString::number(bay.lastTime) + QLatin1Char(' ') + unit});
+        }
+    }
+    return out;
+}
+
+} // namespace library

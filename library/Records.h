@@ -1,0 +1,171 @@
+#pragma once
+// The plain values the cell library stores and hands out; no database here.
+#include "analysis/Capacity.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QMetaType>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+namespace library {
+
+constexpr int BayCount = 4;
+
+// A cell's state. BuiltIn marks a cell that is part of a pack (its name in
+// CellInfo::pack); the library itself only sets InUse and Retired.
+enum class CellState { InUse = 0, Retired = 1, BuiltIn = 2 };
+
+// "使用中", "引退", "組込み: <pack>".
+QString CellStateText(CellState state, const QString &pack = QString());
+
+// A discharge table to record: a capture or one table of an imported file.
+struct RunInput {
+    QDateTime when; // local time: received, or the date stamp above the table, or the file's time
+    QString source; // ReceivedSource(n) or the file's name
+    QList<QByteArray> rows; // whole row lines without line breaks, exactly as they stood
+    analysis::CapacityParameters parameters; // time unit, Hteiko and Hvds in force
+    QString labels[BayCount]; // the cells in bays 1-4; empty = not assigned
+};
+
+// "受信 ch<n>": the source of a run received on channel n.
+QString ReceivedSource(int channel);
+
+// The key that makes a table stored once: SHA-256 of the rows joined by "\n".
+QByteArray RowsKey(const QList<QByteArray> &rows);
+
+struct RecordResult {
+    qint64 runId = 0;
+    bool isNew = false; // false: the same rows were stored before, nothing was written
+};
+
+// One bay of a stored run.
+struct BayFigures {
+    bool present = false; // the table has this bay's column
+    qint64 cellId = 0; // 0 = no cell assigned
+    QString label; // the cell's label, empty when none
+    double capacity = 0.0; // mAh
+    bool hasMeanVoltage = false;
+    double meanVoltage = 0.0; // V
+    qint32 lastTime = 0; // the bay's last time count
+};
+
+// One stored run with its bays, as the runs list shows it.
+struct RunRow {
+    qint64 id = 0;
+    QDateTime when;
+    QString source;
+    analysis::CapacityParameters parameters;
+    BayFigures bays[BayCount];
+};
+
+// A run's rows, for drawing its curves.
+struct RunTable {
+    qint64 id = 0;
+    QDateTime when;
+    QString source;
+    analysis::CapacityParameters parameters;
+    QList<QByteArray> rows;
+    BayFigures bays[BayCount];
+};
+
+// What the user edits about a cell ("セルの情報").
+struct CellInfo {
+    qint64 id = 0;
+    QString label; // trimmed, unique, not empty
+    QString model;
+    bool hasNominal = false;
+    double nominalMah = 0.0;
+    QString memo;
+    CellState state = CellState::InUse;
+    QString pack; // for BuiltIn
+};
+
+// One row of the cells tab.
+struct CellSummary {
+    CellInfo info;
+    int runCount = 0; // 回数
+    double latestMah = 0.0; // 最新: the capacity of the most recent run
+    double maxMah = 0.0; // 最大
+    double firstMah = 0.0; // 初回: the capacity of the earliest run
+    bool hasMeanVoltage = false;
+    double meanVoltage = 0.0; // 平均電圧 of the most recent run
+    QDateTime lastMeasured; // 最終測定; invalid without runs
+    // 劣化%: how far the latest is below the largest, (max - latest) / max * 100.
+    bool hasFade() const { return runCount > 0 && maxMah > 0.0; }
+    double fadePercent() const { return hasFade() ? (maxMah - latestMah) / maxMah * 100.0 : 0.0; }
+    // 健全度%: latest over nominal * 100; none without a nominal or without runs.
+    bool hasHealth() const { return runCount > 0 && info.hasNominal && info.nominalMah > 0.0; }
+    double healthPercent() const { return hasHealth() ? latestMah / info.nominalMah * 100.0 : 0.0; }
+};
+
+// One point of a cell's history: the capacity of one run at the run's time.
+struct HistoryPoint {
+    qint64 runId = 0;
+    int bay = 0; // 1 to 4
+    QDateTime when;
+    double capacity = 0.0;
+    bool hasMeanVoltage = false;
+    double meanVoltage = 0.0;
+};
+
+// The outcome of an import.
+struct ImportSummary {
+    int files = 0; // files read completely
+    int tables = 0; // tables found in them
+    int newRuns = 0;
+    int knownRuns = 0; // tables stored before
+    int badTables = 0; // tables left out (a voltage that is not a number)
+    bool cancelled = false;
+    struct Failure {
+        QString path;
+        QString reason;
+    };
+    QList<Failure> failures; // files that could not be read or written, with the reason
+};
+
+// The summary for the user, one item per line:
+// "ファイル: 3\n表: 12\n新しい記録: 10\n既知の記録: 2\n" then one "読めません: <path>: <reason>"
+// line per failure, and "中止しました" when cancelled.
+QString SummaryText(const ImportSummary &s);
+
+// The columns of the cells tab, in order, and of its CSV.
+enum CellColumn {
+    CellLabel,
+    CellModel,
+    CellNominal,
+    CellRuns,
+    CellLatest,
+    CellMax,
+    CellFirst,
+    CellFade,
+    CellHealth,
+    CellMeanVoltage,
+    CellLastMeasured,
+    CellStateColumn,
+    CellColumnCount
+};
+// "ラベル", "型番", "公称(mAh)", "回数", "最新(mAh)", "最大(mAh)", "初回(mAh)", "劣化(%)",
+// "健全度(%)", "平均電圧(V)", "最終測定", "状態".
+QString CellColumnTitle(int column);
+// The text shown: one decimal for mAh and per cent, three for volts, empty when
+// a figure does not exist, "yyyy/MM/dd HH:mm" for the date; "." as the point.
+QString CellColumnText(const CellSummary &s, int column);
+// Sort value: numbers as numbers (missing ones below every value), dates as dates.
+QVariant CellSortKey(const CellSummary &s, int column);
+
+// The CSV of the cells (header first, UTF-8 without BOM, CR LF), and of the runs:
+// "日時", "出典", "時間軸", "Hteiko", "Hvds", "ベイ", "ラベル", "容量(mAh)", "平均電圧(V)",
+// "放電時間", one record per run and present bay.
+QByteArray CellsCsv(const QList<CellSummary> &cells);
+QByteArray RunsCsv(const QList<RunRow> &runs);
+
+// "yyyy/MM/dd HH:mm" as the cell list writes dates.
+QString DateText(const QDateTime &when);
+
+} // namespace library
+
+Q_DECLARE_METATYPE(library::RecordResult)
+Q_DECLARE_METATYPE(library::ImportSummary)
