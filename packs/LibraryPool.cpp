@@ -77,6 +77,47 @@ void AddLatestCurves(const library::Library &lib, LibraryPool &pool)
     }
 }
 
+QList<CurveNeighbour> CurveNeighbours(const library::Library &lib, qint64 referenceCellId)
+{
+    LibraryPool all;
+    QStringList labels;
+    for (const library::CellSummary &s : lib.cellSummaries()) {
+        if (s.runCount < 1)
+            continue;
+        PoolCell c;
+        c.label = s.info.label;
+        all.cells.append(c);
+        all.cellIds.append(s.info.id);
+    }
+    AddLatestCurves(lib, all);
+    const qsizetype self = all.cellIds.indexOf(referenceCellId);
+    if (self < 0 || all.cells.at(self).curve.isEmpty())
+        return {};
+    const Curve &reference = all.cells.at(self).curve;
+    QList<std::pair<CurveNeighbour, QString>> found;
+    for (qsizetype i = 0; i < all.cells.size(); ++i) {
+        CurveNeighbour n;
+        n.cellId = all.cellIds.at(i);
+        n.minutes = i == self ? std::optional<double>(0.0) : CurveDistance(reference, all.cells.at(i).curve);
+        found.append({n, all.cells.at(i).label});
+    }
+    std::stable_sort(found.begin(), found.end(), [self, &all](const auto &a, const auto &b) {
+        // The reference leads even when another curve lies at 0 from it.
+        const bool aSelf = a.first.cellId == all.cellIds.at(self), bSelf = b.first.cellId == all.cellIds.at(self);
+        if (aSelf != bSelf)
+            return aSelf;
+        if (a.first.minutes.has_value() != b.first.minutes.has_value())
+            return a.first.minutes.has_value();
+        if (a.first.minutes && *a.first.minutes != *b.first.minutes)
+            return *a.first.minutes < *b.first.minutes;
+        return a.second < b.second;
+    });
+    QList<CurveNeighbour> out;
+    for (const auto &f : found)
+        out.append(f.first);
+    return out;
+}
+
 void RecordBuiltIn(library::Library &lib, const QList<qint64> &cellIds, const QString &name)
 {
     const QString pack = name.trimmed();

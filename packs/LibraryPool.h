@@ -38,6 +38,17 @@ LibraryPool PoolOf(const QList<library::CellSummary> &cells, const GradeLimits &
 // cannot be read).
 void AddLatestCurves(const library::Library &lib, LibraryPool &pool);
 
+// The curve distance of each measured cell's latest curve from the reference
+// cell's latest curve, the reference itself first with 0; none for a cell
+// whose curve shares too few levels or cannot be read. Nearest first, the
+// cells without a distance last, by label among equals. Empty when the
+// reference has no curve.
+struct CurveNeighbour {
+    qint64 cellId = 0;
+    std::optional<double> minutes;
+};
+QList<CurveNeighbour> CurveNeighbours(const library::Library &lib, qint64 referenceCellId);
+
 // Marks each cell as built into the pack named name (trimmed), which takes
 // them out of later pools. Throws library::LibraryError, also for an empty name
 // and for a cell no longer in use (then none is marked).

@@ -78,6 +78,7 @@ private slots:
     void pool_data();
     void pool();
     void latestCurves();
+    void curveNeighbours();
     void gradeLimitsStayInTheLibrary();
     void builtIn();
     void command_data();
@@ -161,6 +162,24 @@ void TestLibraryPool::latestCurves()
     QCOMPARE(d.first().minutes, 240.0);
     QCOMPARE(b.first().minutes, 408.0);
     QCOMPARE(packs::CurveDistance(d, b), std::optional<double>(168.0));
+}
+
+void TestLibraryPool::curveNeighbours()
+{
+    library::Library lib(m_path);
+    // Steps of 100 minutes for A: B (102) lies 8 minutes away at 1.00 V, E
+    // (101) 4, C (110) 40, D (60, its latest run) 160; G (140) is retired but
+    // measured, so it counts.
+    const QList<packs::CurveNeighbour> n = packs::CurveNeighbours(lib, lib.cellIdOf("A"));
+    QStringList order;
+    QList<double> minutes;
+    for (const packs::CurveNeighbour &c : n) {
+        order << lib.cell(c.cellId).label;
+        minutes << c.minutes.value_or(-1);
+    }
+    QCOMPARE(order, (QStringList{"A", "E", "B", "F", "C", "H", "D", "G"}));
+    QCOMPARE(minutes, (QList<double>{0, 4, 8, 12, 40, 40, 160, 160}));
+    QVERIFY(packs::CurveNeighbours(lib, lib.cellIdOf("never measured")).isEmpty());
 }
 
 void TestLibraryPool::gradeLimitsStayInTheLibrary()
