@@ -8,6 +8,7 @@
 #include "forms/Uvoltrak.h"
 #include "library/LibraryCommand.h"
 #include "library/LibraryLocation.h"
+#include "packs/PackCommand.h"
 #include "widgets/AppIcon.h"
 #include "widgets/Application.h"
 #include "widgets/ErrorDisplay.h"
@@ -58,7 +59,7 @@ int RunCells(int argc, char **argv, const cli::Options &options)
     return cells::PrintCellFigures(options.cellLogs, out, err);
 }
 
-// --import, --export-cells, --export-runs: the cell library without a window.
+// --import, --export-cells, --export-runs, --pack: the cell library without a window.
 int RunLibrary(int argc, char **argv, const cli::Options &options)
 {
     QCoreApplication app(argc, argv);
@@ -72,6 +73,16 @@ int RunLibrary(int argc, char **argv, const cli::Options &options)
     QFile out;
     if (!out.open(stdout, QIODevice::WriteOnly))
         return cli::ExitFailure;
+    if (options.action == cli::Action::Pack) {
+        packs::PackCommandOptions pack;
+        pack.shape = options.packShape;
+        pack.packs = options.packCount;
+        pack.curve = options.packCurve;
+        pack.grade = options.packGrade;
+        const int status = packs::RunPack(path, pack, out, err);
+        err.flush();
+        return status;
+    }
     return library::RunExport(
         path, options.action == cli::Action::ExportCells ? library::Export::Cells : library::Export::Runs, out, err);
 }
@@ -94,7 +105,7 @@ int main(int argc, char **argv)
     if (options.action == cli::Action::Cells)
         return RunCells(argc, argv, options);
     if (options.action == cli::Action::Import || options.action == cli::Action::ExportCells
-        || options.action == cli::Action::ExportRuns)
+        || options.action == cli::Action::ExportRuns || options.action == cli::Action::Pack)
         return RunLibrary(argc, argv, options);
 
     // Without a display the toolkit would abort with its own message; say it plainly.

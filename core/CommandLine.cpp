@@ -14,6 +14,8 @@ QString UsageText()
                           "       voltrak [--settings FILE] --cells LOG...\n"
                           "       voltrak [--settings FILE] [--library FILE] --import FILE...\n"
                           "       voltrak [--settings FILE] [--library FILE] --export-cells | --export-runs\n"
+                          "       voltrak [--settings FILE] [--library FILE] --pack SHAPE [--packs K] [--curve]\n"
+                          "               [--grade GRADE]\n"
                           "       voltrak --version | --help\n"
                           "\n"
                           "Works beside a ZEPH4 four-cell battery discharger: shows what it sends,\n"
@@ -34,6 +36,12 @@ QString UsageText()
                           "  --export-cells        print the library's cells as CSV on standard output\n"
                           "  --export-runs         print the library's runs as CSV, one record per run\n"
                           "                        and bay\n"
+                          "  --pack SHAPE          print as CSV a plan of packs such as 10S20P (10 groups in\n"
+                          "                        series of 20 cells in parallel) from the library's cells\n"
+                          "                        in use; status 1 when there are too few\n"
+                          "  --packs K             plan K packs (1 to 20, default 1)\n"
+                          "  --curve               match the cells on their discharge curves as well\n"
+                          "  --grade GRADE         only cells of this grade: 良, 可, 不良 or ―\n"
                           "  --version             print the version and exit\n"
                           "  --help                print this help and exit\n");
 }
@@ -41,7 +49,8 @@ QString UsageText()
 namespace {
 
 // Takes the value of an option given as "--name VALUE" or "--name=VALUE".
-bool TakeValue(const QStringList &args, int &i, const QString &name, QString &value, Options &o)
+bool TakeValue(
+    const QStringList &args, int &i, const QString &name, QString &value, Options &o, const char *what = "a file name")
 {
     const QString &a = args.at(i);
     if (a.startsWith(name + QLatin1Char('='))) {
@@ -53,7 +62,7 @@ bool TakeValue(const QStringList &args, int &i, const QString &name, QString &va
     }
     if (value.isEmpty()) {
         o.action = Action::Error;
-        o.error = QStringLiteral("voltrak: option %1 needs a file name").arg(name);
+        o.error = QStringLiteral("voltrak: option %1 needs %2").arg(name, QLatin1String(what));
         return false;
     }
     return true;
@@ -72,7 +81,7 @@ Options Parse(const QStringList &args)
     Options o;
     QStringList positional;
     bool render = false, cells = false, version = false, help = false, optionsEnded = false;
-    bool import = false, exportCells = false, exportRuns = false;
+    bool import = false, exportCells = false, exportRuns = false, pack = false, packOption = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args.at(i);
         if (optionsEnded || a == QLatin1String("-") || !a.startsWith(QLatin1Char('-'))) {
@@ -104,6 +113,29 @@ Options Parse(const QStringList &args)
             exportCells = true;
         } else if (a == QLatin1String("--export-runs")) {
             exportRuns = true;
+        } else if (Is(a, "--pack")) {
+            if (!TakeValue(args, i, QStringLiteral("--pack"), o.packShape, o, "a shape such as 10S20P"))
+                return o;
+            pack = true;
+        } else if (Is(a, "--packs")) {
+            QString count;
+            if (!TakeValue(args, i, QStringLiteral("--packs"), count, o, "a number"))
+                return o;
+            bool ok = false;
+            o.packCount = count.toInt(&ok);
+            if (!ok || o.packCount < 1 || o.packCount > 20) {
+                o.action = Action::Error;
+                o.error = QStringLiteral("voltrak: --packs takes 1 to 20");
+                return o;
+            }
+            packOption = true;
+        } else if (a == QLatin1String("--curve")) {
+            o.packCurve = true;
+            packOption = true;
+        } else if (Is(a, "--grade")) {
+            if (!TakeValue(args, i, QStringLiteral("--grade"), o.packGrade, o, "a grade"))
+                return o;
+            packOption = true;
         } else {
             o.action = Action::Error;
             o.error = QStringLiteral("voltrak: unknown option %1").arg(a.section(QLatin1Char('='), 0, 0));
@@ -126,8 +158,17 @@ Options Parse(const QStringList &args)
     }
     if (render && cells)
         return fail(QStringLiteral("--render and --cells cannot be used together"));
-    if (int(render || cells) + int(import) + int(exportCells) + int(exportRuns) > 1)
-        return fail(QStringLiteral("only one of --render, --cells, --import, --export-cells and --export-runs"));
+    if (int(render || cells) + int(import) + int(exportCells) + int(exportRuns) + int(pack) > 1)
+        return fail(
+            QStringLiteral("only one of --render, --cells, --import, --export-cells, --export-runs and --pack"));
+    if (packOption && !pack)
+        return fail(QStringLiteral("--packs, --curve and --grade are only used with --pack"));
+    if (pack) {
+        if (!positional.isEmpty())
+            return fail(QStringLiteral("unexpected argument %1").arg(positional.first()));
+        o.action = Action::Pack;
+        return o;
+    }
     if (import) {
         if (positional.isEmpty())
             return fail(QStringLiteral("--import needs at least one file"));

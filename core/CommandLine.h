@@ -15,6 +15,7 @@ enum class Action {
     Import, // record every table of files into the cell library
     ExportCells, // print the library's cells as CSV
     ExportRuns, // print the library's runs as CSV, one record per run and bay
+    Pack, // print a pack plan from the library's cells as CSV
     Error, // a bad command line: print `error` and end with status 2
 };
 
@@ -27,6 +28,10 @@ struct Options {
     QStringList cellLogs; // --cells LOG...
     QString libraryFile; // --library FILE
     QStringList importFiles; // --import FILE...
+    QString packShape; // --pack 10S20P
+    int packCount = 1; // --packs K
+    bool packCurve = false; // --curve
+    QString packGrade; // --grade 良
     QString error; // one line naming what is wrong
 };
 

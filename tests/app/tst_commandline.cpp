@@ -4,6 +4,7 @@
 #include "core/IniFile.h"
 #include "core/Settings.h"
 #include "core/SettingsLocation.h"
+#include "core/SjisText.h"
 #include "tests/support/MetafileReader.h"
 #include "tests/support/PtyHelpers.h"
 #include "tests/support/TestFiles.h"
@@ -65,6 +66,7 @@ private slots:
     void cells();
     void renderWithoutTable_data();
     void renderWithoutTable();
+    void packFromLibrary();
     void settingsBesideACopiedProgram();
     void twoCopiesKeepTheirOwnSettingsAndJournals();
 };
@@ -116,10 +118,24 @@ void TestCommandLine::parse_data()
                                         << "voltrak: unexpected argument a.log";
     QTest::newRow("two library commands")
         << QStringList{"--import", "a.log", "--export-cells"} << A(cli::Action::Error)
-        << "voltrak: only one of --render, --cells, --import, --export-cells and --export-runs";
+        << "voltrak: only one of --render, --cells, --import, --export-cells, --export-runs and --pack";
     QTest::newRow("library without file")
         << QStringList{"--library"} << A(cli::Action::Error) << "voltrak: option --library needs a file name";
     QTest::newRow("window with a library") << QStringList{"--library", "z.sqlite"} << A(cli::Action::Run) << "";
+    QTest::newRow("pack") << QStringList{"--pack", "10S20P"} << A(cli::Action::Pack) << "10S20P|1|0|";
+    QTest::newRow("pack, every option") << QStringList{"--grade=良", "--curve", "--pack=4S", "--packs", "3"}
+                                        << A(cli::Action::Pack) << "4S|3|1|良";
+    QTest::newRow("pack without shape") << QStringList{"--pack"} << A(cli::Action::Error)
+                                        << "voltrak: option --pack needs a shape such as 10S20P";
+    QTest::newRow("packs out of range") << QStringList{"--pack", "4S", "--packs", "21"} << A(cli::Action::Error)
+                                        << "voltrak: --packs takes 1 to 20";
+    QTest::newRow("packs not a number") << QStringList{"--pack", "4S", "--packs=two"} << A(cli::Action::Error)
+                                        << "voltrak: --packs takes 1 to 20";
+    QTest::newRow("curve without pack") << QStringList{"--curve"} << A(cli::Action::Error)
+                                        << "voltrak: --packs, --curve and --grade are only used with --pack";
+    QTest::newRow("pack and import") << QStringList{"--pack", "4S", "--import", "a.log"} << A(cli::Action::Error)
+                                     << "voltrak: only one of --render, --cells, --import, --export-cells, "
+                                        "--export-runs and --pack";
 }
 
 void TestCommandLine::parse()
@@ -140,6 +156,10 @@ void TestCommandLine::parse()
         break;
     case cli::Action::ExportCells:
     case cli::Action::ExportRuns: QCOMPARE('@' + o.libraryFile, detail); break;
+    case cli::Action::Pack:
+        QCOMPARE(QStringLiteral("%1|%2|%3|%4").arg(o.packShape).arg(o.packCount).arg(int(o.packCurve)).arg(o.packGrade),
+            detail);
+        break;
     default: break;
     }
 }
@@ -370,6 +390,46 @@ void TestCommandLine::cells()
     QCOMPARE(r.status, status);
     QCOMPARE(QString::fromUtf8(r.out), QString::fromUtf8(out));
     QCOMPARE(QString::fromUtf8(r.err.replace(dir.path().toUtf8() + '/', "")), QString::fromUtf8(err));
+}
+
+void TestCommandLine::packFromLibrary()
+{
+    // Two annotated tables in a log as the program saves it (Shift-JIS):
+    // eight cells, E-1..E-4 falling to 1.00 V at 160, 152, 140 and 120
+    // minutes, E-5..E-8 at 158, 150, 100 and 90.
+    QTemporaryDir dir;
+    WriteFile(dir.filePath("a.log"),
+        sjis::encode(QStringLiteral("セル: E-1 E-2 E-3 E-4\r\n") + QString::fromLatin1(TableLog)
+            + QStringLiteral("セル: E-5 E-6 E-7 E-8\r\n2026/12/09 10:00\r\nBat-V Bat1 Bat2 Bat3 Bat4\r\n"
+                             "1.40V 0 0 0 0\r\n1.30V 40 38 25 22\r\n1.20V 80 76 50 45\r\n"
+                             "1.10V 120 114 75 68\r\n1.00V 158 150 100 90\r\n")));
+    const QStringList common{"--settings", dir.filePath("s.ini"), "--library", dir.filePath("lib.sqlite")};
+    const Run imported = RunProgram(common + QStringList{"--import", dir.filePath("a.log")});
+    QVERIFY2(imported.status == 0, imported.err.constData());
+
+    const Run r = RunProgram(common + QStringList{"--pack", "4S1P"});
+    QVERIFY2(r.status == 0, r.err.constData());
+    QVERIFY(r.err.isEmpty());
+    QList<QByteArray> lines = r.out.split('\n');
+    QCOMPARE(lines.takeFirst(), QStringLiteral("パック,グループ,ラベル,容量(mAh),グループ計(mAh)\r").toUtf8());
+    QStringList labels;
+    for (const QByteArray &l : lines) {
+        if (!l.isEmpty())
+            labels << QString::fromUtf8(l.split(',').value(2));
+    }
+    labels.sort();
+    QCOMPARE(labels, (QStringList{"E-1", "E-2", "E-5", "E-6"}));
+
+    const Run tooMany = RunProgram(common + QStringList{"--pack", "3S3P"});
+    QCOMPARE(tooMany.status, 1);
+    QVERIFY(tooMany.out.isEmpty());
+    QCOMPARE(QString::fromUtf8(tooMany.err), QStringLiteral("セルが足りません（必要 9、候補 8）\n"));
+    // No cell has a nominal capacity, so none is 良.
+    const Run graded = RunProgram(common + QStringList{"--pack", "2S", "--grade", "良", "--curve"});
+    QCOMPARE(graded.status, 1);
+    QCOMPARE(QString::fromUtf8(graded.err), QStringLiteral("セルが足りません（必要 2、候補 0）\n"));
+    const Run noShape = RunProgram(common + QStringList{"--pack", "4P"});
+    QCOMPARE(noShape.status, 2);
 }
 
 void TestCommandLine::renderWithoutTable_data()

@@ -13,7 +13,8 @@ namespace {
 // Each folder with the folders it may include from (itself always).
 const QMap<QString, QStringList> &allowedIncludes()
 {
-    static const QStringList ground{"core", "analysis", "journal", "serial", "device", "cells", "picture", "library"};
+    static const QStringList ground{
+        "core", "analysis", "journal", "serial", "device", "cells", "picture", "library", "packs"};
     static const QMap<QString, QStringList> allowed{
         {"core", {}},
         {"analysis", {"core"}},
@@ -23,6 +24,7 @@ const QMap<QString, QStringList> &allowedIncludes()
         {"cells", {"core", "analysis"}},
         {"picture", {"core"}},
         {"library", {"core", "analysis", "cells"}},
+        {"packs", {"core", "analysis", "cells", "library"}},
         {"widgets", ground},
         {"forms", ground + QStringList{"widgets"}},
         {"app", ground + QStringList{"widgets", "forms"}},

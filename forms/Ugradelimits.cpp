@@ -1,0 +1,76 @@
+#include "forms/Ugradelimits.h"
+
+#include "library/LibraryService.h"
+#include "packs/LibraryPool.h"
+
+#include <QDoubleSpinBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+Tgradelimits::Tgradelimits(library::LibraryService *service, QWidget *parent)
+    : QDialog(parent)
+    , m_service(service)
+{
+    setWindowTitle(QStringLiteral("判定の基準"));
+    const auto field = [this] {
+        auto *f = new QDoubleSpinBox(this);
+        f->setRange(0.0, 1000.0);
+        f->setDecimals(1);
+        f->setSuffix(QStringLiteral(" %"));
+        f->setEnabled(false);
+        return f;
+    };
+    GoodEdit = field();
+    FairEdit = field();
+    MessageLabel = new QLabel(this);
+    OkButton = new QPushButton(QStringLiteral("OK"), this);
+    OkButton->setDefault(true);
+    OkButton->setEnabled(false);
+    CancelButton = new QPushButton(QStringLiteral("キャンセル"), this);
+
+    auto *form = new QFormLayout;
+    form->addRow(QStringLiteral("「良」健全度がこれ以上(&G)"), GoodEdit);
+    form->addRow(QStringLiteral("「可」健全度がこれ以上(&F)"), FairEdit);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(OkButton);
+    buttons->addWidget(CancelButton);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(MessageLabel);
+    layout->addLayout(buttons);
+
+    connect(OkButton, &QPushButton::clicked, this, &Tgradelimits::OkButtonClick);
+    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+
+    m_service->query<packs::GradeLimits>([](library::Library &lib) { return packs::ReadGradeLimits(lib); }, this,
+        [this](const packs::GradeLimits &limits) {
+            GoodEdit->setValue(limits.good);
+            FairEdit->setValue(limits.fair);
+            GoodEdit->setEnabled(true);
+            FairEdit->setEnabled(true);
+            OkButton->setEnabled(true);
+            m_loaded = true;
+            emit loaded();
+        });
+}
+
+void Tgradelimits::OkButtonClick()
+{
+    const packs::GradeLimits limits{GoodEdit->value(), FairEdit->value()};
+    if (!packs::LimitsAreValid(limits)) {
+        MessageLabel->setText(QStringLiteral("「可」の基準は「良」の基準以下にしてください"));
+        FairEdit->setFocus();
+        return;
+    }
+    library::LibraryService *service = m_service;
+    // Written in the order asked, before any later plan reads the limits.
+    m_service->post([limits, service](library::Library &lib) {
+        packs::WriteGradeLimits(lib, limits);
+        emit service->changed();
+    });
+    accept();
+}

@@ -1,0 +1,244 @@
+// "組電池の設計" and "判定の基準" driven by keys on a real cell library, the
+// library's worker thread doing the work.
+#include "forms/Ugradelimits.h"
+#include "forms/Upackplan.h"
+#include "library/Library.h"
+#include "library/LibraryService.h"
+#include "packs/LibraryPool.h"
+#include "tests/support/TestFiles.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QtTest>
+
+namespace {
+
+// Eight cells: E-1..E-4 with 160, 152, 140 and 120 minutes to 1.00 V,
+// E-5..E-8 with 158, 150, 100 and 90; E-1 has a nominal that makes it 良.
+void fill(const QString &path)
+{
+    library::Library lib(path);
+    QVERIFY2(lib.isWritable(), qPrintable(lib.reason()));
+    const auto table = [&](const QList<int> &steps, const QStringList &labels, int day) {
+        library::RunInput run;
+        run.when = QDateTime(QDate(2026, 12, day), QTime(9, 0));
+        run.source = QStringLiteral("a.log");
+        for (int k = 0; k <= 4; ++k) {
+            QByteArray r = "1." + QByteArray::number(4 - k) + "0V";
+            for (int s : steps)
+                r += ' ' + QByteArray::number(k * s / 4);
+            run.rows << r;
+        }
+        for (int j = 0; j < 4; ++j)
+            run.labels[j] = labels.at(j);
+        lib.recordRun(run);
+    };
+    table({160, 152, 140, 120}, {"E-1", "E-2", "E-3", "E-4"}, 1);
+    table({158, 150, 100, 90}, {"E-5", "E-6", "E-7", "E-8"}, 2);
+    library::CellInfo e1 = lib.cell(lib.cellIdOf("E-1"));
+    e1.hasNominal = true;
+    e1.nominalMah = 3000;
+    lib.updateCell(e1);
+}
+
+QStringList plannedLabels(const Tpackplan &dlg)
+{
+    QStringList labels;
+    for (const auto &pack : dlg.plan()->packs)
+        for (const auto &g : pack.groups)
+            for (int k : g.cells)
+                labels << dlg.pool().cells.at(k).label;
+    labels.sort();
+    return labels;
+}
+
+void typeInto(QWidget *field, const QString &text)
+{
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(field, text);
+}
+
+} // namespace
+
+class TestPackDialog : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void planByKeys();
+    void tooFewCells_data();
+    void tooFewCells();
+    void gradeLimits_data();
+    void gradeLimits();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<library::LibraryService> m_service;
+};
+
+void TestPackDialog::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    fill(m_dir->filePath("library.sqlite"));
+    m_service = std::make_unique<library::LibraryService>(m_dir->filePath("library.sqlite"));
+    m_service->waitForIdle();
+}
+
+void TestPackDialog::cleanup()
+{
+    m_service.reset();
+    m_dir.reset();
+}
+
+void TestPackDialog::planByKeys()
+{
+    Tpackplan dlg(m_service.get(), std::nullopt);
+    dlg.show();
+    dlg.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    QSignalSpy ready(&dlg, &Tpackplan::planReady);
+    typeInto(dlg.SeriesEdit, "4");
+    QTest::keyClick(&dlg, Qt::Key_R, Qt::AltModifier);
+    QTRY_COMPARE(ready.count(), 1);
+    QVERIFY2(dlg.StatusLabel->text().isEmpty(), qPrintable(dlg.StatusLabel->text()));
+    // The four of closest capacity: 150, 152, 158 and 160 minutes.
+    QCOMPARE(plannedLabels(dlg), (QStringList{"E-1", "E-2", "E-5", "E-6"}));
+    QCOMPARE(dlg.PlanView->topLevelItemCount(), 1);
+    QCOMPARE(dlg.PlanView->topLevelItem(0)->childCount(), 4);
+    QVERIFY(dlg.FiguresLabel->text().contains(QStringLiteral("余ったセル: 4")));
+    QVERIFY(dlg.RecordButton->isEnabled());
+
+    QSignalSpy done(&dlg, &Tpackplan::workDone);
+    dlg.saveCsv(m_dir->filePath("plan.csv"));
+    QTRY_COMPARE(done.count(), 1);
+    QVERIFY(ReadFile(m_dir->filePath("plan.csv")).startsWith("\xEF\xBB\xBF\xE3\x83\x91"));
+    dlg.savePdf(m_dir->filePath("plan.pdf"));
+    QTRY_COMPARE(done.count(), 2);
+    QVERIFY(ReadFile(m_dir->filePath("plan.pdf")).startsWith("%PDF-"));
+
+    // 組込み記録 by keys: the name typed into the question, then Enter. The
+    // mnemonic clicks a moment later, so wait for the question to appear.
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, [&watch] {
+        auto *ask = qobject_cast<QInputDialog *>(QApplication::activeModalWidget());
+        if (!ask || !ask->isVisible())
+            return;
+        watch.stop();
+        QTest::keyClicks(ask->findChild<QLineEdit *>(), QStringLiteral("Tool 4S"));
+        QTest::keyClick(ask->findChild<QLineEdit *>(), Qt::Key_Return);
+    });
+    watch.start(10);
+    QTest::keyClick(&dlg, Qt::Key_A, Qt::AltModifier);
+    QTRY_COMPARE(done.count(), 3);
+    QCOMPARE(dlg.StatusLabel->text(), QStringLiteral("組込み: Tool 4S を記録しました"));
+    QVERIFY(!dlg.hasPlan());
+    QVERIFY(!dlg.RecordButton->isEnabled());
+
+    // The next plan is made of the other four.
+    dlg.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    QTest::keyClick(&dlg, Qt::Key_R, Qt::AltModifier);
+    QTRY_COMPARE(ready.count(), 2);
+    QCOMPARE(plannedLabels(dlg), (QStringList{"E-3", "E-4", "E-7", "E-8"}));
+    m_service->waitForIdle();
+    library::Library lib(m_dir->filePath("library.sqlite"));
+    const library::CellInfo e1 = lib.cell(lib.cellIdOf("E-1"));
+    QCOMPARE(library::CellStateText(e1.state, e1.pack), QStringLiteral("組込み: Tool 4S"));
+}
+
+void TestPackDialog::tooFewCells_data()
+{
+    QTest::addColumn<QString>("series");
+    QTest::addColumn<QString>("parallel");
+    QTest::addColumn<bool>("goodOnly");
+    QTest::addColumn<bool>("onlyShown"); // only E-1..E-3 shown in the cells tab
+    QTest::addColumn<QString>("message");
+    QTest::newRow("9S") << "9"
+                        << "1" << false << false << "セルが足りません（必要 9、候補 8）";
+    QTest::newRow("2S2P of 良") << "2"
+                                << "2" << true << false << "セルが足りません（必要 4、候補 1）";
+    QTest::newRow("4S of three shown") << "4"
+                                       << "1" << false << true << "セルが足りません（必要 4、候補 3）";
+}
+
+void TestPackDialog::tooFewCells()
+{
+    QFETCH(QString, series);
+    QFETCH(QString, parallel);
+    QFETCH(bool, goodOnly);
+    QFETCH(bool, onlyShown);
+    QFETCH(QString, message);
+    std::optional<QList<qint64>> shown;
+    if (onlyShown) {
+        library::Library lib(m_dir->filePath("library.sqlite"));
+        shown = QList<qint64>{lib.cellIdOf("E-1"), lib.cellIdOf("E-2"), lib.cellIdOf("E-3")};
+    }
+    Tpackplan dlg(m_service.get(), shown);
+    dlg.show();
+    dlg.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    QSignalSpy ready(&dlg, &Tpackplan::planReady);
+    typeInto(dlg.SeriesEdit, series);
+    typeInto(dlg.ParallelEdit, parallel);
+    if (goodOnly)
+        QTest::keyClick(&dlg, Qt::Key_G, Qt::AltModifier);
+    QTRY_COMPARE(dlg.GoodOnlyCheck->isChecked(), goodOnly);
+    QTest::keyClick(&dlg, Qt::Key_R, Qt::AltModifier);
+    QTRY_COMPARE(ready.count(), 1);
+    QCOMPARE(dlg.StatusLabel->text(), message);
+    QVERIFY(!dlg.hasPlan());
+    QCOMPARE(dlg.PlanView->topLevelItemCount(), 0);
+    QVERIFY(!dlg.CsvButton->isEnabled() && !dlg.PdfButton->isEnabled() && !dlg.RecordButton->isEnabled());
+}
+
+void TestPackDialog::gradeLimits_data()
+{
+    QTest::addColumn<QString>("good");
+    QTest::addColumn<QString>("fair");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("lower limits") << "85"
+                                  << "60.5" << true;
+    QTest::newRow("fair above good") << "70"
+                                     << "75" << false;
+}
+
+void TestPackDialog::gradeLimits()
+{
+    QFETCH(QString, good);
+    QFETCH(QString, fair);
+    QFETCH(bool, accepted);
+    Tgradelimits dlg(m_service.get());
+    dlg.show();
+    dlg.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    QTRY_VERIFY(dlg.isLoaded());
+    QCOMPARE(dlg.GoodEdit->value(), 90.0);
+    QCOMPARE(dlg.FairEdit->value(), 80.0);
+    typeInto(dlg.GoodEdit, good);
+    typeInto(dlg.FairEdit, fair);
+    QTest::keyClick(dlg.FairEdit, Qt::Key_Return);
+    QCOMPARE(dlg.result() == QDialog::Accepted, accepted);
+    QCOMPARE(dlg.isVisible(), !accepted);
+    QCOMPARE(dlg.MessageLabel->text().isEmpty(), accepted);
+    m_service->waitForIdle();
+    library::Library lib(m_dir->filePath("library.sqlite"));
+    const packs::GradeLimits stored = packs::ReadGradeLimits(lib);
+    QCOMPARE(stored.good, accepted ? good.toDouble() : 90.0);
+    QCOMPARE(stored.fair, accepted ? fair.toDouble() : 80.0);
+}
+
+QTEST_MAIN(TestPackDialog)
+#include "tst_packdialog.moc"

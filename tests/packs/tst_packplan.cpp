@@ -1,0 +1,489 @@
+// The pack planner against exhaustive search on small pools, the curve
+// criterion's tolerances, the figures and too small a pool.
+#include "packs/PackPlan.h"
+#include "tests/packs/PoolMaker.h"
+
+#include <QtTest>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <limits>
+
+using packs::Criterion;
+using packs::PackShape;
+using packs::PoolCell;
+
+namespace {
+
+PackShape shape(int s, int p, int k)
+{
+    PackShape sh;
+    sh.series = s;
+    sh.parallel = p;
+    sh.packs = k;
+    return sh;
+}
+
+QList<PoolCell> poolOf(const QList<double> &capacities, const QList<double> &shifts = {})
+{
+    QList<PoolCell> pool;
+    for (qsizetype i = 0; i < capacities.size(); ++i) {
+        PoolCell c;
+        c.label = QStringLiteral("E-%1").arg(i + 1);
+        c.capacity = capacities.at(i);
+        if (i < shifts.size())
+            c.curve = ShiftedCurve(shifts.at(i));
+        pool.append(c);
+    }
+    return pool;
+}
+
+// Every pool cell at most once, each pack S groups of P.
+void checkShape(const packs::Plan &plan, const PackShape &sh, int poolSize)
+{
+    QCOMPARE(plan.packs.size(), sh.packs);
+    QList<int> seen = plan.leftOver;
+    for (const packs::Pack &pack : plan.packs) {
+        QCOMPARE(pack.groups.size(), sh.series);
+        for (const packs::Group &g : pack.groups) {
+            QCOMPARE(g.cells.size(), sh.parallel);
+            seen += g.cells;
+        }
+    }
+    std::sort(seen.begin(), seen.end());
+    QList<int> all(poolSize);
+    std::iota(all.begin(), all.end(), 0);
+    QCOMPARE(seen, all);
+}
+
+// The smallest worst range of K disjoint sets of S of the capacities, by
+// trying every way of giving each cell to a pack or to none.
+double exhaustiveWorstRange(const QList<double> &c, int s, int k)
+{
+    double best = std::numeric_limits<double>::infinity();
+    std::vector<int> of(size_t(c.size()), -1), count(size_t(k), 0);
+    std::function<void(int)> go = [&](int i) {
+        if (i == int(c.size())) {
+            for (int p = 0; p < k; ++p) {
+                if (count[size_t(p)] != s)
+                    return;
+            }
+            double worst = 0;
+            for (int p = 0; p < k; ++p) {
+                double lo = 1e300, hi = -1e300;
+                for (int j = 0; j < int(c.size()); ++j) {
+                    if (of[size_t(j)] == p) {
+                        lo = std::min(lo, c.at(j));
+                        hi = std::max(hi, c.at(j));
+                    }
+                }
+                worst = std::max(worst, hi - lo);
+            }
+            best = std::min(best, worst);
+            return;
+        }
+        for (int p = -1; p < k; ++p) {
+            if (p >= 0 && count[size_t(p)] == s)
+                continue;
+            of[size_t(i)] = p;
+            if (p >= 0)
+                ++count[size_t(p)];
+            go(i + 1);
+            if (p >= 0)
+                --count[size_t(p)];
+        }
+    };
+    go(0);
+    return best;
+}
+
+// The smallest spread of group totals over every way of parting the values
+// into groups of size perGroup (groups told apart, which repeats each parting
+// but keeps the search plain).
+double exhaustiveSpread(const QList<double> &v, int groups, int perGroup)
+{
+    double best = std::numeric_limits<double>::infinity();
+    std::vector<double> totals(size_t(groups), 0);
+    std::vector<int> sizes(size_t(groups), 0);
+    std::function<void(int)> go = [&](int i) {
+        if (i == int(v.size())) {
+            const auto [lo, hi] = std::minmax_element(totals.begin(), totals.end());
+            best = std::min(best, *hi - *lo);
+            return;
+        }
+        for (int g = 0; g < groups; ++g) {
+            if (sizes[size_t(g)] == perGroup)
+                continue;
+            const double before = totals[size_t(g)];
+            totals[size_t(g)] += v.at(i);
+            ++sizes[size_t(g)];
+            go(i + 1);
+            --sizes[size_t(g)];
+            totals[size_t(g)] = before;
+        }
+    };
+    go(0);
+    return best;
+}
+
+QList<double> capacitiesOf(const QList<PoolCell> &pool)
+{
+    QList<double> c;
+    for (const PoolCell &p : pool)
+        c.append(p.capacity);
+    return c;
+}
+
+double groupSpread(const packs::Plan &plan)
+{
+    double lo = 1e300, hi = -1e300;
+    for (const packs::Pack &pack : plan.packs) {
+        for (const packs::Group &g : pack.groups) {
+            lo = std::min(lo, g.total);
+            hi = std::max(hi, g.total);
+        }
+    }
+    return hi - lo;
+}
+
+} // namespace
+
+class TestPackPlan : public QObject
+{
+    Q_OBJECT
+private slots:
+    void parseShape_data();
+    void parseShape();
+    void tooFewCells_data();
+    void tooFewCells();
+    void stringsAgainstExhaustive_data();
+    void stringsAgainstExhaustive();
+    void groupsAgainstExhaustive_data();
+    void groupsAgainstExhaustive();
+    void largePools_data();
+    void largePools();
+    void curveCriterion_data();
+    void curveCriterion();
+    void figures();
+};
+
+void TestPackPlan::parseShape_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("series"); // 0: not a shape
+    QTest::addColumn<int>("parallel");
+    QTest::newRow("10S20P") << "10S20P" << 10 << 20;
+    QTest::newRow("series only") << "4s" << 4 << 1;
+    QTest::newRow("blanks around") << " 3S2p " << 3 << 2;
+    QTest::newRow("largest") << "100S50P" << 100 << 50;
+    QTest::newRow("no series") << "0S1P" << 0 << 0;
+    QTest::newRow("too many in series") << "101S1P" << 0 << 0;
+    QTest::newRow("too many in parallel") << "10S51P" << 0 << 0;
+    QTest::newRow("no parallel count") << "10SP" << 0 << 0;
+    QTest::newRow("missing number") << "S2P" << 0 << 0;
+    QTest::newRow("other text") << "10x20" << 0 << 0;
+}
+
+void TestPackPlan::parseShape()
+{
+    QFETCH(QString, text);
+    QFETCH(int, series);
+    QFETCH(int, parallel);
+    const auto sh = packs::ParseShape(text);
+    QCOMPARE(sh.has_value(), series > 0);
+    if (sh) {
+        QCOMPARE(sh->series, series);
+        QCOMPARE(sh->parallel, parallel);
+        QCOMPARE(packs::ParseShape(packs::ShapeText(*sh))->series, series);
+    }
+}
+
+void TestPackPlan::tooFewCells_data()
+{
+    QTest::addColumn<QList<double>>("capacities");
+    QTest::addColumn<int>("s");
+    QTest::addColumn<int>("p");
+    QTest::addColumn<int>("k");
+    QTest::addColumn<QString>("error"); // empty: a plan
+    QTest::newRow("strings") << QList<double>{1, 2, 3, 4, 5} << 2 << 1 << 3 << "セルが足りません（必要 6、候補 5）";
+    QTest::newRow("exactly enough") << QList<double>{1, 2, 3, 4, 5, 6} << 2 << 1 << 3 << "";
+    QTest::newRow("cells without a capacity are no candidates")
+        << QList<double>{1, 2, 0, std::nan(""), 6, -3} << 2 << 1 << 2 << "セルが足りません（必要 4、候補 3）";
+    QTest::newRow("groups") << QList<double>{1, 2, 3} << 2 << 2 << 1 << "セルが足りません（必要 4、候補 3）";
+    QTest::newRow("empty pool") << QList<double>{} << 1 << 1 << 1 << "セルが足りません（必要 1、候補 0）";
+}
+
+void TestPackPlan::tooFewCells()
+{
+    QFETCH(QList<double>, capacities);
+    QFETCH(int, s);
+    QFETCH(int, p);
+    QFETCH(int, k);
+    QFETCH(QString, error);
+    const auto pool = poolOf(capacities);
+    const packs::PlanResult r = packs::MakePlan(pool, shape(s, p, k), Criterion::Capacity);
+    QCOMPARE(r.error, error);
+    QCOMPARE(r.plan.has_value(), error.isEmpty());
+    if (r.plan) {
+        checkShape(*r.plan, shape(s, p, k), int(pool.size()));
+        for (int left : r.plan->leftOver)
+            QVERIFY(!(pool.at(left).capacity > 0));
+    }
+}
+
+void TestPackPlan::stringsAgainstExhaustive_data()
+{
+    QTest::addColumn<QList<double>>("capacities");
+    QTest::addColumn<int>("s");
+    QTest::addColumn<int>("k");
+    // Whole numbers, so that different choices tie and tell nothing apart by chance.
+    const auto drawn = [](int n, unsigned seed, int spread) {
+        std::mt19937 random(seed);
+        QList<double> c;
+        for (int i = 0; i < n; ++i)
+            c.append(2000 + double(random() % unsigned(spread)));
+        return c;
+    };
+    // Taking the narrowest pair first (2, 2.5) would leave 1 and 4 for the other.
+    QTest::newRow("narrowest first spoils the rest") << QList<double>{1, 2, 2.5, 4} << 2 << 2;
+    QTest::newRow("two tight pairs") << QList<double>{10, 11, 13, 14, 20, 30} << 2 << 2;
+    QTest::newRow("one pack of all") << QList<double>{5, 1, 9, 3} << 4 << 1;
+    for (unsigned seed = 1; seed <= 12; ++seed) {
+        const int n = 6 + int(seed % 5); // 6..10
+        const int s = 2 + int(seed % 3); // 2..4
+        const int k = std::max(1, std::min(3, n / s - int(seed % 2)));
+        QTest::addRow("seed %u: %d cells, %dS x %d", seed, n, s, k) << drawn(n, seed, 40 + int(seed) * 13) << s << k;
+    }
+}
+
+void TestPackPlan::stringsAgainstExhaustive()
+{
+    QFETCH(QList<double>, capacities);
+    QFETCH(int, s);
+    QFETCH(int, k);
+    const double best = exhaustiveWorstRange(capacities, s, k);
+    const auto pool = poolOf(capacities);
+    const packs::PlanResult r = packs::MakePlan(pool, shape(s, 1, k), Criterion::Capacity);
+    QVERIFY(r.plan);
+    checkShape(*r.plan, shape(s, 1, k), int(pool.size()));
+    QCOMPARE(r.plan->figures.totalSpread, best);
+    QCOMPARE(packs::OptimalWorstRange(capacities, s, k), best);
+    // The figure is the plan's own worst range.
+    double worst = 0;
+    for (const packs::Pack &pack : r.plan->packs) {
+        double lo = 1e300, hi = -1e300;
+        for (const packs::Group &g : pack.groups) {
+            lo = std::min(lo, g.total);
+            hi = std::max(hi, g.total);
+        }
+        worst = std::max(worst, hi - lo);
+    }
+    QCOMPARE(worst, best);
+}
+
+void TestPackPlan::groupsAgainstExhaustive_data()
+{
+    QTest::addColumn<int>("s");
+    QTest::addColumn<int>("p");
+    QTest::addColumn<int>("k");
+    QTest::addColumn<int>("poolSize");
+    QTest::addColumn<unsigned>("seed");
+    QTest::newRow("3S2P") << 3 << 2 << 1 << 8 << 1u;
+    QTest::newRow("2S3P") << 2 << 3 << 1 << 6 << 2u;
+    QTest::newRow("3S3P") << 3 << 3 << 1 << 12 << 3u;
+    QTest::newRow("4S2P") << 4 << 2 << 1 << 9 << 4u;
+    QTest::newRow("2S4P") << 2 << 4 << 1 << 10 << 5u;
+    QTest::newRow("2S2P x 2") << 2 << 2 << 2 << 10 << 6u;
+    QTest::newRow("6S2P") << 6 << 2 << 1 << 12 << 7u;
+    QTest::newRow("4S3P") << 4 << 3 << 1 << 12 << 8u;
+}
+
+void TestPackPlan::groupsAgainstExhaustive()
+{
+    QFETCH(int, s);
+    QFETCH(int, p);
+    QFETCH(int, k);
+    QFETCH(int, poolSize);
+    QFETCH(unsigned, seed);
+    const auto pool = NormalPool(poolSize, seed);
+    const packs::PlanResult r = packs::MakePlan(pool, shape(s, p, k), Criterion::Capacity);
+    QVERIFY(r.plan);
+    checkShape(*r.plan, shape(s, p, k), poolSize);
+
+    // The chosen cells are the narrowest run of the sorted pool.
+    QList<double> chosen;
+    for (const packs::Pack &pack : r.plan->packs)
+        for (const packs::Group &g : pack.groups)
+            for (int c : g.cells)
+                chosen.append(pool.at(c).capacity);
+    QList<double> all = capacitiesOf(pool);
+    std::sort(all.begin(), all.end());
+    double narrowest = 1e300;
+    for (qsizetype i = 0; i + chosen.size() <= all.size(); ++i)
+        narrowest = std::min(narrowest, all.at(i + chosen.size() - 1) - all.at(i));
+    QCOMPARE(
+        *std::max_element(chosen.begin(), chosen.end()) - *std::min_element(chosen.begin(), chosen.end()), narrowest);
+
+    const double best = exhaustiveSpread(chosen, s * k, p);
+    QVERIFY2(std::fabs(groupSpread(*r.plan) - best) < 1e-9,
+        qPrintable(QStringLiteral("%1 against %2").arg(groupSpread(*r.plan), 0, 'g', 17).arg(best, 0, 'g', 17)));
+}
+
+void TestPackPlan::largePools_data()
+{
+    QTest::addColumn<int>("s");
+    QTest::addColumn<int>("p");
+    QTest::addColumn<int>("k");
+    QTest::addColumn<int>("poolSize");
+    QTest::addColumn<double>("largestPercent");
+    QTest::newRow("10S20P from 250") << 10 << 20 << 1 << 250 << 0.05;
+    QTest::newRow("14S10P from 500") << 14 << 10 << 1 << 500 << 0.05;
+    QTest::newRow("4S5P x 3 from 80") << 4 << 5 << 3 << 80 << 0.05;
+    // Four cells a group of 2,500 mAh from a pool 100 mAh wide cannot all
+    // meet, but differencing and swaps bring them close.
+    QTest::newRow("8S4P from 40") << 8 << 4 << 1 << 40 << 0.2;
+}
+
+void TestPackPlan::largePools()
+{
+    QFETCH(int, s);
+    QFETCH(int, p);
+    QFETCH(int, k);
+    QFETCH(int, poolSize);
+    QFETCH(double, largestPercent);
+    auto pool = NormalPool(poolSize, 2026);
+    std::mt19937 random(7);
+    for (PoolCell &c : pool)
+        c.curve = ShiftedCurve(double(random() % 300) / 10.0);
+    const packs::PlanResult r = packs::MakePlan(pool, shape(s, p, k), Criterion::Capacity);
+    QVERIFY(r.plan);
+    checkShape(*r.plan, shape(s, p, k), poolSize);
+    QVERIFY2(r.plan->figures.totalSpreadPercent < largestPercent,
+        qPrintable(QString::number(r.plan->figures.totalSpreadPercent)));
+    // Swapping any two cells of two groups leaves the spread of all totals as
+    // it is or wider: the swaps ran to their end.
+    QList<packs::Group> groups;
+    for (const packs::Pack &pack : r.plan->packs)
+        groups += pack.groups;
+    const double spread = groupSpread(*r.plan);
+    for (qsizetype g = 0; g < groups.size(); ++g) {
+        for (qsizetype h = g + 1; h < groups.size(); ++h) {
+            for (int a : groups.at(g).cells) {
+                for (int b : groups.at(h).cells) {
+                    const double delta = pool.at(a).capacity - pool.at(b).capacity;
+                    double lo = 1e300, hi = -1e300;
+                    for (qsizetype i = 0; i < groups.size(); ++i) {
+                        const double t = groups.at(i).total - (i == g ? delta : 0.0) + (i == h ? delta : 0.0);
+                        lo = std::min(lo, t);
+                        hi = std::max(hi, t);
+                    }
+                    QVERIFY2(hi - lo > spread - 1e-6, qPrintable(QStringLiteral("%1 <-> %2").arg(a).arg(b)));
+                }
+            }
+        }
+    }
+    // The curves may widen the spread up to a thousandth of a group, and
+    // bring the curves inside groups no further apart.
+    const packs::PlanResult curved = packs::MakePlan(pool, shape(s, p, k), Criterion::CapacityAndCurve);
+    QVERIFY(curved.plan);
+    checkShape(*curved.plan, shape(s, p, k), poolSize);
+    QVERIFY2(
+        curved.plan->figures.totalSpreadPercent <= std::max(0.1 * 1.002, r.plan->figures.totalSpreadPercent) + 1e-6,
+        qPrintable(QString::number(curved.plan->figures.totalSpreadPercent)));
+    QVERIFY(curved.plan->figures.curveDistance && r.plan->figures.curveDistance);
+    QVERIFY2(*curved.plan->figures.curveDistance < *r.plan->figures.curveDistance,
+        qPrintable(QStringLiteral("%1 against %2")
+                       .arg(*curved.plan->figures.curveDistance)
+                       .arg(*r.plan->figures.curveDistance)));
+    QCOMPARE(r.plan->figures.leftOver, poolSize - s * p * k);
+    // The totals the figures come from are the cells' sums.
+    for (const packs::Pack &pack : r.plan->packs) {
+        for (const packs::Group &g : pack.groups) {
+            double sum = 0;
+            for (int c : g.cells)
+                sum += pool.at(c).capacity;
+            QVERIFY(std::fabs(sum - g.total) < 1e-6);
+        }
+    }
+}
+
+void TestPackPlan::curveCriterion_data()
+{
+    QTest::addColumn<QList<double>>("capacities");
+    QTest::addColumn<QList<double>>("shifts");
+    QTest::addColumn<int>("s");
+    QTest::addColumn<int>("p");
+    QTest::addColumn<QList<int>>("capacityFirstGroup"); // pool indices of pack 1, or its first group
+    QTest::addColumn<QList<int>>("curveFirstGroup");
+    QTest::addColumn<double>("curveDistance");
+
+    // The best range is 1 mAh with curves 10 minutes apart; 1.005 mAh is
+    // within 1 % of it with curves a minute apart, 1.02 mAh is not.
+    QTest::newRow("strings: within 1 %") << QList<double>{2000, 2001, 2100, 2101.005} << QList<double>{0, 10, 0, 1} << 2
+                                         << 1 << QList<int>{1, 0} << QList<int>{3, 2} << 1.0;
+    QTest::newRow("strings: beyond 1 %") << QList<double>{2000, 2001, 2100, 2101.02} << QList<double>{0, 10, 0, 1} << 2
+                                         << 1 << QList<int>{1, 0} << QList<int>{1, 0} << 10.0;
+    // Totals 2003 and 2003 for the capacity alone; 2002 and 2004 are within
+    // a thousandth of a group and match the curves, 2001 and 2005 are not.
+    QTest::newRow("groups: within 0.1 %") << QList<double>{1000, 1001, 1002, 1003} << QList<double>{0, 10, 0, 10} << 2
+                                          << 2 << QList<int>{3, 0} << QList<int>{3, 1} << 0.0;
+    QTest::newRow("groups: beyond 0.1 %") << QList<double>{1000, 1001, 1002, 1003} << QList<double>{0, 0, 10, 10} << 2
+                                          << 2 << QList<int>{3, 0} << QList<int>{3, 0} << 10.0;
+}
+
+void TestPackPlan::curveCriterion()
+{
+    QFETCH(QList<double>, capacities);
+    QFETCH(QList<double>, shifts);
+    QFETCH(int, s);
+    QFETCH(int, p);
+    QFETCH(QList<int>, capacityFirstGroup);
+    QFETCH(QList<int>, curveFirstGroup);
+    QFETCH(double, curveDistance);
+    const auto pool = poolOf(capacities, shifts);
+    const auto first = [p](const packs::Plan &plan) {
+        if (p > 1) {
+            // The group holding the largest cell.
+            for (const packs::Group &g : plan.packs.first().groups) {
+                if (g.cells.contains(3))
+                    return g.cells;
+            }
+            return QList<int>();
+        }
+        QList<int> cells;
+        for (const packs::Group &g : plan.packs.first().groups)
+            cells += g.cells;
+        return cells;
+    };
+    const auto byCapacity = packs::MakePlan(pool, shape(s, p, 1), Criterion::Capacity);
+    const auto byCurve = packs::MakePlan(pool, shape(s, p, 1), Criterion::CapacityAndCurve);
+    QVERIFY(byCapacity.plan && byCurve.plan);
+    QCOMPARE(first(*byCapacity.plan), capacityFirstGroup);
+    QCOMPARE(first(*byCurve.plan), curveFirstGroup);
+    QVERIFY(byCurve.plan->figures.curveDistance.has_value());
+    QCOMPARE(*byCurve.plan->figures.curveDistance, curveDistance);
+}
+
+void TestPackPlan::figures()
+{
+    // 2S2P from five: the four of 1000 to 1040 mAh, totals 2040 and 2030.
+    const auto pool = poolOf({1040, 5000, 1010, 1000, 1020}, {0, 0, 3, 7, 3});
+    const auto r = packs::MakePlan(pool, shape(2, 2, 1), Criterion::Capacity);
+    QVERIFY(r.plan);
+    const packs::PlanFigures &f = r.plan->figures;
+    QCOMPARE(f.totalSpread, 10.0);
+    QVERIFY(std::fabs(f.totalSpreadPercent - 10.0 / 2035.0 * 100.0) < 1e-9);
+    QVERIFY(std::fabs(f.totalDeviationPercent - 5.0 / 2035.0 * 100.0) < 1e-9);
+    QCOMPARE(f.groupRange, 40.0);
+    // Inside {1040, 1000}: 0 and 7 minutes; inside {1020, 1010}: 3 and 3.
+    QCOMPARE(f.curveDistance, std::optional<double>(7.0));
+    QCOMPARE(f.leftOver, 1);
+    QCOMPARE(r.plan->leftOver, QList<int>{1});
+    // Largest total first, largest cell first inside a group.
+    QCOMPARE(r.plan->packs.first().groups.first().cells, (QList<int>{0, 3}));
+    QCOMPARE(r.plan->packs.first().groups.last().cells, (QList<int>{4, 2}));
+}
+
+QTEST_GUILESS_MAIN(TestPackPlan)
+#include "tst_packplan.moc"
