@@ -217,6 +217,8 @@ void Tmain::CommX1Receive(TCustomCommX *, qint32 ReceiveSize)
     buffer.truncate(n);
     m_journal->append(buffer.constData(), n);
     RichEdit1->appendReceived(buffer);
+    if (OnReceived)
+        OnReceived(buffer);
 }
 
 QString Tmain::runOpenDialog(const QString &folder)
