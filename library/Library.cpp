@@ -259,7 +259,7 @@ bool FolderWritable(const QString &folder)
 
 bool FileWritable(const QString &path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false;
     ::close(fd);
@@ -898,17 +898,19 @@ QList<HistoryPoint> Library::cellHistory(qint64 cellId) const
     return out;
 }
 
-QList<RunRow> Library::runs() const
+QList<RunRow> Library::runs(int limit) const
 {
     RequireOpen(m_state);
     QSqlQuery q(d->db());
     q.setForwardOnly(true);
-    if (!q.exec(
-            QStringLiteral("SELECT r.id, r.recorded_at, r.source, r.htime, r.hteiko, r.hvds, "
-                           "b.bay, b.cell_id, c.label, b.capacity, b.mean_voltage, b.last_time "
-                           "FROM runs r LEFT JOIN run_bays b ON b.run_id = r.id LEFT JOIN cells c ON c.id = b.cell_id "
-                           "ORDER BY r.recorded_at DESC, r.id DESC")))
+    if (!q.prepare(QStringLiteral("SELECT r.id, r.recorded_at, r.source, r.htime, r.hteiko, r.hvds, "
+                                  "b.bay, b.cell_id, c.label, b.capacity, b.mean_voltage, b.last_time "
+                                  "FROM (SELECT * FROM runs ORDER BY recorded_at DESC, id DESC LIMIT ?) r "
+                                  "LEFT JOIN run_bays b ON b.run_id = r.id LEFT JOIN cells c ON c.id = b.cell_id "
+                                  "ORDER BY r.recorded_at DESC, r.id DESC, b.bay")))
         Fail(q.lastError());
+    q.addBindValue(limit < 0 ? -1 : limit);
+    Exec(q);
     QList<RunRow> out;
     while (q.next()) {
         const qint64 id = q.value(0).toLongLong();

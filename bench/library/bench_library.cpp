@@ -130,6 +130,16 @@ int main(int argc, char **argv)
                 "open alone %.1f ms, summaries alone %.1f ms\n",
         shown, runs, MB(big), openAndSummary, openOnly, summaryOnly);
 
+    {
+        library::Library lib(big);
+        int listed = 0;
+        const double runsMs = medianMs(3, [&] { listed = int(lib.runs().size()); });
+        int newest = 0;
+        const double newestMs = medianMs(3, [&] { newest = int(lib.runs(1000).size()); });
+        std::printf("runs list (%d runs with their bays): %.1f ms; the newest %d: %.1f ms (on the worker thread)\n",
+            listed, runsMs, newest, newestMs);
+    }
+
     // Captures into the big library through the worker, as the main window does them.
     {
         library::LibraryService service(big);

@@ -32,6 +32,7 @@ private slots:
     void serviceOnLibrariesNotWritable_data();
     void serviceOnLibrariesNotWritable();
     void serviceImportsAndAnswers();
+    void closingStopsAnImportKeepingFilesDone();
 };
 
 void TestCapture::detector_data()
@@ -266,6 +267,27 @@ void TestCapture::serviceImportsAndAnswers()
     service.query<int>(
         [](library::Library &lib) { return int(lib.runs().size()); }, this, [&](const int &n) { cells = n; });
     QTRY_COMPARE(cells, 3);
+}
+
+void TestCapture::closingStopsAnImportKeepingFilesDone()
+{
+    QTemporaryDir dir;
+    QStringList logs;
+    for (int i = 0; i < 400; ++i) {
+        logs << dir.filePath(QStringLiteral("%1.log").arg(i));
+        WriteFile(logs.last(), TableText(100 + 2 * i) + "x\r\n" + TableText(101 + 2 * i));
+    }
+    const QString path = dir.filePath("library.sqlite");
+    {
+        library::LibraryService service(path);
+        QSignalSpy progress(&service, &library::LibraryService::importProgress);
+        service.importFiles(logs, {});
+        QTRY_VERIFY(progress.size() > 3);
+    }
+    library::Library lib(path);
+    const int runs = int(lib.runs().size());
+    QVERIFY2(runs > 0 && runs < 800, qPrintable(QString::number(runs)));
+    QCOMPARE(runs % 2, 0); // whole files only
 }
 
 QTEST_GUILESS_MAIN(TestCapture)

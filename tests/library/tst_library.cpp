@@ -618,6 +618,13 @@ void TestLibrary::deleteAndSettings()
     lib.deleteRuns({a, b});
     QCOMPARE(lib.runs().size(), 1);
     QCOMPARE(Find(lib.cellSummaries(), "K")->runCount, 1);
+    // The newest runs only, newest first.
+    const qint64 d = lib.recordRun(Run(4, {"K"})).runId;
+    QCOMPARE(lib.runs(1).size(), 1);
+    QCOMPARE(lib.runs(1).at(0).id, d);
+    QCOMPARE(lib.runs(0).size(), 0);
+    QCOMPARE(lib.runs(5).size(), 2);
+    lib.deleteRuns({d});
     QCOMPARE(Sql(lib.path(), "SELECT count(*) FROM run_bays").toInt(), 4);
     // A deleted table captured again is a new run.
     QVERIFY(lib.recordRun(Run(1)).isNew);
