@@ -134,6 +134,10 @@ void Tmain::StartLibrary(const QString &path)
         Capture1 = new library::LiveCapture(
             m_library.get(), Bays1, [this] { return Clock(); }, [] { return analysis::CurrentCapacityParameters(); },
             [] { return int(settings::Comch); }, this);
+        OnReceived = [this](const QByteArray &received) {
+            if (Capture1)
+                Capture1->feed(received);
+        };
     }
     bays = new Tbays(Bays1, m_library.get(), this);
     ledger = new Tlibrary(m_library.get(), this);
@@ -280,8 +284,8 @@ void Tmain::CommX1Receive(TCustomCommX *, qint32 ReceiveSize)
     buffer.truncate(n);
     m_journal->append(buffer.constData(), n);
     RichEdit1->appendReceived(buffer);
-    if (Capture1)
-        Capture1->feed(buffer);
+    if (OnReceived)
+        OnReceived(buffer);
 }
 
 QString Tmain::runOpenDialog(const QString &folder)

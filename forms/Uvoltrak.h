@@ -73,6 +73,10 @@ public:
     QString OpenDialogFolder() const { return m_openDialogFolder; }
     // The clock behind the clear command's date stamp and the journal's name.
     std::function<QDateTime()> Clock;
+    // Every chunk received from the line, after the journal and the log pane
+    // have it: the cell library's capture listens here (typed or opened text
+    // never comes this way).
+    std::function<void(const QByteArray &)> OnReceived;
 
     // Where this run's journal goes: "logs" beside the ini file.
     QString JournalFolder() const { return m_journalFolder; }

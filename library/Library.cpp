@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -162,13 +163,75 @@ const QStringList &MigrationStep(int from)
             QStringLiteral("CREATE TABLE run_bays("
                            "run_id INTEGER NOT NULL REFERENCES runs(id) ON DELETE CASCADE,"
                            "bay INTEGER NOT NULL CHECK(bay BETWEEN 1 AND 4),"
+                           "recorded_at INTEGER NOT NULL,"
                            "cell_id INTEGER REFERENCES cells(id) ON DELETE SET NULL,"
                            "capacity REAL NOT NULL,"
                            "mean_voltage REAL,"
                            "last_time INTEGER NOT NULL,"
                            "PRIMARY KEY(run_id, bay)) WITHOUT ROWID"),
-            QStringLiteral("CREATE INDEX run_bays_cell ON run_bays(cell_id)"),
+            // A cell's runs in time order with their figures, read without the
+            // tables themselves: the cells' summaries and histories come from it.
+            QStringLiteral("CREATE INDEX run_bays_history "
+                           "ON run_bays(cell_id, recorded_at, run_id, capacity, mean_voltage)"),
             QStringLiteral("CREATE INDEX runs_time ON runs(recorded_at)"),
+            // Each cell's figures over its runs, kept by the database itself
+            // whatever changes a bay, so the cells' list is read at once.
+            QStringLiteral("CREATE TABLE cell_stats("
+                           "cell_id INTEGER PRIMARY KEY,"
+                           "n INTEGER NOT NULL, max_mah REAL, latest_mah REAL, latest_mv REAL, latest_at INTEGER,"
+                           "first_mah REAL)"),
+            // (A cell that is gone or a bay without a cell gives no row.)
+            QStringLiteral(
+                "CREATE TRIGGER run_bays_added AFTER INSERT ON run_bays BEGIN "
+                "INSERT OR REPLACE INTO cell_stats SELECT c.id, "
+                "(SELECT count(*) FROM run_bays WHERE cell_id = c.id), "
+                "(SELECT max(capacity) FROM run_bays WHERE cell_id = c.id), "
+                "(SELECT capacity FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT 1), "
+                "(SELECT mean_voltage FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT "
+                "1), "
+                "(SELECT recorded_at FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT "
+                "1), "
+                "(SELECT capacity FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at, run_id LIMIT 1) "
+                "FROM cells c WHERE c.id = NEW.cell_id;"
+                "END"),
+            QStringLiteral(
+                "CREATE TRIGGER run_bays_removed AFTER DELETE ON run_bays BEGIN "
+                "INSERT OR REPLACE INTO cell_stats SELECT c.id, "
+                "(SELECT count(*) FROM run_bays WHERE cell_id = c.id), "
+                "(SELECT max(capacity) FROM run_bays WHERE cell_id = c.id), "
+                "(SELECT capacity FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT 1), "
+                "(SELECT mean_voltage FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT "
+                "1), "
+                "(SELECT recorded_at FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT "
+                "1), "
+                "(SELECT capacity FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at, run_id LIMIT 1) "
+                "FROM cells c WHERE c.id = OLD.cell_id;"
+                "END"),
+            QStringLiteral(
+                "CREATE TRIGGER run_bays_changed AFTER UPDATE ON run_bays BEGIN "
+                "INSERT OR REPLACE INTO cell_stats SELECT c.id, "
+                "(SELECT count(*) FROM run_bays WHERE cell_id = c.id), "
+                "(SELECT max(capacity) FROM run_bays WHERE cell_id = c.id), "
+                "(SELECT capacity FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT 1), "
+                "(SELECT mean_voltage FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT "
+                "1), "
+                "(SELECT recorded_at FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT "
+                "1), "
+                "(SELECT capacity FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at, run_id LIMIT 1) "
+                "FROM cells c WHERE c.id = OLD.cell_id;"
+                "INSERT OR REPLACE INTO cell_stats SELECT c.id, "
+                "(SELECT count(*) FROM run_bays WHERE cell_id = c.id), "
+                "(SELECT max(capacity) FROM run_bays WHERE cell_id = c.id), "
+                "(SELECT capacity FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT 1), "
+                "(SELECT mean_voltage FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT "
+                "1), "
+                "(SELECT recorded_at FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT "
+                "1), "
+                "(SELECT capacity FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at, run_id LIMIT 1) "
+                "FROM cells c WHERE c.id = NEW.cell_id;"
+                "END"),
+            QStringLiteral("CREATE TRIGGER cells_removed AFTER DELETE ON cells BEGIN "
+                           "DELETE FROM cell_stats WHERE cell_id = OLD.id; END"),
         },
     };
     static_assert(SchemaVersion == 1, "one migration step per schema version");
@@ -197,7 +260,7 @@ bool FolderWritable(const QString &folder)
 
 bool FileWritable(const QString &path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false;
     ::close(fd);
@@ -249,12 +312,26 @@ struct Library::Impl {
         }
     }
 
+    // The statements a record runs, prepared once per connection: preparing
+    // them for each run took a good part of an import's time.
+    mutable QHash<QString, QSqlQuery> statements;
+    QSqlQuery &statement(const QString &sql) const
+    {
+        auto it = statements.find(sql);
+        if (it == statements.end()) {
+            it = statements.insert(sql, Prepare(db(), sql));
+        }
+        return it.value();
+    }
+
     qint64 cellIdOf(const QString &label) const
     {
-        QSqlQuery q = Prepare(db(), QStringLiteral("SELECT id FROM cells WHERE label = ?"));
-        q.addBindValue(label.trimmed());
+        QSqlQuery &q = statement(QStringLiteral("SELECT id FROM cells WHERE label = ?"));
+        q.bindValue(0, label.trimmed());
         Exec(q);
-        return q.next() ? q.value(0).toLongLong() : 0;
+        const qint64 id = q.next() ? q.value(0).toLongLong() : 0;
+        q.finish();
+        return id;
     }
 
     // Inside a write transaction.
@@ -265,8 +342,8 @@ struct Library::Impl {
             return 0;
         if (const qint64 id = cellIdOf(l))
             return id;
-        QSqlQuery q = Prepare(db(), QStringLiteral("INSERT INTO cells(label) VALUES (?)"));
-        q.addBindValue(l);
+        QSqlQuery &q = statement(QStringLiteral("INSERT INTO cells(label) VALUES (?)"));
+        q.bindValue(0, l);
         Exec(q);
         return q.lastInsertId().toLongLong();
     }
@@ -276,28 +353,32 @@ struct Library::Impl {
     {
         RecordResult r;
         const QByteArray key = RowsKey(run.rows);
-        QSqlQuery find = Prepare(db(), QStringLiteral("SELECT id FROM runs WHERE row_key = ?"));
-        find.addBindValue(key);
+        QSqlQuery &find = statement(QStringLiteral("SELECT id FROM runs WHERE row_key = ?"));
+        find.bindValue(0, key);
         Exec(find);
-        if (find.next()) {
-            r.runId = find.value(0).toLongLong();
+        const bool known = find.next();
+        r.runId = known ? find.value(0).toLongLong() : 0;
+        find.finish();
+        if (known) {
             if (fillEmptyBays) {
                 // Labels written in a log name bays left unassigned when it was captured.
-                QSqlQuery open
-                    = Prepare(db(), QStringLiteral("SELECT bay FROM run_bays WHERE run_id = ? AND cell_id IS NULL"));
-                open.addBindValue(r.runId);
+                QSqlQuery &open
+                    = statement(QStringLiteral("SELECT bay FROM run_bays WHERE run_id = ? AND cell_id IS NULL"));
+                open.bindValue(0, r.runId);
                 Exec(open);
                 QList<int> unassigned;
                 while (open.next())
                     unassigned.append(open.value(0).toInt());
+                open.finish();
                 for (int bay : std::as_const(unassigned)) {
                     if (bay < 1 || bay > BayCount || run.labels[bay - 1].trimmed().isEmpty())
                         continue;
-                    QSqlQuery u
-                        = Prepare(db(), QStringLiteral("UPDATE run_bays SET cell_id = ? WHERE run_id = ? AND bay = ?"));
-                    u.addBindValue(ensureCell(run.labels[bay - 1]));
-                    u.addBindValue(r.runId);
-                    u.addBindValue(bay);
+                    const qint64 cell = ensureCell(run.labels[bay - 1]);
+                    QSqlQuery &u
+                        = statement(QStringLiteral("UPDATE run_bays SET cell_id = ? WHERE run_id = ? AND bay = ?"));
+                    u.bindValue(0, cell);
+                    u.bindValue(1, r.runId);
+                    u.bindValue(2, bay);
                     Exec(u);
                 }
             }
@@ -306,29 +387,31 @@ struct Library::Impl {
         if (run.rows.isEmpty())
             throw TableError(QStringLiteral("表に行がありません"));
         const cells::TableFigures f = Figures(run.rows, run.parameters);
-        QSqlQuery ins = Prepare(db(),
-            QStringLiteral("INSERT INTO runs(recorded_at, source, rows, row_key, htime, hteiko, hvds) "
-                           "VALUES (?, ?, ?, ?, ?, ?, ?)"));
-        ins.addBindValue(ToStored(run.when));
-        ins.addBindValue(run.source);
-        ins.addBindValue(JoinRows(run.rows));
-        ins.addBindValue(key);
-        ins.addBindValue(run.parameters.Htime);
-        ins.addBindValue(run.parameters.Hteiko);
-        ins.addBindValue(run.parameters.Hvds);
+        QSqlQuery &ins
+            = statement(QStringLiteral("INSERT INTO runs(recorded_at, source, rows, row_key, htime, hteiko, hvds) "
+                                       "VALUES (?, ?, ?, ?, ?, ?, ?)"));
+        ins.bindValue(0, ToStored(run.when));
+        ins.bindValue(1, run.source);
+        ins.bindValue(2, JoinRows(run.rows));
+        ins.bindValue(3, key);
+        ins.bindValue(4, run.parameters.Htime);
+        ins.bindValue(5, run.parameters.Hteiko);
+        ins.bindValue(6, run.parameters.Hvds);
         Exec(ins);
         r.runId = ins.lastInsertId().toLongLong();
         r.isNew = true;
-        QSqlQuery bay = Prepare(db(),
-            QStringLiteral("INSERT INTO run_bays(run_id, bay, cell_id, capacity, mean_voltage, last_time) "
-                           "VALUES (?, ?, ?, ?, ?, ?)"));
         for (int j = 0; j < f.cellCount && j < BayCount; ++j) {
+            const qint64 cell = ensureCell(run.labels[j]);
+            QSqlQuery &bay = statement(QStringLiteral(
+                "INSERT INTO run_bays(run_id, bay, recorded_at, cell_id, capacity, mean_voltage, last_time) "
+                "VALUES (?, ?, ?, ?, ?, ?, ?)"));
             bay.bindValue(0, r.runId);
             bay.bindValue(1, j + 1);
-            bay.bindValue(2, NullableId(ensureCell(run.labels[j])));
-            bay.bindValue(3, f.capacity[j]);
-            bay.bindValue(4, NullableDouble(f.hasMeanVoltage[j], f.meanVoltage[j]));
-            bay.bindValue(5, f.lastTime[j]);
+            bay.bindValue(2, ToStored(run.when));
+            bay.bindValue(3, NullableId(cell));
+            bay.bindValue(4, f.capacity[j]);
+            bay.bindValue(5, NullableDouble(f.hasMeanVoltage[j], f.meanVoltage[j]));
+            bay.bindValue(6, f.lastTime[j]);
             Exec(bay);
         }
         return r;
@@ -485,6 +568,8 @@ Library::Library(const QString &path, int busyTimeoutMs)
     try {
         ExecText(db, QStringLiteral("PRAGMA foreign_keys = ON"));
         ExecText(db, QStringLiteral("PRAGMA synchronous = FULL"));
+        // The history index of a library of years fits; the summaries read all of it.
+        ExecText(db, QStringLiteral("PRAGMA cache_size = -32768"));
         // Switching to WAL needs a moment alone with the file; another copy
         // may be writing it.
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -545,6 +630,7 @@ Library::Library(const QString &path, int busyTimeoutMs)
 
 Library::~Library()
 {
+    d->statements.clear();
     {
         QSqlDatabase db = QSqlDatabase::database(d->name, false);
         if (db.isValid())
@@ -643,6 +729,61 @@ ImportSummary Library::importFiles(const QStringList &paths, const analysis::Cap
     const std::function<void(int, int, const QString &)> &progress, const std::atomic<bool> *cancel)
 {
     ImportSummary s;
+    // The files read so far and not yet written. Several whole files go into
+    // one transaction (each file still wholly in or not at all): a commit
+    // waits for the disk, which would otherwise be most of an import's time.
+    struct Pending {
+        QString path;
+        QList<RunInput> inputs;
+        int newRuns = 0, knownRuns = 0, bad = 0;
+    };
+    QList<Pending> batch;
+    QElapsedTimer batchAge;
+    const auto writeFiles = [&](QList<Pending> &files) {
+        d->write([&] {
+            for (Pending &f : files) {
+                f.newRuns = f.knownRuns = f.bad = 0;
+                for (const RunInput &run : std::as_const(f.inputs)) {
+                    try {
+                        const RecordResult r = d->record(run, true);
+                        (r.isNew ? f.newRuns : f.knownRuns)++;
+                    } catch (const TableError &) {
+                        // Only a table's own fault is left out; a failing database fails the file.
+                        ++f.bad;
+                    }
+                }
+            }
+        });
+    };
+    const auto count = [&s](const Pending &f) {
+        ++s.files;
+        s.tables += int(f.inputs.size());
+        s.newRuns += f.newRuns;
+        s.knownRuns += f.knownRuns;
+        s.badTables += f.bad;
+    };
+    const auto flush = [&] {
+        if (batch.isEmpty())
+            return;
+        try {
+            writeFiles(batch);
+            for (const Pending &f : std::as_const(batch))
+                count(f);
+        } catch (const LibraryError &) {
+            // Which file could not be written: each again on its own.
+            for (const Pending &f : std::as_const(batch)) {
+                QList<Pending> one{f};
+                try {
+                    writeFiles(one);
+                    count(one.first());
+                } catch (const LibraryError &e) {
+                    s.failures.append({f.path, e.text()});
+                }
+            }
+        }
+        batch.clear();
+    };
+
     const int total = int(paths.size());
     for (int i = 0; i < total; ++i) {
         if (cancel && cancel->load()) {
@@ -668,8 +809,8 @@ ImportSummary Library::importFiles(const QStringList &paths, const analysis::Cap
         const QList<analysis::FoundTable> tables = analysis::FindAllTables(lines);
         const QFileInfo info(path);
         const QDateTime fileTime = info.lastModified();
-        // Everything of one file, computed before the transaction opens.
-        QList<RunInput> inputs;
+        Pending file;
+        file.path = path;
         int scanFrom = 0;
         for (const analysis::FoundTable &t : tables) {
             RunInput run;
@@ -688,32 +829,15 @@ ImportSummary Library::importFiles(const QStringList &paths, const analysis::Cap
             run.rows = t.rows;
             run.parameters = parameters;
             std::copy(std::begin(labels), std::end(labels), std::begin(run.labels));
-            inputs.append(std::move(run));
+            file.inputs.append(std::move(run));
         }
-        int newRuns = 0, knownRuns = 0, bad = 0;
-        try {
-            d->write([&] {
-                newRuns = knownRuns = bad = 0;
-                for (const RunInput &run : std::as_const(inputs)) {
-                    try {
-                        const RecordResult r = d->record(run, true);
-                        (r.isNew ? newRuns : knownRuns)++;
-                    } catch (const TableError &) {
-                        // Only a table's own fault is left out; a failing database fails the file.
-                        ++bad;
-                    }
-                }
-            });
-        } catch (const LibraryError &e) {
-            s.failures.append({path, e.text()});
-            continue;
-        }
-        ++s.files;
-        s.tables += int(inputs.size());
-        s.newRuns += newRuns;
-        s.knownRuns += knownRuns;
-        s.badTables += bad;
+        if (batch.isEmpty())
+            batchAge.start();
+        batch.append(std::move(file));
+        if (batch.size() >= 64 || batchAge.elapsed() >= 250)
+            flush();
     }
+    flush();
     if (progress && !s.cancelled)
         progress(total, total, QString());
     return s;
@@ -722,22 +846,11 @@ ImportSummary Library::importFiles(const QStringList &paths, const analysis::Cap
 QList<CellSummary> Library::cellSummaries() const
 {
     RequireOpen(m_state);
-    // One pass per figure in the database; the latest and the first run are the
-    // rows where the (time, id) order key is largest and smallest.
     QSqlQuery q(d->db());
     q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT c.id, c.label, c.model, c.nominal_mah, c.memo, c.state, c.pack, "
-                               "a.n, a.maxc, l.capacity, l.mean_voltage, l.at, f.capacity "
-                               "FROM cells c "
-                               "LEFT JOIN (SELECT cell_id, count(*) AS n, max(capacity) AS maxc FROM run_bays "
-                               "  WHERE cell_id IS NOT NULL GROUP BY cell_id) a ON a.cell_id = c.id "
-                               "LEFT JOIN (SELECT b.cell_id, b.capacity, b.mean_voltage, r.recorded_at AS at, "
-                               "  max(r.recorded_at * 16777216 + r.id) FROM run_bays b JOIN runs r ON r.id = b.run_id "
-                               "  WHERE b.cell_id IS NOT NULL GROUP BY b.cell_id) l ON l.cell_id = c.id "
-                               "LEFT JOIN (SELECT b.cell_id, b.capacity, min(r.recorded_at * 16777216 + r.id) "
-                               "  FROM run_bays b JOIN runs r ON r.id = b.run_id "
-                               "  WHERE b.cell_id IS NOT NULL GROUP BY b.cell_id) f ON f.cell_id = c.id "
-                               "ORDER BY c.label")))
+    if (!q.exec(QStringLiteral("SELECT c.id, c.label, c.model, c.nominal_mah, c.memo, c.state, c.pack, s.n, s.max_mah, "
+                               "s.latest_mah, s.latest_mv, s.latest_at, s.first_mah "
+                               "FROM cells c LEFT JOIN cell_stats s ON s.cell_id = c.id ORDER BY c.label")))
         Fail(q.lastError());
     QList<CellSummary> out;
     while (q.next()) {
@@ -768,9 +881,8 @@ QList<HistoryPoint> Library::cellHistory(qint64 cellId) const
 {
     RequireOpen(m_state);
     QSqlQuery q = Prepare(d->db(),
-        QStringLiteral("SELECT r.id, b.bay, r.recorded_at, b.capacity, b.mean_voltage "
-                       "FROM run_bays b JOIN runs r ON r.id = b.run_id WHERE b.cell_id = ? "
-                       "ORDER BY r.recorded_at, r.id"));
+        QStringLiteral("SELECT run_id, bay, recorded_at, capacity, mean_voltage FROM run_bays WHERE cell_id = ? "
+                       "ORDER BY recorded_at, run_id"));
     q.addBindValue(cellId);
     Exec(q);
     QList<HistoryPoint> out;
@@ -787,17 +899,19 @@ QList<HistoryPoint> Library::cellHistory(qint64 cellId) const
     return out;
 }
 
-QList<RunRow> Library::runs() const
+QList<RunRow> Library::runs(int limit) const
 {
     RequireOpen(m_state);
     QSqlQuery q(d->db());
     q.setForwardOnly(true);
-    if (!q.exec(
-            QStringLiteral("SELECT r.id, r.recorded_at, r.source, r.htime, r.hteiko, r.hvds, "
-                           "b.bay, b.cell_id, c.label, b.capacity, b.mean_voltage, b.last_time "
-                           "FROM runs r LEFT JOIN run_bays b ON b.run_id = r.id LEFT JOIN cells c ON c.id = b.cell_id "
-                           "ORDER BY r.recorded_at DESC, r.id DESC")))
+    if (!q.prepare(QStringLiteral("SELECT r.id, r.recorded_at, r.source, r.htime, r.hteiko, r.hvds, "
+                                  "b.bay, b.cell_id, c.label, b.capacity, b.mean_voltage, b.last_time "
+                                  "FROM (SELECT * FROM runs ORDER BY recorded_at DESC, id DESC LIMIT ?) r "
+                                  "LEFT JOIN run_bays b ON b.run_id = r.id LEFT JOIN cells c ON c.id = b.cell_id "
+                                  "ORDER BY r.recorded_at DESC, r.id DESC, b.bay")))
         Fail(q.lastError());
+    q.addBindValue(limit < 0 ? -1 : limit);
+    Exec(q);
     QList<RunRow> out;
     while (q.next()) {
         const qint64 id = q.value(0).toLongLong();
@@ -851,8 +965,7 @@ QList<RunTable> Library::recentRunsOf(qint64 cellId, int limit) const
 {
     RequireOpen(m_state);
     QSqlQuery q = Prepare(d->db(),
-        QStringLiteral("SELECT r.id FROM run_bays b JOIN runs r ON r.id = b.run_id WHERE b.cell_id = ? "
-                       "ORDER BY r.recorded_at DESC, r.id DESC LIMIT ?"));
+        QStringLiteral("SELECT run_id FROM run_bays WHERE cell_id = ? ORDER BY recorded_at DESC, run_id DESC LIMIT ?"));
     q.addBindValue(cellId);
     q.addBindValue(limit);
     Exec(q);

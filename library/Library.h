@@ -85,8 +85,9 @@ public:
     QList<CellSummary> cellSummaries() const;
     // One cell's runs, oldest first.
     QList<HistoryPoint> cellHistory(qint64 cellId) const;
-    // Every run with its bays, newest first.
-    QList<RunRow> runs() const;
+    // Every run with its bays, newest first; with a limit, only that many of
+    // the newest (a list of 50,000 runs takes seconds to read).
+    QList<RunRow> runs(int limit = -1) const;
     // One run with its rows; throws when there is no such run.
     RunTable runTable(qint64 runId) const;
     // A cell's most recent runs (up to limit), newest first, with their rows.

@@ -2,6 +2,8 @@
 
 #include <QMetaObject>
 
+#include <algorithm>
+
 namespace library {
 
 LibraryService::LibraryService(const QString &path, QObject *parent)
@@ -19,6 +21,10 @@ LibraryService::~LibraryService()
     {
         std::lock_guard<std::mutex> hold(m_lock);
         m_stop = true;
+        for (const std::weak_ptr<std::atomic<bool>> &flag : m_imports) {
+            if (const auto cancel = flag.lock())
+                cancel->store(true);
+        }
     }
     m_wake.notify_all();
     m_worker.join();
@@ -58,6 +64,13 @@ std::shared_ptr<std::atomic<bool>> LibraryService::importFiles(
     const QStringList &paths, const analysis::CapacityParameters &parameters)
 {
     auto cancel = std::make_shared<std::atomic<bool>>(false);
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_imports.erase(std::remove_if(m_imports.begin(), m_imports.end(),
+                            [](const std::weak_ptr<std::atomic<bool>> &f) { return f.expired(); }),
+            m_imports.end());
+        m_imports.push_back(cancel);
+    }
     post([this, paths, parameters, cancel](Library &lib) {
         const ImportSummary s = lib.importFiles(
             paths, parameters,

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace library {
 
@@ -25,7 +26,8 @@ class LibraryService : public QObject
 public:
     // Starts the worker, which opens path; opened() or openFailed() follows.
     explicit LibraryService(const QString &path, QObject *parent = nullptr);
-    // Finishes the work already asked for (nothing recorded is lost), then closes.
+    // Finishes the work already asked for (nothing recorded is lost; an import
+    // still running stops after its current file, keeping those done), then closes.
     ~LibraryService() override;
 
     QString path() const { return m_path; }
@@ -86,6 +88,7 @@ private:
     std::condition_variable m_wake;
     std::condition_variable m_idle;
     std::deque<std::function<void(Library &)>> m_jobs; // under m_lock
+    std::vector<std::weak_ptr<std::atomic<bool>>> m_imports; // under m_lock: their cancel flags
     bool m_stop = false; // under m_lock
     bool m_busy = false; // under m_lock
     std::thread m_worker;

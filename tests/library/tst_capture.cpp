@@ -3,8 +3,11 @@
 #include "library/Capture.h"
 #include "library/LibraryService.h"
 #include "tests/library/LibraryTestData.h"
+#include "tests/support/TestFiles.h"
 
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -26,6 +29,10 @@ private slots:
     void detector();
     void quietTimeCountsFromTheLastByte();
     void liveCaptureRecordsOnceWithLabels();
+    void serviceOnLibrariesNotWritable_data();
+    void serviceOnLibrariesNotWritable();
+    void serviceImportsAndAnswers();
+    void closingStopsAnImportKeepingFilesDone();
 };
 
 void TestCapture::detector_data()
@@ -157,6 +164,130 @@ void TestCapture::liveCaptureRecordsOnceWithLabels()
     QCOMPARE(older.bays[3].label, QStringLiteral("E-004"));
     QCOMPARE(newer.bays[0].label, QStringLiteral("E-001"));
     QCOMPARE(newer.bays[2].label, QStringLiteral("E-003"));
+}
+
+void TestCapture::serviceOnLibrariesNotWritable_data()
+{
+    QTest::addColumn<bool>("newer"); // else damaged
+    QTest::newRow("damaged") << false;
+    QTest::newRow("newer schema") << true;
+}
+
+void TestCapture::serviceOnLibrariesNotWritable()
+{
+    QFETCH(bool, newer);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("library.sqlite");
+    if (newer) {
+        {
+            library::Library lib(path);
+            lib.recordRun({QDateTime::currentDateTime(), "x", TableRows(1), {}, {}});
+        }
+        const QString name = "raw";
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", name);
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QVERIFY(QSqlQuery(db).exec("PRAGMA user_version = 99"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    } else {
+        WriteFile(path, "garbage, not a database");
+    }
+    const QByteArray bytes = ReadFile(path);
+    {
+        library::LibraryService service(path);
+        QSignalSpy opened(&service, &library::LibraryService::opened);
+        QSignalSpy openFailed(&service, &library::LibraryService::openFailed);
+        QSignalSpy failed(&service, &library::LibraryService::failed);
+        QSignalSpy recorded(&service, &library::LibraryService::runRecorded);
+        QTRY_COMPARE(opened.size() + openFailed.size(), 1);
+        QCOMPARE(opened.size(), newer ? 1 : 0);
+        if (newer) {
+            QCOMPARE(opened.at(0).at(0).toBool(), false);
+            QVERIFY(opened.at(0).at(1).toString().contains(QStringLiteral("読み取り専用")));
+        } else {
+            QVERIFY(openFailed.at(0).at(0).toString().contains(QStringLiteral("壊れています")));
+        }
+        // Captures neither write nor warn again: the one warning was given.
+        library::BayAssignment bays;
+        library::LiveCapture capture(&service, &bays, {}, {}, {}, nullptr, 20);
+        capture.feed(TableText(2) + "end\r\n");
+        capture.feed(TableText(3) + "end\r\n");
+        service.waitForIdle();
+        QCoreApplication::processEvents();
+        QCOMPARE(recorded.size(), 0);
+        QCOMPARE(failed.size(), 0);
+    }
+    QCOMPARE(ReadFile(path), bytes);
+}
+
+void TestCapture::serviceImportsAndAnswers()
+{
+    QTemporaryDir dir;
+    QStringList logs;
+    for (int i = 0; i < 3; ++i) {
+        logs << dir.filePath(QStringLiteral("%1.log").arg(i));
+        WriteFile(logs.last(), "CELLS: A B C D\r\n" + TableText(10 + i));
+    }
+    library::LibraryService service(dir.filePath("library.sqlite"));
+    QSignalSpy progress(&service, &library::LibraryService::importProgress);
+    QSignalSpy finished(&service, &library::LibraryService::importFinished);
+    QSignalSpy changed(&service, &library::LibraryService::changed);
+    QSignalSpy failed(&service, &library::LibraryService::failed);
+    service.importFiles(logs, {});
+    QTRY_COMPARE(finished.size(), 1);
+    const auto summary = finished.at(0).at(0).value<library::ImportSummary>();
+    QCOMPARE(summary.newRuns, 3);
+    QCOMPARE(progress.size(), 4);
+    QCOMPARE(progress.last().at(0).toInt(), 3);
+    QVERIFY(changed.size() >= 1);
+
+    // An answer goes to its receiver on this thread; none to a receiver deleted meanwhile.
+    int cells = -1;
+    auto *gone = new QObject;
+    bool calledGone = false;
+    service.query<int>([](library::Library &lib) { return int(lib.cellSummaries().size()); }, gone,
+        [&](const int &) { calledGone = true; });
+    delete gone;
+    service.query<int>([](library::Library &lib) { return int(lib.cellSummaries().size()); }, this,
+        [&](const int &n) {
+            QCOMPARE(QThread::currentThread(), thread());
+            cells = n;
+        });
+    QTRY_COMPARE(cells, 4);
+    QVERIFY(!calledGone);
+
+    // A refused edit is a failure text, and the worker goes on.
+    service.post([](library::Library &lib) { lib.setBayLabel(9999, 1, "X"); });
+    QTRY_COMPARE(failed.size(), 1);
+    QVERIFY(failed.at(0).at(0).toString().contains("9999"));
+    cells = -1;
+    service.query<int>(
+        [](library::Library &lib) { return int(lib.runs().size()); }, this, [&](const int &n) { cells = n; });
+    QTRY_COMPARE(cells, 3);
+}
+
+void TestCapture::closingStopsAnImportKeepingFilesDone()
+{
+    QTemporaryDir dir;
+    QStringList logs;
+    for (int i = 0; i < 400; ++i) {
+        logs << dir.filePath(QStringLiteral("%1.log").arg(i));
+        WriteFile(logs.last(), TableText(100 + 2 * i) + "x\r\n" + TableText(101 + 2 * i));
+    }
+    const QString path = dir.filePath("library.sqlite");
+    {
+        library::LibraryService service(path);
+        QSignalSpy progress(&service, &library::LibraryService::importProgress);
+        service.importFiles(logs, {});
+        QTRY_VERIFY(progress.size() > 3);
+    }
+    library::Library lib(path);
+    const int runs = int(lib.runs().size());
+    QVERIFY2(runs > 0 && runs < 800, qPrintable(QString::number(runs)));
+    QCOMPARE(runs % 2, 0); // whole files only
 }
 
 QTEST_GUILESS_MAIN(TestCapture)

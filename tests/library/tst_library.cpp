@@ -91,6 +91,7 @@ private slots:
     void capturedRunImportedAgainAddsNothing();
     void labels();
     void summaries();
+    void summariesFollowEveryChange();
     void deleteAndSettings();
     void backup();
     void twoConnectionsWriteAtOnce();
@@ -552,6 +553,61 @@ void TestLibrary::summaries()
         == QPartialOrdering::Less);
 }
 
+// The summary of every cell, recomputed from its history, equals the stored one.
+static void CompareWithHistory(const Library &lib)
+{
+    for (const library::CellSummary &s : lib.cellSummaries()) {
+        const QList<library::HistoryPoint> h = lib.cellHistory(s.info.id);
+        QCOMPARE(s.runCount, int(h.size()));
+        if (h.isEmpty()) {
+            QVERIFY(!s.lastMeasured.isValid());
+            continue;
+        }
+        double max = 0;
+        for (const library::HistoryPoint &p : h)
+            max = qMax(max, p.capacity);
+        QCOMPARE(s.maxMah, max);
+        QCOMPARE(s.firstMah, h.first().capacity);
+        QCOMPARE(s.latestMah, h.last().capacity);
+        QCOMPARE(s.meanVoltage, h.last().meanVoltage);
+        QCOMPARE(s.lastMeasured, h.last().when);
+    }
+}
+
+void TestLibrary::summariesFollowEveryChange()
+{
+    QTemporaryDir dir;
+    Library lib(dir.filePath("library.sqlite"));
+    QList<qint64> ids;
+    for (int i = 0; i < 6; ++i)
+        ids << lib.recordRun(Run(i * 3, {"P", "Q", i % 2 ? "R" : "", "P2"})).runId;
+    CompareWithHistory(lib);
+    QCOMPARE(Find(lib.cellSummaries(), "R")->runCount, 3);
+    // A bay moved from one cell to another: both change.
+    lib.setBayLabel(ids.at(5), 1, "Q2");
+    CompareWithHistory(lib);
+    QCOMPARE(Find(lib.cellSummaries(), "P")->runCount, 5);
+    QCOMPARE(Find(lib.cellSummaries(), "Q2")->runCount, 1);
+    // The latest run recomputed with another resistor.
+    const double before = Find(lib.cellSummaries(), "Q")->latestMah;
+    analysis::CapacityParameters p;
+    p.Hteiko = 50;
+    lib.setRunParameters(ids.at(5), p);
+    CompareWithHistory(lib);
+    QVERIFY(Find(lib.cellSummaries(), "Q")->latestMah > before * 1.5);
+    // Runs deleted, the latest among them.
+    lib.deleteRuns({ids.at(5), ids.at(0)});
+    CompareWithHistory(lib);
+    QCOMPARE(Find(lib.cellSummaries(), "Q2")->runCount, 0);
+    QCOMPARE(Find(lib.cellSummaries(), "P")->runCount, 4);
+    // Renamed: the figures stay with the cell.
+    library::CellInfo c = lib.cell(lib.cellIdOf("P"));
+    c.label = "P-renamed";
+    lib.updateCell(c);
+    CompareWithHistory(lib);
+    QCOMPARE(Find(lib.cellSummaries(), "P-renamed")->runCount, 4);
+}
+
 void TestLibrary::deleteAndSettings()
 {
     QTemporaryDir dir;
@@ -562,6 +618,13 @@ void TestLibrary::deleteAndSettings()
     lib.deleteRuns({a, b});
     QCOMPARE(lib.runs().size(), 1);
     QCOMPARE(Find(lib.cellSummaries(), "K")->runCount, 1);
+    // The newest runs only, newest first.
+    const qint64 d = lib.recordRun(Run(4, {"K"})).runId;
+    QCOMPARE(lib.runs(1).size(), 1);
+    QCOMPARE(lib.runs(1).at(0).id, d);
+    QCOMPARE(lib.runs(0).size(), 0);
+    QCOMPARE(lib.runs(5).size(), 2);
+    lib.deleteRuns({d});
     QCOMPARE(Sql(lib.path(), "SELECT count(*) FROM run_bays").toInt(), 4);
     // A deleted table captured again is a new run.
     QVERIFY(lib.recordRun(Run(1)).isNew);
