@@ -91,10 +91,16 @@ void LibraryService::waitForIdle()
 void LibraryService::run()
 {
     Library lib(m_path);
-    if (lib.isOpen())
-        emit opened(lib.isWritable(), lib.reason());
-    else
-        emit openFailed(lib.reason());
+    // From this object's own thread once its event loop runs, so a receiver
+    // connected right after the constructor cannot miss it.
+    const bool open = lib.isOpen(), writable = lib.isWritable();
+    const QString reason = lib.reason();
+    deliver([this, open, writable, reason] {
+        if (open)
+            emit opened(writable, reason);
+        else
+            emit openFailed(reason);
+    });
     std::unique_lock<std::mutex> hold(m_lock);
     m_busy = false;
     m_idle.notify_all();
