@@ -91,8 +91,8 @@ void LibraryService::waitForIdle()
 void LibraryService::run()
 {
     Library lib(m_path);
-    // Told from the owner's event loop: emitted from here, the outcome could
-    // come before the owner, still in the constructor's caller, has connected.
+    // From this object's own thread once its event loop runs, so a receiver
+    // connected right after the constructor cannot miss it.
     const bool open = lib.isOpen(), writable = lib.isWritable();
     const QString reason = lib.reason();
     deliver([this, open, writable, reason] {

@@ -24,7 +24,8 @@ class LibraryService : public QObject
 {
     Q_OBJECT
 public:
-    // Starts the worker, which opens path; opened() or openFailed() follows.
+    // Starts the worker, which opens path; opened() or openFailed() follows
+    // from the event loop, so connecting right after construction is in time.
     explicit LibraryService(const QString &path, QObject *parent = nullptr);
     // Finishes the work already asked for (nothing recorded is lost; an import
     // still running stops after its current file, keeping those done), then closes.
