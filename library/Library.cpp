@@ -102,6 +102,12 @@ QVariant NullableDouble(bool has, double v)
     return has ? QVariant(v) : QVariant(QMetaType(QMetaType::Double));
 }
 
+// The text columns are NOT NULL; a null QString would be bound as NULL.
+QVariant Text(const QString &s)
+{
+    return s.isNull() ? QVariant(QStringLiteral("")) : QVariant(s);
+}
+
 QVariant NullableId(qint64 id)
 {
     return id ? QVariant(id) : QVariant(QMetaType(QMetaType::LongLong));
@@ -1039,11 +1045,11 @@ void Library::updateCell(const CellInfo &info)
             QStringLiteral("UPDATE cells SET label = ?, model = ?, nominal_mah = ?, memo = ?, state = ?, pack = ? "
                            "WHERE id = ?"));
         q.addBindValue(label);
-        q.addBindValue(info.model);
+        q.addBindValue(Text(info.model));
         q.addBindValue(NullableDouble(info.hasNominal, info.nominalMah));
-        q.addBindValue(info.memo);
+        q.addBindValue(Text(info.memo));
         q.addBindValue(int(info.state));
-        q.addBindValue(info.pack);
+        q.addBindValue(Text(info.pack));
         q.addBindValue(info.id);
         Exec(q);
         if (q.numRowsAffected() != 1)

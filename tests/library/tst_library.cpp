@@ -460,6 +460,14 @@ void TestLibrary::labels()
     info.label = "  ";
     QVERIFY_THROWS_EXCEPTION(library::LibraryError, lib.updateCell(info));
     QCOMPARE(lib.cell(e1).label, QStringLiteral("Eneloop-01"));
+    // A cell whose texts were never set (null strings) is stored with empty ones.
+    library::CellInfo bare = lib.cell(lib.cellIdOf("E-4"));
+    bare.model = QString();
+    bare.memo = QString();
+    bare.pack = QString();
+    lib.updateCell(bare);
+    QCOMPARE(lib.cell(bare.id).model, QString(""));
+    QCOMPARE(lib.cell(bare.id).pack, QString(""));
 
     // Bay 3 was empty; assigned later, the cell gets that run.
     QVERIFY(!lib.runTable(r1).bays[2].cellId);
@@ -527,7 +535,8 @@ void TestLibrary::summaries()
 
     // A later, weaker run: the fade is how far it is below the largest.
     lib.recordRun(Run(-5, {"C"}, t0.addDays(30)));
-    s = Find(lib.cellSummaries(), "C");
+    const QList<library::CellSummary> later = lib.cellSummaries();
+    s = Find(later, "C");
     const double weak = lib.cellHistory(s->info.id).constLast().capacity;
     QCOMPARE(lib.cellHistory(s->info.id).size(), 4);
     QCOMPARE(s->latestMah, weak);
@@ -536,7 +545,8 @@ void TestLibrary::summaries()
     QCOMPARE(library::CellColumnText(*s, library::CellFade), QString::number((latest - weak) / latest * 100, 'f', 1));
 
     // A cell without runs and without a nominal: its figures are empty, and sort below any number.
-    const library::CellSummary *fresh = Find(lib.cellSummaries(), "Fresh");
+    const QList<library::CellSummary> withFresh = lib.cellSummaries();
+    const library::CellSummary *fresh = Find(withFresh, "Fresh");
     QVERIFY(fresh);
     for (int col : {library::CellLatest, library::CellMax, library::CellFirst, library::CellFade, library::CellHealth,
              library::CellMeanVoltage, library::CellLastMeasured, library::CellNominal})
