@@ -7,10 +7,12 @@
 #include "serial/PortMap.h"
 #include "serial/PortWatcher.h"
 #include "widgets/NumericField.h"
+#include "widgets/WindowSize.h"
 
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QStyle>
 
 Tcomch::Tcomch(QWidget *parent)
@@ -24,7 +26,7 @@ Tcomch::Tcomch(QWidget *parent)
     f.setPixelSize(12);
     setFont(f);
     setFixedSize(201, 143);
-    move(25, 278);
+    m_geometry = new windowsize::FramedGeometry(this);
 
     Panel1 = new QFrame(this);
     Panel1->setGeometry(0, -8, 201, 153);
@@ -115,4 +117,9 @@ void Tcomch::showEvent(QShowEvent *event)
     QDialog::showEvent(event);
     forms::PushSettingsToDialogs();
     updateDeviceTip();
+    if (!event->spontaneous()) {
+        // Each show as the first: over the main window, on the field.
+        m_geometry->centreOn(forms::main);
+        CSpComch->setFocus(Qt::OtherFocusReason);
+    }
 }

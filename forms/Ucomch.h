@@ -7,6 +7,10 @@ class QLabel;
 class QPushButton;
 class QFrame;
 
+namespace windowsize {
+class FramedGeometry;
+}
+
 class Tcomch : public QDialog
 {
     Q_OBJECT
@@ -36,6 +40,7 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    windowsize::FramedGeometry *m_geometry;
     void FormCreate();
     void updateDeviceTip();
 };

@@ -1,12 +1,18 @@
 #include "forms/Uvoltrak.h"
+#include "core/Debounce.h"
 #include "core/Settings.h"
+#include "core/SettingsSaver.h"
+#include "core/TextSniff.h"
 #include "device/Exchange.h"
 #include "forms/DrawGraph.h"
 #include "forms/Forms.h"
 #include "forms/Ucells.h"
 #include "forms/Uparam.h"
 #include "journal/Journal.h"
+#include "journal/PaneSnapshot.h"
 #include "serial/Commx.h"
+#include "serial/DeviceDescription.h"
+#include "serial/PortStatus.h"
 #include "serial/PortWatcher.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/LogPane.h"
@@ -16,11 +22,14 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -70,6 +79,19 @@ Tmain::Tmain(QWidget *parent)
     layout->addWidget(RichEdit1, 1);
     setCentralWidget(central);
 
+    // Inside the window: its outer size stays the stored one, the pane gives way.
+    statusBar()->setSizeGripEnabled(false);
+    StatusPort = new QLabel(statusBar());
+    StatusPort->setObjectName(QStringLiteral("StatusPort"));
+    StatusJournal = new QLabel(statusBar());
+    StatusJournal->setObjectName(QStringLiteral("StatusJournal"));
+    StatusLastRun = new QLabel(statusBar());
+    StatusLastRun->setObjectName(QStringLiteral("StatusLastRun"));
+    StatusLastRun->hide();
+    statusBar()->addWidget(StatusPort, 1);
+    statusBar()->addWidget(StatusJournal);
+    statusBar()->addWidget(StatusLastRun);
+
     cells = new Tcells(RichEdit1, this);
     createMenus();
     RichEdit1->setPopupActions({Cut1, Copy1, Paste1});
@@ -91,18 +113,29 @@ Tmain::Tmain(QWidget *parent)
     PortWatcher1 = new PortWatcher(CommX1, this);
     CommX1->OnLost = [this](TCustomCommX *, const QString &path) { return PortWatcher1->PortLost(path); };
 
+    // What the user changed in the pane is on the disk a few seconds later,
+    // also while typing goes on; received text alone is the journal's.
+    m_snapshotDelay = new Debounce(2000, 5000, this);
+    connect(RichEdit1, &LogPane::userChanged, m_snapshotDelay, &Debounce::poke);
+    connect(m_snapshotDelay, &Debounce::due, this, &Tmain::TakeSnapshot);
+    m_settingsSaver = new settings::SettingsSaver([] { return settings::IniFilePath(); }, 1000, this);
+
     m_geometry = new windowsize::FramedGeometry(this);
     resize(277, 400);
     FormCreate();
+    m_settingsSaver->baseline();
+    UpdateStatus();
 }
 
 Tmain::~Tmain()
 {
     // The port's threads call back into this window; stop them first.
     CommX1->PortClose();
-    // What was received still reaches the disk; the run marker stays, as
-    // this end did not go through the close path.
+    // What was received still reaches the disk; the run marker and the
+    // snapshot stay, as this end did not go through the close path.
     m_journal->close();
+    m_snapshot->finish();
+    m_settingsSaver->finish();
 }
 
 void Tmain::createMenus()
@@ -179,11 +212,37 @@ void Tmain::StartJournal()
     m_runMarker.create(m_journalFolder, start, ini);
     m_journal = std::make_unique<journal::Journal>(m_journalFolder, start, m_runMarker.index());
     connect(m_journal.get(), &journal::Journal::writeFailed, this, &Tmain::JournalFailed);
+    // Named like the marker, which is what the next start looks for.
+    m_runName = journal::RunName(start, m_runMarker.index());
+    m_snapshot = std::make_unique<journal::PaneSnapshot>(
+        m_journalFolder + QLatin1Char('/') + m_runName + QStringLiteral(".pane"));
+    connect(m_snapshot.get(), &journal::PaneSnapshot::writeFailed, this,
+        [this] { FolderWarning(QStringLiteral("ログ画面の控えを書き込めません")); });
 }
 
 void Tmain::JournalFailed()
 {
-    errors::ShowWarning(QStringLiteral("受信記録を書き込めません"));
+    FolderWarning(QStringLiteral("受信記録を書き込めません"));
+    UpdateStatus();
+}
+
+void Tmain::FolderWarning(const QString &text)
+{
+    // Journal and snapshot share the folder: its trouble is told once.
+    if (m_folderWarned)
+        return;
+    m_folderWarned = true;
+    errors::ShowWarning(text);
+}
+
+void Tmain::TakeSnapshot()
+{
+    m_snapshotDelay->cancel();
+    // Every received byte the text holds is counted, and only those: a
+    // character still waiting for its second byte belongs to the journal's tail.
+    RichEdit1->flushReceived();
+    const qint64 length = m_journal->appendedBytes() - RichEdit1->heldBytes();
+    m_snapshot->write(RichEdit1->toPlainText(), length, Clock());
 }
 
 void Tmain::OfferRecovery()
@@ -191,17 +250,78 @@ void Tmain::OfferRecovery()
     if (m_unfinished.isNull())
         return;
     journal::Unfinished run = std::move(m_unfinished);
+    QByteArray received;
+    QFile log(run.journalPath());
+    if (log.open(QIODevice::ReadOnly))
+        received = log.readAll();
+    std::optional<journal::SnapshotContent> snapshot;
+    QFile pane(run.snapshotPath());
+    if (pane.open(QIODevice::ReadOnly))
+        snapshot = journal::DecodeSnapshot(pane.readAll());
+    // From when: the run's start, which its journal is named after.
+    const QDateTime started = QDateTime::fromString(
+        QFileInfo(run.journalPath()).completeBaseName().left(15), QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString when = started.isValid()
+        ? started.toString(QStringLiteral("yyyy/MM/dd HH:mm")) + QStringLiteral(" の")
+        : QStringLiteral("前回の");
     const bool yes = errors::AskYesNo(
-        QStringLiteral("前回の受信データが保存されていない可能性があります。\r\n受信記録を開きますか？"));
-    // Asked once: the marker goes whatever the answer, the journal stays.
+        QStringLiteral("前回の受信データが保存されていない可能性があります。\r\n%1受信記録（%2 バイト）を開きますか？")
+            .arg(when)
+            .arg(received.size()));
+    // Asked once: the marker and the snapshot go whatever the answer, the journal stays.
     run.dismiss();
     if (!yes)
         return;
-    QString text = ReadLogFile(run.journalPath());
-    // What this run receives starts on a line of its own.
+    QString text = journal::RecoveredText(snapshot, received);
     if (!text.isEmpty() && !text.endsWith(QLatin1Char('\n')))
         text += QLatin1Char('\n');
+    // What this run receives follows on a line of its own, after the boundary.
+    text += journal::RestartLine(Clock()) + QLatin1Char('\n');
     RichEdit1->insertAtStart(text);
+    // The recovered text is this run's now; its snapshot is not left to the delay.
+    TakeSnapshot();
+}
+
+void Tmain::OpenFile(const QString &path)
+{
+    if (!textsniff::LooksLikeText(textsniff::ReadHead(path))
+        && !errors::AskYesNo(QStringLiteral("テキストファイルではないようです。開きますか？")))
+        return;
+    RichEdit1->loadFile(path);
+}
+
+void Tmain::ShowLastRun(const QString &text)
+{
+    StatusLastRun->setText(text);
+    StatusLastRun->setVisible(!text.isEmpty());
+}
+
+void Tmain::UpdateStatus()
+{
+    portstatus::State state = portstatus::State::Closed;
+    if (CommX1->IsOpen())
+        state = portstatus::State::Open;
+    else if (PortWatcher1->IsWatching())
+        state = portstatus::State::Waiting;
+    const QString path = CommX1->DevicePath();
+    if (state == portstatus::State::Open && path != m_describedPath) {
+        // sysfs is read once per device, not at every tick.
+        m_describedPath = path;
+        m_description = DescribeSerialDevice(path);
+    }
+    const QString port = portstatus::Text(state, CommX1->PortNo(), path, m_description);
+    if (StatusPort->text() != port)
+        StatusPort->setText(port);
+
+    // Named as it will be until the first byte creates it.
+    const QString file = m_journal->filePath();
+    const QString name = file.isEmpty() ? m_runName + QStringLiteral(".log") : QFileInfo(file).fileName();
+    const QString journalText
+        = m_journal->failed() ? QStringLiteral("受信記録を書き込めません") : QStringLiteral("受信記録 ") + name;
+    if (StatusJournal->text() != journalText) {
+        StatusJournal->setText(journalText);
+        StatusJournal->setToolTip(file.isEmpty() ? m_journalFolder : file);
+    }
 }
 
 void Tmain::CommX1Receive(TCustomCommX *, qint32 ReceiveSize)
@@ -256,14 +376,14 @@ void Tmain::Open1Click()
 {
     const QString path = runOpenDialog();
     if (!path.isEmpty())
-        RichEdit1->loadFile(path);
+        OpenFile(path);
 }
 
 void Tmain::OpenJournal1Click()
 {
     const QString path = runOpenDialog(m_journalFolder);
     if (!path.isEmpty())
-        RichEdit1->loadFile(path);
+        OpenFile(path);
 }
 
 void Tmain::SaveAs1Click()
@@ -291,6 +411,8 @@ void Tmain::Timer1Timer()
         if (exchange::ParamWait == 0)
             AnswerPrompt();
     }
+    m_settingsSaver->check();
+    UpdateStatus();
 }
 
 void Tmain::showEvent(QShowEvent *event)
@@ -318,6 +440,8 @@ void Tmain::resizeEvent(QResizeEvent *event)
 void Tmain::closeEvent(QCloseEvent *event)
 {
     CommX1->PortClose();
+    // A write still going finishes first; the close then writes the settings itself.
+    m_settingsSaver->finish();
     try {
         settings::SaveSettings();
     } catch (...) {
@@ -325,6 +449,8 @@ void Tmain::closeEvent(QCloseEvent *event)
     }
     // Everything received is on the disk before the marker says the run ended well.
     m_journal->close();
+    m_snapshotDelay->cancel();
+    m_snapshot->remove();
     m_runMarker.remove();
     event->accept();
     // The other windows may still be shown; closing the main window ends the program.
