@@ -35,6 +35,10 @@ LogPane::LogPane(QWidget *parent)
     m_undoAction = new QAction(QStringLiteral("元に戻す"), this);
     m_undoAction->setEnabled(false);
     connect(m_undoAction, &QAction::triggered, this, &LogPane::undoClear);
+    // Where the user left the view: text that only grows the range below
+    // changes no value, so the view stays "at the end" until it is scrolled.
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this,
+        [this](int value) { m_atEnd = value >= verticalScrollBar()->maximum(); });
     connect(document(), &QTextDocument::contentsChange, this, [this](int, int removed, int added) {
         if (!m_receiving && (removed > 0 || added > 0))
             emit userChanged();
@@ -166,8 +170,7 @@ void LogPane::insertPending()
 
 bool LogPane::followsEnd() const
 {
-    const QScrollBar *bar = verticalScrollBar();
-    return bar->value() >= bar->maximum() && !textCursor().hasSelection();
+    return m_atEnd && !textCursor().hasSelection();
 }
 
 void LogPane::insertText(qsizetype maxChars)
@@ -238,6 +241,8 @@ void LogPane::ScrollLogToEnd()
     c.movePosition(QTextCursor::End);
     setTextCursor(c);
     ensureCursorVisible();
+    // Fully down, so the view counts as at the end and keeps following.
+    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
 QString ReadLogFile(const QString &path)

@@ -96,4 +96,5 @@ private:
     QString m_clearedText; // null: nothing to undo
     QString m_clearStamp; // the line the clear left
     bool m_receiving = false;
+    bool m_atEnd = true; // the view was last left at the end of the text
 };
