@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
 
 namespace {
@@ -400,7 +401,12 @@ void TestCommandLine::fileReasons()
     args.replaceInStrings(QStringLiteral("@"), dir.path());
     const Run r = RunProgram(QStringList{"--settings", dir.filePath("s.ini")} + args);
     QCOMPARE(r.status, status);
-    QCOMPARE(QString::fromUtf8(r.err), err.replace(QLatin1Char('@'), dir.path()) + QLatin1Char('\n'));
+    // Qt's own notes (a missing runtime folder) are not the program's messages.
+    QStringList lines = QString::fromUtf8(r.err).split(QLatin1Char('\n'));
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                    [](const QString &l) { return l.startsWith(QLatin1String("QStandardPaths:")); }),
+        lines.end());
+    QCOMPARE(lines.join(QLatin1Char('\n')), err.replace(QLatin1Char('@'), dir.path()) + QLatin1Char('\n'));
     QVERIFY(!QFileInfo::exists(dir.filePath(".png")));
 }
 

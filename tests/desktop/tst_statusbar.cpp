@@ -8,6 +8,7 @@
 #include "forms/Ucomch.h"
 #include "forms/Uparam.h"
 #include "forms/Uvoltrak.h"
+#include "journal/Journal.h"
 #include "serial/Commx.h"
 #include "serial/PortStatus.h"
 #include "serial/PortWatcher.h"
@@ -146,17 +147,22 @@ private slots:
             QVERIFY(QTest::qWaitForWindowActive(dlg));
             QTRY_VERIFY_WITH_TIMEOUT(dlg->frameGeometry().size() != dlg->size(), 15000);
             QTRY_VERIFY(first->hasFocus());
-            QPoint wanted = m->frameGeometry().center()
-                - QPoint(dlg->frameGeometry().width() / 2, dlg->frameGeometry().height() / 2);
-            wanted.setX(qMax(screen.x(), wanted.x()));
-            wanted.setY(qMax(screen.y(), wanted.y()));
-            QTRY_VERIFY2_WITH_TIMEOUT((dlg->frameGeometry().topLeft() - wanted).manhattanLength() <= 2,
-                qPrintable(QStringLiteral("show %1: at %2,%3, wanted %4,%5")
+            const auto wanted = [&] {
+                const QSize outer = dlg->frameGeometry().size();
+                QPoint at = m->frameGeometry().center() - QPoint(outer.width() / 2, outer.height() / 2);
+                at.setX(qBound(screen.x(), at.x(), screen.right() + 1 - outer.width()));
+                at.setY(qBound(screen.y(), at.y(), screen.bottom() + 1 - outer.height()));
+                return at;
+            };
+            QTRY_VERIFY2_WITH_TIMEOUT((dlg->frameGeometry().topLeft() - wanted()).manhattanLength() <= 2,
+                qPrintable(QStringLiteral("show %1: at %2,%3 (%4x%5), wanted %6,%7")
                                .arg(show)
                                .arg(dlg->frameGeometry().x())
                                .arg(dlg->frameGeometry().y())
-                               .arg(wanted.x())
-                               .arg(wanted.y())),
+                               .arg(dlg->frameGeometry().width())
+                               .arg(dlg->frameGeometry().height())
+                               .arg(wanted().x())
+                               .arg(wanted().y())),
                 15000);
             other->setFocus(); // left on another control, and the dialog moved away
             dlg->hide();
