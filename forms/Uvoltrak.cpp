@@ -116,13 +116,14 @@ Tmain::Tmain(QWidget *parent)
     // What the user changed in the pane is on the disk a few seconds later,
     // also while typing goes on; received text alone is the journal's.
     m_snapshotDelay = new Debounce(2000, 5000, this);
-    connect(RichEdit1, &LogPane::userChanged, m_snapshotDelay, &Debounce::poke);
     connect(m_snapshotDelay, &Debounce::due, this, &Tmain::TakeSnapshot);
     m_settingsSaver = new settings::SettingsSaver([] { return settings::IniFilePath(); }, 1000, this);
 
     m_geometry = new windowsize::FramedGeometry(this);
     resize(277, 400);
     FormCreate();
+    // From here on: emptying the pane at start-up is nobody's change.
+    connect(RichEdit1, &LogPane::userChanged, m_snapshotDelay, &Debounce::poke);
     m_settingsSaver->baseline();
     UpdateStatus();
 }
@@ -303,12 +304,16 @@ void Tmain::UpdateStatus()
         state = portstatus::State::Open;
     else if (PortWatcher1->IsWatching())
         state = portstatus::State::Waiting;
-    const QString path = CommX1->DevicePath();
-    if (state == portstatus::State::Open && path != m_describedPath) {
-        // sysfs is read once per device, not at every tick.
-        m_describedPath = path;
-        m_description = DescribeSerialDevice(path);
+    const QString configured = CommX1->DevicePath();
+    if (state == portstatus::State::Open && configured != m_describedPath) {
+        // The device itself, not a link to it (by-id names, the simulator's
+        // link); sysfs and the link are read once per device, not at every tick.
+        m_describedPath = configured;
+        const QString target = QFileInfo(configured).canonicalFilePath();
+        m_device = target.isEmpty() ? configured : target;
+        m_description = DescribeSerialDevice(configured);
     }
+    const QString path = state == portstatus::State::Open ? m_device : configured;
     const QString port = portstatus::Text(state, CommX1->PortNo(), path, m_description);
     if (StatusPort->text() != port)
         StatusPort->setText(port);
@@ -316,11 +321,12 @@ void Tmain::UpdateStatus()
     // Named as it will be until the first byte creates it.
     const QString file = m_journal->filePath();
     const QString name = file.isEmpty() ? m_runName + QStringLiteral(".log") : QFileInfo(file).fileName();
-    const QString journalText
-        = m_journal->failed() ? QStringLiteral("受信記録を書き込めません") : QStringLiteral("受信記録 ") + name;
+    // The name alone fits beside the port in the narrow window; the tip says the rest.
+    const QString journalText = m_journal->failed() ? QStringLiteral("受信記録を書き込めません") : name;
     if (StatusJournal->text() != journalText) {
         StatusJournal->setText(journalText);
-        StatusJournal->setToolTip(file.isEmpty() ? m_journalFolder : file);
+        StatusJournal->setToolTip(
+            QStringLiteral("受信記録: ") + (file.isEmpty() ? m_journalFolder + QLatin1Char('/') + name : file));
     }
 }
 

@@ -119,7 +119,7 @@ private:
     settings::SettingsSaver *m_settingsSaver;
     bool m_folderWarned = false;
     QString m_runName; // this run's journal, marker and snapshot name
-    QString m_describedPath, m_description; // the last device described, cached
+    QString m_describedPath, m_device, m_description; // the last device described, cached
     windowsize::FramedGeometry *m_geometry;
 };
 

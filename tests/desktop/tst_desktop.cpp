@@ -183,19 +183,15 @@ private slots:
 
         main = 0;
         QVERIFY(p.start());
-        // The question is titled like the main window; it is the second, smaller one.
+        // The question is titled like the main window and comes while that one
+        // is being shown: the smaller of the two.
         WindowId box = 0;
         QVERIFY2(desktop::waitFor([&] {
-            QList<WindowId> shown;
             for (WindowId w : m_x.clients())
-                if (m_x.pid(w) == p.pid() && m_x.isViewable(w) && m_x.title(w) == MainTitle)
-                    shown << w;
-            if (shown.size() != 2)
-                return false;
-            const bool firstSmaller = m_x.clientRect(shown[0]).height() < m_x.clientRect(shown[1]).height();
-            box = firstSmaller ? shown[0] : shown[1];
-            main = firstSmaller ? shown[1] : shown[0];
-            return true;
+                if (m_x.pid(w) == p.pid() && m_x.isViewable(w) && m_x.title(w) == MainTitle
+                    && m_x.clientRect(w).height() < 300)
+                    box = w;
+            return box != 0;
         }),
             qPrintable(seen(p)));
         QVERIFY(m_x.activate(box));
@@ -205,6 +201,12 @@ private slots:
                         .isEmpty();
         }),
             qPrintable(logs.entryList().join(QLatin1Char(' '))));
+        QVERIFY(desktop::waitFor([&] {
+            for (WindowId w : m_x.clients())
+                if (m_x.pid(w) == p.pid() && m_x.isViewable(w) && m_x.title(w) == MainTitle && w != box)
+                    main = w;
+            return main != 0;
+        }));
         QVERIFY(closeProgram(p, main));
         // Closed the normal way: no snapshot and no marker left of this run.
         QCOMPARE(logs.entryList({QStringLiteral("*.pane"), QStringLiteral("*.run")}, QDir::Files), QStringList());
@@ -264,7 +266,7 @@ private slots:
         QCOMPARE(QSize(p.iniValue("Wmain"), p.iniValue("Hmain")), outer);
     }
 
-    // 492 x 277 with its frame, centred on the screen.
+    // 492 x 277 with its frame, centred over the main window.
     void aboutWindowSizeAndPlace()
     {
         desktop::Program p(m_x);
@@ -273,8 +275,9 @@ private slots:
         QVERIFY2(main, qPrintable(seen(p) + p.output()));
         const WindowId about = openWith(p, main, {"alt+h", "a"}, QStringLiteral("バージョン情報+使用方法"));
         QVERIFY2(about, qPrintable(seen(p)));
-        const QSize screen = m_x.screenSize();
-        const QRect wanted(QPoint((screen.width() - 492) / 2, (screen.height() - 277) / 2), QSize(492, 277));
+        const QRect over = m_x.outerRect(main);
+        const QRect wanted(
+            over.topLeft() + QPoint((over.width() - 492) / 2, (over.height() - 277) / 2), QSize(492, 277));
         desktop::waitFor([&] { return m_x.hasFrameExtents(about) && m_x.outerRect(about) == wanted; });
         QCOMPARE(m_x.outerRect(about), wanted);
         QVERIFY(closeProgram(p, main));

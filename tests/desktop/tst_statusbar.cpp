@@ -98,12 +98,12 @@ private slots:
         // Under the log pane, inside the window.
         QVERIFY(m->statusBar()->geometry().top() >= m->RichEdit1->geometry().bottom());
         QVERIFY(m->statusBar()->geometry().bottom() < m->height());
-        QVERIFY(m->StatusJournal->text().startsWith(QStringLiteral("受信記録 ")));
+        QVERIFY(m->StatusJournal->toolTip().startsWith(QStringLiteral("受信記録: ") + m->JournalFolder()));
         QVERIFY(m->StatusJournal->text().endsWith(QStringLiteral(".log")));
         QVERIFY(pty->writeAll("first\r\n"));
         QTRY_VERIFY(!m->Journal()->filePath().isEmpty());
-        QTRY_COMPARE(
-            m->StatusJournal->text(), QStringLiteral("受信記録 ") + QFileInfo(m->Journal()->filePath()).fileName());
+        QTRY_COMPARE(m->StatusJournal->text(), QFileInfo(m->Journal()->filePath()).fileName());
+        QCOMPARE(m->StatusJournal->toolTip(), QStringLiteral("受信記録: ") + m->Journal()->filePath());
         QVERIFY(!m->StatusLastRun->isVisible());
         m->ShowLastRun(QStringLiteral("前回 2026/12/08 4本"));
         QVERIFY(m->StatusLastRun->isVisible());
@@ -112,6 +112,17 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m->StatusPort->text(), QStringLiteral("装置の再接続を待っています"), 10000);
         QVERIFY(m->PortWatcher1->IsWatching());
         QCOMPARE(m->frameGeometry().size(), QSize(320, 430));
+    }
+
+    // Opened through a link (as by-id names and the simulator's are), the bar names the device.
+    void linkShowsTheDevice()
+    {
+        Pty pty;
+        const QString link = m_dir.filePath(QStringLiteral("zeph4.tty"));
+        QFile::remove(link);
+        QVERIFY(QFile::link(pty.name, link));
+        start(link);
+        QTRY_COMPARE(forms::main->StatusPort->text(), QStringLiteral("COM1: ") + pty.name);
     }
 
     void noPort()
@@ -147,22 +158,20 @@ private slots:
             QVERIFY(QTest::qWaitForWindowActive(dlg));
             QTRY_VERIFY_WITH_TIMEOUT(dlg->frameGeometry().size() != dlg->size(), 15000);
             QTRY_VERIFY(first->hasFocus());
-            const auto wanted = [&] {
-                const QSize outer = dlg->frameGeometry().size();
-                QPoint at = m->frameGeometry().center() - QPoint(outer.width() / 2, outer.height() / 2);
-                at.setX(qBound(screen.x(), at.x(), screen.right() + 1 - outer.width()));
-                at.setY(qBound(screen.y(), at.y(), screen.bottom() + 1 - outer.height()));
-                return at;
+            // Centred over the main window; the toolkit may not know the frame of a
+            // window shown again, so the client's centre is compared, within a frame's slack.
+            const auto offCentre = [&] {
+                QPoint want = m->frameGeometry().center();
+                const QSize half(dlg->frameGeometry().width() / 2, dlg->frameGeometry().height() / 2);
+                want.setX(qBound(screen.x() + half.width(), want.x(), screen.right() - half.width()));
+                want.setY(qBound(screen.y() + half.height(), want.y(), screen.bottom() - half.height()));
+                return dlg->geometry().center() - want;
             };
-            QTRY_VERIFY2_WITH_TIMEOUT((dlg->frameGeometry().topLeft() - wanted()).manhattanLength() <= 2,
-                qPrintable(QStringLiteral("show %1: at %2,%3 (%4x%5), wanted %6,%7")
+            QTRY_VERIFY2_WITH_TIMEOUT(qAbs(offCentre().x()) <= 12 && qAbs(offCentre().y()) <= 12,
+                qPrintable(QStringLiteral("show %1: %2,%3 off the main window's centre")
                                .arg(show)
-                               .arg(dlg->frameGeometry().x())
-                               .arg(dlg->frameGeometry().y())
-                               .arg(dlg->frameGeometry().width())
-                               .arg(dlg->frameGeometry().height())
-                               .arg(wanted().x())
-                               .arg(wanted().y())),
+                               .arg(offCentre().x())
+                               .arg(offCentre().y())),
                 15000);
             other->setFocus(); // left on another control, and the dialog moved away
             dlg->hide();

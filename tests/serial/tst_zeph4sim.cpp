@@ -30,6 +30,7 @@ private slots:
     void programSettingMode_data();
     void programSettingMode();
     void programDumpAndDischarge();
+    void dischargeWaitsForTheLine();
 
 private:
     struct Running {
@@ -38,7 +39,7 @@ private:
         QByteArray text;
         QByteArray out;
     };
-    bool Start(Running &r, const QStringList &args);
+    bool Start(Running &r, const QStringList &args, int openAfterMs = 0);
 };
 
 void TestZeph4Sim::curveFalls()
@@ -210,7 +211,7 @@ void TestZeph4Sim::loneCrCancels()
     QCOMPARE(mode.Answers(), 0);
 }
 
-bool TestZeph4Sim::Start(Running &r, const QStringList &args)
+bool TestZeph4Sim::Start(Running &r, const QStringList &args, int openAfterMs)
 {
     r.proc.start(QStringLiteral(ZEPH4_SIM), args);
     if (!r.proc.waitForStarted(5000) || !r.proc.waitForReadyRead(5000))
@@ -227,6 +228,8 @@ bool TestZeph4Sim::Start(Running &r, const QStringList &args)
             r.text.append(static_cast<char>(s->ReceiveChar()));
     };
     QObject::connect(&r.proc, &QProcess::readyReadStandardOutput, [&r] { r.out += r.proc.readAllStandardOutput(); });
+    if (openAfterMs > 0)
+        QTest::qWait(openAfterMs); // the program starts later than the simulator
     r.comm.PortOpen();
     return true;
 }
@@ -304,6 +307,20 @@ void TestZeph4Sim::programDumpAndDischarge()
     QTRY_VERIFY_WITH_TIMEOUT(r.text.endsWith("\r\n") && r.text.contains("Bat-V Bat1 Bat2 Bat3 Bat4\r\n")
             && LastLine(r.text).startsWith("1.00V"),
         5000);
+    r.proc.write("quit\n");
+    QVERIFY(r.proc.waitForFinished(5000));
+}
+
+// With --wait-for-open a program that opens the line late still receives the
+// discharge from its first line on; nothing is sent into a line nobody set up.
+void TestZeph4Sim::dischargeWaitsForTheLine()
+{
+    Running r;
+    QVERIFY(
+        Start(r, QStringList{"--scenario", "discharge", "--wait-for-open", "--speed", "3000", "--counts", "30"}, 1500));
+    QTRY_VERIFY_WITH_TIMEOUT(r.text.contains("T=   1m"), 10000);
+    const qsizetype start = r.text.indexOf("Discharge start");
+    QVERIFY2(start >= 0 && start < r.text.indexOf("T=   0m"), r.text.left(200).constData());
     r.proc.write("quit\n");
     QVERIFY(r.proc.waitForFinished(5000));
 }

@@ -143,10 +143,12 @@ public:
         if (cfg_.counts <= 0)
             cfg_.counts = DefaultCounts(cfg_.scenario);
         lengths_ = CellLengths(cfg_.counts);
-        bool dischargeDue = cfg_.scenario == "discharge" || cfg_.scenario == "demo";
-        if (dischargeDue && !cfg_.waitForOpen) {
-            StartDischarge();
-            dischargeDue = false;
+        bool dischargeDue = false;
+        if (cfg_.scenario == "discharge" || cfg_.scenario == "demo") {
+            if (cfg_.waitForOpen)
+                dischargeDue = true;
+            else
+                StartDischarge();
         } else if (cfg_.scenario == "dump")
             Send(TableDump(lengths_, settings_.value[0], cfg_.step));
         else if (cfg_.scenario == "setting")
