@@ -147,7 +147,7 @@ int main(int argc, char **argv)
                 // From the event loop, so a file that cannot be read is shown
                 // like any other failure of 開く.
                 const QString path = options.openFile;
-                QTimer::singleShot(0, forms::main, [path] { forms::main->RichEdit1->loadFile(path); });
+                QTimer::singleShot(0, forms::main, [path] { forms::main->OpenFile(path); });
             }
             running = true;
             rc = app.exec();

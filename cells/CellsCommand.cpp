@@ -1,5 +1,6 @@
 #include "cells/CellsCommand.h"
 #include "cells/CellList.h"
+#include "core/FileReason.h"
 #include "core/Messages.h"
 
 #include <QIODevice>
@@ -15,6 +16,11 @@ int PrintCellFigures(const QStringList &logs, QIODevice &out, QTextStream &err)
     int status = 0;
     CellSources all;
     for (const QString &log : logs) {
+        if (const int problem = filereason::ReadProblem(log)) {
+            err << filereason::CannotRead(log, problem) << Qt::endl;
+            status = 1;
+            continue;
+        }
         try {
             CellSources one;
             one.addFile(log);

@@ -185,6 +185,10 @@ Options Parse(const QStringList &args)
     if (render) {
         if (o.output.isEmpty())
             return fail(QStringLiteral("--render needs --output PICTURE"));
+        // ".png" alone would be a hidden file with no name.
+        const QString name = o.output.section(QLatin1Char('/'), -1);
+        if (name.isEmpty() || name.lastIndexOf(QLatin1Char('.')) == 0)
+            return fail(QStringLiteral("--output %1 has no file name before the extension").arg(o.output));
         if (!positional.isEmpty())
             return fail(QStringLiteral("unexpected argument %1").arg(positional.first()));
         o.action = Action::Render;

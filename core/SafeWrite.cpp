@@ -16,7 +16,8 @@ namespace {
 {
     throw WriteError(QStringLiteral("%1 %2: %3")
                          .arg(QString::fromUtf8(what), path, QString::fromLocal8Bit(std::strerror(err)))
-                         .toStdString());
+                         .toStdString(),
+        err);
 }
 
 bool WriteAll(int fd, const QByteArray &data)

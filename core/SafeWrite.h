@@ -30,7 +30,15 @@ namespace safewrite {
 class WriteError : public std::runtime_error
 {
 public:
-    using std::runtime_error::runtime_error;
+    WriteError(const std::string &what, int err = 0)
+        : std::runtime_error(what)
+        , m_errno(err)
+    { }
+    // The system's errno behind it (ENOENT, EISDIR, EACCES, ENOSPC...), 0 when unknown.
+    int errorCode() const { return m_errno; }
+
+private:
+    int m_errno;
 };
 
 enum class Method {

@@ -33,6 +33,8 @@ public:
     // Ends the stream: a lead byte still waiting for its partner comes out escaped.
     QString flush();
     void reset();
+    // A lead byte fed but not yet given out (its character is still to come).
+    bool holdsLead() const { return m_pendingLead >= 0; }
 
 private:
     int m_pendingLead = -1;

@@ -7,6 +7,7 @@ namespace exchange {
 int ParamStep = 0;
 int ParamWait = 0;
 int ParamMask = 0;
+Outcome LastOutcome = Outcome::None;
 
 const char *const ParamPrompts[PromptCount] = {
     "Vstop:",
@@ -59,6 +60,7 @@ void Step(const LineSource &log, const std::function<bool(const QByteArray &)> &
     const int i = FindPrompt(log);
     if (i < 0) {
         ParamStep = 0;
+        LastOutcome = Outcome::NotInSettingMode;
         transmit(QByteArray("\r"));
         warn(QString::fromUtf8(NotInSettingMode));
         return;
@@ -70,8 +72,11 @@ void Step(const LineSource &log, const std::function<bool(const QByteArray &)> &
     if (ParamStep <= PromptCount)
         return;
     ParamStep = 0;
-    if (ParamMask == (1 << PromptCount) - 1)
+    if (ParamMask == (1 << PromptCount) - 1) {
+        LastOutcome = Outcome::Done;
         return;
+    }
+    LastOutcome = Outcome::Failed;
     transmit(QByteArray("\r"));
     warn(QString::fromUtf8(SettingFailed));
 }
@@ -83,11 +88,29 @@ void Start()
     ParamMask = 0;
     ParamWait = 2;
     ParamStep = 1;
+    LastOutcome = Outcome::Running;
 }
 
 void Cancel()
 {
+    if (ParamStep != 0)
+        LastOutcome = Outcome::Cancelled;
     ParamStep = 0;
+}
+
+QString ProgressText()
+{
+    const auto firstLine = [](const char *text) { return QString::fromUtf8(text).section(QLatin1Char('\r'), 0, 0); };
+    switch (LastOutcome) {
+    case Outcome::Running:
+        return QStringLiteral("応答 %1/%2").arg(qBound(0, ParamStep - 1, PromptCount)).arg(PromptCount);
+    case Outcome::Done: return QStringLiteral("設定完了");
+    case Outcome::NotInSettingMode: return firstLine(NotInSettingMode);
+    case Outcome::Failed: return firstLine(SettingFailed);
+    case Outcome::None:
+    case Outcome::Cancelled: break;
+    }
+    return QString();
 }
 
 } // namespace exchange

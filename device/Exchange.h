@@ -40,6 +40,13 @@ void Start();
 // Stops a running exchange without sending anything (the cancel button).
 void Cancel();
 
+// How the last exchange went, for the dialog's progress line.
+enum class Outcome { None, Running, Done, NotInSettingMode, Failed, Cancelled };
+extern Outcome LastOutcome;
+// "応答 n/6" while an exchange runs (n answers sent), "設定完了" once all six
+// went out, the failure's first line after one, empty otherwise.
+QString ProgressText();
+
 extern const char *const NotInSettingMode;
 extern const char *const SettingFailed;
 

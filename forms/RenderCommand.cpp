@@ -2,7 +2,9 @@
 #include "core/Messages.h"
 
 #include "cells/CellList.h"
+#include "core/FileReason.h"
 #include "core/LogFile.h"
+#include "core/SafeWrite.h"
 #include "core/Settings.h"
 #include "forms/DrawGraph.h"
 #include "forms/Ugraph.h"
@@ -15,6 +17,11 @@ namespace render {
 
 int RenderLogToPicture(const QString &logPath, const QString &picturePath, QTextStream &err)
 {
+    // Why a log cannot be read is said before anything else is tried.
+    if (const int problem = filereason::ReadProblem(logPath)) {
+        err << filereason::CannotRead(logPath, problem) << Qt::endl;
+        return 1;
+    }
     try {
         const ByteLines lines = ReadLogFileLines(logPath);
         Tgraph graph;
@@ -31,8 +38,11 @@ int RenderLogToPicture(const QString &logPath, const QString &picturePath, QText
                 err << QStringLiteral("voltrak: no picture format for %1").arg(picturePath) << Qt::endl;
                 return 2;
             }
+        } catch (const safewrite::WriteError &e) {
+            err << filereason::CannotWrite(picturePath, e.errorCode()) << Qt::endl;
+            return 1;
         } catch (...) {
-            err << messages::FileWriteFailed() << Qt::endl;
+            err << filereason::CannotWrite(picturePath, 0) << Qt::endl;
             return 1;
         }
     } catch (const std::exception &e) {

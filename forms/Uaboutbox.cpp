@@ -1,4 +1,6 @@
 #include "forms/Uaboutbox.h"
+#include "forms/Forms.h"
+#include "forms/Uvoltrak.h"
 #include "widgets/AppIcon.h"
 #include "widgets/Fonts.h"
 #include "widgets/WindowSize.h"
@@ -9,6 +11,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShowEvent>
 
 TAboutBox::TAboutBox(QWidget *parent)
     : QDialog(parent)
@@ -110,9 +113,10 @@ void TAboutBox::showEvent(QShowEvent *e)
 {
     QDialog::showEvent(e);
     FormActivate();
-    if (!m_centred) {
-        m_centred = true;
-        m_geometry->centre();
+    if (!e->spontaneous()) {
+        // Each show over the main window, at the size it was given.
+        m_geometry->centreOn(forms::main);
+        OKButton->setFocus(Qt::OtherFocusReason);
     }
 }
 

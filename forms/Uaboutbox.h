@@ -36,6 +36,5 @@ protected:
 
 private:
     void FormActivate();
-    bool m_centred = false;
     windowsize::FramedGeometry *m_geometry;
 };

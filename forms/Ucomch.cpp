@@ -7,10 +7,12 @@
 #include "serial/PortWatcher.h"
 #include "widgets/Fonts.h"
 #include "widgets/NumericField.h"
+#include "widgets/WindowSize.h"
 
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QStyle>
 
 Tcomch::Tcomch(QWidget *parent)
@@ -22,7 +24,7 @@ Tcomch::Tcomch(QWidget *parent)
         | Qt::WindowCloseButtonHint);
     setFont(fonts::WindowFont());
     setFixedSize(201, 143);
-    move(25, 278);
+    m_geometry = new windowsize::FramedGeometry(this);
 
     Panel1 = new QFrame(this);
     Panel1->setGeometry(0, -8, 201, 153);
@@ -122,4 +124,9 @@ void Tcomch::showEvent(QShowEvent *event)
     QDialog::showEvent(event);
     forms::PushSettingsToDialogs();
     updateDeviceTip();
+    if (!event->spontaneous()) {
+        // Each show as the first: over the main window, on the field.
+        m_geometry->centreOn(forms::main);
+        CSpComch->setFocus(Qt::OtherFocusReason);
+    }
 }

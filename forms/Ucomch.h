@@ -9,6 +9,10 @@ class QLabel;
 class QPushButton;
 class QFrame;
 
+namespace windowsize {
+class FramedGeometry;
+}
+
 class Tcomch : public QDialog
 {
     Q_OBJECT
@@ -41,6 +45,7 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    windowsize::FramedGeometry *m_geometry;
     void FormCreate();
     void updateDeviceTip();
 

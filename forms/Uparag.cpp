@@ -4,8 +4,10 @@
 #include "core/Settings.h"
 #include "forms/DrawGraph.h"
 #include "forms/Forms.h"
+#include "forms/Uvoltrak.h"
 #include "widgets/NumericField.h"
 #include "widgets/RadioGroup.h"
+#include "widgets/WindowSize.h"
 
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -66,7 +68,7 @@ Tparag::Tparag(QWidget *parent)
     setFont(fonts::WindowFont());
     setFixedSize(259, 468);
     setSizeGripEnabled(false);
-    move(132, 277);
+    m_geometry = new windowsize::FramedGeometry(this);
 
     GroupBox1 = new QGroupBox(QStringLiteral("グラフ描画設定"), this);
     GroupBox1->setGeometry(13, 13, 231, 186);
@@ -168,8 +170,12 @@ void Tparag::keyPressEvent(QKeyEvent *event)
 void Tparag::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    if (!event->spontaneous())
+    if (!event->spontaneous()) {
         forms::PushSettingsToDialogs();
+        // Each show as the first: over the main window, on the first field.
+        m_geometry->centreOn(forms::main);
+        CSpGtmax->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void Tparag::CSpGtmaxChange()

@@ -9,6 +9,10 @@ class RadioGroup;
 class QGroupBox;
 class QPushButton;
 
+namespace windowsize {
+class FramedGeometry;
+}
+
 class Tparag : public QDialog
 {
     Q_OBJECT
@@ -49,6 +53,9 @@ public slots:
     void RGpHdispClick();
     void Button1Click();
     void Button2Click();
+
+private:
+    windowsize::FramedGeometry *m_geometry;
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

@@ -9,11 +9,13 @@
 #include "widgets/LogPane.h"
 #include "widgets/NumericField.h"
 #include "widgets/RadioGroup.h"
+#include "widgets/WindowSize.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QStyle>
 
 namespace {
@@ -48,7 +50,7 @@ Tparam::Tparam(QWidget *parent)
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
         | Qt::WindowCloseButtonHint);
     setFont(fonts::WindowFont());
-    setFixedSize(265, 470);
+    setFixedSize(265, 490);
 
     GroupBox1 = new QGroupBox(QStringLiteral("放電器設定"), this);
     GroupBox1->setGeometry(8, 6, 249, 418);
@@ -82,9 +84,14 @@ Tparam::Tparam(QWidget *parent)
     RGpBeep->setGeometry(10, 328, 229, 74);
 
     BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("設定"), this);
-    BitBtn1->setGeometry(24, 434, 96, 28);
+    StatusLine = new QLabel(this);
+    StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    StatusLine->setGeometry(8, 426, 249, 22);
+    StatusLine->setAlignment(Qt::AlignCenter);
+
+    BitBtn1->setGeometry(24, 454, 96, 28);
     BitBtn2 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("キャンセル"), this);
-    BitBtn2->setGeometry(145, 434, 96, 28);
+    BitBtn2->setGeometry(145, 454, 96, 28);
     for (QPushButton *b : {BitBtn1, BitBtn2}) {
         b->setFocusPolicy(Qt::ClickFocus); // clickable, but Tab passes them by
         b->setAutoDefault(true); // Enter presses the focused button
@@ -96,6 +103,8 @@ Tparam::Tparam(QWidget *parent)
     RGpTsel->chainTabOrder(CSpTstop);
     RGpTxcyc->chainTabOrder(RGpTsel->lastTabItem());
     RGpBeep->chainTabOrder(RGpTxcyc->lastTabItem());
+
+    m_geometry = new windowsize::FramedGeometry(this);
 
     connect(BitBtn1, &QPushButton::clicked, this, &Tparam::BitBtn1Click);
     connect(BitBtn2, &QPushButton::clicked, this, &Tparam::BitBtn2Click);
@@ -124,11 +133,20 @@ void Tparam::BitBtn1Click()
     settings::Tstop = CSpTstop->value();
     settings::Tsel = RGpTsel->itemIndex();
     exchange::Start();
+    ShowProgress();
+}
+
+void Tparam::ShowProgress()
+{
+    const QString text = exchange::ProgressText();
+    if (StatusLine->text() != text)
+        StatusLine->setText(text);
 }
 
 void Tparam::BitBtn2Click()
 {
     exchange::Cancel();
+    ShowProgress();
     hide();
 }
 
@@ -141,6 +159,12 @@ void Tparam::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     forms::PushSettingsToDialogs();
+    if (!event->spontaneous()) {
+        // Each show as the first: over the main window, on the first field.
+        m_geometry->centreOn(forms::main);
+        CSpVstop->setFocus(Qt::OtherFocusReason);
+        ShowProgress();
+    }
 }
 
 void Tparam::closeEvent(QCloseEvent *event)
@@ -157,4 +181,6 @@ void AnswerPrompt()
     exchange::Step(
         *m->RichEdit1, [m](const QByteArray &bytes) { return m->CommX1->TransString(bytes); },
         [](const QString &text) { errors::ShowWarning(text); });
+    if (forms::param)
+        forms::param->ShowProgress();
 }

@@ -6,7 +6,11 @@
 class NumericField;
 class RadioGroup;
 class QGroupBox;
+class QLabel;
 class QPushButton;
+namespace windowsize {
+class FramedGeometry;
+}
 
 class Tparam : public QDialog
 {
@@ -23,9 +27,12 @@ public:
     RadioGroup *RGpBeep;
     QPushButton *BitBtn1; // 設定
     QPushButton *BitBtn2; // キャンセル
+    QLabel *StatusLine; // the exchange's progress, under the group box
 
     // Sets the controls from the stored settings.
     void PushSettings();
+    // Shows how the exchange stands in StatusLine.
+    void ShowProgress();
 
 public slots:
     void BitBtn1Click();
@@ -37,6 +44,9 @@ protected:
     void showEvent(QShowEvent *event) override;
     // The close box only hides: a running exchange goes on.
     void closeEvent(QCloseEvent *event) override;
+
+private:
+    windowsize::FramedGeometry *m_geometry;
 };
 
 // One exchange step, called by the main window's timer.

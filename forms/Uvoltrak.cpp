@@ -1,7 +1,10 @@
 #include "forms/Uvoltrak.h"
+#include "core/Debounce.h"
 #include "core/LogFile.h"
 #include "core/Messages.h"
 #include "core/Settings.h"
+#include "core/SettingsSaver.h"
+#include "core/TextSniff.h"
 #include "device/Exchange.h"
 #include "forms/DrawGraph.h"
 #include "forms/Forms.h"
@@ -10,9 +13,12 @@
 #include "forms/Ulibrary.h"
 #include "forms/Uparam.h"
 #include "journal/Journal.h"
+#include "journal/PaneSnapshot.h"
 #include "library/Capture.h"
 #include "library/LibraryService.h"
 #include "serial/Commx.h"
+#include "serial/DeviceDescription.h"
+#include "serial/PortStatus.h"
 #include "serial/PortWatcher.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
@@ -23,11 +29,14 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -75,6 +84,19 @@ Tmain::Tmain(QWidget *parent, const QString &libraryPath)
     layout->addWidget(RichEdit1, 1);
     setCentralWidget(central);
 
+    // Inside the window: its outer size stays the stored one, the pane gives way.
+    statusBar()->setSizeGripEnabled(false);
+    StatusPort = new QLabel(statusBar());
+    StatusPort->setObjectName(QStringLiteral("StatusPort"));
+    StatusJournal = new QLabel(statusBar());
+    StatusJournal->setObjectName(QStringLiteral("StatusJournal"));
+    StatusLastRun = new QLabel(statusBar());
+    StatusLastRun->setObjectName(QStringLiteral("StatusLastRun"));
+    StatusLastRun->hide();
+    statusBar()->addWidget(StatusPort, 1);
+    statusBar()->addWidget(StatusJournal);
+    statusBar()->addWidget(StatusLastRun);
+
     cells = new Tcells(RichEdit1, this);
     Clock = [] { return QDateTime::currentDateTime(); };
     StartLibrary(libraryPath);
@@ -96,18 +118,30 @@ Tmain::Tmain(QWidget *parent, const QString &libraryPath)
     PortWatcher1 = new PortWatcher(CommX1, this);
     CommX1->OnLost = [this](TCustomCommX *, const QString &path) { return PortWatcher1->PortLost(path); };
 
+    // What the user changed in the pane is on the disk a few seconds later,
+    // also while typing goes on; received text alone is the journal's.
+    m_snapshotDelay = new Debounce(2000, 5000, this);
+    connect(m_snapshotDelay, &Debounce::due, this, &Tmain::TakeSnapshot);
+    m_settingsSaver = new settings::SettingsSaver([] { return settings::IniFilePath(); }, 1000, this);
+
     m_geometry = new windowsize::FramedGeometry(this);
     resize(277, 400);
     FormCreate();
+    // From here on: emptying the pane at start-up is nobody's change.
+    connect(RichEdit1, &LogPane::userChanged, m_snapshotDelay, &Debounce::poke);
+    m_settingsSaver->baseline();
+    UpdateStatus();
 }
 
 Tmain::~Tmain()
 {
     // The port's threads call back into this window; stop them first.
     CommX1->PortClose();
-    // What was received still reaches the disk; the run marker stays, as
-    // this end did not go through the close path.
+    // What was received still reaches the disk; the run marker and the
+    // snapshot stay, as this end did not go through the close path.
     m_journal->close();
+    m_snapshot->finish();
+    m_settingsSaver->finish();
     // The windows go before the library they read; the library finishes
     // what it was asked to record before it closes.
     delete ledger;
@@ -129,6 +163,12 @@ void Tmain::StartLibrary(const QString &path)
         });
         connect(m_library.get(), &library::LibraryService::failed, this,
             [](const QString &text) { errors::ShowWarning(text); });
+        // The status bar names the last run the library recorded.
+        connect(m_library.get(), &library::LibraryService::runRecorded, this,
+            [this](const library::RecordResult &result, const QDateTime &when) {
+                if (result.isNew)
+                    ShowLastRun(QStringLiteral("記録: ") + when.toString(QStringLiteral("MM/dd HH:mm")));
+            });
         // The line's bytes as they arrive; the time, channel and settings of
         // the moment a table ends.
         Capture1 = new library::LiveCapture(
@@ -246,11 +286,37 @@ void Tmain::StartJournal()
     m_runMarker.create(m_journalFolder, start, ini);
     m_journal = std::make_unique<journal::Journal>(m_journalFolder, start, m_runMarker.index());
     connect(m_journal.get(), &journal::Journal::writeFailed, this, &Tmain::JournalFailed);
+    // Named like the marker, which is what the next start looks for.
+    m_runName = journal::RunName(start, m_runMarker.index());
+    m_snapshot = std::make_unique<journal::PaneSnapshot>(
+        m_journalFolder + QLatin1Char('/') + m_runName + QStringLiteral(".pane"));
+    connect(m_snapshot.get(), &journal::PaneSnapshot::writeFailed, this,
+        [this] { FolderWarning(QStringLiteral("ログ画面の控えを書き込めません")); });
 }
 
 void Tmain::JournalFailed()
 {
-    errors::ShowWarning(QStringLiteral("受信記録を書き込めません"));
+    FolderWarning(QStringLiteral("受信記録を書き込めません"));
+    UpdateStatus();
+}
+
+void Tmain::FolderWarning(const QString &text)
+{
+    // Journal and snapshot share the folder: its trouble is told once.
+    if (m_folderWarned)
+        return;
+    m_folderWarned = true;
+    errors::ShowWarning(text);
+}
+
+void Tmain::TakeSnapshot()
+{
+    m_snapshotDelay->cancel();
+    // Every received byte the text holds is counted, and only those: a
+    // character still waiting for its second byte belongs to the journal's tail.
+    RichEdit1->flushReceived();
+    const qint64 length = m_journal->appendedBytes() - RichEdit1->heldBytes();
+    m_snapshot->write(RichEdit1->toPlainText(), length, Clock());
 }
 
 void Tmain::OfferRecovery()
@@ -258,17 +324,83 @@ void Tmain::OfferRecovery()
     if (m_unfinished.isNull())
         return;
     journal::Unfinished run = std::move(m_unfinished);
+    QByteArray received;
+    QFile log(run.journalPath());
+    if (log.open(QIODevice::ReadOnly))
+        received = log.readAll();
+    std::optional<journal::SnapshotContent> snapshot;
+    QFile pane(run.snapshotPath());
+    if (pane.open(QIODevice::ReadOnly))
+        snapshot = journal::DecodeSnapshot(pane.readAll());
+    // From when: the run's start, which its journal is named after.
+    const QDateTime started = QDateTime::fromString(
+        QFileInfo(run.journalPath()).completeBaseName().left(15), QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString when = started.isValid()
+        ? started.toString(QStringLiteral("yyyy/MM/dd HH:mm")) + QStringLiteral(" の")
+        : QStringLiteral("前回の");
     const bool yes = errors::AskYesNo(
-        QStringLiteral("前回の受信データが保存されていない可能性があります。\r\n受信記録を開きますか？"));
-    // Asked once: the marker goes whatever the answer, the journal stays.
+        QStringLiteral("前回の受信データが保存されていない可能性があります。\r\n%1受信記録（%2 バイト）を開きますか？")
+            .arg(when)
+            .arg(received.size()));
+    // Asked once: the marker and the snapshot go whatever the answer, the journal stays.
     run.dismiss();
     if (!yes)
         return;
-    QString text = ReadLogFile(run.journalPath());
-    // What this run receives starts on a line of its own.
+    QString text = journal::RecoveredText(snapshot, received);
     if (!text.isEmpty() && !text.endsWith(QLatin1Char('\n')))
         text += QLatin1Char('\n');
+    // What this run receives follows on a line of its own, after the boundary.
+    text += journal::RestartLine(Clock()) + QLatin1Char('\n');
     RichEdit1->insertAtStart(text);
+    // The recovered text is this run's now; its snapshot is not left to the delay.
+    TakeSnapshot();
+}
+
+void Tmain::OpenFile(const QString &path)
+{
+    if (!textsniff::LooksLikeText(textsniff::ReadHead(path))
+        && !errors::AskYesNo(QStringLiteral("テキストファイルではないようです。開きますか？")))
+        return;
+    RichEdit1->loadFile(path);
+}
+
+void Tmain::ShowLastRun(const QString &text)
+{
+    StatusLastRun->setText(text);
+    StatusLastRun->setVisible(!text.isEmpty());
+}
+
+void Tmain::UpdateStatus()
+{
+    portstatus::State state = portstatus::State::Closed;
+    if (CommX1->IsOpen())
+        state = portstatus::State::Open;
+    else if (PortWatcher1->IsWatching())
+        state = portstatus::State::Waiting;
+    const QString configured = CommX1->DevicePath();
+    if (state == portstatus::State::Open && configured != m_describedPath) {
+        // The device itself, not a link to it (by-id names, the simulator's
+        // link); sysfs and the link are read once per device, not at every tick.
+        m_describedPath = configured;
+        const QString target = QFileInfo(configured).canonicalFilePath();
+        m_device = target.isEmpty() ? configured : target;
+        m_description = DescribeSerialDevice(configured);
+    }
+    const QString path = state == portstatus::State::Open ? m_device : configured;
+    const QString port = portstatus::Text(state, CommX1->PortNo(), path, m_description);
+    if (StatusPort->text() != port)
+        StatusPort->setText(port);
+
+    // Named as it will be until the first byte creates it.
+    const QString file = m_journal->filePath();
+    const QString name = file.isEmpty() ? m_runName + QStringLiteral(".log") : QFileInfo(file).fileName();
+    // The name alone fits beside the port in the narrow window; the tip says the rest.
+    const QString journalText = m_journal->failed() ? QStringLiteral("受信記録を書き込めません") : name;
+    if (StatusJournal->text() != journalText) {
+        StatusJournal->setText(journalText);
+        StatusJournal->setToolTip(
+            QStringLiteral("受信記録: ") + (file.isEmpty() ? m_journalFolder + QLatin1Char('/') + name : file));
+    }
 }
 
 void Tmain::CommX1Receive(TCustomCommX *, qint32 ReceiveSize)
@@ -325,7 +457,7 @@ void Tmain::Open1Click()
 {
     const QString path = runOpenDialog();
     if (!path.isEmpty())
-        RichEdit1->loadFile(path);
+        OpenFile(path);
 }
 
 void Tmain::ImportToLibrary1Click()
@@ -341,7 +473,7 @@ void Tmain::OpenJournal1Click()
 {
     const QString path = runOpenDialog(m_journalFolder);
     if (!path.isEmpty())
-        RichEdit1->loadFile(path);
+        OpenFile(path);
 }
 
 void Tmain::SaveAs1Click()
@@ -369,6 +501,8 @@ void Tmain::Timer1Timer()
         if (exchange::ParamWait == 0)
             AnswerPrompt();
     }
+    m_settingsSaver->check();
+    UpdateStatus();
 }
 
 void Tmain::showEvent(QShowEvent *event)
@@ -396,6 +530,8 @@ void Tmain::resizeEvent(QResizeEvent *event)
 void Tmain::closeEvent(QCloseEvent *event)
 {
     CommX1->PortClose();
+    // A write still going finishes first; the close then writes the settings itself.
+    m_settingsSaver->finish();
     try {
         settings::SaveSettings();
     } catch (...) {
@@ -403,6 +539,8 @@ void Tmain::closeEvent(QCloseEvent *event)
     }
     // Everything received is on the disk before the marker says the run ended well.
     m_journal->close();
+    m_snapshotDelay->cancel();
+    m_snapshot->remove();
     m_runMarker.remove();
     event->accept();
     // The other windows may still be shown; closing the main window ends the program.

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+class Debounce;
 class LogPane;
 class PortWatcher;
 class QAction;
@@ -20,6 +21,10 @@ class Tcells;
 class Tlibrary;
 namespace journal {
 class Journal;
+class PaneSnapshot;
+} // namespace journal
+namespace settings {
+class SettingsSaver;
 }
 namespace library {
 class BayAssignment;
@@ -47,6 +52,10 @@ public:
     QPushButton *BitBtn4; // クリア
     QPushButton *BitBtn3; // 描画
     QLabel *Panel2; // 通信データ title
+    // The status bar under the log pane: the port, the journal, the last run.
+    QLabel *StatusPort;
+    QLabel *StatusJournal;
+    QLabel *StatusLastRun;
 
     QAction *Open1, *OpenJournal1, *SaveAs1, *Exit1;
     QAction *Cut1, *Copy1, *Paste1;
@@ -81,6 +90,18 @@ public:
     // Where this run's journal goes: "logs" beside the ini file.
     QString JournalFolder() const { return m_journalFolder; }
     journal::Journal *Journal() const { return m_journal.get(); }
+    // This run's pane snapshot beside its journal.
+    journal::PaneSnapshot *Snapshot() const { return m_snapshot.get(); }
+    // Puts the pane's text into the snapshot now (a change waiting or not).
+    void TakeSnapshot();
+
+    // Fills the pane with a file, asking first when it does not look like text.
+    void OpenFile(const QString &path);
+
+    // The last run the cell library recorded, shown in the status bar; empty hides it.
+    void ShowLastRun(const QString &text);
+    // Brings the status bar's port and journal texts up to date.
+    void UpdateStatus();
 
     void CommX1Receive(TCustomCommX *Sender, qint32 ReceiveSize);
 
@@ -109,6 +130,7 @@ private:
     void JournalFailed();
     void StartLibrary(const QString &path);
     void LibraryUnavailable(const QString &reason, bool readOnly);
+    void FolderWarning(const QString &text);
     void createMenus();
     QString runOpenDialog(const QString &folder = {});
     QString runSaveDialog();
@@ -119,6 +141,12 @@ private:
     journal::Unfinished m_unfinished;
     std::unique_ptr<journal::Journal> m_journal;
     std::unique_ptr<library::LibraryService> m_library;
+    std::unique_ptr<journal::PaneSnapshot> m_snapshot;
+    Debounce *m_snapshotDelay;
+    settings::SettingsSaver *m_settingsSaver;
+    bool m_folderWarned = false;
+    QString m_runName; // this run's journal, marker and snapshot name
+    QString m_describedPath, m_device, m_description; // the last device described, cached
     windowsize::FramedGeometry *m_geometry;
 };
 

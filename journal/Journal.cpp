@@ -48,6 +48,7 @@ void Journal::append(const char *data, qsizetype size)
     // Only the first bytes after the writer emptied the buffer wake it; a
     // stream costs the caller one copy per chunk and nothing else.
     const bool wake = m_buffer.empty();
+    m_appended.fetch_add(size, std::memory_order_relaxed);
     m_buffer.append(data, static_cast<size_t>(size));
     if (wake)
         m_wake.notify_one();

@@ -39,6 +39,9 @@ public:
     // Writes and syncs what is left, then ends the writer. Further appends are dropped.
     void close();
 
+    // Bytes handed to append() so far (the journal's length once written).
+    qint64 appendedBytes() const { return m_appended.load(std::memory_order_relaxed); }
+
     // The file, once created; empty before.
     QString filePath() const;
     bool failed() const { return m_failed.load(); }
@@ -65,6 +68,7 @@ private:
     QString m_path; // under m_lock
     std::atomic<bool> m_failed{false};
     std::atomic<bool> m_closed{false};
+    std::atomic<qint64> m_appended{0};
 
     // Writer thread only.
     int m_fd = -1;

@@ -1,5 +1,6 @@
 #include "journal/RunMarker.h"
 #include "journal/Journal.h"
+#include "journal/PaneSnapshot.h"
 
 #include <QDir>
 #include <QFile>
@@ -125,10 +126,16 @@ Unfinished &Unfinished::operator=(Unfinished &&other) noexcept
     return *this;
 }
 
+QString Unfinished::snapshotPath() const
+{
+    return m_journal.isEmpty() ? QString() : SnapshotPathFor(m_journal);
+}
+
 void Unfinished::dismiss()
 {
     if (m_fd < 0)
         return;
+    ::unlink(Native(snapshotPath()).constData());
     ::unlink(Native(m_marker).constData());
     ::close(m_fd);
     m_fd = -1;
@@ -155,14 +162,18 @@ Unfinished FindUnfinished(const QString &folder, const QString &iniPath)
         found.m_fd = fd;
         found.m_marker = path;
         found.m_journal = log.absoluteFilePath();
-        if (log.size() <= 0) {
+        // Typed notes alone, with nothing received, are worth offering too.
+        const QFileInfo pane(found.snapshotPath());
+        if (log.size() <= 0 && !pane.exists()) {
             found.dismiss();
             continue;
         }
-        if (best.isNull() || log.lastModified() > bestTime) {
+        const QDateTime changed
+            = qMax(log.exists() ? log.lastModified() : QDateTime(), pane.exists() ? pane.lastModified() : QDateTime());
+        if (best.isNull() || changed > bestTime) {
             best.dismiss();
             best = std::move(found);
-            bestTime = log.lastModified();
+            bestTime = changed;
         } else {
             found.dismiss();
         }

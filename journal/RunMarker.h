@@ -46,7 +46,9 @@ public:
 
     bool isNull() const { return m_fd < 0; }
     QString journalPath() const { return m_journal; }
-    // The question has been asked: the marker goes, the journal stays.
+    // The run's pane snapshot (it may not exist).
+    QString snapshotPath() const;
+    // The question has been asked: the marker and the snapshot go, the journal stays.
     void dismiss();
 
 private:
@@ -57,7 +59,7 @@ private:
 };
 
 // The most recent run of iniPath whose marker in folder nobody holds and
-// whose journal is not empty. Markers of such runs that left no journal, and
+// that left a journal that is not empty or a pane snapshot. Markers of such runs that left no journal, and
 // of older unfinished runs, are removed on the way (their journals stay).
 Unfinished FindUnfinished(const QString &folder, const QString &iniPath);
 

@@ -3,8 +3,10 @@
 #include "core/SafeWrite.h"
 #include "widgets/Fonts.h"
 
+#include <QAction>
 #include <QContextMenuEvent>
 #include <QFile>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -26,8 +28,20 @@ LogPane::LogPane(QWidget *parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // Received text goes into the same document as the user's typing; an undo
-    // step could silently remove received data, so there is no undo.
+    // step could silently remove received data, so the document keeps no
+    // undo steps. Only a clear is undone, by putting its text back.
     setUndoRedoEnabled(false);
+    m_undoAction = new QAction(QStringLiteral("元に戻す"), this);
+    m_undoAction->setEnabled(false);
+    connect(m_undoAction, &QAction::triggered, this, &LogPane::undoClear);
+    // Where the user left the view: text that only grows the range below
+    // changes no value, so the view stays "at the end" until it is scrolled.
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this,
+        [this](int value) { m_atEnd = value >= verticalScrollBar()->maximum(); });
+    connect(document(), &QTextDocument::contentsChange, this, [this](int, int removed, int added) {
+        if (!m_receiving && (removed > 0 || added > 0))
+            emit userChanged();
+    });
 
     m_flushTimer = new QTimer(this);
     m_flushTimer->setSingleShot(true);
@@ -153,9 +167,18 @@ void LogPane::insertPending()
         m_flushTimer->start(0);
 }
 
+bool LogPane::followsEnd() const
+{
+    return m_atEnd && !textCursor().hasSelection();
+}
+
 void LogPane::insertText(qsizetype maxChars)
 {
     m_sinceFlush.restart();
+    const bool follow = followsEnd();
+    const int scrolled = verticalScrollBar()->value();
+    const int caretPos = textCursor().position();
+    const int caretAnchor = textCursor().anchor();
     if (!m_pending.isEmpty()) {
         qsizetype n = qMin(maxChars, m_pending.size());
         // Cut after a line break where one is near, so lines go on screen whole.
@@ -166,14 +189,32 @@ void LogPane::insertText(qsizetype maxChars)
         }
         QTextCursor c(document());
         c.movePosition(QTextCursor::End);
+        m_receiving = true;
         c.insertText(n == m_pending.size() ? m_pending : m_pending.left(n));
+        m_receiving = false;
         m_pending.remove(0, n);
     }
-    ScrollLogToEnd();
+    if (follow) {
+        ScrollLogToEnd();
+        return;
+    }
+    // The user reads or types higher up: the text grows below without moving anything.
+    if (textCursor().position() != caretPos || textCursor().anchor() != caretAnchor) {
+        QTextCursor c = textCursor();
+        c.setPosition(caretAnchor);
+        c.setPosition(caretPos, QTextCursor::KeepAnchor);
+        setTextCursor(c);
+    }
+    verticalScrollBar()->setValue(scrolled);
 }
 
 void LogPane::keyPressEvent(QKeyEvent *event)
 {
+    if (event->matches(QKeySequence::Undo)) {
+        undoClear();
+        event->accept();
+        return;
+    }
     // What the user types goes after what had arrived before it.
     flushReceived();
     QPlainTextEdit::keyPressEvent(event);
@@ -199,12 +240,15 @@ void LogPane::ScrollLogToEnd()
     c.movePosition(QTextCursor::End);
     setTextCursor(c);
     ensureCursorVisible();
+    // Fully down, so the view counts as at the end and keeps following.
+    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
 void LogPane::loadFile(const QString &path)
 {
     flushReceived();
     const QString text = ReadLogFile(path);
+    forgetClear();
     setPlainText(text);
     ScrollLogToEnd();
 }
@@ -243,8 +287,38 @@ void LogPane::insertAtStart(const QString &text)
 void LogPane::clearWithStamp(const QDateTime &now)
 {
     flushReceived();
-    setPlainText(now.toString(QStringLiteral("yyyy/MM/dd HH:mm")) + QLatin1Char('\n'));
+    m_clearedText = toPlainText();
+    if (m_clearedText.isNull())
+        m_clearedText = QLatin1String("");
+    m_clearStamp = now.toString(QStringLiteral("yyyy/MM/dd HH:mm"));
+    m_undoAction->setEnabled(true);
+    setPlainText(m_clearStamp + QLatin1Char('\n'));
     ScrollLogToEnd();
+}
+
+bool LogPane::undoClear()
+{
+    if (m_clearedText.isNull())
+        return false;
+    flushReceived();
+    QString since = toPlainText();
+    if (since == m_clearStamp || since.startsWith(m_clearStamp + QLatin1Char('\n')))
+        since.remove(0, qMin(since.size(), m_clearStamp.size() + 1));
+    QString text = m_clearedText;
+    if (!text.isEmpty() && !since.isEmpty() && !text.endsWith(QLatin1Char('\n')))
+        text += QLatin1Char('\n');
+    text += since;
+    forgetClear();
+    setPlainText(text);
+    ScrollLogToEnd();
+    return true;
+}
+
+void LogPane::forgetClear()
+{
+    m_clearedText = QString();
+    m_clearStamp.clear();
+    m_undoAction->setEnabled(false);
 }
 
 void LogPane::contextMenuEvent(QContextMenuEvent *event)
@@ -254,6 +328,8 @@ void LogPane::contextMenuEvent(QContextMenuEvent *event)
         return;
     }
     QMenu menu(this);
+    menu.addAction(m_undoAction);
+    menu.addSeparator();
     menu.addActions(m_popupActions);
     menu.exec(event->globalPos());
 }

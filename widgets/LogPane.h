@@ -24,11 +24,16 @@ public:
     int lastLineEqualTo(const QByteArray &text, int before) const override;
     void scanLines(const std::function<void(int, const QByteArray &)> &visit) const override;
 
-    // Appends received bytes at the end of the text and scrolls there. Zero
+    // Appends received bytes at the end of the text. Zero
     // bytes are dropped; a character split across chunks arrives whole.
     // Chunks that come in quick succession are put on screen together, at most
-    // every 10 ms; every read of the text sees all of them at once.
+    // every 10 ms; every read of the text sees all of them at once. The view
+    // follows the text while it shows the end and nothing is selected;
+    // scrolled away or with a selection, view and caret stay where they are.
     void appendReceived(const QByteArray &bytes);
+    // Received bytes not yet in the text (a character's first byte waiting
+    // for its second).
+    int heldBytes() const { return m_decoder.holdsLead() ? 1 : 0; }
     // Puts received text that is still waiting into the document now.
     void flushReceived() const;
 
@@ -46,14 +51,26 @@ public:
     void saveFile(const QString &path) const;
     // Puts text ahead of everything in the pane (received text still waiting included).
     void insertAtStart(const QString &text);
-    // Clears the text, leaving one line stamped with the given time.
+    // Clears the text, leaving one line stamped with the given time. The
+    // cleared text can be brought back with undoClear().
     void clearWithStamp(const QDateTime &now);
+    // Puts the text the last clear removed back ahead of what came since
+    // (the stamp line goes). False when there is nothing to bring back.
+    bool undoClear();
+    bool canUndoClear() const { return !m_clearedText.isNull(); }
+    // "元に戻す": the pane's pop-up and Ctrl+Z.
+    QAction *undoAction() const { return m_undoAction; }
 
     // The whole text as it would be saved.
     QByteArray contentsBytes() const;
 
     // The actions shown by the pane's pop-up menu (cut, copy, paste).
     void setPopupActions(const QList<QAction *> &actions) { m_popupActions = actions; }
+
+signals:
+    // The text changed other than by received bytes (typing, paste, cut,
+    // clear, open, undo, text put in by the program).
+    void userChanged();
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
@@ -64,10 +81,17 @@ protected:
 private:
     void insertPending();
     void insertText(qsizetype maxChars);
+    bool followsEnd() const;
+    void forgetClear();
 
     sjis::StreamDecoder m_decoder;
     QString m_pending;
     QTimer *m_flushTimer;
     QElapsedTimer m_sinceFlush;
     QList<QAction *> m_popupActions;
+    QAction *m_undoAction;
+    QString m_clearedText; // null: nothing to undo
+    QString m_clearStamp; // the line the clear left
+    bool m_receiving = false;
+    bool m_atEnd = true; // the view was last left at the end of the text
 };

@@ -74,15 +74,24 @@ void FramedGeometry::setOuterSize(int w, int h)
     watchNativeWindow();
 }
 
+void FramedGeometry::centreOn(const QWidget *anchor)
+{
+    m_anchor = anchor;
+    centre();
+}
+
 void FramedGeometry::centre()
 {
     QScreen *s = m_window->screen();
     if (!s)
         return;
-    const QRect area = s->geometry();
+    const QRect screen = s->geometry();
+    const QRect area = m_anchor && m_anchor->isVisible() ? m_anchor->frameGeometry() : screen;
     const QSize size = m_window->size().grownBy(expectedFrame());
-    const QPoint framePos(qMax(area.x(), area.x() + (area.width() - size.width()) / 2),
-        qMax(area.y(), area.y() + (area.height() - size.height()) / 2));
+    QPoint framePos(area.x() + (area.width() - size.width()) / 2, area.y() + (area.height() - size.height()) / 2);
+    // Wholly on the screen where it fits, its top left corner always.
+    framePos.setX(qMax(screen.x(), qMin(framePos.x(), screen.right() + 1 - size.width())));
+    framePos.setY(qMax(screen.y(), qMin(framePos.y(), screen.bottom() + 1 - size.height())));
     if (m_window->testAttribute(Qt::WA_WState_Created)) {
         // A created window's move() places the client by the frame the widget
         // last heard of, which may lag behind; place the client from the

@@ -27,6 +27,8 @@ public:
     // Centres the outer rectangle on the window's screen (left and top not
     // below the screen's), now and again once the frame is known.
     void centre();
+    // The same over anchor's outer rectangle (the main window), kept on its screen.
+    void centreOn(const QWidget *anchor);
     // True while a frame is known (never without a window manager).
     bool framed() const { return m_framed; }
 
@@ -44,6 +46,7 @@ private:
     QSize m_wantedOuter; // empty: no size to redo
     QSize m_clientSet; // the client size that setOuterSize gave
     bool m_centreWanted = false;
+    const QWidget *m_anchor = nullptr; // centred over this one, else the screen
     QMargins m_lastFrame; // the frame last seen, kept while the window is hidden
     // Looks again for a frame every RetryMs, MaxRetries times after a show.
     static constexpr int RetryMs = 50;

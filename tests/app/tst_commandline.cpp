@@ -10,12 +10,14 @@
 #include "tests/support/TestFiles.h"
 #include "widgets/SettingsStore.h"
 
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
 
 namespace {
@@ -64,6 +66,8 @@ private slots:
     void renderEachFormat();
     void cells_data();
     void cells();
+    void fileReasons_data();
+    void fileReasons();
     void renderWithoutTable_data();
     void renderWithoutTable();
     void packFromLibrary();
@@ -97,6 +101,14 @@ void TestCommandLine::parse_data()
         << QStringList{"--settings"} << A(cli::Action::Error) << "voltrak: option --settings needs a file name";
     QTest::newRow("render without output")
         << QStringList{"--render", "a.log"} << A(cli::Action::Error) << "voltrak: --render needs --output PICTURE";
+    QTest::newRow("output only an extension") << QStringList{"--render", "a.log", "--output",
+        ".png"} << A(cli::Action::Error) << "voltrak: --output .png has no file name before the extension";
+    QTest::newRow("output only an extension, in a folder") << QStringList{"--render", "a.log", "--output",
+        "pics/.svg"} << A(cli::Action::Error) << "voltrak: --output pics/.svg has no file name before the extension";
+    QTest::newRow("output a folder name") << QStringList{"--render", "a.log", "--output",
+        "pics/"} << A(cli::Action::Error) << "voltrak: --output pics/ has no file name before the extension";
+    QTest::newRow("hidden name with an extension")
+        << QStringList{"--render", "a.log", "--output", ".graph.png"} << A(cli::Action::Render) << "a.log>.graph.png";
     QTest::newRow("output alone") << QStringList{"--output", "g.bmp"} << A(cli::Action::Error)
                                   << "voltrak: --output is only used with --render";
     QTest::newRow("render and cells") << QStringList{"--cells", "--render", "a", "--output", "b.bmp"}
@@ -430,6 +442,54 @@ void TestCommandLine::packFromLibrary()
     QCOMPARE(QString::fromUtf8(graded.err), QStringLiteral("セルが足りません（必要 2、候補 0）\n"));
     const Run noShape = RunProgram(common + QStringList{"--pack", "4P"});
     QCOMPARE(noShape.status, 2);
+}
+
+// Each reason a file cannot be read or written, named with the path, exactly.
+void TestCommandLine::fileReasons_data()
+{
+    QTest::addColumn<QStringList>("args"); // "@" stands for the test's folder
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("err");
+    QTest::newRow("render: no such log") << QStringList{"--render", "@/none.log", "--output",
+        "@/g.png"} << 1 << QStringLiteral("ファイル @/none.log は開けません（ファイルまたはフォルダがありません）");
+    QTest::newRow("render: the log is a folder") << QStringList{"--render", "@/sub", "--output", "@/g.png"} << 1
+                                                 << QStringLiteral("ファイル @/sub は開けません（フォルダです）");
+    QTest::newRow("cells: no such log") << QStringList{"--cells",
+        "@/none.log"} << 1 << QStringLiteral("ファイル @/none.log は開けません（ファイルまたはフォルダがありません）");
+    QTest::newRow("cells: the log is a folder")
+        << QStringList{"--cells", "@/sub"} << 1 << QStringLiteral("ファイル @/sub は開けません（フォルダです）");
+    QTest::newRow("render: output in a missing folder")
+        << QStringList{"--render", "@/a.log", "--output", "@/no/g.png"} << 1
+        << QStringLiteral("ファイル @/no/g.png に書き込めません（ファイルまたはフォルダがありません）");
+    QTest::newRow("render: output is a folder") << QStringList{"--render", "@/a.log", "--output",
+        "@/sub.png"} << 1 << QStringLiteral("ファイル @/sub.png に書き込めません（フォルダです）");
+    QTest::newRow("render: no space") << QStringList{"--render", "@/a.log", "--output",
+        "@/full.bmp"} << 1 << QStringLiteral("ファイル @/full.bmp に書き込めません（ディスクの空きがありません）");
+    QTest::newRow("render: only an extension") << QStringList{"--render", "@/a.log", "--output",
+        "@/.png"} << 2 << QStringLiteral("voltrak: --output @/.png has no file name before the extension");
+}
+
+void TestCommandLine::fileReasons()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QString, err);
+    QTemporaryDir dir;
+    WriteFile(dir.filePath("a.log"), TableLog);
+    QVERIFY(QDir().mkdir(dir.filePath("sub")));
+    QVERIFY(QDir().mkdir(dir.filePath("sub.png")));
+    // A device that is always full, reached through a link as a file name.
+    QVERIFY(QFile::link(QStringLiteral("/dev/full"), dir.filePath("full.bmp")));
+    args.replaceInStrings(QStringLiteral("@"), dir.path());
+    const Run r = RunProgram(QStringList{"--settings", dir.filePath("s.ini")} + args);
+    QCOMPARE(r.status, status);
+    // Qt's own notes (a missing runtime folder) are not the program's messages.
+    QStringList lines = QString::fromUtf8(r.err).split(QLatin1Char('\n'));
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                    [](const QString &l) { return l.startsWith(QLatin1String("QStandardPaths:")); }),
+        lines.end());
+    QCOMPARE(lines.join(QLatin1Char('\n')), err.replace(QLatin1Char('@'), dir.path()) + QLatin1Char('\n'));
+    QVERIFY(!QFileInfo::exists(dir.filePath(".png")));
 }
 
 void TestCommandLine::renderWithoutTable_data()

@@ -6,6 +6,7 @@
 #include "forms/Forms.h"
 #include "forms/Uvoltrak.h"
 #include "journal/Journal.h"
+#include "journal/PaneSnapshot.h"
 #include "tests/support/BoxRecorder.h"
 #include "tests/support/PtyHelpers.h"
 #include "tests/support/TestFiles.h"
@@ -20,14 +21,29 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
 
 namespace {
-const QString Question
-    = QStringLiteral("VOLTRAK|前回の受信データが保存されていない可能性があります。\r\n受信記録を開きますか？");
+// The question names the run's start and the journal's size.
+QString Question(const QString &journalPath)
+{
+    const QString start = QFileInfo(journalPath).completeBaseName().left(15);
+    const QString when
+        = QDateTime::fromString(start, QStringLiteral("yyyyMMdd-HHmmss")).toString(QStringLiteral("yyyy/MM/dd HH:mm"));
+    return QStringLiteral(
+        "VOLTRAK|前回の受信データが保存されていない可能性があります。\r\n%1 の受信記録（%2 バイト）を開きますか？")
+        .arg(when)
+        .arg(QFileInfo(journalPath).size());
+}
+bool IsQuestion(const QString &box)
+{
+    return box.startsWith(QStringLiteral("VOLTRAK|前回の受信データが保存されていない可能性があります。"));
+}
 } // namespace
 
 class TestRecovery : public QObject
@@ -156,14 +172,18 @@ private slots:
         Pty next;
         writeIni(dir.path(), next.name);
         startHere(dir.path());
+        const QDateTime restart(QDate(2026, 12, 9), QTime(4, 40));
+        forms::main->Clock = [restart] { return restart; };
         QVERIFY(next.writeAll("after\r\n"));
         QTRY_COMPARE(forms::main->RichEdit1->lineCount(), 1);
         errors::SetQuestionAnswer(true);
         showHere();
-        QCOMPARE(m_boxes.texts(), QStringList{Question});
+        QCOMPARE(m_boxes.texts(), QStringList{Question(killedJournal)});
         QString expected = sjis::decodeText(journalled);
         if (!expected.endsWith(QLatin1Char('\n')))
             expected += QLatin1Char('\n');
+        // The boundary between the recovered text and this run's.
+        expected += QStringLiteral("---- 再開 2026/12/09 04:40 ----\n");
         expected += QStringLiteral("after\n");
         forms::main->RichEdit1->flushReceived();
         QCOMPARE(forms::main->RichEdit1->toPlainText(), expected);
@@ -184,6 +204,113 @@ private slots:
         startHere(dir.path());
         showHere();
         QCOMPARE(m_boxes.texts(), QStringList());
+    }
+
+    // The pane as the user left it comes back: a note typed after a clear is
+    // there, the cleared text is not, and a 再開 line follows. A second crash
+    // right after keeps both runs' notes.
+    void typedNoteSurvivesTwoCrashes()
+    {
+        QTemporaryDir dir;
+        Pty pty;
+        writeIni(dir.path(), pty.name);
+        startHere(dir.path());
+        showHere();
+        Tmain *m = forms::main;
+        QVERIFY(pty.writeAll("cleared away\r\n"));
+        QTRY_VERIFY(m->RichEdit1->toPlainText().contains(QStringLiteral("cleared away")));
+        m->BitBtn4->click(); // クリア
+        QTest::keyClicks(m->RichEdit1, "first note");
+        QTest::keyClick(m->RichEdit1, Qt::Key_Return);
+        QVERIFY(pty.writeAll("T=1 1.25\r\n"));
+        QTRY_VERIFY(m->RichEdit1->toPlainText().contains(QStringLiteral("T=1")));
+        // Received text alone takes no snapshot; the typing did, a few seconds after.
+        QTRY_VERIFY_WITH_TIMEOUT(m->Snapshot()->written() >= 1, 10000);
+        const int snapshots = m->Snapshot()->written();
+        QVERIFY(pty.writeAll("T=2 1.24\r\n"));
+        QTRY_VERIFY(m->Journal()->appendedBytes() > 0 && m->RichEdit1->toPlainText().contains(QStringLiteral("T=2")));
+        QTest::qWait(2500);
+        QCOMPARE(m->Snapshot()->written(), snapshots);
+        const QString stamp = m->RichEdit1->toPlainText().section(QLatin1Char('\n'), 0, 0);
+        m->Journal()->close(); // what was received is on disk, as a second after a kill
+        forms::DestroyForms(); // no close: the marker and the snapshot stay, as after kill -9
+
+        for (int round = 1; round <= 2; ++round) {
+            m_boxes.clear();
+            Pty next;
+            writeIni(dir.path(), next.name);
+            startHere(dir.path());
+            m = forms::main;
+            const QDateTime restart(QDate(2026, 12, 9), QTime(5, round));
+            m->Clock = [restart] { return restart; };
+            errors::SetQuestionAnswer(true);
+            showHere();
+            QCOMPARE(m_boxes.size(), 1);
+            QVERIFY(IsQuestion(m_boxes.first()));
+            const QString text = m->RichEdit1->toPlainText();
+            QString expected = stamp + QStringLiteral("\nfirst note\nT=1 1.25\nT=2 1.24\n");
+            if (round == 2)
+                expected += QStringLiteral("---- 再開 2026/12/09 05:01 ----\nsecond note\n");
+            expected += QStringLiteral("---- 再開 2026/12/09 05:0%1 ----\n").arg(round);
+            QCOMPARE(text, expected);
+            if (round == 1) {
+                // The recovery itself is written at once; then a note of this run.
+                QTRY_VERIFY_WITH_TIMEOUT(m->Snapshot()->written() >= 1, 10000);
+                QTextCursor c = m->RichEdit1->textCursor();
+                c.movePosition(QTextCursor::End);
+                m->RichEdit1->setTextCursor(c);
+                QTest::keyClicks(m->RichEdit1, "second note");
+                QTest::keyClick(m->RichEdit1, Qt::Key_Return);
+                QTRY_VERIFY_WITH_TIMEOUT(m->Snapshot()->written() >= 2, 10000);
+                forms::DestroyForms();
+            } else {
+                closeHere();
+            }
+        }
+        // A clean close leaves neither a marker nor a snapshot.
+        const QDir logs(dir.filePath(QStringLiteral("logs")));
+        QCOMPARE(logs.entryList({QStringLiteral("*.run"), QStringLiteral("*.pane")}, QDir::Files), QStringList());
+    }
+
+    // Typing into a pane whose snapshot folder cannot be made: one warning,
+    // and received text after it adds no second one.
+    void unwritableSnapshotFolderWarnsOnce()
+    {
+        QTemporaryDir dir;
+        QFile blocker(dir.filePath(QStringLiteral("logs")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        Pty pty;
+        writeIni(dir.path(), pty.name);
+        startHere(dir.path());
+        showHere();
+        QTest::keyClicks(forms::main->RichEdit1, "note");
+        QTRY_COMPARE_WITH_TIMEOUT(m_boxes, QStringList{QStringLiteral("警告|ログ画面の控えを書き込めません")}, 10000);
+        QTest::keyClicks(forms::main->RichEdit1, " more");
+        QVERIFY(pty.writeAll("one\r\n"));
+        QTRY_VERIFY(forms::main->RichEdit1->toPlainText().contains(QStringLiteral("one")));
+        QTRY_VERIFY(forms::main->Journal()->failed());
+        QTest::qWait(6000); // past the snapshot's longest delay
+        QCOMPARE(m_boxes.size(), 1);
+        closeHere();
+    }
+
+    // A setting changed in a dialog is in the ini before any close; a crash keeps it.
+    void settingSurvivesACrash()
+    {
+        QTemporaryDir dir;
+        writeIni(dir.path(), QStringLiteral("/nonexistent/voltrak-test-port"));
+        startHere(dir.path());
+        showHere();
+        QVERIFY(settings::Hdisp == 0);
+        settings::Hdisp = 1; // 容量表示 = 表示, as the graph settings dialog sets it
+        const QString ini = dir.filePath(QStringLiteral("voltrak.ini"));
+        QTRY_VERIFY_WITH_TIMEOUT(ReadFile(ini).contains("\r\nHdisp=1\r\n"), 10000);
+        QVERIFY(ReadFile(ini).startsWith("[Ports]\r\nCOM1=/nonexistent/voltrak-test-port\r\n"));
+        forms::DestroyForms(); // no close
+        settings::ResetToDefaults();
+        startHere(dir.path());
+        QCOMPARE(settings::Hdisp, 1);
+        closeHere();
     }
 
     // A journal folder that cannot be made: one warning, and the pane goes on receiving.
@@ -240,7 +367,8 @@ private slots:
 
         startHere(dir.path()); // the port is the other copy's
         showHere();
-        QVERIFY(!m_boxes.texts().contains(Question));
+        const QStringList boxes = m_boxes.texts();
+        QVERIFY(std::none_of(boxes.begin(), boxes.end(), IsQuestion));
         closeHere();
 
         const QString ini = dir.filePath(QStringLiteral("voltrak.ini"));

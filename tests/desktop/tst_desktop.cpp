@@ -1,10 +1,15 @@
 // The program on a real X display under a window manager, as a person meets
 // it: the title bars, the outer sizes with the frame, and the keys in every
 // dialog. Channel 1 (and 2) are pseudo-terminals, so no start-up error box.
+#include "core/SjisText.h"
 #include "tests/desktop/Desktop.h"
 #include "tests/support/PtyHelpers.h"
+#include "tests/support/TestFiles.h"
 
+#include <QDir>
 #include <QtTest>
+
+#include <csignal>
 #include <memory>
 
 using desktop::WindowId;
@@ -289,6 +294,77 @@ private slots:
         QVERIFY(closeProgram(p, main));
     }
 
+    // kill -9 a few seconds after typing a note: at the next start "はい" brings
+    // the note back after what had been received, then the 再開 line. Read back
+    // from the new run's snapshot, which the recovery writes at once.
+    void killAfterTyping()
+    {
+        desktop::Program p(m_x);
+        p.writeIni(ini(""));
+        const QDir logs(QFileInfo(p.writeFile(QStringLiteral("x.txt"), "")).absolutePath() + QStringLiteral("/logs"));
+        const auto paneWith = [&](const QList<QByteArray> &parts, const QStringList &except) {
+            for (const QString &name : logs.entryList({QStringLiteral("*.pane")}, QDir::Files)) {
+                if (except.contains(name))
+                    continue;
+                const QByteArray text = ReadFile(logs.filePath(name));
+                qsizetype at = 0;
+                bool inOrder = true;
+                for (const QByteArray &part : parts) {
+                    at = text.indexOf(part, at);
+                    inOrder = inOrder && at >= 0;
+                }
+                if (inOrder)
+                    return name;
+            }
+            return QString();
+        };
+        WindowId main = startProgram(p);
+        QVERIFY2(main, qPrintable(seen(p) + p.output()));
+        QVERIFY(m_com1->writeAll("received before\r\n"));
+        QVERIFY(m_x.activate(main));
+        QVERIFY(m_x.click(main, 120, 250)); // into the pane, below the text
+        QVERIFY(m_x.keys({"n", "o", "t", "e", "Return"}));
+        QString killed;
+        QVERIFY2(desktop::waitFor([&] {
+            killed = paneWith({"received before", "note"}, {});
+            return !killed.isEmpty();
+        }),
+            qPrintable(logs.entryList().join(QLatin1Char(' '))));
+        QVERIFY(p.pid() > 0);
+        ::kill(pid_t(p.pid()), SIGKILL);
+        QVERIFY(p.waitForExit());
+
+        main = 0;
+        QVERIFY(p.start());
+        // The question is titled like the main window and comes while that one
+        // is being shown: the smaller of the two.
+        WindowId box = 0;
+        QVERIFY2(desktop::waitFor([&] {
+            for (WindowId w : m_x.clients())
+                if (m_x.pid(w) == p.pid() && m_x.isViewable(w) && m_x.title(w) == MainTitle
+                    && m_x.clientRect(w).height() < 300)
+                    box = w;
+            return box != 0;
+        }),
+            qPrintable(seen(p)));
+        QVERIFY(m_x.activate(box));
+        QVERIFY(m_x.keys({"Return"})); // はい
+        QVERIFY2(desktop::waitFor([&] {
+            return !paneWith({"received before", "note", sjis::encode(QStringLiteral("---- 再開 "))}, {killed})
+                        .isEmpty();
+        }),
+            qPrintable(logs.entryList().join(QLatin1Char(' '))));
+        QVERIFY(desktop::waitFor([&] {
+            for (WindowId w : m_x.clients())
+                if (m_x.pid(w) == p.pid() && m_x.isViewable(w) && m_x.title(w) == MainTitle && w != box)
+                    main = w;
+            return main != 0;
+        }));
+        QVERIFY(closeProgram(p, main));
+        // Closed the normal way: no snapshot and no marker left of this run.
+        QCOMPARE(logs.entryList({QStringLiteral("*.pane"), QStringLiteral("*.run")}, QDir::Files), QStringList());
+    }
+
     // "voltrak FILE" (the file manager's "open with") opens FILE into the log
     // pane: 描画 finds its table straight away.
     void fileFromCommandLine()
@@ -343,7 +419,7 @@ private slots:
         QCOMPARE(QSize(p.iniValue("Wmain"), p.iniValue("Hmain")), outer);
     }
 
-    // 492 x 277 with its frame, centred on the screen.
+    // 492 x 277 with its frame, centred over the main window.
     void aboutWindowSizeAndPlace()
     {
         desktop::Program p(m_x);
@@ -352,8 +428,9 @@ private slots:
         QVERIFY2(main, qPrintable(seen(p) + p.output()));
         const WindowId about = openWith(p, main, {"alt+h", "a"}, QStringLiteral("バージョン情報+使用方法"));
         QVERIFY2(about, qPrintable(seen(p)));
-        const QSize screen = m_x.screenSize();
-        const QRect wanted(QPoint((screen.width() - 492) / 2, (screen.height() - 277) / 2), QSize(492, 277));
+        const QRect over = m_x.outerRect(main);
+        const QRect wanted(
+            over.topLeft() + QPoint((over.width() - 492) / 2, (over.height() - 277) / 2), QSize(492, 277));
         desktop::waitFor([&] { return m_x.hasFrameExtents(about) && m_x.outerRect(about) == wanted; });
         QCOMPARE(m_x.outerRect(about), wanted);
         QVERIFY(closeProgram(p, main));

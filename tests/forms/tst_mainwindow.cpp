@@ -3,6 +3,7 @@
 #include "forms/Forms.h"
 #include "forms/Uvoltrak.h"
 #include "tests/support/BoxRecorder.h"
+#include "tests/support/TestFiles.h"
 #include "widgets/Application.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
@@ -163,6 +164,42 @@ private slots:
         // The button's click runs through the application's event delivery like a real one.
         QTest::mouseClick(forms::main->BitBtn1, Qt::LeftButton);
         QCOMPARE(m_boxes.texts(), QStringList{QStringLiteral("VOLTRAK|ファイル /nonexistent/x.txt は開けません.")});
+    }
+
+    // A file that does not look like text is asked about before it fills the pane.
+    void openingWhatIsNotText_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<bool>("loaded");
+        const QByteArray png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+        QTest::newRow("a picture, no") << png << false << true << false;
+        QTest::newRow("a picture, yes") << png << true << true << true;
+        QTest::newRow("UTF-16 text, no") << QByteArray("B\0a\0t\0\r\0\n\0", 10) << false << true << false;
+        QTest::newRow("a log") << QByteArray("Bat-V Bat1 Bat2 Bat3 Bat4\r\n") << false << false << true;
+        QTest::newRow("an empty file") << QByteArray() << false << false << true;
+    }
+    void openingWhatIsNotText()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, answer);
+        QFETCH(bool, asked);
+        QFETCH(bool, loaded);
+        writeIni("");
+        forms::CreateForms();
+        Tmain *m = forms::main;
+        m->RichEdit1->appendReceived("kept\r\n");
+        const QString path = m_dir.filePath(QStringLiteral("what.log"));
+        WriteFile(path, bytes);
+        m_boxes.clear();
+        errors::SetQuestionAnswer(answer);
+        m->OpenDialog = [&] { return path; };
+        m->Open1->trigger();
+        errors::SetQuestionAnswer(false);
+        QCOMPARE(m_boxes.contains(QStringLiteral("VOLTRAK|テキストファイルではないようです。開きますか？")), asked);
+        QCOMPARE(m_boxes.size(), asked ? 1 : 0);
+        QCOMPARE(m->RichEdit1->toPlainText() != QStringLiteral("kept\n"), loaded);
     }
 };
 

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QToolButton>
 #include <QtTest>
 
@@ -369,7 +370,11 @@ void TestParag::layout()
     QCOMPARE(m_dialog->windowTitle(), QString("グラフの設定"));
     QCOMPARE(m_dialog->size(), QSize(259, 468));
     QCOMPARE(m_dialog->minimumSize(), m_dialog->maximumSize());
-    QCOMPARE(m_dialog->frameGeometry().topLeft(), QPoint(132, 277));
+    // With no main window to open over, it opens centred on the screen.
+    const QRect screen = m_dialog->screen()->geometry();
+    const QSize outer = m_dialog->frameGeometry().size();
+    QCOMPARE(m_dialog->frameGeometry().topLeft(),
+        screen.topLeft() + QPoint((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2));
     QCOMPARE(m_dialog->Button1->text(), QString("OK"));
     QCOMPARE(m_dialog->Button2->text(), QString("描画"));
     for (QPushButton *b : {m_dialog->Button1, m_dialog->Button2}) {

@@ -33,6 +33,7 @@ private slots:
     void programSettingMode();
     void programDumpAndDischarge();
     void programCyclesVary();
+    void dischargeWaitsForTheLine();
 
 private:
     struct Running {
@@ -41,7 +42,7 @@ private:
         QByteArray text;
         QByteArray out;
     };
-    bool Start(Running &r, const QStringList &args);
+    bool Start(Running &r, const QStringList &args, int openAfterMs = 0);
     QStringList CycleTables(Running &r, const QString &seed);
 };
 
@@ -253,7 +254,7 @@ void TestZeph4Sim::loneCrCancels()
     QCOMPARE(mode.Answers(), 0);
 }
 
-bool TestZeph4Sim::Start(Running &r, const QStringList &args)
+bool TestZeph4Sim::Start(Running &r, const QStringList &args, int openAfterMs)
 {
     r.proc.start(QStringLiteral(ZEPH4_SIM), args);
     if (!r.proc.waitForStarted(5000) || !r.proc.waitForReadyRead(5000))
@@ -270,6 +271,8 @@ bool TestZeph4Sim::Start(Running &r, const QStringList &args)
             r.text.append(static_cast<char>(s->ReceiveChar()));
     };
     QObject::connect(&r.proc, &QProcess::readyReadStandardOutput, [&r] { r.out += r.proc.readAllStandardOutput(); });
+    if (openAfterMs > 0)
+        QTest::qWait(openAfterMs); // the program starts later than the simulator
     r.comm.PortOpen();
     return true;
 }
@@ -406,6 +409,20 @@ void TestZeph4Sim::programCyclesVary()
     QVERIFY(first.at(2) != first.at(0)); // the next cycle discharged another set
     // The same seed discharges the same sets again.
     QCOMPARE(CycleTables(b, "77"), first);
+}
+
+// With --wait-for-open a program that opens the line late still receives the
+// discharge from its first line on; nothing is sent into a line nobody set up.
+void TestZeph4Sim::dischargeWaitsForTheLine()
+{
+    Running r;
+    QVERIFY(
+        Start(r, QStringList{"--scenario", "discharge", "--wait-for-open", "--speed", "3000", "--counts", "30"}, 1500));
+    QTRY_VERIFY_WITH_TIMEOUT(r.text.contains("T=   1m"), 10000);
+    const qsizetype start = r.text.indexOf("Discharge start");
+    QVERIFY2(start >= 0 && start < r.text.indexOf("T=   0m"), r.text.left(200).constData());
+    r.proc.write("quit\n");
+    QVERIFY(r.proc.waitForFinished(5000));
 }
 
 SERIAL_TEST_MAIN(TestZeph4Sim)

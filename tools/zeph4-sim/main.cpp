@@ -66,7 +66,8 @@ void Usage()
                "  --setting-wait S  seconds the demo waits in setting mode for answers (default 30)\n"
                "  --record FILE    append every received byte to FILE\n"
                "  --link PATH      also make PATH a symbolic link to the device\n"
-               "  --exit-after-setting  end the program when setting mode ends\n",
+               "  --exit-after-setting  end the program when setting mode ends\n"
+               "  --wait-for-open  start the discharge only once a program has set up the line\n",
         stderr);
 }
 
@@ -84,6 +85,7 @@ struct Config {
     std::string record;
     std::string link;
     bool exitAfterSetting = false;
+    bool waitForOpen = false;
 };
 
 bool ParseOrder(const std::string &text, std::vector<int> &order)
@@ -120,6 +122,8 @@ public:
         termios t{};
         ::tcgetattr(slave_, &t);
         ::cfmakeraw(&t);
+        // A speed no program asks for: when it changes, a program opened the line.
+        ::cfsetspeed(&t, B50);
         ::tcsetattr(slave_, TCSANOW, &t);
         ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
         if (!cfg_.link.empty()) {
@@ -145,9 +149,13 @@ public:
         if (!cfg_.seeded)
             cfg_.seed = static_cast<std::uint32_t>(std::chrono::system_clock::now().time_since_epoch().count());
         std::fprintf(stderr, "zeph4-sim: seed %u\n", static_cast<unsigned>(cfg_.seed));
-        if (cfg_.scenario == "discharge" || cfg_.scenario == "demo")
-            StartDischarge();
-        else if (cfg_.scenario == "dump")
+        bool dischargeDue = false;
+        if (cfg_.scenario == "discharge" || cfg_.scenario == "demo") {
+            if (cfg_.waitForOpen)
+                dischargeDue = true;
+            else
+                StartDischarge();
+        } else if (cfg_.scenario == "dump")
             Send(TableDump(lengths_, settings_.value[0], cfg_.step));
         else if (cfg_.scenario == "setting")
             StartSetting();
@@ -165,10 +173,14 @@ public:
                 gSignalDump = 0;
                 Send(TableDump(lengths_, settings_.value[0], cfg_.step));
             }
+            if (dischargeDue && LineSetUp()) {
+                dischargeDue = false;
+                StartDischarge();
+            }
             Tick();
             pollfd p[2]
                 = {{master_, short(POLLIN | (out_.empty() ? 0 : POLLOUT)), 0}, {stdinOpen_ ? 0 : -1, POLLIN, 0}};
-            const int r = ::poll(p, 2, NextWaitMs());
+            const int r = ::poll(p, 2, dischargeDue ? std::min(NextWaitMs(), 50) : NextWaitMs());
             if (r < 0 && errno != EINTR)
                 break;
             if (r <= 0)
@@ -188,6 +200,13 @@ public:
     }
 
 private:
+    // The line's speed is no longer the one set above.
+    bool LineSetUp() const
+    {
+        termios t{};
+        return ::tcgetattr(slave_, &t) == 0 && ::cfgetospeed(&t) != B50;
+    }
+
     void Send(const std::string &s)
     {
         // Nobody may be reading: keep a bounded backlog, as a device's UART
@@ -463,6 +482,8 @@ int main(int argc, char **argv)
             cfg.record = value("a file");
         else if (a == "--link")
             cfg.link = value("a path");
+        else if (a == "--wait-for-open")
+            cfg.waitForOpen = true;
         else if (a == "--exit-after-setting")
             cfg.exitAfterSetting = true;
         else if (a == "-h" || a == "--help") {
