@@ -256,6 +256,8 @@ private:
             if (n > 0) {
                 p += n;
                 remaining -= qint32(n);
+                if (remaining > 0 && Clock::now() >= deadline)
+                    return; // the driver's time-out cut the write short: the rest of this block is given up
                 continue;
             }
             if (woken || err == ERROR_OPERATION_ABORTED)
