@@ -5,7 +5,11 @@
 #include <QDir>
 #include <QFileInfo>
 
+#ifdef Q_OS_WIN
+#include <QTemporaryFile>
+#else
 #include <unistd.h>
+#endif
 
 namespace settings {
 
@@ -36,6 +40,8 @@ QString ChooseIniPath(const IniPlaceInputs &in)
     const bool writable = in.folderWritable ? in.folderWritable(folder) : false;
     if (writable && !IsSystemProgramFolder(folder))
         return folder + QLatin1Char('/') + program.completeBaseName() + QStringLiteral(".ini");
+    if (!in.appData.isEmpty())
+        return QDir::cleanPath(in.appData + QStringLiteral("/VOLTRAK/voltrak.ini"));
 
     QString base = in.xdgConfigHome;
     if (base.isEmpty() || !QDir::isAbsolutePath(base))
@@ -55,8 +61,17 @@ IniPlaceInputs CurrentIniPlaceInputs()
     in.explicitPath = g_override;
     in.xdgConfigHome = qEnvironmentVariable("XDG_CONFIG_HOME");
     in.home = QDir::homePath();
+#ifdef Q_OS_WIN
+    in.appData = QDir::fromNativeSeparators(qEnvironmentVariable("APPDATA"));
+    // The folder's access list decides, which only an attempt tells (Program Files says no to a user).
+    in.folderWritable = [](const QString &folder) {
+        QTemporaryFile probe(folder + QStringLiteral("/.voltrak-probe-XXXXXX"));
+        return probe.open();
+    };
+#else
     in.folderWritable
         = [](const QString &folder) { return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0; };
+#endif
     return in;
 }
 

@@ -13,6 +13,7 @@ struct IniPlaceInputs {
     QString explicitPath; // --settings FILE, or empty
     QString xdgConfigHome; // $XDG_CONFIG_HOME as set, or empty
     QString home; // the user's home folder
+    QString appData; // Windows: %APPDATA% (empty elsewhere)
     // Whether the user may create and replace files in a folder.
     std::function<bool(const QString &folder)> folderWritable;
 };
@@ -22,6 +23,8 @@ struct IniPlaceInputs {
 //  - beside the program, with its base name, when the program's folder is
 //    writable and is not one of the system's program folders (/usr/bin and
 //    the like: a package installed it there, even when root may write it);
+//  - otherwise, on Windows (appData given), %APPDATA%\VOLTRAK\voltrak.ini: a copy
+//    under Program Files cannot write beside itself;
 //  - otherwise $XDG_CONFIG_HOME/voltrak/voltrak.ini, or
 //    ~/.config/voltrak/voltrak.ini when the variable is unset, empty or not an
 //    absolute path (as the XDG base directory rules say).

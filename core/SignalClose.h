@@ -1,5 +1,6 @@
 #pragma once
-// SIGTERM, SIGINT and SIGHUP close the program the ordinary way: the signal
+// SIGTERM, SIGINT and SIGHUP close the program the ordinary way (on Windows: a
+// log-off or shutdown, and a console's Ctrl+C or close): the signal
 // handler only writes to a pipe, and the event loop, woken by it, runs the
 // close action. A second signal while that is under way ends the process at
 // once.

@@ -1,10 +1,6 @@
 #include "core/SjisText.h"
 
-#include <QStringDecoder>
-#include <QStringEncoder>
 #include <QVector>
-
-#include <mutex>
 
 namespace sjis {
 namespace {
@@ -20,9 +16,19 @@ bool isHalfKana(unsigned char b)
     return b >= 0xA1 && b <= 0xDF;
 }
 
-// Double-byte table built once from the system codec. A pair is kept only when
-// the codec decodes it to one character that encodes back to the same pair, so
-// every table entry round-trips; other pairs are escaped byte by byte.
+// The double-byte table comes from tools/sjis-tables (generated from ICU on Linux, kept in the tree), so no
+// platform needs ICU at run time. Every entry round-trips; other pairs are escaped byte by byte.
+constexpr int TrailFirst = 0x40, TrailCount = 0xFC - 0x40 + 1;
+constexpr char16_t DoubleByte[] = {
+#include "core/SjisTables.inc"
+};
+static_assert(sizeof(DoubleByte) / sizeof(DoubleByte[0]) == 60 * TrailCount, "60 lead bytes by 189 trail bytes");
+
+constexpr int leadRow(int lead)
+{
+    return lead <= 0x9F ? lead - 0x81 : lead - 0xE0 + (0x9F - 0x81 + 1);
+}
+
 struct Tables {
     QVector<char16_t> decode; // index (lead << 8 | trail) -> char, 0 = none
     QVector<quint16> encode; // char -> (lead << 8 | trail), 0 = none
@@ -31,28 +37,12 @@ struct Tables {
         : decode(65536, 0)
         , encode(65536, 0)
     {
-        QStringDecoder dec("Shift_JIS");
-        QStringEncoder enc("Shift_JIS");
-        if (!dec.isValid() || !enc.isValid())
-            return;
         for (int lead = 0x81; lead <= 0xFC; ++lead) {
             if (!isLeadByte(uchar(lead)))
                 continue;
-            for (int trail = 0x40; trail <= 0xFC; ++trail) {
-                if (!isTrailByte(uchar(trail)))
-                    continue;
-                const char pair[2] = {char(lead), char(trail)};
-                QStringDecoder d("Shift_JIS", QStringDecoder::Flag::Stateless);
-                const QString s = d(QByteArrayView(pair, 2));
-                if (s.size() != 1)
-                    continue;
-                const char16_t c = s.at(0).unicode();
-                if (c < 0x80 || c == 0xFFFD || (c >= 0xFF61 && c <= 0xFF9F)
-                    || (c >= EscapeBase + 0x80 && c <= EscapeBase + 0xFF) || QChar::isSurrogate(c))
-                    continue;
-                QStringEncoder e("Shift_JIS", QStringEncoder::Flag::Stateless);
-                const QByteArray back = e(s);
-                if (back.size() != 2 || uchar(back.at(0)) != lead || uchar(back.at(1)) != trail)
+            for (int trail = TrailFirst; trail < TrailFirst + TrailCount; ++trail) {
+                const char16_t c = DoubleByte[leadRow(lead) * TrailCount + (trail - TrailFirst)];
+                if (!c || !isTrailByte(uchar(trail)))
                     continue;
                 const int code = (lead << 8) | trail;
                 decode[code] = c;

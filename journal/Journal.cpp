@@ -6,13 +6,33 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace journal {
 namespace {
 // Bytes reach the file as soon as the writer wakes; the disk sees them within
 // this time after their write, well inside five seconds of their arrival.
 constexpr std::chrono::milliseconds SyncEvery{1000};
+
+#ifdef Q_OS_WIN
+// Bytes as they are (no CR LF translation), not inherited by child processes.
+constexpr int OpenFlags = O_BINARY | O_NOINHERIT;
+int SyncData(int fd)
+{
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) ? 0 : -1;
+}
+#else
+constexpr int OpenFlags = O_CLOEXEC;
+int SyncData(int fd)
+{
+    return ::fdatasync(fd);
+}
+#endif
 } // namespace
 
 QString FolderFor(const QString &iniPath)
@@ -95,7 +115,7 @@ void Journal::run()
         }
         if (m_dirty && (stop || std::chrono::steady_clock::now() >= m_syncDue)) {
             m_dirty = false;
-            if (m_fd >= 0 && ::fdatasync(m_fd) != 0)
+            if (m_fd >= 0 && SyncData(m_fd) != 0)
                 fail();
         }
 
@@ -116,7 +136,7 @@ bool Journal::createFile()
     for (int i = m_index; i < m_index + 1000; ++i) {
         const QString path = m_folder + QLatin1Char('/') + RunName(m_start, i) + QStringLiteral(".log");
         const int fd
-            = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0644);
+            = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | OpenFlags, 0644);
         if (fd >= 0) {
             m_fd = fd;
             std::lock_guard<std::mutex> g(m_lock);

@@ -28,7 +28,11 @@ public:
     void remove();
 
 private:
+#ifdef Q_OS_WIN
+    void *m_fd = nullptr; // the marker's handle, holding its lock (LockFileEx)
+#else
     int m_fd = -1;
+#endif
     int m_index = 1;
     QString m_path;
 };
@@ -44,8 +48,21 @@ public:
     Unfinished(Unfinished &&other) noexcept;
     Unfinished &operator=(Unfinished &&other) noexcept;
 
-    bool isNull() const { return m_fd < 0; }
-    QString journalPath() const { return m_journal; }
+#ifdef Q_OS_WIN
+    bool isNull() const
+    {
+        return m_fd == nullptr;
+    }
+#else
+    bool isNull() const
+    {
+        return m_fd < 0;
+    }
+#endif
+    QString journalPath() const
+    {
+        return m_journal;
+    }
     // The run's pane snapshot (it may not exist).
     QString snapshotPath() const;
     // The question has been asked: the marker and the snapshot go, the journal stays.
@@ -53,7 +70,11 @@ public:
 
 private:
     friend Unfinished FindUnfinished(const QString &, const QString &);
+#ifdef Q_OS_WIN
+    void *m_fd = nullptr;
+#else
     int m_fd = -1;
+#endif
     QString m_marker;
     QString m_journal;
 };

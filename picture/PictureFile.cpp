@@ -10,7 +10,9 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QRegularExpression>
+#ifndef VOLTRAK_NO_SVG
 #include <QSvgGenerator>
+#endif
 
 #include <stdexcept>
 
@@ -83,9 +85,13 @@ QByteArray withSubstituteFamilies(const QByteArray &svg)
 QByteArray svgBytes(const PictureSource &source)
 {
     checkSize(source);
+#ifdef VOLTRAK_NO_SVG
+    throw std::runtime_error("picture: this build has no SVG generator");
+#endif
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
+#ifndef VOLTRAK_NO_SVG
     QSvgGenerator svg;
     svg.setOutputDevice(&buffer);
     svg.setSize(source.size);
@@ -94,6 +100,7 @@ QByteArray svgBytes(const PictureSource &source)
     svg.setTitle(source.title);
     svg.setDescription(QStringLiteral("VOLTRAK"));
     source.paint(svg, true);
+#endif
     if (bytes.isEmpty())
         throw std::runtime_error("picture: the SVG generator wrote nothing");
     return withSubstituteFamilies(bytes);

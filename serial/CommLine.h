@@ -31,9 +31,27 @@ public:
     virtual bool OutputPending(int &bytes) = 0;
 };
 
-using CommLineFactory = std::function<std::unique_ptr<ICommLine>(int fd)>;
+#ifdef Q_OS_WIN
+// The port's HANDLE. Windows has no TIOCM_* bits: the line speaks them all the same, with Linux's values.
+using CommNativeHandle = void *;
+constexpr int TIOCM_DTR = 0x002;
+constexpr int TIOCM_RTS = 0x004;
+constexpr int TIOCM_CTS = 0x020;
+constexpr int TIOCM_CAR = 0x040;
+constexpr int TIOCM_RNG = 0x080;
+constexpr int TIOCM_DSR = 0x100;
+#else
+using CommNativeHandle = int;
+#endif
+using CommLineFactory = std::function<std::unique_ptr<ICommLine>(CommNativeHandle port)>;
 
+#ifdef Q_OS_WIN
+// Modem lines with EscapeCommFunction/GetCommModemStatus, errors and the output queue from ClearCommError (which
+// clears the flags, so the line keeps the counts itself), breaks with SetCommBreak, RTS toggling by the driver.
+std::unique_ptr<ICommLine> MakeWin32CommLine(void *handle);
+#else
 std::unique_ptr<ICommLine> MakePosixCommLine(int fd);
+#endif
 
 // Line errors found by comparing two counter snapshots (bits of OnError);
 // a buffer overrun in the driver is not a line error and is left out.

@@ -52,7 +52,11 @@ class TCommTransThread;
 class TCommReceiveThread;
 struct CommSession;
 struct SyncCall;
+#ifdef Q_OS_WIN
+class QWinEventNotifier;
+#else
 class QSocketNotifier;
+#endif
 
 class TCustomCommX : public QObject
 {
@@ -103,7 +107,17 @@ public:
     // --- port
     void PortOpen();
     void PortClose();
-    bool IsOpen() const { return FHandle >= 0; }
+#ifdef Q_OS_WIN
+    bool IsOpen() const
+    {
+        return FHandle != nullptr;
+    }
+#else
+    bool IsOpen() const
+    {
+        return FHandle >= 0;
+    }
+#endif
 
     // --- transmission
     bool TransChar(char c);
@@ -122,10 +136,22 @@ public:
     // --- signal lines
     void SetRtsSignal(bool on);
     void SetDtrSignal(bool on);
-    bool IsCtsSignal() { return IsSignal(modemstat::Cts); }
-    bool IsDsrSignal() { return IsSignal(modemstat::Dsr); }
-    bool IsRingSignal() { return IsSignal(modemstat::Ring); }
-    bool IsRlsdSignal() { return IsSignal(modemstat::Rlsd); }
+    bool IsCtsSignal()
+    {
+        return IsSignal(modemstat::Cts);
+    }
+    bool IsDsrSignal()
+    {
+        return IsSignal(modemstat::Dsr);
+    }
+    bool IsRingSignal()
+    {
+        return IsSignal(modemstat::Ring);
+    }
+    bool IsRlsdSignal()
+    {
+        return IsSignal(modemstat::Rlsd);
+    }
     bool IsSignal(quint32 mask);
     // Waits at most TimeOutTrans for stalled output before the 300 ms break.
     void SendBreak();
@@ -134,19 +160,40 @@ public:
     using ChannelResolver = std::function<QString(qint32 channel)>;
     // Channel -> device path; the default reads the ini file's "Ports"
     // section and scans /dev. Tests put pseudo-terminals here.
-    void setChannelResolver(ChannelResolver resolver) { FResolver = std::move(resolver); }
-    const ChannelResolver &channelResolver() const { return FResolver; }
+    void setChannelResolver(ChannelResolver resolver)
+    {
+        FResolver = std::move(resolver);
+    }
+    const ChannelResolver &channelResolver() const
+    {
+        return FResolver;
+    }
     // Makes the modem-line interface for an open descriptor (tests: a fake).
-    void setLineFactory(CommLineFactory factory) { FLineFactory = std::move(factory); }
+    void setLineFactory(CommLineFactory factory)
+    {
+        FLineFactory = std::move(factory);
+    }
     // The device the port was opened on, empty while closed.
-    QString DevicePath() const { return FDevicePath; }
+    QString DevicePath() const
+    {
+        return FDevicePath;
+    }
     // The settings block as last written (for checks).
-    const TCommDcb &Dcb() const { return FDcb; }
+    const TCommDcb &Dcb() const
+    {
+        return FDcb;
+    }
     // Port events the receive thread waits for while open (received
     // character 0x01, break 0x40, line error 0x80); 0 while closed.
-    quint32 EventMask() const { return FEventMask; }
+    quint32 EventMask() const
+    {
+        return FEventMask;
+    }
     // True when the driver switches RTS in the half-duplex modes itself.
-    bool DriverRs485() const { return FDriverRs485; }
+    bool DriverRs485() const
+    {
+        return FDriverRs485;
+    }
 
 protected:
     void ThreadCreate();
@@ -173,15 +220,24 @@ private:
     void StopThreads();
     void DisposeSession();
 
-    // Notifications from the workers: a locked queue plus an eventfd the
-    // UI thread's socket notifier watches.
+    // Notifications from the workers: a locked queue plus an eventfd (on
+    // Windows an event object) the UI thread's notifier watches.
     void WndProc();
+#ifdef Q_OS_WIN
+    QWinEventNotifier *FWindowHandle = nullptr;
+    void *FNotifyEvent = nullptr;
+#else
     QSocketNotifier *FWindowHandle = nullptr;
     int FNotifyFd = -1;
+#endif
     std::mutex FNotifyLock;
     std::deque<std::shared_ptr<SyncCall>> FNotifyQueue;
 
+#ifdef Q_OS_WIN
+    void *FHandle = nullptr;
+#else
     int FHandle = -1;
+#endif
     std::unique_ptr<TCommTransThread> FTransThread;
     std::unique_ptr<TCommReceiveThread> FReceiveThread;
     std::shared_ptr<CommSession> FSession;

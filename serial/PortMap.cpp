@@ -7,10 +7,12 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <algorithm>
+#ifndef Q_OS_WIN
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#endif
 
 QString ChannelDevice(
     int channel, const QMap<int, QString> &overrides, const QStringList &present, const PathCanonicalizer &canonical)
@@ -72,6 +74,24 @@ QStringList OrderSerialNames(const QStringList &names)
     return out;
 }
 
+QStringList OrderComNames(const QStringList &names)
+{
+    static const QRegularExpression re(QStringLiteral("^COM([0-9]{1,9})$"), QRegularExpression::CaseInsensitiveOption);
+    std::vector<std::pair<int, QString>> ports;
+    for (const QString &n : names) {
+        const auto m = re.match(n.trimmed());
+        if (m.hasMatch() && m.captured(1).toInt() > 0)
+            ports.emplace_back(m.captured(1).toInt(), n.trimmed().toUpper());
+    }
+    std::sort(ports.begin(), ports.end());
+    ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
+    QStringList out;
+    for (const auto &p : ports)
+        out << p.second;
+    return out;
+}
+
+#ifndef Q_OS_WIN
 namespace {
 // A ttyS node exists whether or not a UART answers behind it; the driver
 // reports PORT_UNKNOWN for the empty ones.
@@ -115,6 +135,7 @@ QStringList ScanSerialDevices(const QString &devDir, const std::function<bool(co
     }
     return out;
 }
+#endif
 
 QMap<int, QString> ReadPortOverrides(const QString &iniPath)
 {
@@ -132,6 +153,7 @@ QMap<int, QString> ReadPortOverrides(const QString &iniPath)
     return map;
 }
 
+#ifndef Q_OS_WIN
 QString ResolveChannel(int channel)
 {
     const auto canonical = [](const QString &p) {
@@ -140,3 +162,4 @@ QString ResolveChannel(int channel)
     };
     return ChannelDevice(channel, ReadPortOverrides(settings::IniFilePath()), ScanSerialDevices(), canonical);
 }
+#endif

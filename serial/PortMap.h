@@ -25,6 +25,16 @@ int ChannelOfKey(const QString &key);
 // names are bare names ("ttyUSB0"); others are dropped.
 QStringList OrderSerialNames(const QStringList &names);
 
+// COM port names ("COM3", any case, blanks around) in number order, each once, upper case; others are dropped.
+QStringList OrderComNames(const QStringList &names);
+
+#ifdef Q_OS_WIN
+// The COM ports Windows lists now (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM), in number order: "COM1", "COM3".
+QStringList PresentComPorts();
+// The device path of a COM port name: "COM12" -> "\\.\COM12", which also opens ports above COM9.
+QString ComDevicePath(int channel);
+#endif
+
 // The serial devices present under devDir, in counting order, full paths.
 // isPresentUart decides whether a ttyS node has a real UART behind it.
 QStringList ScanSerialDevices(
@@ -33,5 +43,6 @@ QStringList ScanSerialDevices(
 // The "Ports" section of an ini file: channel -> path. The file is only read.
 QMap<int, QString> ReadPortOverrides(const QString &iniPath);
 
-// The resolver the program uses: the ini file beside the program plus /dev.
+// The resolver the program uses: the ini file beside the program plus /dev; on Windows the ini file's key, else
+// channel n is COM<n> itself.
 QString ResolveChannel(int channel);

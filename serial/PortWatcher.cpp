@@ -1,5 +1,8 @@
 #include "serial/PortWatcher.h"
 #include "serial/Commx.h"
+#ifdef Q_OS_WIN
+#include "serial/PortMap.h"
+#endif
 
 #include <QDir>
 #include <QFileInfo>
@@ -61,6 +64,12 @@ QString PortWatcher::ReturnedPath() const
         const QFileInfo link(QDir(m_byIdDir).filePath(m_byIdName));
         return link.exists() ? link.symLinkTarget() : QString();
     }
+#ifdef Q_OS_WIN
+    // A COM port is back when the system lists it again (a device path is no file to look for).
+    const QString prefix = QStringLiteral("\\\\.\\");
+    if (m_path.startsWith(prefix))
+        return PresentComPorts().contains(m_path.mid(prefix.size()), Qt::CaseInsensitive) ? m_path : QString();
+#endif
     return !m_path.isEmpty() && QFileInfo::exists(m_path) ? m_path : QString();
 }
 

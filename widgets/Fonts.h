@@ -1,5 +1,6 @@
 #pragma once
-// The windows name the Windows Japanese fonts; these map them onto the IPA fonts.
+// The windows name the Windows Japanese fonts; these map them onto the IPA fonts
+// where those are missing (Linux, Wine). Windows finds its own MS fonts first.
 #include <QFont>
 
 namespace fonts {

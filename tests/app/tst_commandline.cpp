@@ -183,35 +183,50 @@ void TestCommandLine::iniPlace_data()
     QTest::addColumn<QString>("xdg");
     QTest::addColumn<QString>("explicitPath");
     QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("appData"); // Windows' %APPDATA%, empty for Linux
 
     QTest::newRow("build folder") << "/home/u/voltrak/build/voltrak" << true << "/x"
                                   << ""
-                                  << "/home/u/voltrak/build/voltrak.ini";
+                                  << "/home/u/voltrak/build/voltrak.ini" << QString();
     QTest::newRow("renamed portable copy") << "/media/stick/vt2" << true << ""
                                            << ""
-                                           << "/media/stick/vt2.ini";
+                                           << "/media/stick/vt2.ini" << QString();
     QTest::newRow("unwritable, XDG set") << "/opt/vt/voltrak" << false << "/home/u/cfg"
                                          << ""
-                                         << "/home/u/cfg/voltrak/voltrak.ini";
+                                         << "/home/u/cfg/voltrak/voltrak.ini" << QString();
     QTest::newRow("unwritable, XDG unset") << "/opt/vt/voltrak" << false << ""
                                            << ""
-                                           << "/home/u/.config/voltrak/voltrak.ini";
+                                           << "/home/u/.config/voltrak/voltrak.ini" << QString();
     QTest::newRow("unwritable, XDG relative") << "/opt/vt/voltrak" << false << "cfg"
                                               << ""
-                                              << "/home/u/.config/voltrak/voltrak.ini";
+                                              << "/home/u/.config/voltrak/voltrak.ini" << QString();
     // Root may write /usr/bin, yet a package put the program there.
     QTest::newRow("installed, writable by root") << "/usr/bin/voltrak" << true << ""
                                                  << ""
-                                                 << "/home/u/.config/voltrak/voltrak.ini";
+                                                 << "/home/u/.config/voltrak/voltrak.ini" << QString();
     QTest::newRow("installed in /usr/local/bin") << "/usr/local/bin/voltrak" << true << ""
                                                  << ""
-                                                 << "/home/u/.config/voltrak/voltrak.ini";
+                                                 << "/home/u/.config/voltrak/voltrak.ini" << QString();
     QTest::newRow("built under /usr/src") << "/usr/src/voltrak/build/voltrak" << true << ""
                                           << ""
-                                          << "/usr/src/voltrak/build/voltrak.ini";
+                                          << "/usr/src/voltrak/build/voltrak.ini" << QString();
     QTest::newRow("--settings wins") << "/usr/bin/voltrak" << false << "/x"
                                      << "/tmp/two.ini"
-                                     << "/tmp/two.ini";
+                                     << "/tmp/two.ini" << QString();
+    // Windows (paths written the Linux way): beside voltrak.exe when that folder takes files, else in
+    // %APPDATA%, whatever XDG says.
+    QTest::newRow("windows, portable folder") << "/c/Tools/VOLTRAK/voltrak.exe" << true << "/x"
+                                              << ""
+                                              << "/c/Tools/VOLTRAK/voltrak.ini"
+                                              << "/c/Users/u/AppData/Roaming";
+    QTest::newRow("windows, Program Files") << "/c/Program Files/VOLTRAK/voltrak.exe" << false << "/x"
+                                            << ""
+                                            << "/c/Users/u/AppData/Roaming/VOLTRAK/voltrak.ini"
+                                            << "/c/Users/u/AppData/Roaming";
+    QTest::newRow("windows, --settings wins") << "/c/Program Files/VOLTRAK/voltrak.exe" << false << ""
+                                              << "/d/bench2.ini"
+                                              << "/d/bench2.ini"
+                                              << "/c/Users/u/AppData/Roaming";
 }
 
 void TestCommandLine::iniPlace()
@@ -221,7 +236,9 @@ void TestCommandLine::iniPlace()
     QFETCH(QString, xdg);
     QFETCH(QString, explicitPath);
     QFETCH(QString, expected);
+    QFETCH(QString, appData);
     settings::IniPlaceInputs in;
+    in.appData = appData;
     in.programPath = program;
     in.explicitPath = explicitPath;
     in.xdgConfigHome = xdg;

@@ -54,6 +54,8 @@ private slots:
     void channelOfKey();
     void orderNames_data();
     void orderNames();
+    void orderComNames_data();
+    void orderComNames();
     void scanAndOverrides();
 };
 
@@ -384,6 +386,25 @@ void TestCommTermios::orderNames()
     QFETCH(QStringList, names);
     QFETCH(QStringList, ordered);
     QCOMPARE(OrderSerialNames(names), ordered);
+}
+
+// The registry lists COM ports in no particular order, sometimes twice, and names that are not ports.
+void TestCommTermios::orderComNames_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("ordered");
+    QTest::newRow("numbers, not text") << QStringList{"COM10", "COM2", "COM1"} << QStringList{"COM1", "COM2", "COM10"};
+    QTest::newRow("case and blanks") << QStringList{" com3", "Com1 "} << QStringList{"COM1", "COM3"};
+    QTest::newRow("each once") << QStringList{"COM4", "COM4", "com4"} << QStringList{"COM4"};
+    QTest::newRow("others dropped") << QStringList{"LPT1", "COM", "COM0", "\\Device\\Serial0", "COMX", "COM7"}
+                                    << QStringList{"COM7"};
+}
+
+void TestCommTermios::orderComNames()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, ordered);
+    QCOMPARE(OrderComNames(names), ordered);
 }
 
 void TestCommTermios::scanAndOverrides()
