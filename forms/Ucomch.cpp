@@ -1,6 +1,7 @@
 #include "forms/Ucomch.h"
 #include "core/Settings.h"
 #include "forms/Forms.h"
+#include "forms/Uvoltrak.h"
 #include "serial/Commx.h"
 #include "serial/DeviceDescription.h"
 #include "serial/PortMap.h"

@@ -246,7 +246,7 @@ private slots:
             errors::SetQuestionAnswer(true);
             showHere();
             QCOMPARE(m_boxes.size(), 1);
-            QVERIFY(IsQuestion(m_boxes.first()));
+            QVERIFY(IsQuestion(m_boxes.texts().first()));
             const QString text = m->RichEdit1->toPlainText();
             QString expected = stamp + QStringLiteral("\nfirst note\nT=1 1.25\nT=2 1.24\n");
             if (round == 2)
@@ -284,7 +284,8 @@ private slots:
         startHere(dir.path());
         showHere();
         QTest::keyClicks(forms::main->RichEdit1, "note");
-        QTRY_COMPARE_WITH_TIMEOUT(m_boxes, QStringList{QStringLiteral("警告|ログ画面の控えを書き込めません")}, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            m_boxes.texts(), QStringList{QStringLiteral("警告|ログ画面の控えを書き込めません")}, 10000);
         QTest::keyClicks(forms::main->RichEdit1, " more");
         QVERIFY(pty.writeAll("one\r\n"));
         QTRY_VERIFY(forms::main->RichEdit1->toPlainText().contains(QStringLiteral("one")));

@@ -13,6 +13,7 @@
 #include "serial/PortStatus.h"
 #include "serial/PortWatcher.h"
 #include "tests/support/PtyHelpers.h"
+#include "widgets/Application.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
 #include "widgets/LogPane.h"

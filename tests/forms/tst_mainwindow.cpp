@@ -197,7 +197,8 @@ private slots:
         m->OpenDialog = [&] { return path; };
         m->Open1->trigger();
         errors::SetQuestionAnswer(false);
-        QCOMPARE(m_boxes.contains(QStringLiteral("VOLTRAK|テキストファイルではないようです。開きますか？")), asked);
+        QCOMPARE(
+            m_boxes.texts().contains(QStringLiteral("VOLTRAK|テキストファイルではないようです。開きますか？")), asked);
         QCOMPARE(m_boxes.size(), asked ? 1 : 0);
         QCOMPARE(m->RichEdit1->toPlainText() != QStringLiteral("kept\n"), loaded);
     }
