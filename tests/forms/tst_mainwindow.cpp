@@ -190,6 +190,7 @@ private slots:
         forms::CreateForms();
         Tmain *m = forms::main;
         m->RichEdit1->appendReceived("kept\r\n");
+        m->RichEdit1->flushReceived(); // received text reaches the document in batches
         const QString path = m_dir.filePath(QStringLiteral("what.log"));
         WriteFile(path, bytes);
         m_boxes.clear();
