@@ -1,6 +1,7 @@
 // Run markers on Windows: the same files and rules as on Linux, locked with LockFileEx. Windows locks are
 // mandatory, so the lock covers one byte far past the marker's text, which every copy can still read.
 #include "journal/Journal.h"
+#include "journal/PaneSnapshot.h"
 #include "journal/RunMarker.h"
 
 #include <QCoreApplication>
@@ -160,10 +161,16 @@ Unfinished &Unfinished::operator=(Unfinished &&other) noexcept
     return *this;
 }
 
+QString Unfinished::snapshotPath() const
+{
+    return m_journal.isEmpty() ? QString() : SnapshotPathFor(m_journal);
+}
+
 void Unfinished::dismiss()
 {
     if (!m_fd)
         return;
+    DeleteFileW(W(Native(snapshotPath())));
     DeleteFileW(W(Native(m_marker)));
     Close(m_fd);
 }
