@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
@@ -31,11 +32,21 @@ Tcellinfo::Tcellinfo(const library::CellInfo &info, QWidget *parent)
         fieldkeys::IgnoreAltText(e);
     }
 
+    Label1 = new QLabel(library::CellStateText(info.state, info.pack), this);
+    Label1->setTextFormat(Qt::PlainText);
+    Button3 = new QPushButton(QStringLiteral("組込み解除(&U)"), this);
+    Button3->setAutoDefault(false);
+    Button3->setVisible(info.state == library::CellState::BuiltIn);
+    auto *stateRow = new QHBoxLayout;
+    stateRow->addWidget(Label1, 1);
+    stateRow->addWidget(Button3);
+
     auto *form = new QFormLayout;
     form->addRow(QStringLiteral("ラベル(&L)"), Edit1);
     form->addRow(QStringLiteral("型番(&M)"), Edit2);
     form->addRow(QStringLiteral("公称(mAh)(&N)"), Edit3);
     form->addRow(QStringLiteral("メモ(&E)"), Edit4);
+    form->addRow(QStringLiteral("状態"), stateRow);
     form->addRow(QString(), CheckBox1);
 
     Button1 = new QPushButton(QStringLiteral("OK"), this);
@@ -52,8 +63,20 @@ Tcellinfo::Tcellinfo(const library::CellInfo &info, QWidget *parent)
 
     connect(Button1, &QPushButton::clicked, this, &Tcellinfo::accept);
     connect(Button2, &QPushButton::clicked, this, &Tcellinfo::reject);
+    connect(Button3, &QPushButton::clicked, this, &Tcellinfo::Button3Click);
     Edit1->setFocus(Qt::OtherFocusReason);
     Edit1->selectAll();
+}
+
+void Tcellinfo::Button3Click()
+{
+    if (m_info.state != library::CellState::BuiltIn)
+        return;
+    // Shown at once, written with the rest on OK.
+    m_undoBuiltIn = true;
+    Label1->setText(library::CellStateText(library::CellState::InUse));
+    Button3->setEnabled(false);
+    Edit1->setFocus(Qt::OtherFocusReason);
 }
 
 bool Tcellinfo::ParseNominal(const QString &text, bool &has, double &mah)
@@ -96,6 +119,10 @@ void Tcellinfo::accept()
     m_info.memo = Edit4->text();
     // A cell in a pack stays there unless it is retired; one taken out of
     // retirement is in use again.
+    if (m_undoBuiltIn && m_info.state == library::CellState::BuiltIn) {
+        m_info.state = library::CellState::InUse;
+        m_info.pack = QStringLiteral("");
+    }
     if (CheckBox1->isChecked())
         m_info.state = library::CellState::Retired;
     else if (m_info.state == library::CellState::Retired)

@@ -7,6 +7,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -21,11 +22,15 @@ public:
     QLineEdit *Edit3; // 公称(mAh)
     QLineEdit *Edit4; // メモ
     QCheckBox *CheckBox1; // 引退
+    QLabel *Label1; // 状態
+    QPushButton *Button3; // 組込み解除: only for a cell built into a pack
     QPushButton *Button1; // OK
     QPushButton *Button2; // キャンセル
 
     // The info as edited (valid after accept()).
     library::CellInfo info() const { return m_info; }
+    // True when 組込み解除 was chosen: the cell goes back in use.
+    bool undoesBuiltIn() const { return m_undoBuiltIn; }
 
     // A nominal capacity as typed: empty is none; otherwise a positive number
     // with "." as the point. False when the text is neither.
@@ -33,7 +38,9 @@ public:
 
 public slots:
     void accept() override;
+    void Button3Click();
 
 private:
     library::CellInfo m_info;
+    bool m_undoBuiltIn = false;
 };

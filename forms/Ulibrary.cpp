@@ -8,9 +8,12 @@
 #include "core/Settings.h"
 #include "forms/Ucellinfo.h"
 #include "forms/Ucompare.h"
+#include "forms/Ugradelimits.h"
+#include "forms/Upackplan.h"
 #include "forms/Urunparam.h"
 #include "library/LibraryModels.h"
 #include "library/LibraryService.h"
+#include "packs/LibraryPool.h"
 #include "widgets/Chart.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/FieldKeys.h"
@@ -19,6 +22,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -42,6 +46,13 @@ namespace {
 struct Snapshot {
     QList<library::CellSummary> cells;
     QList<library::RunRow> runs;
+    packs::GradeLimits limits;
+};
+
+struct Neighbours {
+    bool ok = false;
+    QString error;
+    QList<packs::CurveNeighbour> cells;
 };
 
 QTableView *makeList(QWidget *parent, QAbstractItemModel *model)
@@ -105,9 +116,22 @@ Tlibrary::Tlibrary(library::LibraryService *service, QWidget *parent)
     fieldkeys::IgnoreAltText(Edit1);
     filterLabel->setBuddy(Edit1);
     CheckBox1 = new QCheckBox(QStringLiteral("引退も表示"), cellPage);
+    auto *gradeLabel = new QLabel(QStringLiteral("判定(&G)"), cellPage);
+    ComboBox1 = new QComboBox(cellPage);
+    ComboBox1->setObjectName(QStringLiteral("GradeFilter"));
+    ComboBox1->addItem(QStringLiteral("すべて"), QString());
+    for (packs::Grade g : {packs::Grade::Good, packs::Grade::Fair, packs::Grade::Poor, packs::Grade::None})
+        ComboBox1->addItem(packs::GradeText(g), packs::GradeText(g));
+    gradeLabel->setBuddy(ComboBox1);
     ListView1 = makeList(cellPage, m_cellProxy);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView1->sortByColumn(library::CellLabel, Qt::AscendingOrder);
+    // 判定 beside 健全度, 曲線差 beside the label and only while its order applies.
+    QHeaderView *cellHeader = ListView1->horizontalHeader();
+    cellHeader->moveSection(
+        cellHeader->visualIndex(library::CellGradeColumn), cellHeader->visualIndex(library::CellHealth) + 1);
+    cellHeader->moveSection(cellHeader->visualIndex(library::CellCurveColumn), 1);
+    ListView1->setColumnHidden(library::CellCurveColumn, true);
     ListView1->installEventFilter(this);
     Chart1 = new Chart(cellPage);
     Chart1->setSeriesStyles({{QStringLiteral("容量"), QColor(0xFF, 0x00, 0x00), true}});
@@ -115,10 +139,13 @@ Tlibrary::Tlibrary(library::LibraryService *service, QWidget *parent)
     Chart1->setDateAxis(true);
     Chart1->setMinimumWidth(260);
     Button1 = new QPushButton(QStringLiteral("曲線比較(&D)"), cellPage);
+    Button8 = new QPushButton(QStringLiteral("似た曲線(&N)"), cellPage);
 
     auto *filterRow = new QHBoxLayout;
     filterRow->addWidget(filterLabel);
     filterRow->addWidget(Edit1, 1);
+    filterRow->addWidget(gradeLabel);
+    filterRow->addWidget(ComboBox1);
     filterRow->addWidget(CheckBox1);
     auto *right = new QWidget(cellPage);
     auto *rightLayout = new QVBoxLayout(right);
@@ -126,6 +153,7 @@ Tlibrary::Tlibrary(library::LibraryService *service, QWidget *parent)
     rightLayout->addWidget(Chart1, 1);
     auto *compareRow = new QHBoxLayout;
     compareRow->addStretch(1);
+    compareRow->addWidget(Button8);
     compareRow->addWidget(Button1);
     rightLayout->addLayout(compareRow);
     auto *split = new QSplitter(Qt::Horizontal, cellPage);
@@ -161,14 +189,16 @@ Tlibrary::Tlibrary(library::LibraryService *service, QWidget *parent)
     Button5 = new QPushButton(QStringLiteral("CSV保存(&S)..."), this);
     Button6 = new QPushButton(QStringLiteral("バックアップ(&K)..."), this);
     Button7 = new QPushButton(QStringLiteral("閉じる(&C)"), this);
-    for (QPushButton *b : {Button1, Button2, Button3, Button4, Button5, Button6, Button7})
+    Button9 = new QPushButton(QStringLiteral("組電池の設計(&B)..."), this);
+    Button10 = new QPushButton(QStringLiteral("判定の基準(&J)..."), this);
+    for (QPushButton *b : {Button1, Button2, Button3, Button4, Button5, Button6, Button7, Button8, Button9, Button10})
         b->setAutoDefault(false);
     Label1 = new QLabel(this);
     Label1->setObjectName(QStringLiteral("Status"));
     Label1->setTextFormat(Qt::PlainText);
 
     auto *buttons = new QHBoxLayout;
-    for (QPushButton *b : {Button4, Button5, Button6})
+    for (QPushButton *b : {Button4, Button5, Button6, Button9, Button10})
         buttons->addWidget(b);
     buttons->addWidget(Label1, 1);
     buttons->addWidget(Button7);
@@ -180,6 +210,9 @@ Tlibrary::Tlibrary(library::LibraryService *service, QWidget *parent)
 
     connect(Edit1, &QLineEdit::textChanged, m_cellProxy, &library::CellFilterProxy::setFilterText);
     connect(CheckBox1, &QCheckBox::toggled, m_cellProxy, &library::CellFilterProxy::setShowRetired);
+    connect(ComboBox1, &QComboBox::currentIndexChanged, this,
+        [this] { m_cellProxy->setGradeFilter(ComboBox1->currentData().toString()); });
+    connect(cellHeader, &QHeaderView::sortIndicatorChanged, this, &Tlibrary::cellSortChanged);
     connect(
         ListView1->selectionModel(), &QItemSelectionModel::currentRowChanged, this, &Tlibrary::cellSelectionChanged);
     connect(ListView1, &QTableView::doubleClicked, this, &Tlibrary::ListView1DblClick);
@@ -192,6 +225,9 @@ Tlibrary::Tlibrary(library::LibraryService *service, QWidget *parent)
     connect(Button5, &QPushButton::clicked, this, &Tlibrary::Button5Click);
     connect(Button6, &QPushButton::clicked, this, &Tlibrary::Button6Click);
     connect(Button7, &QPushButton::clicked, this, &Tlibrary::Button7Click);
+    connect(Button8, &QPushButton::clicked, this, &Tlibrary::Button8Click);
+    connect(Button9, &QPushButton::clicked, this, &Tlibrary::Button9Click);
+    connect(Button10, &QPushButton::clicked, this, &Tlibrary::Button10Click);
     auto *escape = new QAction(this);
     escape->setShortcut(QKeySequence(Qt::Key_Escape));
     connect(escape, &QAction::triggered, this, &Tlibrary::Button7Click);
@@ -241,7 +277,17 @@ Tlibrary::Tlibrary(library::LibraryService *service, QWidget *parent)
         p = dlg.parameters();
         return true;
     };
+    PlanDialog = [this](const QList<qint64> &shown) {
+        Tpackplan dlg(m_service, shown, this);
+        dlg.exec();
+    };
+    LimitsDialog = [this] {
+        Tgradelimits dlg(m_service, this);
+        return dlg.exec() == QDialog::Accepted;
+    };
     IniPath = settings::IniFilePath();
+    m_cells->setGradeFunction(
+        [this](const library::CellSummary &s) { return packs::GradeText(packs::GradeOfCell(s, m_limits)); });
     updateButtons();
 }
 
@@ -294,6 +340,16 @@ void Tlibrary::updateButtons()
     Button4->setEnabled(service && m_writable && !m_cancelImport);
     Button6->setEnabled(service);
     Button1->setEnabled(service && m_currentCell != 0);
+    Button8->setEnabled(service && m_currentCell != 0);
+    Button9->setEnabled(service);
+    Button10->setEnabled(service && m_writable);
+}
+
+void Tlibrary::cellSortChanged(int column)
+{
+    // The distances belong to the order they were asked for.
+    if (column != library::CellCurveColumn)
+        ListView1->setColumnHidden(library::CellCurveColumn, true);
 }
 
 QList<library::CellSummary> Tlibrary::shownCells() const
@@ -328,7 +384,7 @@ void Tlibrary::reload(std::function<void()> done)
     const int serial = ++m_reloadSerial;
     m_service->query<Snapshot>(
         [](library::Library &lib) {
-            return Snapshot{lib.cellSummaries(), lib.runs()};
+            return Snapshot{lib.cellSummaries(), lib.runs(), packs::ReadGradeLimits(lib)};
         },
         this,
         [this, serial, done](const Snapshot &s) {
@@ -336,6 +392,7 @@ void Tlibrary::reload(std::function<void()> done)
             if (serial != m_reloadSerial)
                 return;
             const qint64 current = m_currentCell;
+            m_limits = s.limits;
             m_cells->setRows(s.cells);
             m_runs->setRows(s.runs);
             if (m_cells->rowOf(current) >= 0)
@@ -472,9 +529,78 @@ void Tlibrary::ListView1DblClick()
     if (!m_service || !m_writable || row < 0 || !CellDialog)
         return;
     library::CellInfo info = m_cells->rows().at(row).info;
+    const bool wasBuiltIn = info.state == library::CellState::BuiltIn;
     if (!CellDialog(info))
         return;
-    change([info](library::Library &lib) { lib.updateCell(info); });
+    const bool undo = wasBuiltIn && info.state != library::CellState::BuiltIn;
+    change([info, undo](library::Library &lib) {
+        if (undo)
+            packs::UndoBuiltIn(lib, info.id);
+        lib.updateCell(info);
+    });
+}
+
+void Tlibrary::Button8Click()
+{
+    const qint64 cellId = m_currentCell;
+    if (!m_service || cellId == 0)
+        return;
+    m_service->query<Neighbours>(
+        [cellId](library::Library &lib) {
+            Neighbours n;
+            try {
+                n.cells = packs::CurveNeighbours(lib, cellId);
+                n.ok = true;
+            } catch (const library::LibraryError &e) {
+                n.error = e.text();
+            }
+            return n;
+        },
+        this,
+        [this](const Neighbours &n) {
+            if (!n.ok) {
+                errors::ShowWarning(n.error);
+                emit similarShown();
+                return;
+            }
+            if (n.cells.isEmpty()) {
+                errors::ShowWarning(QStringLiteral("このセルの放電記録がありません"));
+                emit similarShown();
+                return;
+            }
+            QList<qint64> order;
+            QHash<qint64, double> minutes;
+            for (const packs::CurveNeighbour &c : n.cells) {
+                order.append(c.cellId);
+                if (c.minutes)
+                    minutes.insert(c.cellId, *c.minutes);
+            }
+            m_cells->setCurveOrder(order, minutes);
+            ListView1->setColumnHidden(library::CellCurveColumn, false);
+            ListView1->sortByColumn(library::CellCurveColumn, Qt::AscendingOrder);
+            ListView1->resizeColumnToContents(library::CellCurveColumn);
+            emit similarShown();
+        });
+}
+
+void Tlibrary::Button9Click()
+{
+    if (!m_service || !PlanDialog)
+        return;
+    QList<qint64> ids;
+    for (const library::CellSummary &s : shownCells())
+        ids.append(s.info.id);
+    PlanDialog(ids);
+}
+
+void Tlibrary::Button10Click()
+{
+    if (!m_service || !m_writable || !LimitsDialog)
+        return;
+    // The dialog's write announces a change; reading again here also covers a
+    // library whose window is the only one listening.
+    if (LimitsDialog())
+        reload();
 }
 
 void Tlibrary::runLabelEdited(qint64 runId, int bay, const QString &label)

@@ -4,6 +4,7 @@
 // the library's worker; the window shows what comes back. Its size is kept
 // in the ini file in a section of its own.
 #include "library/Records.h"
+#include "packs/Grade.h"
 
 #include <QWidget>
 
@@ -13,6 +14,7 @@
 
 class Chart;
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QProgressDialog;
@@ -45,9 +47,11 @@ public:
     // セル
     QLineEdit *Edit1; // 絞り込み
     QCheckBox *CheckBox1; // 引退も表示
+    QComboBox *ComboBox1; // 判定: すべて, 良, 可, 不良, ―
     QTableView *ListView1; // the cells
     Chart *Chart1; // the selected cell's capacity per run
     QPushButton *Button1; // 曲線比較
+    QPushButton *Button8; // 似た曲線: sorts by curve distance from the selected cell
     // 放電記録
     QTableView *ListView2; // the runs
     QPushButton *Button2; // 削除
@@ -57,6 +61,8 @@ public:
     QPushButton *Button5; // CSV保存
     QPushButton *Button6; // バックアップ
     QPushButton *Button7; // 閉じる
+    QPushButton *Button9; // 組電池の設計
+    QPushButton *Button10; // 判定の基準
     QLabel *Label1; // what the library is doing
     Tcompare *compare;
 
@@ -67,6 +73,10 @@ public:
     std::function<bool(library::CellInfo &)> CellDialog;
     // Edits a run's parameters; false when cancelled.
     std::function<bool(analysis::CapacityParameters &)> RunDialog;
+    // Opens 組電池の設計 with the ids of the cells the セル tab shows.
+    std::function<void(const QList<qint64> &shownCells)> PlanDialog;
+    // Opens 判定の基準; true when new limits were saved.
+    std::function<bool()> LimitsDialog;
     QString IniPath;
 
     library::CellTableModel *cellModel() const { return m_cells; }
@@ -77,6 +87,8 @@ public:
     QList<qint64> selectedRunIds() const;
     // The cell whose history is shown, or 0.
     qint64 currentCellId() const { return m_currentCell; }
+    // The limits the 判定 column shows, as last read from the library.
+    packs::GradeLimits gradeLimits() const { return m_limits; }
     // No writes offered (a library of a newer version, opened read-only).
     void setWritable(bool writable);
     // True while an import runs.
@@ -99,6 +111,9 @@ public slots:
     void Button5Click(); // CSV保存
     void Button6Click(); // バックアップ
     void Button7Click(); // 閉じる
+    void Button8Click(); // 似た曲線
+    void Button9Click(); // 組電池の設計
+    void Button10Click(); // 判定の基準
     void ListView1DblClick();
 
 signals:
@@ -106,6 +121,8 @@ signals:
     void historyShown();
     // Curves went to the comparison graph.
     void curvesShown();
+    // The list is in the order of 似た曲線, or the reason why not was shown.
+    void similarShown();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -124,6 +141,7 @@ private:
     void importProgress(int done, int total, const QString &path);
     void importFinished(const library::ImportSummary &summary);
     void updateButtons();
+    void cellSortChanged(int column);
     QStringList runOpenDialog();
     QString runSaveDialog(const QString &title, const QString &filter, const QString &suffix);
 
@@ -133,6 +151,7 @@ private:
     library::RunTableModel *m_runs;
     library::ValueSortProxy *m_runProxy;
     qint64 m_currentCell = 0;
+    packs::GradeLimits m_limits;
     bool m_writable = true;
     bool m_stale = true; // the library changed while hidden
     int m_reloadSerial = 0;

@@ -1,12 +1,15 @@
 #include "library/LibraryModels.h"
 
+#include <limits>
+
 namespace library {
 
 namespace {
 
 bool isNumericCellColumn(int column)
 {
-    return column != CellLabel && column != CellModel && column != CellLastMeasured && column != CellStateColumn;
+    return column != CellLabel && column != CellModel && column != CellLastMeasured && column != CellStateColumn
+        && column != CellGradeColumn;
 }
 
 QString oneDecimal(double v)
@@ -33,6 +36,30 @@ int CellTableModel::rowOf(qint64 cellId) const
     return -1;
 }
 
+void CellTableModel::setGradeFunction(GradeFunction grade)
+{
+    m_grade = std::move(grade);
+    if (!m_rows.isEmpty())
+        emit dataChanged(index(0, CellGradeColumn), index(int(m_rows.size()) - 1, CellGradeColumn));
+}
+
+QString CellTableModel::gradeText(int row) const
+{
+    if (!m_grade || row < 0 || row >= m_rows.size())
+        return QString();
+    return m_grade(m_rows.at(row));
+}
+
+void CellTableModel::setCurveOrder(const QList<qint64> &order, const QHash<qint64, double> &minutes)
+{
+    m_curveRank.clear();
+    for (qsizetype i = 0; i < order.size(); ++i)
+        m_curveRank.insert(order.at(i), int(i));
+    m_curveMinutes = minutes;
+    if (!m_rows.isEmpty())
+        emit dataChanged(index(0, CellCurveColumn), index(int(m_rows.size()) - 1, CellCurveColumn));
+}
+
 int CellTableModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(m_rows.size());
@@ -40,7 +67,7 @@ int CellTableModel::rowCount(const QModelIndex &parent) const
 
 int CellTableModel::columnCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : CellColumnCount;
+    return parent.isValid() ? 0 : CellViewColumnCount;
 }
 
 QVariant CellTableModel::data(const QModelIndex &index, int role) const
@@ -48,6 +75,16 @@ QVariant CellTableModel::data(const QModelIndex &index, int role) const
     if (!index.isValid() || index.row() >= m_rows.size())
         return {};
     const CellSummary &s = m_rows.at(index.row());
+    if (index.column() == CellGradeColumn && (role == Qt::DisplayRole || role == SortRole)) {
+        // Grades follow the health, so they sort by it.
+        return role == SortRole ? CellSortKey(s, CellHealth) : QVariant(gradeText(index.row()));
+    }
+    if (index.column() == CellCurveColumn && (role == Qt::DisplayRole || role == SortRole)) {
+        if (role == SortRole)
+            return m_curveRank.value(s.info.id, std::numeric_limits<int>::max());
+        const auto m = m_curveMinutes.constFind(s.info.id);
+        return m == m_curveMinutes.constEnd() ? QVariant() : QVariant(oneDecimal(*m));
+    }
     switch (role) {
     case Qt::DisplayRole: return CellColumnText(s, index.column());
     case SortRole: return CellSortKey(s, index.column());
@@ -62,7 +99,11 @@ QVariant CellTableModel::headerData(int section, Qt::Orientation orientation, in
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
-    return CellColumnTitle(section);
+    switch (section) {
+    case CellGradeColumn: return QStringLiteral("判定");
+    case CellCurveColumn: return QStringLiteral("曲線差(分)");
+    default: return CellColumnTitle(section);
+    }
 }
 
 // ---- runs ----
@@ -230,6 +271,14 @@ void CellFilterProxy::setShowRetired(bool show)
     invalidateFilter();
 }
 
+void CellFilterProxy::setGradeFilter(const QString &grade)
+{
+    if (grade == m_grade)
+        return;
+    m_grade = grade;
+    invalidateFilter();
+}
+
 bool CellFilterProxy::filterAcceptsRow(int sourceRow, const QModelIndex &) const
 {
     const auto *cells = qobject_cast<const CellTableModel *>(sourceModel());
@@ -237,6 +286,8 @@ bool CellFilterProxy::filterAcceptsRow(int sourceRow, const QModelIndex &) const
         return true;
     const CellInfo &info = cells->rows().at(sourceRow).info;
     if (info.state == CellState::Retired && !m_showRetired)
+        return false;
+    if (!m_grade.isEmpty() && cells->gradeText(sourceRow) != m_grade)
         return false;
     if (m_text.isEmpty())
         return true;

@@ -6,7 +6,10 @@
 #include "library/Records.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QSortFilterProxyModel>
+
+#include <functional>
 
 namespace library {
 
@@ -15,16 +18,28 @@ constexpr int SortRole = Qt::UserRole;
 // The role that gives a row's id (cell id or run id) on any column.
 constexpr int IdRole = Qt::UserRole + 1;
 
+// The columns the cells tab shows beyond the library's own: the grade and
+// the curve distance from a chosen cell.
+enum CellViewColumn { CellGradeColumn = CellColumnCount, CellCurveColumn, CellViewColumnCount };
+
 class CellTableModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
     using QAbstractTableModel::QAbstractTableModel;
+    // A cell's grade text; the grading rules live above this library.
+    using GradeFunction = std::function<QString(const CellSummary &)>;
 
     void setRows(QList<CellSummary> rows);
     const QList<CellSummary> &rows() const { return m_rows; }
     // The row of the cell with this id, or -1.
     int rowOf(qint64 cellId) const;
+
+    void setGradeFunction(GradeFunction grade);
+    QString gradeText(int row) const;
+    // The cells in order of curve distance, nearest first, with the minutes of
+    // those that have one. Cells left out sort after all listed ones.
+    void setCurveOrder(const QList<qint64> &order, const QHash<qint64, double> &minutes);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -33,6 +48,9 @@ public:
 
 private:
     QList<CellSummary> m_rows;
+    GradeFunction m_grade;
+    QHash<qint64, int> m_curveRank;
+    QHash<qint64, double> m_curveMinutes;
 };
 
 // The columns of the runs tab: the run, then label and capacity of each bay.
@@ -84,7 +102,8 @@ protected:
 };
 
 // The cells tab's rows: those whose label, model or memo contains the filter
-// text (case ignored, blanks around it too); retired cells only when asked.
+// text (case ignored, blanks around it too); retired cells only when asked;
+// only those of one grade text when one is set.
 class CellFilterProxy : public ValueSortProxy
 {
     Q_OBJECT
@@ -93,7 +112,10 @@ public:
 
     void setFilterText(const QString &text);
     void setShowRetired(bool show);
+    // Empty shows every grade.
+    void setGradeFilter(const QString &grade);
     QString filterText() const { return m_text; }
+    QString gradeFilter() const { return m_grade; }
     bool showRetired() const { return m_showRetired; }
 
 protected:
@@ -101,6 +123,7 @@ protected:
 
 private:
     QString m_text;
+    QString m_grade;
     bool m_showRetired = false;
 };
 

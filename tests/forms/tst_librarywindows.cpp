@@ -8,18 +8,23 @@
 #include "forms/Ubays.h"
 #include "forms/Ucellinfo.h"
 #include "forms/Ucompare.h"
+#include "forms/Ugradelimits.h"
 #include "forms/Ulibrary.h"
+#include "forms/Upackplan.h"
 #include "forms/Uvoltrak.h"
 #include "library/Capture.h"
 #include "library/Library.h"
 #include "library/LibraryModels.h"
 #include "library/LibraryService.h"
+#include "packs/LibraryPool.h"
 #include "widgets/Chart.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
 #include "widgets/LogPane.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -30,6 +35,7 @@
 #include <QSqlQuery>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -137,6 +143,49 @@ class TestLibraryWindows : public QObject
             qWarning("the library window did not become active");
         settle();
         return w;
+    }
+
+    // Gives the cell a nominal capacity at which its latest run is fraction
+    // of it; 0 takes the nominal away.
+    void setHealth(const QString &label, double fraction)
+    {
+        m_service->post([=](library::Library &lib) {
+            const qint64 id = lib.ensureCell(label);
+            library::CellInfo info = lib.cell(id);
+            double latest = 0;
+            for (const library::CellSummary &s : lib.cellSummaries())
+                if (s.info.id == id)
+                    latest = s.latestMah;
+            info.hasNominal = fraction > 0;
+            info.nominalMah = fraction > 0 ? latest / fraction : 0.0;
+            lib.updateCell(info);
+        });
+    }
+
+    qint64 cellId(const QString &label)
+    {
+        qint64 id = 0;
+        m_service->query<qint64>(
+            [label](library::Library &lib) { return lib.ensureCell(label); }, this, [&](qint64 v) { id = v; });
+        settle();
+        return id;
+    }
+
+    library::CellInfo storedCell(const QString &label)
+    {
+        library::CellInfo info;
+        m_service->query<library::CellInfo>([label](library::Library &lib) { return lib.cell(lib.ensureCell(label)); },
+            this, [&](const library::CellInfo &i) { info = i; });
+        settle();
+        return info;
+    }
+
+    static QStringList shownLabels(const Tlibrary &w)
+    {
+        QStringList labels;
+        for (const library::CellSummary &s : w.shownCells())
+            labels << s.info.label;
+        return labels;
     }
 
     QList<library::RunRow> storedRuns()
@@ -316,7 +365,7 @@ private slots:
         if (tab == 0)
             QCOMPARE(titles,
                 (QStringList{"ラベル", "型番", "公称(mAh)", "回数", "最新(mAh)", "最大(mAh)", "初回(mAh)", "劣化(%)",
-                    "健全度(%)", "平均電圧(V)", "最終測定", "状態"}));
+                    "健全度(%)", "平均電圧(V)", "最終測定", "状態", "判定", "曲線差(分)"}));
         else
             QCOMPARE(titles,
                 (QStringList{"日時", "出典", "時間軸", "Bat1", "Bat1(mAh)", "Bat2", "Bat2(mAh)", "Bat3", "Bat3(mAh)",
@@ -806,6 +855,318 @@ private slots:
         QVERIFY(forms::main->RichEdit1->lineCount() > 5);
         forms::DestroyForms();
         QFile::remove(settings::IniFilePath());
+    }
+
+    // 判定 from 健全度 and the library's limits: a health at a limit reaches it.
+    void gradeColumn_data()
+    {
+        QTest::addColumn<double>("fraction");
+        QTest::addColumn<double>("good");
+        QTest::addColumn<double>("fair");
+        QTest::addColumn<QString>("grade");
+        QTest::newRow("at the good limit") << 0.90 << 90.0 << 80.0 << "良";
+        QTest::newRow("just below the good limit") << 0.899 << 90.0 << 80.0 << "可";
+        QTest::newRow("at the fair limit") << 0.80 << 90.0 << 80.0 << "可";
+        QTest::newRow("just below the fair limit") << 0.799 << 90.0 << 80.0 << "不良";
+        QTest::newRow("above the nominal") << 1.05 << 90.0 << 80.0 << "良";
+        QTest::newRow("no nominal") << 0.0 << 90.0 << 80.0 << "―";
+        QTest::newRow("stored limits, between them") << 0.93 << 95.0 << 85.0 << "可";
+        QTest::newRow("stored limits, at good") << 0.95 << 95.0 << 85.0 << "良";
+        QTest::newRow("stored limits, below fair") << 0.849 << 95.0 << 85.0 << "不良";
+    }
+    void gradeColumn()
+    {
+        QFETCH(double, fraction);
+        QFETCH(double, good);
+        QFETCH(double, fair);
+        QFETCH(QString, grade);
+        record(run(0, {"H-1", "", "", ""}, m_t0));
+        setHealth("H-1", fraction);
+        m_service->post([=](library::Library &lib) { packs::WriteGradeLimits(lib, {good, fair}); });
+        settle();
+        auto w = shownLibrary();
+        QCOMPARE(w->ListView1->model()->headerData(library::CellGradeColumn, Qt::Horizontal).toString(),
+            QStringLiteral("判定"));
+        QCOMPARE(columnTexts(w->ListView1->model(), library::CellGradeColumn), QStringList{grade});
+    }
+
+    // Limits saved in 判定の基準 show in the column without reopening the window.
+    void gradeColumnFollowsSavedLimits_data()
+    {
+        QTest::addColumn<double>("good");
+        QTest::addColumn<double>("fair");
+        QTest::addColumn<QStringList>("grades");
+        // Health 92, 85 and 70 %.
+        QTest::newRow("defaults kept") << 90.0 << 80.0 << QStringList{"良", "可", "不良"};
+        QTest::newRow("stricter") << 95.0 << 90.0 << QStringList{"可", "不良", "不良"};
+        QTest::newRow("looser") << 85.0 << 70.0 << QStringList{"良", "良", "可"};
+    }
+    void gradeColumnFollowsSavedLimits()
+    {
+        QFETCH(double, good);
+        QFETCH(double, fair);
+        QFETCH(QStringList, grades);
+        record(run(0, {"H-1", "H-2", "H-3", ""}, m_t0));
+        setHealth("H-1", 0.92);
+        setHealth("H-2", 0.85);
+        setHealth("H-3", 0.70);
+        settle();
+        auto w = shownLibrary();
+        w->ListView1->horizontalHeader()->setSortIndicator(library::CellLabel, Qt::AscendingOrder);
+        QCOMPARE(columnTexts(w->ListView1->model(), library::CellGradeColumn), (QStringList{"良", "可", "不良"}));
+        bool opened = false;
+        w->LimitsDialog = [&] {
+            Tgradelimits dlg(m_service.get(), w.get());
+            dlg.show();
+            if (!QTest::qWaitFor([&] { return dlg.isLoaded(); }))
+                return false;
+            opened = true;
+            dlg.FairEdit->setValue(fair);
+            dlg.GoodEdit->setValue(good);
+            dlg.OkButtonClick();
+            return dlg.result() == QDialog::Accepted;
+        };
+        w->Button10->click();
+        settle();
+        QVERIFY(opened);
+        QCOMPARE(w->gradeLimits().good, good);
+        QCOMPARE(columnTexts(w->ListView1->model(), library::CellGradeColumn), grades);
+    }
+
+    // The grade combo beside 絞り込み shows one grade, together with the text.
+    void gradeFilter_data()
+    {
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("all") << 0 << "" << QStringList{"G-1", "G-2", "G-3", "G-4", "G-5"};
+        QTest::newRow("良") << 1 << "" << QStringList{"G-1"};
+        QTest::newRow("可") << 2 << "" << QStringList{"G-2"};
+        QTest::newRow("不良") << 3 << "" << QStringList{"G-3"};
+        QTest::newRow("― (no nominal, no runs)") << 4 << "" << QStringList{"G-4", "G-5"};
+        QTest::newRow("― and a label") << 4 << "5" << QStringList{"G-5"};
+        QTest::newRow("良 and another cell's label") << 1 << "G-2" << QStringList();
+    }
+    void gradeFilter()
+    {
+        QFETCH(int, choice);
+        QFETCH(QString, text);
+        QFETCH(QStringList, shown);
+        record(run(0, {"G-1", "G-2", "G-3", "G-4"}, m_t0));
+        setHealth("G-1", 0.95);
+        setHealth("G-2", 0.85);
+        setHealth("G-3", 0.5);
+        setCell("G-5", "", 2000, "", false); // a nominal, but never measured
+        settle();
+        auto w = shownLibrary();
+        w->ListView1->horizontalHeader()->setSortIndicator(library::CellLabel, Qt::AscendingOrder);
+        QCOMPARE(w->ComboBox1->count(), 5);
+        QStringList items;
+        for (int i = 0; i < w->ComboBox1->count(); ++i)
+            items << w->ComboBox1->itemText(i);
+        QCOMPARE(items, (QStringList{"すべて", "良", "可", "不良", "―"}));
+        w->ComboBox1->setCurrentIndex(choice);
+        QTest::keyClicks(w->Edit1, text);
+        QCOMPARE(shownLabels(*w), shown);
+    }
+
+    // 似た曲線 orders the cells by the distance of their latest curves from
+    // the selected cell's; the minutes show in 曲線差(分) until another column
+    // is sorted by. Bay j of run(0) falls to the last level at 40 + 10 j
+    // minutes; C-0's latest run, of step 10, has it in bay 4 (80 minutes).
+    void similarCurves_data()
+    {
+        QTest::addColumn<QString>("reference");
+        QTest::addColumn<QStringList>("order");
+        QTest::addColumn<QStringList>("minutes");
+        QTest::newRow("middle cell") << "C-1" << QStringList{"C-1", "C-2", "C-3", "C-0", "C-9"}
+                                     << QStringList{"0.0", "10.0", "20.0", "30.0", ""};
+        QTest::newRow("equal distances by label") << "C-3" << QStringList{"C-3", "C-0", "C-2", "C-1", "C-9"}
+                                                  << QStringList{"0.0", "10.0", "10.0", "20.0", ""};
+        QTest::newRow("never measured") << "C-9" << QStringList() << QStringList();
+    }
+    void similarCurves()
+    {
+        QFETCH(QString, reference);
+        QFETCH(QStringList, order);
+        QFETCH(QStringList, minutes);
+        record(run(0, {"C-0", "C-1", "C-2", "C-3"}, m_t0));
+        record(run(10, {"", "", "", "C-0"}, m_t0.addDays(1)));
+        cellId("C-9");
+        auto w = shownLibrary();
+        w->ListView1->horizontalHeader()->setSortIndicator(library::CellLabel, Qt::AscendingOrder);
+        QVERIFY(w->ListView1->isColumnHidden(library::CellCurveColumn));
+        w->selectCell(cellId(reference));
+        settle();
+        QSignalSpy shown(w.get(), &Tlibrary::similarShown);
+        w->ListView1->setFocus();
+        QTest::keyClick(w.get(), Qt::Key_N, Qt::AltModifier);
+        QVERIFY(shown.wait(5000) || shown.count() == 1);
+        if (order.isEmpty()) {
+            QCOMPARE(m_boxes, QStringList{"警告|このセルの放電記録がありません"});
+            QVERIFY(w->ListView1->isColumnHidden(library::CellCurveColumn));
+            QCOMPARE(shownLabels(*w), (QStringList{"C-0", "C-1", "C-2", "C-3", "C-9"}));
+            return;
+        }
+        QVERIFY(m_boxes.isEmpty());
+        QVERIFY(!w->ListView1->isColumnHidden(library::CellCurveColumn));
+        QCOMPARE(w->ListView1->model()->headerData(library::CellCurveColumn, Qt::Horizontal).toString(),
+            QStringLiteral("曲線差(分)"));
+        QCOMPARE(shownLabels(*w), order);
+        QCOMPARE(columnTexts(w->ListView1->model(), library::CellCurveColumn), minutes);
+        // Sorting by another column gives the list back its own order.
+        w->ListView1->horizontalHeader()->setSortIndicator(library::CellRuns, Qt::DescendingOrder);
+        QVERIFY(w->ListView1->isColumnHidden(library::CellCurveColumn));
+        QCOMPARE(shownLabels(*w).first(), QStringLiteral("C-0"));
+    }
+
+    // The window's buttons reach the two dialogs by their keys, and no two
+    // accelerators of the window share a letter.
+    void keysOpenPackDialogs_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("組電池の設計") << int(Qt::Key_B) << "組電池の設計";
+        QTest::newRow("判定の基準") << int(Qt::Key_J) << "判定の基準";
+    }
+    void keysOpenPackDialogs()
+    {
+        QFETCH(int, key);
+        QFETCH(QString, title);
+        fillLibrary();
+        auto w = shownLibrary();
+        QMap<QChar, QString> letters;
+        for (QAbstractButton *b : w->findChildren<QAbstractButton *>()) {
+            const qsizetype amp = b->text().indexOf('&');
+            if (amp < 0 || amp + 1 >= b->text().size())
+                continue;
+            const QChar c = b->text().at(amp + 1).toUpper();
+            QVERIFY2(!letters.contains(c), qPrintable(letters.value(c) + " / " + b->text()));
+            letters.insert(c, b->text());
+        }
+        for (QLabel *l : w->findChildren<QLabel *>()) {
+            const qsizetype amp = l->text().indexOf('&');
+            if (amp >= 0 && amp + 1 < l->text().size())
+                QVERIFY2(!letters.contains(l->text().at(amp + 1).toUpper()), qPrintable(l->text()));
+        }
+        QString seen;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+                seen = d->windowTitle();
+                d->reject();
+            }
+        });
+        poll.start(20);
+        w->ListView1->setFocus();
+        // An accelerator clicks its button a moment later.
+        QTest::keyClick(w.get(), Qt::Key(key), Qt::AltModifier);
+        QTRY_VERIFY(!seen.isEmpty());
+        poll.stop();
+        QCOMPARE(seen, title);
+    }
+
+    // 組電池の設計 gets the cells the セル tab shows: filtered by text and grade.
+    void planGetsShownCells_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("grade");
+        QTest::addColumn<QStringList>("cells");
+        QTest::newRow("everything shown") << "" << 0 << QStringList{"E-1", "E-10", "E-2"};
+        QTest::newRow("by text") << "-1" << 0 << QStringList{"E-1", "E-10"};
+        QTest::newRow("by grade") << "" << 1 << QStringList{"E-2"};
+        QTest::newRow("nothing shown") << "zz" << 0 << QStringList();
+    }
+    void planGetsShownCells()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, grade);
+        QFETCH(QStringList, cells);
+        fillLibrary();
+        setHealth("E-2", 0.95);
+        settle();
+        auto w = shownLibrary();
+        w->ListView1->horizontalHeader()->setSortIndicator(library::CellLabel, Qt::AscendingOrder);
+        QTest::keyClicks(w->Edit1, text);
+        w->ComboBox1->setCurrentIndex(grade);
+        QList<qint64> expected;
+        for (const QString &c : cells)
+            expected << cellId(c);
+        std::optional<QList<qint64>> got;
+        w->PlanDialog = [&](const QList<qint64> &ids) { got = ids; };
+        w->Button9->click();
+        QVERIFY(got.has_value());
+        QCOMPARE(*got, expected);
+    }
+
+    // セルの情報 puts a built-in cell back in use with 組込み解除; the button
+    // is there only for a cell in a pack.
+    void undoBuiltIn_data()
+    {
+        QTest::addColumn<bool>("builtIn");
+        QTest::addColumn<bool>("undo");
+        QTest::addColumn<bool>("retire");
+        QTest::addColumn<QString>("state");
+        QTest::newRow("undone") << true << true << false << "使用中";
+        QTest::newRow("left in the pack") << true << false << false << "組込み: P-1";
+        QTest::newRow("undone and retired") << true << true << true << "引退";
+        QTest::newRow("cell in use has no button") << false << false << false << "使用中";
+    }
+    void undoBuiltIn()
+    {
+        QFETCH(bool, builtIn);
+        QFETCH(bool, undo);
+        QFETCH(bool, retire);
+        QFETCH(QString, state);
+        record(run(0, {"B-1", "B-2", "", ""}, m_t0));
+        const qint64 id = cellId("B-1");
+        const qint64 other = cellId("B-2");
+        if (builtIn)
+            m_service->post([=](library::Library &lib) { packs::RecordBuiltIn(lib, {id, other}, "P-1"); });
+        settle();
+        auto w = shownLibrary();
+        w->selectCell(id);
+        settle();
+        bool buttonShown = false;
+        QString failure;
+        const auto fail = [&](const QString &why) {
+            failure = why;
+            return false;
+        };
+        w->CellDialog = [&](library::CellInfo &info) {
+            Tcellinfo dlg(info, w.get());
+            dlg.show();
+            dlg.activateWindow();
+            if (!QTest::qWaitFor([&] { return QApplication::activeWindow() == &dlg; }))
+                return fail("the dialog did not become active");
+            buttonShown = dlg.Button3->isVisible();
+            if (undo) {
+                dlg.CheckBox1->setFocus();
+                QTest::keyClick(dlg.CheckBox1, Qt::Key_U, Qt::AltModifier);
+                if (!QTest::qWaitFor([&] { return dlg.undoesBuiltIn(); }))
+                    return fail("Alt+U did not undo");
+                if (dlg.Label1->text() != QStringLiteral("使用中"))
+                    return fail("state shown: " + dlg.Label1->text());
+            }
+            if (retire)
+                dlg.CheckBox1->setChecked(true);
+            dlg.accept();
+            info = dlg.info();
+            return dlg.result() == QDialog::Accepted;
+        };
+        w->ListView1DblClick();
+        settle();
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        QCOMPARE(buttonShown, builtIn);
+        const library::CellInfo stored = storedCell("B-1");
+        QCOMPARE(library::CellStateText(stored.state, stored.pack), state);
+        if (undo)
+            QCOMPARE(stored.pack, QString());
+        const int row = w->cellModel()->rowOf(id);
+        QCOMPARE(w->cellModel()->index(row, library::CellStateColumn).data().toString(), state);
+        // The other cell of the pack stays in it.
+        const library::CellInfo second = storedCell("B-2");
+        QCOMPARE(second.state, builtIn ? library::CellState::BuiltIn : library::CellState::InUse);
     }
 };
 
