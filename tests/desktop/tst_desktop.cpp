@@ -60,7 +60,12 @@ class TestDesktop : public QObject
     {
         if (!m_x.activate(from) || !m_x.keys(keys))
             return 0;
-        return m_x.waitForWindow(p.pid(), title);
+        const WindowId w = m_x.waitForWindow(p.pid(), title);
+        // A window the program raises itself becomes active a little after it
+        // is mapped; keys meant for the next window must not race it.
+        if (w)
+            desktop::waitFor([&] { return m_x.activeWindow() == w; });
+        return w;
     }
 
     // Waits for the warning box and answers it with Enter.
