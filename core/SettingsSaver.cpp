@@ -96,8 +96,10 @@ void SettingsSaver::run()
         } catch (const IniWriteError &) {
             ok = false;
         }
+        // Told on this object's own thread, never the writer's.
         if (!ok)
-            emit writeFailed();
+            QMetaObject::invokeMethod(
+                this, [this] { emit writeFailed(); }, Qt::QueuedConnection);
         lk.lock();
         if (ok)
             ++m_written;

@@ -139,7 +139,9 @@ void PaneSnapshot::run()
         if (!ok && !m_failed.exchange(true)) {
             m_waiting.reset();
             lk.unlock();
-            emit writeFailed();
+            // Told on this object's own thread, never the writer's.
+            QMetaObject::invokeMethod(
+                this, [this] { emit writeFailed(); }, Qt::QueuedConnection);
             lk.lock();
         }
         if (m_failed.load())

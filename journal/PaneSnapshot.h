@@ -61,7 +61,7 @@ public:
     int written() const { return m_written.load(); }
 
 signals:
-    // A snapshot could not be written; emitted once, from the writer thread.
+    // A snapshot could not be written; emitted once, on this object's thread.
     void writeFailed();
 
 private:

@@ -54,9 +54,11 @@ void LibraryService::record(const RunInput &run)
         if (!lib.isWritable())
             return;
         const RecordResult r = lib.recordRun(run);
-        emit runRecorded(r, when);
-        if (r.isNew)
-            emit changed();
+        deliver([this, r, when] {
+            emit runRecorded(r, when);
+            if (r.isNew)
+                emit changed();
+        });
     });
 }
 
@@ -74,10 +76,15 @@ std::shared_ptr<std::atomic<bool>> LibraryService::importFiles(
     post([this, paths, parameters, cancel](Library &lib) {
         const ImportSummary s = lib.importFiles(
             paths, parameters,
-            [this](int done, int total, const QString &path) { emit importProgress(done, total, path); }, cancel.get());
-        if (s.newRuns > 0 || s.knownRuns > 0)
-            emit changed();
-        emit importFinished(s);
+            [this](int done, int total, const QString &path) {
+                deliver([this, done, total, path] { emit importProgress(done, total, path); });
+            },
+            cancel.get());
+        deliver([this, s] {
+            if (s.newRuns > 0 || s.knownRuns > 0)
+                emit changed();
+            emit importFinished(s);
+        });
     });
     return cancel;
 }
@@ -119,9 +126,11 @@ void LibraryService::run()
             try {
                 job(lib);
             } catch (const LibraryError &e) {
-                emit failed(e.text());
+                const QString text = e.text();
+                deliver([this, text] { emit failed(text); });
             } catch (const std::exception &e) {
-                emit failed(QString::fromUtf8(e.what()));
+                const QString text = QString::fromUtf8(e.what());
+                deliver([this, text] { emit failed(text); });
             }
         }
         hold.lock();

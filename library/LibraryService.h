@@ -67,6 +67,7 @@ public:
     void waitForIdle();
 
 signals:
+    // Every signal comes on this object's thread, never the worker's.
     // The library is open; writable is false for a newer schema (reason says why).
     void opened(bool writable, const QString &reason);
     // It could not be opened; reason for the warning "セル台帳を開けません".
