@@ -121,13 +121,15 @@ void PaneSnapshot::run()
             break;
         SnapshotContent s = std::move(*m_waiting);
         m_waiting.reset();
-        QString text = std::move(m_waitingText);
+        const QString text = std::move(m_waitingText);
         m_waitingText.clear();
         lk.unlock();
 
-        // As the save command writes it: Shift-JIS, CR LF.
-        text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+        // As the save command writes it: Shift-JIS, CR LF. The text may still be
+        // shared with the pane's copy, so it is only read here; LF is never part
+        // of a double-byte character, so the breaks are widened in the bytes.
         s.text = sjis::encode(text);
+        s.text.replace('\n', "\r\n");
         bool ok = true;
         try {
             safewrite::WriteFile(m_path, EncodeSnapshot(s));
