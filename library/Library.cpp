@@ -102,6 +102,22 @@ QVariant NullableDouble(bool has, double v)
     return has ? QVariant(v) : QVariant(QMetaType(QMetaType::Double));
 }
 
+// The statement the triggers run to bring one cell's figures up to date;
+// row is NEW or OLD, the run_bays row whose cell changed.
+QString RefreshStats(const char *row)
+{
+    return QStringLiteral(
+        "INSERT OR REPLACE INTO cell_stats SELECT c.id, "
+        "(SELECT count(*) FROM run_bays WHERE cell_id = c.id), "
+        "(SELECT max(capacity) FROM run_bays WHERE cell_id = c.id), "
+        "(SELECT capacity FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT 1), "
+        "(SELECT mean_voltage FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT 1), "
+        "(SELECT recorded_at FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT 1), "
+        "(SELECT capacity FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at, run_id LIMIT 1) "
+        "FROM cells c WHERE c.id = %1.cell_id;")
+        .arg(QLatin1String(row));
+}
+
 // The text columns are NOT NULL; a null QString would be bound as NULL.
 QVariant Text(const QString &s)
 {
@@ -187,55 +203,12 @@ const QStringList &MigrationStep(int from)
                            "n INTEGER NOT NULL, max_mah REAL, latest_mah REAL, latest_mv REAL, latest_at INTEGER,"
                            "first_mah REAL)"),
             // (A cell that is gone or a bay without a cell gives no row.)
-            QStringLiteral(
-                "CREATE TRIGGER run_bays_added AFTER INSERT ON run_bays BEGIN "
-                "INSERT OR REPLACE INTO cell_stats SELECT c.id, "
-                "(SELECT count(*) FROM run_bays WHERE cell_id = c.id), "
-                "(SELECT max(capacity) FROM run_bays WHERE cell_id = c.id), "
-                "(SELECT capacity FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT 1), "
-                "(SELECT mean_voltage FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT "
-                "1), "
-                "(SELECT recorded_at FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT "
-                "1), "
-                "(SELECT capacity FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at, run_id LIMIT 1) "
-                "FROM cells c WHERE c.id = NEW.cell_id;"
-                "END"),
-            QStringLiteral(
-                "CREATE TRIGGER run_bays_removed AFTER DELETE ON run_bays BEGIN "
-                "INSERT OR REPLACE INTO cell_stats SELECT c.id, "
-                "(SELECT count(*) FROM run_bays WHERE cell_id = c.id), "
-                "(SELECT max(capacity) FROM run_bays WHERE cell_id = c.id), "
-                "(SELECT capacity FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT 1), "
-                "(SELECT mean_voltage FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT "
-                "1), "
-                "(SELECT recorded_at FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT "
-                "1), "
-                "(SELECT capacity FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at, run_id LIMIT 1) "
-                "FROM cells c WHERE c.id = OLD.cell_id;"
-                "END"),
-            QStringLiteral(
-                "CREATE TRIGGER run_bays_changed AFTER UPDATE ON run_bays BEGIN "
-                "INSERT OR REPLACE INTO cell_stats SELECT c.id, "
-                "(SELECT count(*) FROM run_bays WHERE cell_id = c.id), "
-                "(SELECT max(capacity) FROM run_bays WHERE cell_id = c.id), "
-                "(SELECT capacity FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT 1), "
-                "(SELECT mean_voltage FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT "
-                "1), "
-                "(SELECT recorded_at FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT "
-                "1), "
-                "(SELECT capacity FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at, run_id LIMIT 1) "
-                "FROM cells c WHERE c.id = OLD.cell_id;"
-                "INSERT OR REPLACE INTO cell_stats SELECT c.id, "
-                "(SELECT count(*) FROM run_bays WHERE cell_id = c.id), "
-                "(SELECT max(capacity) FROM run_bays WHERE cell_id = c.id), "
-                "(SELECT capacity FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT 1), "
-                "(SELECT mean_voltage FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT "
-                "1), "
-                "(SELECT recorded_at FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT "
-                "1), "
-                "(SELECT capacity FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at, run_id LIMIT 1) "
-                "FROM cells c WHERE c.id = NEW.cell_id;"
-                "END"),
+            QStringLiteral("CREATE TRIGGER run_bays_added AFTER INSERT ON run_bays BEGIN ") + RefreshStats("NEW")
+                + QStringLiteral("END"),
+            QStringLiteral("CREATE TRIGGER run_bays_removed AFTER DELETE ON run_bays BEGIN ") + RefreshStats("OLD")
+                + QStringLiteral("END"),
+            QStringLiteral("CREATE TRIGGER run_bays_changed AFTER UPDATE ON run_bays BEGIN ") + RefreshStats("OLD")
+                + RefreshStats("NEW") + QStringLiteral("END"),
             QStringLiteral("CREATE TRIGGER cells_removed AFTER DELETE ON cells BEGIN "
                            "DELETE FROM cell_stats WHERE cell_id = OLD.id; END"),
         },
