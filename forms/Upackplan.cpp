@@ -77,8 +77,9 @@ Tpackplan::Tpackplan(library::LibraryService *service, std::optional<QList<qint6
     StatusLabel = new QLabel(this);
     StatusLabel->setWordWrap(true);
 
-    CsvButton = new QPushButton(QStringLiteral("CSV保存"), this);
-    PdfButton = new QPushButton(QStringLiteral("PDF保存"), this);
+    // Each opens a file dialog, like the ledger's CSV保存(&S)...; S and P are the counts' here.
+    CsvButton = new QPushButton(QStringLiteral("CSV保存(&C)..."), this);
+    PdfButton = new QPushButton(QStringLiteral("PDF保存(&D)..."), this);
     RecordButton = new QPushButton(QStringLiteral("組込み記録(&A)..."), this);
     CloseButton = new QPushButton(QStringLiteral("閉じる"), this);
     auto *buttons = new QHBoxLayout;

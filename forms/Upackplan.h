@@ -36,8 +36,8 @@ public:
     QTreeWidget *PlanView;
     QLabel *FiguresLabel;
     QLabel *StatusLabel;
-    QPushButton *CsvButton; // CSV保存
-    QPushButton *PdfButton; // PDF保存
+    QPushButton *CsvButton; // CSV保存(&C)...
+    QPushButton *PdfButton; // PDF保存(&D)...
     QPushButton *RecordButton; // 組込み記録(&A)...
     QPushButton *CloseButton;
 

@@ -299,6 +299,106 @@ private slots:
         QVERIFY(closeProgram(p, main));
     }
 
+    // 組電池の設計 by keys on a library imported from a saved log: 4S1P gives
+    // the four cells closest in capacity, the PDF shows them, and 組込み記録
+    // takes them out of the next plan.
+    void packPlanByKeys()
+    {
+        desktop::Program p(m_x);
+        p.writeIni(ini(""));
+        // E-1..E-4 reach 1.00 V at 160, 152, 140 and 120 minutes, E-5..E-8 at
+        // 158, 150, 100 and 90: the closest four are E-1, E-2, E-5 and E-6.
+        const auto table = [](const char *stamp, const QList<int> &ends) {
+            QByteArray t = QByteArray(stamp) + "\r\nBat-V Bat1 Bat2 Bat3 Bat4\r\n";
+            for (int k = 0; k <= 4; ++k) {
+                t += "1." + QByteArray::number(4 - k) + "0V";
+                for (int end : ends)
+                    t += ' ' + QByteArray::number(end * k / 4);
+                t += "\r\n";
+            }
+            return t;
+        };
+        const QString log = p.writeFile(QStringLiteral("cells.log"),
+            sjis::encode(QStringLiteral("セル: E-1 E-2 E-3 E-4\r\n")) + table("2026/12/09 09:00", {160, 152, 140, 120})
+                + sjis::encode(QStringLiteral("セル: E-5 E-6 E-7 E-8\r\n"))
+                + table("2026/12/09 10:00", {158, 150, 100, 90}));
+        QVERIFY(p.start({QStringLiteral("--import"), log}));
+        QVERIFY2(p.waitForExit(), qPrintable(p.output()));
+
+        const WindowId main = startProgram(p);
+        QVERIFY2(main, qPrintable(seen(p) + p.output()));
+        const WindowId ledger = openWith(p, main, {"alt+v", "b"}, QStringLiteral("セル台帳"));
+        QVERIFY2(ledger, qPrintable(seen(p)));
+        const WindowId planner = openWith(p, ledger, {"alt+b"}, QStringLiteral("組電池の設計"));
+        QVERIFY2(planner, qPrintable(seen(p)));
+
+        // Saves the shown plan with the button's accelerator and its file
+        // dialog (renamed into place whole); empty when no dialog came, as
+        // while the plan is still being computed and the button is disabled.
+        const auto save = [&](const QString &key, const QString &title, const QString &name) {
+            const QString path = p.filePath(name);
+            QFile::remove(path);
+            if (!m_x.activate(planner) || !m_x.keys({key}))
+                return QByteArray();
+            const WindowId dialog = m_x.waitForWindow(p.pid(), title, 2000);
+            if (!dialog || !m_x.activate(dialog) || !m_x.keys(typing(name) << "Return"))
+                return QByteArray();
+            desktop::waitFor([&] { return QFileInfo(path).size() > 0; });
+            return ReadFile(path);
+        };
+        const auto plannedLabels = [&](const QString &name) {
+            QStringList labels;
+            const QList<QByteArray> lines = save("alt+c", QStringLiteral("CSV保存"), name).split('\n');
+            for (const QByteArray &line : lines.mid(1))
+                if (!line.trimmed().isEmpty())
+                    labels << QString::fromUtf8(line.split(',').value(2));
+            labels.sort();
+            return labels;
+        };
+        // Typed in, although 4S1P x 1 is what the dialog starts with.
+        QVERIFY(m_x.activate(planner));
+        QVERIFY(m_x.keys({"alt+s", "ctrl+a", "4", "alt+p", "ctrl+a", "1", "alt+k", "ctrl+a", "1", "alt+r"}));
+        const QStringList closest{"E-1", "E-2", "E-5", "E-6"};
+        QStringList labels;
+        QVERIFY2(desktop::waitFor([&] {
+            labels = plannedLabels(QStringLiteral("plan.csv"));
+            return labels == closest;
+        }),
+            qPrintable(labels.join(' ') + " / " + seen(p)));
+
+        // The PDF to take to the bench, read by poppler.
+        QVERIFY(!save("alt+d", QStringLiteral("PDF保存"), QStringLiteral("plan.pdf")).isEmpty());
+        QProcess pdftotext;
+        pdftotext.start(QStringLiteral("pdftotext"), {p.filePath(QStringLiteral("plan.pdf")), QStringLiteral("-")});
+        QVERIFY(pdftotext.waitForFinished(desktop::TimeoutMs));
+        const QString text = QString::fromUtf8(pdftotext.readAllStandardOutput());
+        for (const QString &label : closest)
+            QVERIFY2(text.contains(label), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("組電池の設計")), qPrintable(text));
+
+        // 組込み記録: the pack's name typed into the question, Enter.
+        QVERIFY(m_x.activate(planner) && m_x.keys({"alt+a"}));
+        const WindowId ask = m_x.waitForWindow(p.pid(), QStringLiteral("組込み記録"));
+        QVERIFY2(ask, qPrintable(seen(p)));
+        QVERIFY(m_x.activate(ask) && m_x.keys(typing(QStringLiteral("tool-4s")) << "Return"));
+        QVERIFY(desktop::waitFor([&] { return !m_x.isViewable(ask); }));
+
+        // The next plan is made of the four left.
+        const QStringList rest{"E-3", "E-4", "E-7", "E-8"};
+        QVERIFY2(desktop::waitFor([&] {
+            m_x.activate(planner);
+            m_x.keys({"alt+r"});
+            labels = plannedLabels(QStringLiteral("next.csv"));
+            return labels == rest;
+        }),
+            qPrintable(labels.join(' ') + " / " + seen(p)));
+
+        QVERIFY(m_x.activate(planner) && m_x.keys({"Escape"}));
+        QVERIFY(desktop::waitFor([&] { return !m_x.isViewable(planner); }));
+        QVERIFY(m_x.isViewable(ledger));
+        QVERIFY(closeProgram(p, main));
+    }
+
     // kill -9 a few seconds after typing a note: at the next start "はい" brings
     // the note back after what had been received, then the 再開 line. Read back
     // from the new run's snapshot, which the recovery writes at once.
