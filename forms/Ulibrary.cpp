@@ -47,6 +47,7 @@ struct Snapshot {
     QList<library::CellSummary> cells;
     QList<library::RunRow> runs;
     packs::GradeLimits limits;
+    QList<packs::CurveNeighbour> neighbours; // from the 似た曲線 reference, when one is shown
 };
 
 struct Neighbours {
@@ -348,8 +349,31 @@ void Tlibrary::updateButtons()
 void Tlibrary::cellSortChanged(int column)
 {
     // The distances belong to the order they were asked for.
-    if (column != library::CellCurveColumn)
+    if (column != library::CellCurveColumn) {
         ListView1->setColumnHidden(library::CellCurveColumn, true);
+        m_curveReference = 0;
+    }
+}
+
+bool Tlibrary::showCurveOrder(const QList<packs::CurveNeighbour> &cells)
+{
+    if (cells.isEmpty()) {
+        ListView1->setColumnHidden(library::CellCurveColumn, true);
+        m_curveReference = 0;
+        return false;
+    }
+    QList<qint64> order;
+    QHash<qint64, double> minutes;
+    for (const packs::CurveNeighbour &c : cells) {
+        order.append(c.cellId);
+        if (c.minutes)
+            minutes.insert(c.cellId, *c.minutes);
+    }
+    m_cells->setCurveOrder(order, minutes);
+    ListView1->setColumnHidden(library::CellCurveColumn, false);
+    ListView1->sortByColumn(library::CellCurveColumn, Qt::AscendingOrder);
+    ListView1->resizeColumnToContents(library::CellCurveColumn);
+    return true;
 }
 
 QList<library::CellSummary> Tlibrary::shownCells() const
@@ -382,12 +406,17 @@ void Tlibrary::reload(std::function<void()> done)
         return;
     m_stale = false;
     const int serial = ++m_reloadSerial;
+    const qint64 reference = m_curveReference;
     m_service->query<Snapshot>(
-        [](library::Library &lib) {
-            return Snapshot{lib.cellSummaries(), lib.runs(), packs::ReadGradeLimits(lib)};
+        [reference](library::Library &lib) {
+            Snapshot s{lib.cellSummaries(), lib.runs(), packs::ReadGradeLimits(lib), {}};
+            // A new run moves the distances shown: measured again with the rest.
+            if (reference != 0)
+                s.neighbours = packs::CurveNeighbours(lib, reference);
+            return s;
         },
         this,
-        [this, serial, done](const Snapshot &s) {
+        [this, serial, reference, done](const Snapshot &s) {
             // An older answer than one asked for since is of no use.
             if (serial != m_reloadSerial)
                 return;
@@ -395,6 +424,8 @@ void Tlibrary::reload(std::function<void()> done)
             m_limits = s.limits;
             m_cells->setRows(s.cells);
             m_runs->setRows(s.runs);
+            if (reference != 0 && reference == m_curveReference)
+                showCurveOrder(s.neighbours);
             if (m_cells->rowOf(current) >= 0)
                 selectCell(current);
             else
@@ -545,6 +576,7 @@ void Tlibrary::Button8Click()
     const qint64 cellId = m_currentCell;
     if (!m_service || cellId == 0)
         return;
+    m_curveReference = 0;
     m_service->query<Neighbours>(
         [cellId](library::Library &lib) {
             Neighbours n;
@@ -557,7 +589,7 @@ void Tlibrary::Button8Click()
             return n;
         },
         this,
-        [this](const Neighbours &n) {
+        [this, cellId](const Neighbours &n) {
             if (!n.ok) {
                 errors::ShowWarning(n.error);
                 emit similarShown();
@@ -568,17 +600,8 @@ void Tlibrary::Button8Click()
                 emit similarShown();
                 return;
             }
-            QList<qint64> order;
-            QHash<qint64, double> minutes;
-            for (const packs::CurveNeighbour &c : n.cells) {
-                order.append(c.cellId);
-                if (c.minutes)
-                    minutes.insert(c.cellId, *c.minutes);
-            }
-            m_cells->setCurveOrder(order, minutes);
-            ListView1->setColumnHidden(library::CellCurveColumn, false);
-            ListView1->sortByColumn(library::CellCurveColumn, Qt::AscendingOrder);
-            ListView1->resizeColumnToContents(library::CellCurveColumn);
+            m_curveReference = cellId;
+            showCurveOrder(n.cells);
             emit similarShown();
         });
 }

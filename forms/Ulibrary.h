@@ -5,6 +5,7 @@
 // in the ini file in a section of its own.
 #include "library/Records.h"
 #include "packs/Grade.h"
+#include "packs/LibraryPool.h"
 
 #include <QWidget>
 
@@ -142,6 +143,8 @@ private:
     void importFinished(const library::ImportSummary &summary);
     void updateButtons();
     void cellSortChanged(int column);
+    // Shows the distances from m_curveReference in that order; false when there are none.
+    bool showCurveOrder(const QList<packs::CurveNeighbour> &cells);
     QStringList runOpenDialog();
     QString runSaveDialog(const QString &title, const QString &filter, const QString &suffix);
 
@@ -151,6 +154,8 @@ private:
     library::RunTableModel *m_runs;
     library::ValueSortProxy *m_runProxy;
     qint64 m_currentCell = 0;
+    // The cell 似た曲線 measured from while its order holds (0: none), so a reload measures again.
+    qint64 m_curveReference = 0;
     packs::GradeLimits m_limits;
     bool m_writable = true;
     bool m_stale = true; // the library changed while hidden

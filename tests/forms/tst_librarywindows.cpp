@@ -1020,6 +1020,44 @@ private slots:
         QCOMPARE(shownLabels(*w).first(), QStringLiteral("C-0"));
     }
 
+    // The distances shown follow the library: a new run of a cell measures
+    // again from the reference while its order holds, and the reference's
+    // runs gone take the column away.
+    void similarCurvesFollowTheLibrary()
+    {
+        record(run(0, {"C-0", "C-1", "C-2", "C-3"}, m_t0));
+        auto w = shownLibrary();
+        w->selectCell(cellId("C-1"));
+        settle();
+        QSignalSpy shown(w.get(), &Tlibrary::similarShown);
+        QTest::keyClick(w.get(), Qt::Key_N, Qt::AltModifier);
+        QVERIFY(shown.wait(5000) || shown.count() == 1);
+        QCOMPARE(shownLabels(*w), (QStringList{"C-1", "C-0", "C-2", "C-3"}));
+        QCOMPARE(
+            columnTexts(w->ListView1->model(), library::CellCurveColumn), (QStringList{"0.0", "10.0", "10.0", "20.0"}));
+
+        // C-3 measured again, in bay 1 of a run of step 5: it reaches the last
+        // level at 45 minutes, 5 from C-1, and moves up beside it.
+        m_service->record(run(5, {"C-3"}, m_t0.addDays(1)));
+        QTRY_COMPARE(
+            columnTexts(w->ListView1->model(), library::CellCurveColumn), (QStringList{"0.0", "5.0", "10.0", "10.0"}));
+        QCOMPARE(shownLabels(*w), (QStringList{"C-1", "C-3", "C-0", "C-2"}));
+
+        // The reference's one run deleted: nothing to measure from, no column.
+        const QDateTime first = m_t0;
+        m_service->post([first](library::Library &lib) {
+            QList<qint64> ids;
+            for (const library::RunRow &r : lib.runs())
+                if (r.when == first)
+                    ids << r.id;
+            lib.deleteRuns(ids);
+        });
+        settle();
+        emit m_service->changed();
+        QTRY_VERIFY(w->ListView1->isColumnHidden(library::CellCurveColumn));
+        QVERIFY(m_boxes.isEmpty());
+    }
+
     // The window's buttons reach the two dialogs by their keys, and no two
     // accelerators of the window share a letter.
     void keysOpenPackDialogs_data()
