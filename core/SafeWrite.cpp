@@ -161,4 +161,20 @@ Method WriteFile(const QString &path, const QByteArray &data)
     return Method::Replaced;
 }
 
+void CommitFile(const QString &temp, const QString &target)
+{
+    const QByteArray from = QFile::encodeName(temp);
+    const int fd = ::open(from.constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        Fail(temp, "cannot open", errno);
+    if (::fsync(fd) != 0) {
+        const int err = errno;
+        ::close(fd);
+        Fail(temp, "cannot write", err);
+    }
+    ::close(fd);
+    if (::rename(from.constData(), QFile::encodeName(target).constData()) != 0)
+        Fail(target, "cannot replace", errno);
+}
+
 } // namespace safewrite

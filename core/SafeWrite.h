@@ -49,4 +49,9 @@ enum class Method {
 // Writes data as the whole content of path. Throws WriteError.
 Method WriteFile(const QString &path, const QByteArray &data);
 
+// Puts a finished file that another writer made (SQLite's VACUUM INTO) in
+// target's place: to the disk first, then renamed over target, so a crash
+// leaves the old target or the new one. Throws WriteError; temp is left.
+void CommitFile(const QString &temp, const QString &target);
+
 } // namespace safewrite

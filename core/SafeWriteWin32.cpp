@@ -4,6 +4,8 @@
 // file (or refuses the replace) makes an existing file be written in place.
 #include "core/SafeWrite.h"
 
+#include "core/FileReason.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -21,7 +23,8 @@ const wchar_t *W(const QString &s)
 [[noreturn]] void Fail(const QString &path, const char *what, DWORD err)
 {
     throw WriteError(
-        QStringLiteral("%1 %2: %3").arg(QString::fromUtf8(what), path, qt_error_string(int(err))).toStdString());
+        QStringLiteral("%1 %2: %3").arg(QString::fromUtf8(what), path, qt_error_string(int(err))).toStdString(),
+        filereason::ErrnoOf(err));
 }
 
 bool WriteAll(HANDLE h, const QByteArray &data)
@@ -131,6 +134,22 @@ Method WriteFile(const QString &path, const QByteArray &data)
         Fail(path, "cannot replace", err);
     }
     return Method::Replaced;
+}
+
+void CommitFile(const QString &temp, const QString &target)
+{
+    const QString from = QDir::toNativeSeparators(temp);
+    const HANDLE h = CreateFileW(W(from), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        Fail(temp, "cannot open", GetLastError());
+    if (!FlushFileBuffers(h)) {
+        const DWORD err = GetLastError();
+        CloseHandle(h);
+        Fail(temp, "cannot write", err);
+    }
+    CloseHandle(h);
+    if (!MoveFileExW(W(from), W(QDir::toNativeSeparators(target)), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        Fail(target, "cannot replace", GetLastError());
 }
 
 } // namespace safewrite

@@ -1,7 +1,9 @@
 #include "library/Library.h"
 #include "analysis/DischargeTable.h"
 #include "cells/CellList.h"
+#include "core/FileReason.h"
 #include "core/LogFile.h"
+#include "core/SafeWrite.h"
 #include "core/SjisText.h"
 
 #include <QCoreApplication>
@@ -19,10 +21,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace library {
 
@@ -220,30 +218,6 @@ const QStringList &MigrationStep(int from)
 QString ReadOnlyText()
 {
     return QStringLiteral("セル台帳は読み取り専用です");
-}
-
-// By trying, not by access(): that answers yes for root whatever the
-// permissions, and the journal files SQLite puts beside the library need a
-// folder that really takes new files.
-bool FolderWritable(const QString &folder)
-{
-    const QByteArray probe
-        = QFile::encodeName(folder + QStringLiteral("/.voltrak-probe-%1").arg(QCoreApplication::applicationPid()));
-    const int fd = ::open(probe.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return errno == EEXIST;
-    ::close(fd);
-    ::unlink(probe.constData());
-    return true;
-}
-
-bool FileWritable(const QString &path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return true;
 }
 
 } // namespace
@@ -507,11 +481,11 @@ Library::Library(const QString &path, int busyTimeoutMs)
     }
     // Before the file is looked into: even reading a library needs its
     // companions beside it (-wal, -shm), which only a writable folder takes.
-    if (!FolderWritable(folder)) {
+    if (!filereason::FolderTakesNewFiles(folder)) {
         m_reason = QStringLiteral("フォルダ %1 に書き込めません").arg(QDir::toNativeSeparators(folder));
         return;
     }
-    if (info.exists() && !FileWritable(m_path)) {
+    if (info.exists() && !filereason::OpensForWriting(m_path)) {
         m_reason = QStringLiteral("%1 に書き込めません").arg(display);
         return;
     }
@@ -692,13 +666,11 @@ QString ReadFailure(const QString &path, const std::exception &e)
     if (info.isDir())
         return QStringLiteral("フォルダです");
     // By opening it: root passes every access() test.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == EACCES || errno == EPERM)
+    if (const int err = filereason::ReadProblem(path)) {
+        if (err == EACCES || err == EPERM)
             return QStringLiteral("読み取りが許可されていません");
-        return QString::fromLocal8Bit(std::strerror(errno));
+        return filereason::ReasonText(err);
     }
-    ::close(fd);
     return QString::fromUtf8(e.what());
 }
 
@@ -1105,11 +1077,9 @@ void Library::backupTo(const QString &file) const
         throw LibraryError(QStringLiteral("%1 を作成できません（%2）").arg(display, q.lastError().databaseText()));
     }
     // On the disk before it takes the name, so a crash leaves the old copy or the new one.
-    const int fd = ::open(QFile::encodeName(part).constData(), O_RDWR);
-    const bool synced = fd >= 0 && ::fsync(fd) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    if (!synced || std::rename(QFile::encodeName(part).constData(), QFile::encodeName(target).constData()) != 0) {
+    try {
+        safewrite::CommitFile(part, target);
+    } catch (const safewrite::WriteError &) {
         QFile::remove(part);
         throw LibraryError(QStringLiteral("%1 を作成できません").arg(display));
     }

@@ -2,6 +2,7 @@
 // where safe writes, the journal's file and the run markers have their own implementations: bytes exactly as
 // given, no temporary file left behind, refusals that leave the old file alone, markers that tell a live run from
 // a dead one.
+#include "core/FileReason.h"
 #include "core/SafeWrite.h"
 #include "journal/Journal.h"
 #include "journal/RunMarker.h"
@@ -11,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
 #include <memory>
 
 namespace {
@@ -93,6 +95,73 @@ private slots:
         QCOMPARE(
             QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::Dirs | QDir::NoDotAndDotDot),
             QStringList{"graph.emf"});
+    }
+
+    // A finished file another writer made takes the target's place whole;
+    // a missing one is an error that leaves the target as it was.
+    void commitFile_data()
+    {
+        QTest::addColumn<QByteArray>("before"); // the target's old content; null: none yet
+        QTest::addColumn<bool>("made"); // the finished file exists
+        QTest::newRow("over an older copy") << QByteArray(9000, 'o') << true;
+        QTest::newRow("a first copy") << QByteArray() << true;
+        QTest::newRow("nothing was made") << QByteArray("old copy") << false;
+    }
+    void commitFile()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(bool, made);
+        QTemporaryDir dir;
+        const QString target = dir.filePath(QStringLiteral("backup.sqlite"));
+        const QString part = target + QStringLiteral(".part");
+        const auto put = [](const QString &path, const QByteArray &bytes) {
+            QFile f(path);
+            return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+        };
+        if (!before.isNull())
+            QVERIFY(put(target, before));
+        if (made)
+            QVERIFY(put(part, Awkward()));
+        if (made) {
+            safewrite::CommitFile(part, target);
+            QCOMPARE(ReadAll(target), Awkward());
+            QVERIFY(!QFile::exists(part));
+        } else {
+            QVERIFY_THROWS_EXCEPTION(safewrite::WriteError, safewrite::CommitFile(part, target));
+            QCOMPARE(ReadAll(target), before);
+        }
+    }
+
+    // Why a file cannot be read, as the messages tell it.
+    void readProblems_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("problem");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("a readable file") << "a.log" << 0 << "";
+        QTest::newRow("no such file") << "none.log" << ENOENT << "ファイルまたはフォルダがありません";
+        QTest::newRow("a folder") << "logs" << EISDIR << "フォルダです";
+        QTest::newRow("below a missing folder") << "gone/a.log" << ENOENT << "ファイルまたはフォルダがありません";
+    }
+    void readProblems()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, problem);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        QFile f(dir.filePath(QStringLiteral("a.log")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("logs")));
+        QCOMPARE(filereason::ReadProblem(dir.filePath(name)), problem);
+        if (problem)
+            QCOMPARE(filereason::ReasonText(problem), reason);
+        // The probes leave nothing behind, and a folder that is not there takes nothing.
+        QVERIFY(filereason::FolderTakesNewFiles(dir.path()));
+        QVERIFY(!filereason::FolderTakesNewFiles(dir.filePath(QStringLiteral("gone"))));
+        QCOMPARE(filereason::OpensForWriting(dir.filePath(name)), problem == 0);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            (QStringList{"a.log", "logs"}));
     }
 
     // The journal keeps the bytes as they came, in chunks of any size.
