@@ -176,19 +176,38 @@ bool SavePicture(const QString &path, const PictureSource &source)
     return true;
 }
 
+namespace {
+
+// The formats this build can write, in the dialog's order.
+QList<const FormatInfo *> OfferedFormats()
+{
+    QList<const FormatInfo *> offered;
+    for (const FormatInfo &f : Formats) {
+#ifdef VOLTRAK_NO_SVG
+        if (f.format == PictureFormat::Svg)
+            continue;
+#endif
+        offered.append(&f);
+    }
+    return offered;
+}
+
+} // namespace
+
 QStringList PictureFilters()
 {
     QStringList filters;
-    for (const FormatInfo &f : Formats)
-        filters.append(QStringLiteral("%1ファイル　(*.%2)").arg(QLatin1String(f.caption), QLatin1String(f.suffix)));
+    for (const FormatInfo *f : OfferedFormats())
+        filters.append(QStringLiteral("%1ファイル　(*.%2)").arg(QLatin1String(f->caption), QLatin1String(f->suffix)));
     return filters;
 }
 
 QString PictureFilterSuffix(int filter)
 {
-    if (filter < 0 || filter >= int(std::size(Formats)))
+    const QList<const FormatInfo *> offered = OfferedFormats();
+    if (filter < 0 || filter >= offered.size())
         return QString();
-    return QLatin1String(Formats[filter].suffix);
+    return QLatin1String(offered.at(filter)->suffix);
 }
 
 } // namespace graph
