@@ -1,6 +1,7 @@
-// zeph4-sim: a ZEPH4 four-cell discharger on a pseudo-terminal.
+// zeph4-sim: a ZEPH4 four-cell discharger on a pseudo-terminal (on Windows, on
+// the COM port named with --port, one end of a null-modem pair).
 //
-// Prints the device path of the pseudo-terminal on its first stdout line,
+// Prints the device path of the pseudo-terminal (the COM port) on its first stdout line,
 // then plays the discharger: progress lines during a discharge, the table
 // dump, and the setting mode with its six prompts. Every byte received can
 // be recorded; the values answered in setting mode are reported on stdout:
@@ -8,7 +9,8 @@
 //   values Vstop=.. Vref=.. ...    when setting mode ends (-1: not answered)
 //   setting cancelled              when a lone CR ended it
 // Commands on stdin (one per line): discharge, dump, setting, quit.
-// SIGUSR1 enters setting mode, SIGUSR2 dumps the table.
+// SIGUSR1 enters setting mode, SIGUSR2 dumps the table (not on Windows).
+#include "tools/zeph4-sim/DeviceLine.h"
 #include "tools/zeph4-sim/Zeph4Model.h"
 
 #include <algorithm>
@@ -19,14 +21,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <fcntl.h>
 #include <memory>
-#include <poll.h>
-#include <pty.h>
 #include <sstream>
 #include <string>
-#include <termios.h>
-#include <unistd.h>
 
 using Clock = std::chrono::steady_clock;
 using namespace zeph4;
@@ -37,13 +34,15 @@ volatile std::sig_atomic_t gSignalSetting = 0;
 volatile std::sig_atomic_t gSignalDump = 0;
 volatile std::sig_atomic_t gSignalQuit = 0;
 
-void OnSignal(int sig)
+void OnSignal([[maybe_unused]] int sig)
 {
+#ifdef SIGUSR1
     if (sig == SIGUSR1)
         gSignalSetting = 1;
     else if (sig == SIGUSR2)
         gSignalDump = 1;
     else
+#endif
         gSignalQuit = 1;
 }
 
@@ -67,7 +66,8 @@ void Usage()
                "  --record FILE    append every received byte to FILE\n"
                "  --link PATH      also make PATH a symbolic link to the device\n"
                "  --exit-after-setting  end the program when setting mode ends\n"
-               "  --wait-for-open  start the discharge only once a program has set up the line\n",
+               "  --wait-for-open  start the discharge only once a program has set up the line\n"
+               "  --port COMn      (Windows) the COM port to play on, one end of a null-modem pair\n",
         stderr);
 }
 
@@ -84,6 +84,7 @@ struct Config {
     int settingWaitS = 30;
     std::string record;
     std::string link;
+    std::string port;
     bool exitAfterSetting = false;
     bool waitForOpen = false;
 };
@@ -112,25 +113,8 @@ public:
 
     int Run()
     {
-        char name[256] = {};
-        if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
-            std::perror("openpty");
+        if (!line_.open(cfg_.port, cfg_.link))
             return 1;
-        }
-        // Our own slave descriptor stays open so the program can close and
-        // reopen the port without the line hanging up; raw so no byte changes.
-        termios t{};
-        ::tcgetattr(slave_, &t);
-        ::cfmakeraw(&t);
-        // A speed no program asks for: when it changes, a program opened the line.
-        ::cfsetspeed(&t, B50);
-        ::tcsetattr(slave_, TCSANOW, &t);
-        ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-        if (!cfg_.link.empty()) {
-            ::unlink(cfg_.link.c_str());
-            if (::symlink(name, cfg_.link.c_str()) != 0)
-                std::perror("symlink");
-        }
         if (!cfg_.record.empty()) {
             record_ = std::fopen(cfg_.record.c_str(), "ab");
             if (!record_) {
@@ -138,7 +122,7 @@ public:
                 return 1;
             }
         }
-        std::printf("%s\n", name);
+        std::printf("%s\n", line_.name().c_str());
         std::fflush(stdout);
 
         if (cfg_.speed <= 0)
@@ -178,34 +162,24 @@ public:
                 StartDischarge();
             }
             Tick();
-            pollfd p[2]
-                = {{master_, short(POLLIN | (out_.empty() ? 0 : POLLOUT)), 0}, {stdinOpen_ ? 0 : -1, POLLIN, 0}};
-            const int r = ::poll(p, 2, dischargeDue ? std::min(NextWaitMs(), 50) : NextWaitMs());
-            if (r < 0 && errno != EINTR)
+            const DeviceLine::Ready r
+                = line_.wait(dischargeDue ? std::min(NextWaitMs(), 50) : NextWaitMs(), !out_.empty());
+            if (r.failed)
                 break;
-            if (r <= 0)
-                continue;
-            if (p[0].revents & POLLIN)
+            if (r.line)
                 ReadLine();
-            if (p[0].revents & POLLOUT)
+            if (r.room)
                 Flush();
-            if (p[1].revents & (POLLIN | POLLHUP))
+            if (r.commands)
                 ReadCommand();
         }
         if (record_)
             std::fclose(record_);
-        if (!cfg_.link.empty())
-            ::unlink(cfg_.link.c_str());
         return 0;
     }
 
 private:
-    // The line's speed is no longer the one set above.
-    bool LineSetUp() const
-    {
-        termios t{};
-        return ::tcgetattr(slave_, &t) == 0 && ::cfgetospeed(&t) != B50;
-    }
+    bool LineSetUp() const { return line_.programSetUp(); }
 
     void Send(const std::string &s)
     {
@@ -220,7 +194,7 @@ private:
     void Flush()
     {
         while (!out_.empty()) {
-            const ssize_t n = ::write(master_, out_.data(), out_.size());
+            const long n = line_.write(out_.data(), static_cast<long>(out_.size()));
             if (n <= 0)
                 return;
             out_.erase(0, static_cast<size_t>(n));
@@ -367,14 +341,14 @@ private:
     void ReadLine()
     {
         char buf[4096];
-        const ssize_t n = ::read(master_, buf, sizeof buf);
+        const long n = line_.read(buf, sizeof buf);
         if (n <= 0)
             return;
         if (record_) {
             std::fwrite(buf, 1, static_cast<size_t>(n), record_);
             std::fflush(record_);
         }
-        for (ssize_t i = 0; i < n; ++i) {
+        for (long i = 0; i < n; ++i) {
             if (!setting_)
                 continue; // outside setting mode the device ignores input
             bool answered = false;
@@ -392,13 +366,8 @@ private:
 
     void ReadCommand()
     {
-        char buf[256];
-        const ssize_t n = ::read(0, buf, sizeof buf);
-        if (n <= 0) {
-            stdinOpen_ = false; // no more commands; keep running
-            return;
-        }
-        command_.append(buf, static_cast<size_t>(n));
+        if (!line_.readCommands(command_))
+            return; // no more commands; keep running
         size_t at;
         while ((at = command_.find('\n')) != std::string::npos) {
             const std::string cmd = command_.substr(0, at);
@@ -415,12 +384,10 @@ private:
     }
 
     Config cfg_;
-    int master_ = -1;
-    int slave_ = -1;
+    DeviceLine line_;
     std::FILE *record_ = nullptr;
     std::string out_;
     std::string command_;
-    bool stdinOpen_ = true;
     bool quit_ = false;
     Settings settings_;
     std::array<int, 4> lengths_{};
@@ -482,6 +449,8 @@ int main(int argc, char **argv)
             cfg.record = value("a file");
         else if (a == "--link")
             cfg.link = value("a path");
+        else if (a == "--port")
+            cfg.port = value("a COM port");
         else if (a == "--wait-for-open")
             cfg.waitForOpen = true;
         else if (a == "--exit-after-setting")
@@ -495,6 +464,7 @@ int main(int argc, char **argv)
             return 2;
         }
     }
+#ifdef SIGUSR1
     struct sigaction sa { };
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
@@ -503,5 +473,9 @@ int main(int argc, char **argv)
     ::sigaction(SIGTERM, &sa, nullptr);
     ::sigaction(SIGINT, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+#else
+    std::signal(SIGTERM, OnSignal);
+    std::signal(SIGINT, OnSignal);
+#endif
     return Simulator(std::move(cfg)).Run();
 }
