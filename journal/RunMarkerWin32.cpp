@@ -196,14 +196,18 @@ Unfinished FindUnfinished(const QString &folder, const QString &iniPath)
         found.m_fd = h;
         found.m_marker = path;
         found.m_journal = log.absoluteFilePath();
-        if (log.size() <= 0) {
+        // Typed notes alone, with nothing received, are worth offering too.
+        const QFileInfo pane(found.snapshotPath());
+        if (log.size() <= 0 && !pane.exists()) {
             found.dismiss();
             continue;
         }
-        if (best.isNull() || log.lastModified() > bestTime) {
+        const QDateTime changed
+            = qMax(log.exists() ? log.lastModified() : QDateTime(), pane.exists() ? pane.lastModified() : QDateTime());
+        if (best.isNull() || changed > bestTime) {
             best.dismiss();
             best = std::move(found);
-            bestTime = log.lastModified();
+            bestTime = changed;
         } else {
             found.dismiss();
         }

@@ -93,8 +93,10 @@ private slots:
     {
         QCOMPARE(journal::RestartLine(QDateTime(QDate(2026, 12, 9), QTime(4, 7, 59))),
             QStringLiteral("---- 再開 2026/12/09 04:07 ----"));
-        QCOMPARE(journal::SnapshotPathFor(QStringLiteral("/x/logs/20260302-070509-2.log")),
-            QStringLiteral("/x/logs/20260302-070509-2.pane"));
+        // An absolute path on either system ("/x/logs", "C:/x/logs").
+        const QString logs = QDir::rootPath() + QStringLiteral("x/logs/");
+        QCOMPARE(journal::SnapshotPathFor(logs + QStringLiteral("20260302-070509-2.log")),
+            logs + QStringLiteral("20260302-070509-2.pane"));
     }
 
     // What the writer leaves is the text as 保存 writes it, and the last text given wins.
