@@ -24,6 +24,15 @@
 #include <cstdio>
 #include <cstdlib>
 
+// Qt's Windows entry point calls qMain, and Qt's headers rename main to it with a macro, which would rename the
+// main window, forms::main, in this file too: the macro goes, and the function takes the entry point's name.
+#ifdef QT_NEEDS_QMAIN
+#undef main
+#define VOLTRAK_ENTRY qMain
+#else
+#define VOLTRAK_ENTRY main
+#endif
+
 namespace {
 
 // The options that print and end need neither a display nor the toolkit.
@@ -89,7 +98,7 @@ int RunLibrary(int argc, char **argv, const cli::Options &options)
 
 } // namespace
 
-int main(int argc, char **argv)
+int VOLTRAK_ENTRY(int argc, char **argv)
 {
     QStringList args;
     for (int i = 1; i < argc; ++i)
