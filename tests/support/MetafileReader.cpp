@@ -8,9 +8,35 @@
 #include <optional>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace mfread {
 
 namespace {
+
+// Code page 932 read by someone other than the program's own codec: ICU through Qt on Linux, the system's own
+// conversion on Windows (whose Qt has no ICU). None when the bytes are not Shift-JIS.
+std::optional<QString> DecodeShiftJis(const QByteArray &bytes)
+{
+#ifdef _WIN32
+    if (bytes.isEmpty())
+        return QString();
+    const int n = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes.constData(), int(bytes.size()), nullptr, 0);
+    if (n <= 0)
+        return std::nullopt;
+    std::wstring wide(size_t(n), L'\0');
+    MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes.constData(), int(bytes.size()), wide.data(), n);
+    return QString::fromStdWString(wide);
+#else
+    QStringDecoder dec("Shift_JIS");
+    const QString text = dec.decode(bytes);
+    if (dec.hasError())
+        return std::nullopt;
+    return text;
+#endif
+}
 
 struct Cursor {
     const QByteArray &d;
@@ -452,8 +478,7 @@ Picture readWmf(const QByteArray &file)
                 QByteArray face;
                 for (qsizetype i = p + 18; i < off + qsizetype(words) * 2 && c.u8(i) != 0; ++i)
                     face.append(char(c.u8(i)));
-                QStringDecoder dec("Shift_JIS");
-                o.font.face = dec.decode(face);
+                o.font.face = DecodeShiftJis(face).value_or(QString());
                 create(o);
             } else
                 fail("short CREATEFONTINDIRECT");
@@ -522,9 +547,9 @@ Picture readWmf(const QByteArray &file)
             t.color = textColor;
             t.ref = QPoint(sparam(1), sparam(0));
             const QByteArray bytes = file.mid(p + 2 * q, len);
-            QStringDecoder dec("Shift_JIS");
-            t.text = dec.decode(bytes);
-            if (dec.hasError())
+            const std::optional<QString> text = DecodeShiftJis(bytes);
+            t.text = text.value_or(QString());
+            if (!text)
                 fail("EXTTEXTOUT bytes are not Shift-JIS");
             q += stringWords;
             if (nParams - q >= len)

@@ -21,6 +21,7 @@ QByteArray Pattern(qsizetype size, quint32 seed)
 }
 
 // The other end of the line, raw Win32: 9600 8N1 without flow control, reads that return at once.
+// The variable is "peer": <windows.h> defines "far" and "near" away.
 class FarEnd
 {
 public:
@@ -117,8 +118,8 @@ private slots:
     void receives()
     {
         QFETCH(QByteArray, bytes);
-        FarEnd far(L"\\\\.\\COM2");
-        QVERIFY(far.ok());
+        FarEnd peer(L"\\\\.\\COM2");
+        QVERIFY(peer.ok());
         TCommX comm;
         comm.setPortNo(1);
         comm.setFlowCtrl(cfcNone);
@@ -134,7 +135,7 @@ private slots:
         comm.PortOpen();
         QVERIFY(comm.IsOpen());
         QCOMPARE(comm.DevicePath(), QStringLiteral("\\\\.\\COM1"));
-        QVERIFY(far.write(bytes));
+        QVERIFY(peer.write(bytes));
         QTRY_COMPARE_WITH_TIMEOUT(got.size(), bytes.size(), 20000);
         QCOMPARE(got, bytes);
         QVERIFY(events >= 1);
@@ -142,7 +143,7 @@ private slots:
         QVERIFY(!comm.IsOpen());
     }
 
-    // What the component queues reaches the far end whole, in order, also when it spans several blocks.
+    // What the component queues reaches the peer end whole, in order, also when it spans several blocks.
     void transmits_data()
     {
         QTest::addColumn<QByteArray>("bytes");
@@ -155,8 +156,8 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QFETCH(int, blockSize);
-        FarEnd far(L"\\\\.\\COM2");
-        QVERIFY(far.ok());
+        FarEnd peer(L"\\\\.\\COM2");
+        QVERIFY(peer.ok());
         TCommX comm;
         comm.setPortNo(1);
         comm.setFlowCtrl(cfcNone);
@@ -164,7 +165,7 @@ private slots:
         comm.PortOpen();
         QVERIFY(comm.TransString(bytes));
         QByteArray got;
-        QTRY_VERIFY_WITH_TIMEOUT((got += far.readSome()).size() >= bytes.size(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT((got += peer.readSome()).size() >= bytes.size(), 20000);
         QCOMPARE(got, bytes);
         QTRY_COMPARE(comm.GetTransLength(), 0);
     }
