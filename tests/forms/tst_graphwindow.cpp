@@ -134,6 +134,7 @@ private slots:
 
     void fileExtension_data();
     void fileExtension();
+    void filtersOfThisBuild();
     void save_data();
     void save();
     void bmpImage_data();
@@ -664,6 +665,21 @@ void TestGraphWindow::fileExtension()
     QFETCH(QString, name);
     QFETCH(QString, ext);
     QCOMPARE(Tgraph::FileExtension(name), ext);
+}
+
+// The save dialog offers what this build can write, in the menu's order, each with its extension.
+void TestGraphWindow::filtersOfThisBuild()
+{
+    QStringList suffixes;
+    for (int i = 0; i < graph::PictureFilters().size(); ++i)
+        suffixes << graph::PictureFilterSuffix(i);
+#ifdef VOLTRAK_NO_SVG
+    QCOMPARE(suffixes, (QStringList{"bmp", "wmf", "emf", "png", "pdf"}));
+#else
+    QCOMPARE(suffixes, (QStringList{"bmp", "wmf", "emf", "png", "svg", "pdf"}));
+#endif
+    QCOMPARE(graph::PictureFilters().first(), QStringLiteral("BMPファイル　(*.bmp)"));
+    QCOMPARE(graph::PictureFilterSuffix(int(graph::PictureFilters().size())), QString());
 }
 
 void TestGraphWindow::save_data()
