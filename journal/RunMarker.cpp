@@ -141,44 +141,20 @@ void Unfinished::dismiss()
     m_fd = -1;
 }
 
-Unfinished FindUnfinished(const QString &folder, const QString &iniPath)
+Unfinished Unfinished::claim(const QString &markerPath, const QString &ini)
 {
-    const QString ini = QFileInfo(iniPath).absoluteFilePath();
-    Unfinished best;
-    QDateTime bestTime;
-    const QFileInfoList markers = QDir(folder).entryInfoList({QStringLiteral("*.run")}, QDir::Files);
-    for (const QFileInfo &m : markers) {
-        const QString path = m.absoluteFilePath();
-        const int fd = ::open(Native(path).constData(), O_RDWR | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        // Locked: a copy that is still running. Another ini file: not ours to judge.
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !SameFile(fd, path) || MarkerIni(fd) != ini) {
-            ::close(fd);
-            continue;
-        }
-        const QFileInfo log(m.absolutePath() + QLatin1Char('/') + m.completeBaseName() + QStringLiteral(".log"));
-        Unfinished found;
-        found.m_fd = fd;
-        found.m_marker = path;
-        found.m_journal = log.absoluteFilePath();
-        // Typed notes alone, with nothing received, are worth offering too.
-        const QFileInfo pane(found.snapshotPath());
-        if (log.size() <= 0 && !pane.exists()) {
-            found.dismiss();
-            continue;
-        }
-        const QDateTime changed
-            = qMax(log.exists() ? log.lastModified() : QDateTime(), pane.exists() ? pane.lastModified() : QDateTime());
-        if (best.isNull() || changed > bestTime) {
-            best.dismiss();
-            best = std::move(found);
-            bestTime = changed;
-        } else {
-            found.dismiss();
-        }
+    Unfinished found;
+    const int fd = ::open(Native(markerPath).constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return found;
+    // Locked: a copy that is still running. Another ini file: not ours to judge.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !SameFile(fd, markerPath) || MarkerIni(fd) != ini) {
+        ::close(fd);
+        return found;
     }
-    return best;
+    found.m_fd = fd;
+    found.m_marker = markerPath;
+    return found;
 }
 
 } // namespace journal

@@ -70,6 +70,9 @@ public:
 
 private:
     friend Unfinished FindUnfinished(const QString &, const QString &);
+    // The marker at markerPath, held, when nobody else holds it and it names the ini file ini (absolute); null
+    // otherwise. One for each system; the choice among the claimed runs is common.
+    static Unfinished claim(const QString &markerPath, const QString &ini);
 #ifdef Q_OS_WIN
     void *m_fd = nullptr;
 #else

@@ -175,44 +175,20 @@ void Unfinished::dismiss()
     Close(m_fd);
 }
 
-Unfinished FindUnfinished(const QString &folder, const QString &iniPath)
+Unfinished Unfinished::claim(const QString &markerPath, const QString &ini)
 {
-    const QString ini = QFileInfo(iniPath).absoluteFilePath();
-    Unfinished best;
-    QDateTime bestTime;
-    const QFileInfoList markers = QDir(folder).entryInfoList({QStringLiteral("*.run")}, QDir::Files);
-    for (const QFileInfo &m : markers) {
-        const QString path = m.absoluteFilePath();
-        const HANDLE h = OpenMarker(path, OPEN_EXISTING);
-        if (h == INVALID_HANDLE_VALUE)
-            continue;
-        // Locked: a copy that is still running. Another ini file: not ours to judge.
-        if (!Lock(h, false) || !SameFile(h, path) || MarkerIni(h) != ini) {
-            CloseHandle(h);
-            continue;
-        }
-        const QFileInfo log(m.absolutePath() + QLatin1Char('/') + m.completeBaseName() + QStringLiteral(".log"));
-        Unfinished found;
-        found.m_fd = h;
-        found.m_marker = path;
-        found.m_journal = log.absoluteFilePath();
-        // Typed notes alone, with nothing received, are worth offering too.
-        const QFileInfo pane(found.snapshotPath());
-        if (log.size() <= 0 && !pane.exists()) {
-            found.dismiss();
-            continue;
-        }
-        const QDateTime changed
-            = qMax(log.exists() ? log.lastModified() : QDateTime(), pane.exists() ? pane.lastModified() : QDateTime());
-        if (best.isNull() || changed > bestTime) {
-            best.dismiss();
-            best = std::move(found);
-            bestTime = changed;
-        } else {
-            found.dismiss();
-        }
+    Unfinished found;
+    const HANDLE h = OpenMarker(markerPath, OPEN_EXISTING);
+    if (h == INVALID_HANDLE_VALUE)
+        return found;
+    // Locked: a copy that is still running. Another ini file: not ours to judge.
+    if (!Lock(h, false) || !SameFile(h, markerPath) || MarkerIni(h) != ini) {
+        CloseHandle(h);
+        return found;
     }
-    return best;
+    found.m_fd = h;
+    found.m_marker = markerPath;
+    return found;
 }
 
 } // namespace journal
