@@ -2,7 +2,6 @@
 #include "core/Messages.h"
 #include "widgets/Fonts.h"
 
-#include "core/IniFile.h"
 #include "core/Settings.h"
 #include "widgets/Chart.h"
 #include "widgets/ErrorDisplay.h"
@@ -93,23 +92,14 @@ void Tcompare::ShowCells(const QList<cells::CellRow> &cells, qint32 gtmax, qint3
 void Tcompare::LoadSize()
 {
     m_sizeLoaded = true;
-    const IniFile ini(IniPath);
-    const int w = ini.readInteger(IniSection, QStringLiteral("Width"), width());
-    const int h = ini.readInteger(IniSection, QStringLiteral("Height"), height());
     // A hand-edited size is kept within what the graph window allows.
-    resize(qBound(100, w, 4000), qBound(100, h, 2000));
+    windowsize::loadSectionSize(this, IniPath, IniSection, QSize(100, 100));
 }
 
 void Tcompare::SaveSize()
 {
-    IniFile ini(IniPath);
-    ini.writeInteger(IniSection, QStringLiteral("Width"), width());
-    ini.writeInteger(IniSection, QStringLiteral("Height"), height());
-    try {
-        ini.save();
-    } catch (const IniWriteError &) {
+    if (!windowsize::saveSectionSize(this, IniPath, IniSection))
         errors::ShowWarning(messages::IniWriteFailed());
-    }
 }
 
 void Tcompare::showEvent(QShowEvent *event)

@@ -3,7 +3,6 @@
 #include "widgets/Fonts.h"
 
 #include "analysis/DischargeTable.h"
-#include "core/IniFile.h"
 #include "core/SafeWrite.h"
 #include "core/Settings.h"
 #include "forms/Ucellinfo.h"
@@ -751,22 +750,13 @@ void Tlibrary::Button7Click()
 void Tlibrary::LoadSize()
 {
     m_sizeLoaded = true;
-    const IniFile ini(IniPath);
-    const int w = ini.readInteger(IniSection, QStringLiteral("Width"), width());
-    const int h = ini.readInteger(IniSection, QStringLiteral("Height"), height());
-    resize(qBound(300, w, 4000), qBound(200, h, 2000));
+    windowsize::loadSectionSize(this, IniPath, IniSection, QSize(300, 200));
 }
 
 void Tlibrary::SaveSize()
 {
-    IniFile ini(IniPath);
-    ini.writeInteger(IniSection, QStringLiteral("Width"), width());
-    ini.writeInteger(IniSection, QStringLiteral("Height"), height());
-    try {
-        ini.save();
-    } catch (const IniWriteError &) {
-        errors::ShowWarning(QStringLiteral("iniファイル書き込み失敗"));
-    }
+    if (!windowsize::saveSectionSize(this, IniPath, IniSection))
+        errors::ShowWarning(messages::IniWriteFailed());
 }
 
 void Tlibrary::showEvent(QShowEvent *event)

@@ -1,4 +1,5 @@
 #include "widgets/WindowSize.h"
+#include "core/IniFile.h"
 
 #include <QEvent>
 #include <QScreen>
@@ -7,6 +8,27 @@
 #include <QWindow>
 
 namespace windowsize {
+
+void loadSectionSize(QWidget *window, const QString &iniPath, const QString &section, QSize minimum)
+{
+    const IniFile ini(iniPath);
+    const int w = ini.readInteger(section, QStringLiteral("Width"), window->width());
+    const int h = ini.readInteger(section, QStringLiteral("Height"), window->height());
+    window->resize(qBound(minimum.width(), w, 4000), qBound(minimum.height(), h, 2000));
+}
+
+bool saveSectionSize(const QWidget *window, const QString &iniPath, const QString &section)
+{
+    IniFile ini(iniPath);
+    ini.writeInteger(section, QStringLiteral("Width"), window->width());
+    ini.writeInteger(section, QStringLiteral("Height"), window->height());
+    try {
+        ini.save();
+    } catch (const IniWriteError &) {
+        return false;
+    }
+    return true;
+}
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <QMargins>
 #include <QObject>
 #include <QSize>
+#include <QString>
 
 class QWidget;
 
@@ -12,6 +13,12 @@ namespace windowsize {
 QSize outer(const QWidget *w);
 // Resizes so that the outer size becomes w by h.
 void setOuter(QWidget *window, int w, int h);
+
+// The size a window keeps in its own ini section (Width, Height): read and given to the window, kept within
+// minimum and 4000 by 2000 when the file was edited by hand (the window's own size where a key is missing).
+void loadSectionSize(QWidget *window, const QString &iniPath, const QString &section, QSize minimum);
+// Written back; false when the ini file could not be written.
+bool saveSectionSize(const QWidget *window, const QString &iniPath, const QString &section);
 
 // Keeps a top-level window's outer size (and, if asked, its centring) right
 // across the moment a window manager frames it. A size or place given before
