@@ -1,4 +1,9 @@
 #include "serial/CommDcb.h"
+#include "serial/CommLine.h"
+
+#ifndef Q_OS_WIN
+#include <sys/ioctl.h> // TIOCM_*
+#endif
 
 using namespace dcbflag;
 
@@ -41,4 +46,10 @@ qint32 HalfDelayFor(qint32 bitRate)
     if (charsPerSecond <= 0)
         return 1001; // unreachable in use: such rates are refused
     return 1000 / charsPerSecond + 1;
+}
+
+quint32 ModemStatusWord(int tiocmBits)
+{
+    return (tiocmBits & TIOCM_CTS ? modemstat::Cts : 0) | (tiocmBits & TIOCM_DSR ? modemstat::Dsr : 0)
+        | (tiocmBits & TIOCM_RNG ? modemstat::Ring : 0) | (tiocmBits & TIOCM_CAR ? modemstat::Rlsd : 0);
 }

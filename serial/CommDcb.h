@@ -19,3 +19,6 @@ TCommDcb OpenBaseDcb(TCommFlowCtrls flow, qint32 bufLenReceive, quint8 xonChar, 
 // Half-duplex guard time in ms: one character time at BitRate plus one.
 // Rates below 10 bit/s are refused before this is ever asked.
 qint32 HalfDelayFor(qint32 bitRate);
+
+// The line's TIOCM_* bits -> the modem status word IsSignal tests.
+quint32 ModemStatusWord(int tiocmBits);

@@ -56,7 +56,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<ICommLine> MakePosixCommLine(int fd)
+std::unique_ptr<ICommLine> MakeNativeCommLine(int fd)
 {
     return std::make_unique<PosixCommLine>(fd);
 }

@@ -45,13 +45,10 @@ using CommNativeHandle = int;
 #endif
 using CommLineFactory = std::function<std::unique_ptr<ICommLine>(CommNativeHandle port)>;
 
-#ifdef Q_OS_WIN
-// Modem lines with EscapeCommFunction/GetCommModemStatus, errors and the output queue from ClearCommError (which
-// clears the flags, so the line keeps the counts itself), breaks with SetCommBreak, RTS toggling by the driver.
-std::unique_ptr<ICommLine> MakeWin32CommLine(void *handle);
-#else
-std::unique_ptr<ICommLine> MakePosixCommLine(int fd);
-#endif
+// The system's own line for an open port. On Windows: modem lines with EscapeCommFunction/GetCommModemStatus,
+// errors and the output queue from ClearCommError (which clears the flags, so the line keeps the counts itself),
+// breaks with SetCommBreak, RTS toggling by the driver. On Linux: TIOCM*, TIOCGICOUNT, TIOCSBRK, TIOCSRS485, TIOCOUTQ.
+std::unique_ptr<ICommLine> MakeNativeCommLine(CommNativeHandle port);
 
 // Line errors found by comparing two counter snapshots (bits of OnError);
 // a buffer overrun in the driver is not a line error and is left out.

@@ -88,7 +88,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<ICommLine> MakeWin32CommLine(void *handle)
+std::unique_ptr<ICommLine> MakeNativeCommLine(void *handle)
 {
     return std::make_unique<Win32CommLine>(static_cast<HANDLE>(handle));
 }

@@ -149,17 +149,3 @@ TCommDcb DcbFromTermios(const termios &tio)
     dcb.XoffChar = tio.c_cc[VSTOP];
     return dcb;
 }
-
-quint32 ModemStatusWord(int tiocmBits)
-{
-    quint32 w = 0;
-    if (tiocmBits & TIOCM_CTS)
-        w |= modemstat::Cts;
-    if (tiocmBits & TIOCM_DSR)
-        w |= modemstat::Dsr;
-    if (tiocmBits & TIOCM_RNG)
-        w |= modemstat::Ring;
-    if (tiocmBits & TIOCM_CAR)
-        w |= modemstat::Rlsd;
-    return w;
-}

@@ -24,6 +24,3 @@ TCommDcb DcbFromTermios(const termios &tio);
 speed_t BaudConstant(quint32 rate);
 // Rate of a B-constant, 0 for unknown.
 quint32 BaudFromConstant(speed_t constant);
-
-// TIOCM_* bits -> the modem status word IsSignal tests.
-quint32 ModemStatusWord(int tiocmBits);

@@ -220,6 +220,23 @@ private:
     void StopThreads();
     void DisposeSession();
 
+    // Each system's own (Commx.cpp, CommxWin32.cpp); the rest is shared.
+    // Opens the device exclusively (throws ECommError).
+    CommNativeHandle OpenDevice(const QString &path);
+    // Asks the driver for the events of FEventMask where it must be asked.
+    void WatchEvents();
+    // What the driver holds for us, at once (0: nothing, -1: the line failed).
+    qint32 ReadWaiting(char *buffer, qint32 size);
+    // Waits a moment for more input; false when the device has gone.
+    bool PauseForInput();
+    // Drops what the driver still has to send.
+    void PurgeOutput();
+    // Closes the port's handle (the session's wake handle is closed apart).
+    void ClosePort();
+    // Signals, and after the last queued call clears, the channel WndProc watches.
+    void RaiseNotify();
+    void LowerNotify();
+
     // Notifications from the workers: a locked queue plus an eventfd (on
     // Windows an event object) the UI thread's notifier watches.
     void WndProc();
