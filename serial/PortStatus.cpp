@@ -24,7 +24,14 @@ QString Text(State state, qint32 channel, const QString &devicePath, const QStri
     case State::Waiting: return QStringLiteral("装置の再接続を待っています");
     case State::Open: break;
     }
-    QString text = QStringLiteral("COM%1: %2").arg(channel).arg(devicePath);
+    QString text = QStringLiteral("COM%1").arg(channel);
+    // Windows names its ports "\\.\COM5": the prefix says nothing to a person, and a channel on the port of
+    // its own number needs no second name.
+    QString device = devicePath;
+    if (device.startsWith(QLatin1String("\\\\.\\")))
+        device.remove(0, 4);
+    if (device.compare(text, Qt::CaseInsensitive) != 0)
+        text += QStringLiteral(": ") + device;
     const QString name = AdapterName(description);
     if (!name.isEmpty())
         text += QLatin1Char(' ') + name;

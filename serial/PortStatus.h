@@ -16,7 +16,8 @@ enum class State {
 // description is the path alone.
 QString AdapterName(const QString &description);
 
-// "COM1: /dev/ttyUSB0 FTDI FT232R USB UART", "ポート未接続" or "装置の再接続を待っています".
+// "COM1: /dev/ttyUSB0 FTDI FT232R USB UART" ("COM1" on Windows' own COM1, "COM1: COM5" where the ini file
+// moves it), "ポート未接続" or "装置の再接続を待っています".
 QString Text(State state, qint32 channel, const QString &devicePath, const QString &description);
 
 } // namespace portstatus

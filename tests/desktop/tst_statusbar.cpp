@@ -80,6 +80,11 @@ private slots:
         QTest::newRow("maker only") << QStringLiteral("/dev/ttyACM0 — Arduino")
                                     << QStringLiteral("COM1: /dev/ttyACM0 Arduino");
         QTest::newRow("path alone") << QStringLiteral("/dev/pts/4") << QStringLiteral("COM1: /dev/pts/4");
+        // Windows' device names: the channel's own port is named once, another one without its prefix.
+        QTest::newRow("own COM port") << QStringLiteral("\\\\.\\COM1") << QStringLiteral("COM1");
+        QTest::newRow("own port, lower case") << QStringLiteral("\\\\.\\com1") << QStringLiteral("COM1");
+        QTest::newRow("moved to COM5") << QStringLiteral("\\\\.\\COM5") << QStringLiteral("COM1: COM5");
+        QTest::newRow("COM10 is not COM1") << QStringLiteral("\\\\.\\COM10") << QStringLiteral("COM1: COM10");
     }
     void adapterName()
     {
