@@ -1,6 +1,7 @@
 #include "forms/Ucellinfo.h"
 #include "widgets/Fonts.h"
 
+#include "widgets/DialogButtons.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/FieldKeys.h"
 
@@ -49,20 +50,15 @@ Tcellinfo::Tcellinfo(const library::CellInfo &info, QWidget *parent)
     form->addRow(QStringLiteral("状態"), stateRow);
     form->addRow(QString(), CheckBox1);
 
-    Button1 = new QPushButton(QStringLiteral("OK"), this);
-    Button2 = new QPushButton(QStringLiteral("キャンセル"), this);
-    Button1->setDefault(true);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(Button1);
-    buttons->addWidget(Button2);
+    const dialogbuttons::OkCancel buttons = dialogbuttons::Make(this);
+    Button1 = buttons.ok;
+    Button2 = buttons.cancel;
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addLayout(buttons);
+    layout->addLayout(buttons.row);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(Button1, &QPushButton::clicked, this, &Tcellinfo::accept);
-    connect(Button2, &QPushButton::clicked, this, &Tcellinfo::reject);
     connect(Button3, &QPushButton::clicked, this, &Tcellinfo::Button3Click);
     Edit1->setFocus(Qt::OtherFocusReason);
     Edit1->selectAll();

@@ -2,6 +2,7 @@
 
 #include "library/LibraryService.h"
 #include "packs/LibraryPool.h"
+#include "widgets/DialogButtons.h"
 
 #include <QDoubleSpinBox>
 #include <QFormLayout>
@@ -26,25 +27,20 @@ Tgradelimits::Tgradelimits(library::LibraryService *service, QWidget *parent)
     GoodEdit = field();
     FairEdit = field();
     MessageLabel = new QLabel(this);
-    OkButton = new QPushButton(QStringLiteral("OK"), this);
-    OkButton->setDefault(true);
-    OkButton->setEnabled(false);
-    CancelButton = new QPushButton(QStringLiteral("キャンセル"), this);
+    const dialogbuttons::OkCancel buttons = dialogbuttons::Make(this);
+    OkButton = buttons.ok;
+    OkButton->setEnabled(false); // until the limits are read
+    CancelButton = buttons.cancel;
 
     auto *form = new QFormLayout;
     form->addRow(QStringLiteral("「良」健全度がこれ以上(&G)"), GoodEdit);
     form->addRow(QStringLiteral("「可」健全度がこれ以上(&F)"), FairEdit);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(OkButton);
-    buttons->addWidget(CancelButton);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(MessageLabel);
-    layout->addLayout(buttons);
+    layout->addLayout(buttons.row);
 
     connect(OkButton, &QPushButton::clicked, this, &Tgradelimits::OkButtonClick);
-    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
 
     m_service->query<packs::GradeLimits>([](library::Library &lib) { return packs::ReadGradeLimits(lib); }, this,
         [this](const packs::GradeLimits &limits) {

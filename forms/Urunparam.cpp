@@ -1,6 +1,7 @@
 #include "forms/Urunparam.h"
 #include "widgets/Fonts.h"
 
+#include "widgets/DialogButtons.h"
 #include "widgets/NumericField.h"
 #include "widgets/RadioGroup.h"
 
@@ -36,19 +37,14 @@ Trunparam::Trunparam(const analysis::CapacityParameters &p, QWidget *parent)
     form->addRow(QStringLiteral("FET Vds 飽和電圧 x0.01V"), CSpHvds);
     form->addRow(RGpHtime);
 
-    Button1 = new QPushButton(QStringLiteral("OK"), this);
-    Button2 = new QPushButton(QStringLiteral("キャンセル"), this);
-    Button1->setDefault(true);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(Button1);
-    buttons->addWidget(Button2);
+    const dialogbuttons::OkCancel buttons = dialogbuttons::Make(this);
+    Button1 = buttons.ok;
+    Button2 = buttons.cancel;
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addLayout(buttons);
+    layout->addLayout(buttons.row);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
-    connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
     CSpHteiko->lineEdit()->setFocus(Qt::OtherFocusReason);
 }
 

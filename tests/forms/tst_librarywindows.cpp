@@ -11,6 +11,7 @@
 #include "forms/Ugradelimits.h"
 #include "forms/Ulibrary.h"
 #include "forms/Upackplan.h"
+#include "forms/Urunparam.h"
 #include "forms/Uvoltrak.h"
 #include "library/Capture.h"
 #include "library/Library.h"
@@ -21,6 +22,8 @@
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
 #include "widgets/LogPane.h"
+#include "widgets/NumericField.h"
+#include "widgets/RadioGroup.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -489,6 +492,67 @@ private slots:
                 for (const library::BayFigures &b : r.bays)
                     found += b.label == newLabel.trimmed();
             QCOMPARE(found, 3);
+        }
+    }
+
+    // 放電記録の条件 by keys: what a run was computed with is shown, a typed
+    // resistor goes back on Enter (OK is the default), キャンセル and Escape
+    // give nothing back.
+    void runDialog_data()
+    {
+        QTest::addColumn<int>("htime");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("close"); // "enter", "cancel" or "escape"
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<int>("shownTime");
+        QTest::addColumn<int>("resistor");
+        QTest::newRow("typed, Enter") << 1 << "250"
+                                      << "enter" << true << 1 << 250;
+        QTest::newRow("unknown time base shown as 1分") << 7 << "120"
+                                                        << "enter" << true << 0 << 120;
+        QTest::newRow("below the range, Enter") << 2 << "5"
+                                                << "enter" << true << 2 << 10;
+        QTest::newRow("typed, キャンセル") << 1 << "250"
+                                           << "cancel" << false << 1 << 250;
+        QTest::newRow("typed, Escape") << 1 << "250"
+                                       << "escape" << false << 1 << 250;
+    }
+    void runDialog()
+    {
+        QFETCH(int, htime);
+        QFETCH(QString, typed);
+        QFETCH(QString, close);
+        QFETCH(bool, accepted);
+        QFETCH(int, shownTime);
+        QFETCH(int, resistor);
+        analysis::CapacityParameters p;
+        p.Hteiko = 100;
+        p.Hvds = 7;
+        p.Htime = htime;
+        Trunparam dlg(p);
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("放電記録の条件"));
+        QCOMPARE(dlg.RGpHtime->itemIndex(), shownTime);
+        QCOMPARE(dlg.CSpHteiko->value(), 100);
+        QCOMPARE(dlg.CSpHvds->value(), 7);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        // The resistor field has the focus when the dialog opens.
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(dlg.CSpHteiko->lineEdit()));
+        dlg.CSpHteiko->lineEdit()->selectAll();
+        QTest::keyClicks(dlg.CSpHteiko->lineEdit(), typed);
+        if (close == QLatin1String("enter"))
+            QTest::keyClick(dlg.CSpHteiko->lineEdit(), Qt::Key_Return);
+        else if (close == QLatin1String("escape"))
+            QTest::keyClick(dlg.CSpHteiko->lineEdit(), Qt::Key_Escape);
+        else
+            dlg.Button2->click();
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(dlg.result() == QDialog::Accepted, accepted);
+        if (accepted) {
+            const analysis::CapacityParameters got = dlg.parameters();
+            QCOMPARE(got.Hteiko, resistor);
+            QCOMPARE(got.Hvds, 7);
+            QCOMPARE(got.Htime, shownTime);
         }
     }
 
