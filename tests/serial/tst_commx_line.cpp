@@ -215,11 +215,18 @@ void TestCommxLine::halfDuplexSwitchesRtsPerBatch()
     QVERIFY(comm.TransString(data));
     QCOMPARE(pty.readCount(data.size()).size(), data.size());
     QTRY_COMPARE(comm.GetTransLength(), 0);
-    QTest::qWait(100); // the guard time after the batch
-    const auto log = state.takeLog();
+    std::vector<QByteArray> log;
+    const auto gather = [&] {
+        for (QByteArray &entry : state.takeLog())
+            log.push_back(std::move(entry));
+        return log.size();
+    };
     if (driver) {
-        QVERIFY(log.empty());
+        QTest::qWait(100); // past the guard time after the batch: nothing is switched by us
+        QCOMPARE(gather(), size_t(0));
     } else {
+        // The line turns back after the guard time; a busy machine may be late.
+        QTRY_VERIFY(gather() >= 2);
         QCOMPARE(log, (std::vector<QByteArray>{during, after}));
     }
 }
