@@ -24,7 +24,7 @@ private slots:
     void init() { settings::ResetToDefaults(); }
 
     // Pokes every 20 ms for longer than the longest delay: due() still comes,
-    // within the longest delay of the first poke, and only once per burst.
+    // about the longest delay after the first poke, and once per burst.
     void steadyChangesAreStillSaved()
     {
         Debounce d(200, 600);
@@ -32,16 +32,19 @@ private slots:
         QElapsedTimer t;
         t.start();
         qint64 firstDue = -1;
-        while (t.elapsed() < 1500) {
+        // Until two bursts were due; a debounce without its longest delay
+        // never is. The bounds leave room for a busy machine's late timers.
+        while (due.size() < 2 && t.elapsed() < 10000) {
             d.poke();
             QTest::qWait(20);
             if (firstDue < 0 && !due.isEmpty())
                 firstDue = t.elapsed();
         }
         QVERIFY2(firstDue >= 0, "never due while the changes went on");
-        QVERIFY2(firstDue < 1000, qPrintable(QString::number(firstDue)));
-        QVERIFY(due.size() >= 2);
+        QVERIFY2(firstDue < 3000, qPrintable(QString::number(firstDue)));
+        QVERIFY2(due.size() >= 2, "due only once while the changes went on");
         const int seen = due.size();
+        d.poke(); // the burst goes on a little after the last due()
         QTRY_COMPARE(due.size(), seen + 1); // the last burst's, after the quiet time
         QVERIFY(!d.pending());
     }
