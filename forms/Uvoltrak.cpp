@@ -388,8 +388,11 @@ void Tmain::UpdateStatus()
     }
     const QString path = state == portstatus::State::Open ? m_device : configured;
     const QString port = portstatus::Text(state, CommX1->PortNo(), path, m_description);
-    if (StatusPort->text() != port)
+    if (StatusPort->text() != port) {
         StatusPort->setText(port);
+        // The narrow window cuts a long device and adapter name short; the tip shows it whole.
+        StatusPort->setToolTip(port);
+    }
 
     // Named as it will be until the first byte creates it.
     const QString file = m_journal->filePath();

@@ -100,6 +100,7 @@ private slots:
         start(pty->name);
         Tmain *m = forms::main;
         QTRY_COMPARE(m->StatusPort->text(), QStringLiteral("COM1: ") + pty->name);
+        QCOMPARE(m->StatusPort->toolTip(), m->StatusPort->text());
         QVERIFY(m->StatusPort->isVisible());
         // Under the log pane, inside the window.
         QVERIFY(m->statusBar()->geometry().top() >= m->RichEdit1->geometry().bottom());
@@ -116,6 +117,7 @@ private slots:
 
         pty->closeMaster(); // the adapter is pulled out
         QTRY_COMPARE_WITH_TIMEOUT(m->StatusPort->text(), QStringLiteral("装置の再接続を待っています"), 10000);
+        QCOMPARE(m->StatusPort->toolTip(), m->StatusPort->text());
         QVERIFY(m->PortWatcher1->IsWatching());
         QCOMPARE(m->frameGeometry().size(), QSize(320, 430));
     }
