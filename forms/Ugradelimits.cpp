@@ -3,6 +3,7 @@
 #include "library/LibraryService.h"
 #include "packs/LibraryPool.h"
 #include "widgets/DialogButtons.h"
+#include "widgets/Fonts.h"
 
 #include <QDoubleSpinBox>
 #include <QFormLayout>
@@ -16,6 +17,7 @@ Tgradelimits::Tgradelimits(library::LibraryService *service, QWidget *parent)
     , m_service(service)
 {
     setWindowTitle(QStringLiteral("判定の基準"));
+    setFont(fonts::WindowFont()); // a window does not take its parent's font
     const auto field = [this] {
         auto *f = new QDoubleSpinBox(this);
         f->setRange(0.0, 1000.0);

@@ -3,6 +3,7 @@
 #include "core/SafeWrite.h"
 #include "library/LibraryService.h"
 #include "packs/PlanFiles.h"
+#include "widgets/Fonts.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -47,6 +48,7 @@ Tpackplan::Tpackplan(library::LibraryService *service, std::optional<QList<qint6
     , m_shownCells(std::move(shownCells))
 {
     setWindowTitle(QStringLiteral("組電池の設計"));
+    setFont(fonts::WindowFont()); // a window does not take its parent's font
     setSizeGripEnabled(true);
 
     SeriesEdit = spin(packs::MaxSeries, 4, this);

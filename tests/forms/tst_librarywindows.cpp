@@ -495,6 +495,37 @@ private slots:
         }
     }
 
+    // Every window of the library draws in the program's window font, as the
+    // main window does; a dialog does not take its parent's font by itself,
+    // and Japanese beside Latin text then came in two faces.
+    void windowsUseTheWindowFont_data()
+    {
+        QTest::addColumn<QString>("window");
+        for (const char *name : {"セル台帳", "セルの情報", "放電記録の条件", "判定の基準", "組電池の設計"})
+            QTest::newRow(name) << QString::fromUtf8(name);
+    }
+    void windowsUseTheWindowFont()
+    {
+        QFETCH(QString, window);
+        auto owner = shownLibrary();
+        std::unique_ptr<QWidget> w;
+        if (window == QStringLiteral("セル台帳"))
+            w = std::move(owner);
+        else if (window == QStringLiteral("セルの情報"))
+            w = std::make_unique<Tcellinfo>(library::CellInfo(), owner.get());
+        else if (window == QStringLiteral("放電記録の条件"))
+            w = std::make_unique<Trunparam>(analysis::CapacityParameters(), owner.get());
+        else if (window == QStringLiteral("判定の基準"))
+            w = std::make_unique<Tgradelimits>(m_service.get(), owner.get());
+        else
+            w = std::make_unique<Tpackplan>(m_service.get(), std::nullopt, owner.get());
+        QCOMPARE(w->windowTitle(), window);
+        const QFont expected = fonts::WindowFont();
+        QCOMPARE(w->font().family(), expected.family());
+        QCOMPARE(w->font().pixelSize(), expected.pixelSize());
+        m_service->waitForIdle();
+    }
+
     // 放電記録の条件 by keys: what a run was computed with is shown, a typed
     // resistor goes back on Enter (OK is the default), キャンセル and Escape
     // give nothing back.
