@@ -674,6 +674,7 @@ void Tlibrary::Import(const QStringList &paths)
     m_progress = new QProgressDialog(
         QStringLiteral("取り込み中..."), QStringLiteral("キャンセル"), 0, int(paths.size()), owner ? owner : this);
     m_progress->setWindowTitle(QStringLiteral("取り込み"));
+    m_progress->setFont(fonts::WindowFont());
     m_progress->setWindowModality(Qt::WindowModal);
     m_progress->setMinimumDuration(500);
     m_progress->setAutoClose(false);

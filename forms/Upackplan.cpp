@@ -243,11 +243,12 @@ void Tpackplan::PdfButtonClick()
 
 void Tpackplan::RecordButtonClick()
 {
-    bool ok = false;
-    const QString name = QInputDialog::getText(
-        this, QStringLiteral("組込み記録"), QStringLiteral("パックの名前:"), QLineEdit::Normal, QString(), &ok);
-    if (ok)
-        recordBuiltIn(name);
+    QInputDialog ask(this);
+    ask.setFont(fonts::WindowFont());
+    ask.setWindowTitle(QStringLiteral("組込み記録"));
+    ask.setLabelText(QStringLiteral("パックの名前:"));
+    if (ask.exec() == QDialog::Accepted)
+        recordBuiltIn(ask.textValue());
 }
 
 void Tpackplan::recordBuiltIn(const QString &name)
