@@ -1,9 +1,9 @@
 #pragma once
 // Inside the serial port component: what its workers share with it for one
-// open period, and the transmit thread. The thread's queue and its turns of
-// a half-duplex line are the same on every system; writing one block is
-// each system's own (TCommTransThread::WriteBlock in Commx.cpp and
-// CommxWin32.cpp), as are the receive thread and the wake handle.
+// open period, and its two threads. The transmit queue and the turns of a
+// half-duplex line are the same on every system; writing one block, the
+// receive thread's wait and the wake handle are each system's own (in
+// Commx.cpp and CommxWin32.cpp).
 #include "serial/Commx.h"
 
 #include <atomic>
