@@ -58,8 +58,9 @@ int CountOpenDescriptors()
         QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
 }
 
-// Threads are compared by id, not counted: a thread of Qt's or of an earlier
-// test may end meanwhile, and that must neither hide a leak nor fail the test.
+// Threads are compared by id, not counted: a thread joined just before the
+// first look may still be listed then (the kernel drops its entry a moment
+// after the join returns) and gone later, which must not fail the test.
 QStringList ThreadIds()
 {
     return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
