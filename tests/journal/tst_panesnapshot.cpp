@@ -157,6 +157,64 @@ private slots:
         QVERIFY(!QFileInfo::exists(pane));
         QVERIFY(journal::FindUnfinished(folder, ini).isNull());
     }
+
+    // Of several crashed runs the one changed last is offered, by its journal
+    // or its notes, whichever is newer; runs with nothing in them are passed
+    // over. The others' markers and notes go without a question, their
+    // journals stay. Each run: "log@s", "pane@s", "log@s+pane@s" or "empty",
+    // s seconds after the first start.
+    void latestOfSeveralIsOffered_data()
+    {
+        QTest::addColumn<QStringList>("runs");
+        QTest::addColumn<int>("offered");
+        QTest::newRow("newest journal") << QStringList{"log@0", "log@60", "log@30"} << 1;
+        QTest::newRow("notes newer than any journal") << QStringList{"log@60", "pane@120"} << 1;
+        QTest::newRow("a run's notes count for it") << QStringList{"log@0+pane@200", "log@100"} << 0;
+        QTest::newRow("empty runs passed over") << QStringList{"log@0", "empty", "empty"} << 0;
+        QTest::newRow("only empty runs") << QStringList{"empty", "empty"} << -1;
+    }
+    void latestOfSeveralIsOffered()
+    {
+        QFETCH(QStringList, runs);
+        QFETCH(int, offered);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("logs"));
+        const QString ini = dir.filePath(QStringLiteral("voltrak.ini"));
+        QStringList journals, markers, panes;
+        const auto touch = [](const QString &path, const QByteArray &data, const QDateTime &when) {
+            QFile f(path);
+            // Flushed first: a write after the time is set would set it again.
+            return f.open(QIODevice::WriteOnly) && f.write(data) == data.size() && f.flush()
+                && f.setFileTime(when, QFileDevice::FileModificationTime);
+        };
+        for (int i = 0; i < runs.size(); ++i) {
+            journal::RunMarker marker;
+            QVERIFY(marker.create(folder, m_taken.addSecs(i), ini)); // left behind, as by a crash
+            const QString base = marker.path().chopped(4); // without ".run"
+            journals << base + QStringLiteral(".log");
+            markers << marker.path();
+            panes << journal::SnapshotPathFor(journals.last());
+            for (const QString &part : runs[i].split(QLatin1Char('+'))) {
+                const QDateTime when = m_taken.addSecs(part.section(QLatin1Char('@'), 1).toInt() + 3600);
+                if (part.startsWith(QLatin1String("log")))
+                    QVERIFY(touch(journals.last(), "T=1 1.25\r\n", when));
+                else if (part.startsWith(QLatin1String("pane")))
+                    QVERIFY(touch(panes.last(), "notes", when));
+            }
+        }
+        journal::Unfinished run = journal::FindUnfinished(folder, ini);
+        QCOMPARE(run.isNull(), offered < 0);
+        if (offered >= 0)
+            QCOMPARE(run.journalPath(), QFileInfo(journals[offered]).absoluteFilePath());
+        for (int i = 0; i < runs.size(); ++i) {
+            QCOMPARE(QFileInfo::exists(markers[i]), i == offered);
+            if (i != offered)
+                QVERIFY(!QFileInfo::exists(panes[i]));
+            QCOMPARE(QFileInfo::exists(journals[i]), runs[i].contains(QLatin1String("log")));
+        }
+        run.dismiss();
+        QVERIFY(journal::FindUnfinished(folder, ini).isNull());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPaneSnapshot)
