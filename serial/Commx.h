@@ -243,6 +243,7 @@ private:
 #ifdef Q_OS_WIN
     QWinEventNotifier *FWindowHandle = nullptr;
     void *FNotifyEvent = nullptr;
+    void *FReadEvent = nullptr; // the UI thread's overlapped reads, made once
 #else
     QSocketNotifier *FWindowHandle = nullptr;
     int FNotifyFd = -1;

@@ -186,8 +186,15 @@ TCustomCommX::TCustomCommX(QObject *Owner)
     // The notification channel of the UI thread (the thread making us): a manual-reset event, set while
     // calls wait in the queue.
     FNotifyEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!FNotifyEvent)
-        throw std::system_error(int(GetLastError()), std::system_category(), "CreateEvent");
+    FReadEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!FNotifyEvent || !FReadEvent) {
+        const int err = int(GetLastError());
+        if (FNotifyEvent)
+            CloseHandle(FNotifyEvent);
+        if (FReadEvent)
+            CloseHandle(FReadEvent);
+        throw std::system_error(err, std::system_category(), "CreateEvent");
+    }
     FWindowHandle = new QWinEventNotifier(FNotifyEvent, this);
     connect(FWindowHandle, &QWinEventNotifier::activated, this, [this] { WndProc(); });
 }
@@ -197,6 +204,7 @@ TCustomCommX::~TCustomCommX()
     PortClose();
     delete FWindowHandle;
     CloseHandle(FNotifyEvent);
+    CloseHandle(FReadEvent);
 }
 
 quint32 TCustomCommX::Handle() const
@@ -312,13 +320,15 @@ void TCustomCommX::PurgeOutput()
 // The time-outs make a read return at once.
 qint32 TCustomCommX::ReadWaiting(char *buffer, qint32 size)
 {
-    Overlapped o;
+    // One event for every read (ReadFile resets it): a wait for input reads once a millisecond.
+    OVERLAPPED ov{};
+    ov.hEvent = FReadEvent;
     DWORD n = 0;
     DWORD err = 0;
-    if (!ReadFile(FHandle, buffer, DWORD(size), &n, &o.ov)) {
+    if (!ReadFile(FHandle, buffer, DWORD(size), &n, &ov)) {
         err = GetLastError();
         if (err == ERROR_IO_PENDING)
-            err = GetOverlappedResult(FHandle, &o.ov, &n, TRUE) ? 0 : GetLastError();
+            err = GetOverlappedResult(FHandle, &ov, &n, TRUE) ? 0 : GetLastError();
     }
     if (n > 0)
         return qint32(n);
