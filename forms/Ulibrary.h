@@ -3,8 +3,8 @@
 // every stored run with the cells of its bays. Reads and writes go through
 // the library's worker; the window shows what comes back. Its size is kept
 // in the ini file in a section of its own.
+#include "library/Grade.h"
 #include "library/Records.h"
-#include "packs/Grade.h"
 #include "packs/LibraryPool.h"
 
 #include <QWidget>

@@ -1,8 +1,8 @@
 #pragma once
 // The planner's side of the cell library: the grade limits it keeps, the pool
 // of cells a plan may use, and the record of cells built into a pack.
+#include "library/Grade.h"
 #include "library/Records.h"
-#include "packs/Grade.h"
 #include "packs/PackPlan.h"
 
 #include <QList>

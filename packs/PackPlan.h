@@ -3,7 +3,7 @@
 // whose capacities lie closest together, or series of parallel groups whose
 // totals are as equal as the cells allow, optionally also matched on the
 // discharge curve. No widgets.
-#include "packs/CurveDistance.h"
+#include "analysis/CurveDistance.h"
 
 #include <QList>
 #include <QString>

@@ -1,8 +1,8 @@
 // Health grades and the curve distance of two cells, against values worked
 // out by hand.
+#include "analysis/CurveDistance.h"
 #include "analysis/DischargeTable.h"
-#include "packs/CurveDistance.h"
-#include "packs/Grade.h"
+#include "library/Grade.h"
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "packs/Grade.h"
+#include "library/Grade.h"
 
 #include <cmath>
 

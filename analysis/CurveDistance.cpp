@@ -1,4 +1,4 @@
-#include "packs/CurveDistance.h"
+#include "analysis/CurveDistance.h"
 
 #include "analysis/Capacity.h"
 
