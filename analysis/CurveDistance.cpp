@@ -5,15 +5,15 @@
 #include <algorithm>
 #include <cmath>
 
-namespace packs {
+namespace analysis {
 
-Curve CurveOf(const QList<analysis::TableRow> &rows, int bay, qint32 htime)
+Curve CurveOf(const QList<TableRow> &rows, int bay, qint32 htime)
 {
     Curve curve;
     if (bay < 0 || bay > 3)
         return curve;
-    const double minutesPerCount = 60.0 / analysis::CountsPerHour(htime);
-    for (const analysis::TableRow &row : rows) {
+    const double minutesPerCount = 60.0 / CountsPerHour(htime);
+    for (const TableRow &row : rows) {
         if (bay >= row.cellCount || !std::isfinite(row.voltage))
             continue;
         CurvePoint p;
@@ -52,4 +52,4 @@ std::optional<double> CurveDistance(const Curve &a, const Curve &b)
     return largest;
 }
 
-} // namespace packs
+} // namespace analysis

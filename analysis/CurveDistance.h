@@ -7,7 +7,7 @@
 
 #include <optional>
 
-namespace packs {
+namespace analysis {
 
 struct CurvePoint {
     int millivolts = 0; // the row's level, rounded to the millivolt so "1.2" and "1.20" meet
@@ -21,10 +21,10 @@ using Curve = QList<CurvePoint>;
 // the table's own time base htime (0 one minute, 1 ten seconds, 2 one second).
 // Rows without the bay's column are skipped; a level repeated lower down keeps
 // its first time, the moment the cell first fell to it.
-Curve CurveOf(const QList<analysis::TableRow> &rows, int bay, qint32 htime);
+Curve CurveOf(const QList<TableRow> &rows, int bay, qint32 htime);
 
 // The largest difference of the two times over the shared levels, in minutes;
 // none when fewer than two levels are shared.
 std::optional<double> CurveDistance(const Curve &a, const Curve &b);
 
-} // namespace packs
+} // namespace analysis

@@ -44,8 +44,8 @@ Tgradelimits::Tgradelimits(library::LibraryService *service, QWidget *parent)
 
     connect(OkButton, &QPushButton::clicked, this, &Tgradelimits::OkButtonClick);
 
-    m_service->query<packs::GradeLimits>([](library::Library &lib) { return packs::ReadGradeLimits(lib); }, this,
-        [this](const packs::GradeLimits &limits) {
+    m_service->query<library::GradeLimits>([](library::Library &lib) { return packs::ReadGradeLimits(lib); }, this,
+        [this](const library::GradeLimits &limits) {
             GoodEdit->setValue(limits.good);
             FairEdit->setValue(limits.fair);
             GoodEdit->setEnabled(true);
@@ -58,8 +58,8 @@ Tgradelimits::Tgradelimits(library::LibraryService *service, QWidget *parent)
 
 void Tgradelimits::OkButtonClick()
 {
-    const packs::GradeLimits limits{GoodEdit->value(), FairEdit->value()};
-    if (!packs::LimitsAreValid(limits)) {
+    const library::GradeLimits limits{GoodEdit->value(), FairEdit->value()};
+    if (!library::LimitsAreValid(limits)) {
         MessageLabel->setText(QStringLiteral("「可」の基準は「良」の基準以下にしてください"));
         FairEdit->setFocus();
         return;

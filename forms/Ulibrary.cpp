@@ -45,7 +45,7 @@ namespace {
 struct Snapshot {
     QList<library::CellSummary> cells;
     QList<library::RunRow> runs;
-    packs::GradeLimits limits;
+    library::GradeLimits limits;
     QList<packs::CurveNeighbour> neighbours; // from the 似た曲線 reference, when one is shown
 };
 
@@ -120,8 +120,8 @@ Tlibrary::Tlibrary(library::LibraryService *service, QWidget *parent)
     ComboBox1 = new QComboBox(cellPage);
     ComboBox1->setObjectName(QStringLiteral("GradeFilter"));
     ComboBox1->addItem(QStringLiteral("すべて"), QString());
-    for (packs::Grade g : {packs::Grade::Good, packs::Grade::Fair, packs::Grade::Poor, packs::Grade::None})
-        ComboBox1->addItem(packs::GradeText(g), packs::GradeText(g));
+    for (library::Grade g : {library::Grade::Good, library::Grade::Fair, library::Grade::Poor, library::Grade::None})
+        ComboBox1->addItem(library::GradeText(g), library::GradeText(g));
     gradeLabel->setBuddy(ComboBox1);
     ListView1 = makeList(cellPage, m_cellProxy);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -287,7 +287,7 @@ Tlibrary::Tlibrary(library::LibraryService *service, QWidget *parent)
     };
     IniPath = settings::IniFilePath();
     m_cells->setGradeFunction(
-        [this](const library::CellSummary &s) { return packs::GradeText(packs::GradeOfCell(s, m_limits)); });
+        [this](const library::CellSummary &s) { return library::GradeText(packs::GradeOfCell(s, m_limits)); });
     updateButtons();
 }
 

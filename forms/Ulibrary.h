@@ -89,7 +89,7 @@ public:
     // The cell whose history is shown, or 0.
     qint64 currentCellId() const { return m_currentCell; }
     // The limits the 判定 column shows, as last read from the library.
-    packs::GradeLimits gradeLimits() const { return m_limits; }
+    library::GradeLimits gradeLimits() const { return m_limits; }
     // No writes offered (a library of a newer version, opened read-only).
     void setWritable(bool writable);
     // True while an import runs.
@@ -156,7 +156,7 @@ private:
     qint64 m_currentCell = 0;
     // The cell 似た曲線 measured from while its order holds (0: none), so a reload measures again.
     qint64 m_curveReference = 0;
-    packs::GradeLimits m_limits;
+    library::GradeLimits m_limits;
     bool m_writable = true;
     bool m_stale = true; // the library changed while hidden
     int m_reloadSerial = 0;

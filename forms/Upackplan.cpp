@@ -145,7 +145,7 @@ void Tpackplan::CalcButtonClick()
                         cells.end());
                 }
                 c.pool = packs::PoolOf(cells, packs::ReadGradeLimits(lib),
-                    goodOnly ? std::optional<packs::Grade>(packs::Grade::Good) : std::nullopt);
+                    goodOnly ? std::optional<library::Grade>(library::Grade::Good) : std::nullopt);
                 packs::AddLatestCurves(lib, c.pool);
                 c.result = packs::MakePlan(c.pool.cells, shape, criterion);
             } catch (const library::LibraryError &e) {

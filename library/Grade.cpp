@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-namespace packs {
+namespace library {
 
 bool LimitsAreValid(const GradeLimits &limits)
 {
@@ -59,4 +59,4 @@ std::optional<Grade> GradeFromText(const QString &text)
     return std::nullopt;
 }
 
-} // namespace packs
+} // namespace library

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-namespace packs {
+namespace library {
 
 // The two limits in percent of the nominal capacity: "良" from good up, "可"
 // from fair up, "不良" below.
@@ -31,4 +31,4 @@ QString GradeText(Grade grade);
 // The grade a text names (trimmed); none for any other text.
 std::optional<Grade> GradeFromText(const QString &text);
 
-} // namespace packs
+} // namespace library

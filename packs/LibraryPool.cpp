@@ -16,14 +16,14 @@ GradeLimits ReadGradeLimits(const library::Library &lib)
     GradeLimits limits;
     limits.good = lib.setting(GoodKey, QString::number(defaults.good)).toDouble(&goodOk);
     limits.fair = lib.setting(FairKey, QString::number(defaults.fair)).toDouble(&fairOk);
-    if (!goodOk || !fairOk || !LimitsAreValid(limits))
+    if (!goodOk || !fairOk || !library::LimitsAreValid(limits))
         return defaults;
     return limits;
 }
 
 void WriteGradeLimits(library::Library &lib, const GradeLimits &limits)
 {
-    if (!LimitsAreValid(limits))
+    if (!library::LimitsAreValid(limits))
         throw library::LibraryError(QStringLiteral("判定の基準が正しくありません（良 %1、可 %2）")
                                         .arg(QString::number(limits.good), QString::number(limits.fair)));
     lib.setSetting(GoodKey, QString::number(limits.good, 'g', 17));
@@ -34,7 +34,7 @@ Grade GradeOfCell(const library::CellSummary &cell, const GradeLimits &limits)
 {
     if (!cell.hasHealth())
         return Grade::None;
-    return GradeOf(cell.healthPercent(), limits);
+    return library::GradeOf(cell.healthPercent(), limits);
 }
 
 LibraryPool PoolOf(const QList<library::CellSummary> &cells, const GradeLimits &limits, std::optional<Grade> grade)

@@ -16,6 +16,9 @@ class Library;
 
 namespace packs {
 
+using library::Grade;
+using library::GradeLimits;
+
 // The limits stored in the library; the defaults when none are stored or the
 // stored ones do not make sense.
 GradeLimits ReadGradeLimits(const library::Library &lib);

@@ -26,11 +26,11 @@ int RunPack(const QString &libraryPath, const PackCommandOptions &options, QIODe
     }
     std::optional<Grade> grade;
     if (!options.grade.isEmpty()) {
-        grade = GradeFromText(options.grade);
+        grade = library::GradeFromText(options.grade);
         if (!grade) {
             err << QStringLiteral("voltrak: --grade takes %1, %2, %3 or %4\n")
-                       .arg(GradeText(Grade::Good), GradeText(Grade::Fair), GradeText(Grade::Poor),
-                           GradeText(Grade::None));
+                       .arg(library::GradeText(Grade::Good), library::GradeText(Grade::Fair),
+                           library::GradeText(Grade::Poor), library::GradeText(Grade::None));
             return 2;
         }
     }

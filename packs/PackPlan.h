@@ -12,6 +12,11 @@
 
 namespace packs {
 
+// The planner matches curves as the analysis measures them.
+using analysis::Curve;
+using analysis::CurveDistance;
+using analysis::CurvePoint;
+
 // One cell the plan may use.
 struct PoolCell {
     QString label;

@@ -235,7 +235,7 @@ void TestPackDialog::gradeLimits()
     QCOMPARE(dlg.MessageLabel->text().isEmpty(), accepted);
     m_service->waitForIdle();
     library::Library lib(m_dir->filePath("library.sqlite"));
-    const packs::GradeLimits stored = packs::ReadGradeLimits(lib);
+    const library::GradeLimits stored = packs::ReadGradeLimits(lib);
     QCOMPARE(stored.good, accepted ? good.toDouble() : 90.0);
     QCOMPARE(stored.fair, accepted ? fair.toDouble() : 80.0);
 }

@@ -8,8 +8,8 @@
 
 #include <cmath>
 
-using packs::Grade;
-using packs::GradeLimits;
+using library::Grade;
+using library::GradeLimits;
 
 namespace {
 
@@ -73,10 +73,10 @@ void TestCurveDistance::grade()
     QFETCH(double, good);
     QFETCH(double, fair);
     QFETCH(QString, expected);
-    const auto health = packs::HealthPercent(latest, nominal == 0.0 ? std::nullopt : std::optional<double>(nominal));
-    const Grade g = packs::GradeOf(health, GradeLimits{good, fair});
-    QCOMPARE(packs::GradeText(g), expected);
-    QCOMPARE(packs::GradeFromText(QStringLiteral(" ") + expected), std::optional<Grade>(g));
+    const auto health = library::HealthPercent(latest, nominal == 0.0 ? std::nullopt : std::optional<double>(nominal));
+    const Grade g = library::GradeOf(health, GradeLimits{good, fair});
+    QCOMPARE(library::GradeText(g), expected);
+    QCOMPARE(library::GradeFromText(QStringLiteral(" ") + expected), std::optional<Grade>(g));
 }
 
 void TestCurveDistance::limits_data()
@@ -97,7 +97,7 @@ void TestCurveDistance::limits()
     QFETCH(double, good);
     QFETCH(double, fair);
     QFETCH(bool, valid);
-    QCOMPARE(packs::LimitsAreValid(GradeLimits{good, fair}), valid);
+    QCOMPARE(library::LimitsAreValid(GradeLimits{good, fair}), valid);
 }
 
 void TestCurveDistance::distance_data()
@@ -134,10 +134,10 @@ void TestCurveDistance::distance()
     QFETCH(Side, a);
     QFETCH(Side, b);
     QFETCH(double, expected);
-    const packs::Curve ca = packs::CurveOf(rowsOf(a.rows), a.bay, a.htime);
-    const packs::Curve cb = packs::CurveOf(rowsOf(b.rows), b.bay, b.htime);
-    const auto there = packs::CurveDistance(ca, cb);
-    const auto back = packs::CurveDistance(cb, ca);
+    const analysis::Curve ca = analysis::CurveOf(rowsOf(a.rows), a.bay, a.htime);
+    const analysis::Curve cb = analysis::CurveOf(rowsOf(b.rows), b.bay, b.htime);
+    const auto there = analysis::CurveDistance(ca, cb);
+    const auto back = analysis::CurveDistance(cb, ca);
     QCOMPARE(there.has_value(), expected >= 0.0);
     QCOMPARE(back.has_value(), expected >= 0.0);
     if (expected >= 0.0) {
@@ -149,14 +149,14 @@ void TestCurveDistance::distance()
 void TestCurveDistance::curveOf()
 {
     // Levels ascending, in minutes, whatever order the table had.
-    const packs::Curve c = packs::CurveOf(rowsOf({"1.40V 0 0", "1.20V 0 1800", "1.30V 0 600"}), 1, 2);
+    const analysis::Curve c = analysis::CurveOf(rowsOf({"1.40V 0 0", "1.20V 0 1800", "1.30V 0 600"}), 1, 2);
     QCOMPARE(c.size(), 3);
     QCOMPARE(c.at(0).millivolts, 1200);
     QCOMPARE(c.at(0).minutes, 30.0);
     QCOMPARE(c.at(1).millivolts, 1300);
     QCOMPARE(c.at(1).minutes, 10.0);
     QCOMPARE(c.at(2).millivolts, 1400);
-    QVERIFY(packs::CurveOf(rowsOf({"1.40V 0 0"}), 4, 0).isEmpty());
+    QVERIFY(analysis::CurveOf(rowsOf({"1.40V 0 0"}), 4, 0).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestCurveDistance)

@@ -23,7 +23,7 @@ inline QList<packs::PoolCell> NormalPool(int count, unsigned seed, double mean =
 
 // A curve falling through 1.30, 1.20 and 1.10 V at 10, 30 and 50 minutes,
 // shifted by shift minutes: two such curves lie |shift1 - shift2| apart.
-inline packs::Curve ShiftedCurve(double shift)
+inline analysis::Curve ShiftedCurve(double shift)
 {
     return {{1100, 50 + shift}, {1200, 30 + shift}, {1300, 10 + shift}};
 }

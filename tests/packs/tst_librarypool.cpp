@@ -13,7 +13,7 @@
 #include <cmath>
 
 using library::CellState;
-using packs::Grade;
+using library::Grade;
 
 namespace {
 
@@ -132,8 +132,8 @@ void TestLibraryPool::pool()
     QFETCH(double, fair);
     QFETCH(QStringList, labels);
     library::Library lib(m_path);
-    const auto g = grade.isEmpty() ? std::nullopt : packs::GradeFromText(grade);
-    const packs::LibraryPool pool = packs::PoolOf(lib.cellSummaries(), packs::GradeLimits{good, fair}, g);
+    const auto g = grade.isEmpty() ? std::nullopt : library::GradeFromText(grade);
+    const packs::LibraryPool pool = packs::PoolOf(lib.cellSummaries(), library::GradeLimits{good, fair}, g);
     QCOMPARE(sortedLabels(pool), labels);
     QCOMPARE(pool.cellIds.size(), pool.cells.size());
     for (qsizetype i = 0; i < pool.cells.size(); ++i) {
@@ -153,15 +153,15 @@ void TestLibraryPool::latestCurves()
             if (pool.cells.at(i).label == label)
                 return pool.cells.at(i).curve;
         }
-        return packs::Curve();
+        return analysis::Curve();
     };
     // D's latest run is its 60-minute steps in bay 1; B is bay 2 of the first run.
-    const packs::Curve d = at("D"), b = at("B");
+    const analysis::Curve d = at("D"), b = at("B");
     QCOMPARE(d.size(), 5);
     QCOMPARE(d.first().millivolts, 1000);
     QCOMPARE(d.first().minutes, 240.0);
     QCOMPARE(b.first().minutes, 408.0);
-    QCOMPARE(packs::CurveDistance(d, b), std::optional<double>(168.0));
+    QCOMPARE(analysis::CurveDistance(d, b), std::optional<double>(168.0));
 }
 
 void TestLibraryPool::curveNeighbours()
