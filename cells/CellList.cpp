@@ -32,6 +32,16 @@ TableFigures FiguresOf(const QList<analysis::TableRow> &rows, const analysis::Ca
     return f;
 }
 
+QList<QPointF> CurveOfCell(const QList<analysis::TableRow> &rows, int cell)
+{
+    QList<QPointF> curve;
+    for (const analysis::TableRow &row : rows) {
+        if (cell < row.cellCount)
+            curve.append(QPointF(row.times[cell], row.voltage));
+    }
+    return curve;
+}
+
 QString CellSources::LogPaneName()
 {
     return QStringLiteral("通信データ");
@@ -89,10 +99,7 @@ CellSources::Result CellSources::cells(const analysis::CapacityParameters &p) co
                 c.meanVoltage = f.meanVoltage[j];
                 c.lastTime = f.lastTime[j];
                 c.timeUnit = unit;
-                for (const analysis::TableRow &row : std::as_const(rows)) {
-                    if (j < row.cellCount)
-                        c.curve.append(QPointF(row.times[j], row.voltage));
-                }
+                c.curve = CurveOfCell(rows, j);
                 result.rows.append(std::move(c));
             }
         }

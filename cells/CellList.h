@@ -28,6 +28,9 @@ struct CellRow {
     QList<QPointF> curve; // (time count, voltage) of each row that has the cell
 };
 
+// The points a chart draws for cell (0..3): (time count, voltage) of each row that has its column.
+QList<QPointF> CurveOfCell(const QList<analysis::TableRow> &rows, int cell);
+
 // The figures of the four cells of one table.
 struct TableFigures {
     int cellCount = 0; // columns present in any row

@@ -3,6 +3,7 @@
 
 #include "library/Capture.h"
 #include "library/LibraryService.h"
+#include "widgets/ErrorDisplay.h"
 #include "widgets/FieldKeys.h"
 #include "widgets/WindowSize.h"
 
@@ -31,59 +32,63 @@ Tbays::Tbays(library::BayAssignment *bays, library::LibraryService *service, QWi
     auto *grid = new QGridLayout;
     for (int i = 0; i < 4; ++i) {
         auto *caption = new QLabel(QStringLiteral("Bat%1").arg(i + 1), this);
-        Edit[i] = new QLineEdit(this);
-        Edit[i]->setObjectName(QStringLiteral("Bat%1").arg(i + 1));
-        Edit[i]->setMinimumWidth(160);
-        fieldkeys::IgnoreAltText(Edit[i]);
-        caption->setBuddy(Edit[i]);
-        auto *completer = new QCompleter(m_labels, Edit[i]);
+        bayEdits[i] = new QLineEdit(this);
+        bayEdits[i]->setObjectName(QStringLiteral("Bat%1").arg(i + 1));
+        bayEdits[i]->setMinimumWidth(160);
+        fieldkeys::IgnoreAltText(bayEdits[i]);
+        caption->setBuddy(bayEdits[i]);
+        auto *completer = new QCompleter(m_labels, bayEdits[i]);
         completer->setCaseSensitivity(Qt::CaseInsensitive);
         completer->setCompletionMode(QCompleter::PopupCompletion);
-        Edit[i]->setCompleter(completer);
+        bayEdits[i]->setCompleter(completer);
         // Also when the completion list is open: it closes and what was typed
         // stands, unless a label in it was chosen.
-        connect(Edit[i], &QLineEdit::returnPressed, this, [this, i] { enterPressed(i); });
+        connect(bayEdits[i], &QLineEdit::returnPressed, this, [this, i] { enterPressed(i); });
         grid->addWidget(caption, i, 0);
-        grid->addWidget(Edit[i], i, 1);
+        grid->addWidget(bayEdits[i], i, 1);
         // Typed labels are the assignment at once: a run that arrives before
         // Enter still gets what the field shows.
-        connect(Edit[i], &QLineEdit::textChanged, this, [this, i](const QString &text) {
+        connect(bayEdits[i], &QLineEdit::textChanged, this, [this, i](const QString &text) {
             if (m_bays && m_bays->label(i + 1) != text.trimmed())
                 m_bays->setLabel(i + 1, text);
         });
     }
 
-    Button1 = new QPushButton(QStringLiteral("クリア(&C)"), this);
-    Button2 = new QPushButton(QStringLiteral("閉じる"), this);
+    clearButton = new QPushButton(QStringLiteral("クリア(&C)"), this);
+    closeButton = new QPushButton(QStringLiteral("閉じる"), this);
     // Enter belongs to the fields: no button takes it.
-    for (QPushButton *b : {Button1, Button2})
+    for (QPushButton *b : {clearButton, closeButton})
         b->setAutoDefault(false);
-    Label1 = new QLabel(this);
-    Label1->setObjectName(QStringLiteral("Status"));
-    Label1->setTextFormat(Qt::PlainText);
+    statusLabel = new QLabel(this);
+    statusLabel->setObjectName(QStringLiteral("Status"));
+    statusLabel->setTextFormat(Qt::PlainText);
 
     auto *buttons = new QHBoxLayout;
-    buttons->addWidget(Button1);
+    buttons->addWidget(clearButton);
     buttons->addStretch(1);
-    buttons->addWidget(Button2);
+    buttons->addWidget(closeButton);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(grid);
-    layout->addWidget(Label1);
+    layout->addWidget(statusLabel);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(Button1, &QPushButton::clicked, this, &Tbays::Button1Click);
-    connect(Button2, &QPushButton::clicked, this, &Tbays::Button2Click);
+    connect(clearButton, &QPushButton::clicked, this, &Tbays::clearClicked);
+    connect(closeButton, &QPushButton::clicked, this, &Tbays::closeClicked);
     auto *escape = new QAction(this);
     escape->setShortcut(QKeySequence(Qt::Key_Escape));
-    connect(escape, &QAction::triggered, this, &Tbays::Button2Click);
+    connect(escape, &QAction::triggered, this, &Tbays::closeClicked);
     addAction(escape);
 
     if (m_bays)
         connect(m_bays, &library::BayAssignment::changed, this, &Tbays::takeFromAssignment);
     if (m_service) {
         connect(m_service, &library::LibraryService::runRecorded, this, &Tbays::runRecorded);
-        connect(m_service, &library::LibraryService::changed, this, &Tbays::refreshCompletions);
+        // A label renamed or made elsewhere is offered at once.
+        connect(m_service, &library::LibraryService::changed, this, [this](library::Changes what) {
+            if (what & library::Change::Cells)
+                refreshCompletions();
+        });
     }
     takeFromAssignment();
 }
@@ -99,8 +104,8 @@ void Tbays::takeFromAssignment()
         return;
     for (int i = 0; i < 4; ++i) {
         // A field being typed in keeps its blanks; only another label replaces it.
-        if (Edit[i]->text().trimmed() != m_bays->label(i + 1))
-            Edit[i]->setText(m_bays->label(i + 1));
+        if (bayEdits[i]->text().trimmed() != m_bays->label(i + 1))
+            bayEdits[i]->setText(m_bays->label(i + 1));
     }
 }
 
@@ -108,26 +113,31 @@ void Tbays::refreshCompletions()
 {
     if (!m_service)
         return;
-    m_service->query<QStringList>([](library::Library &lib) { return lib.labels(); }, this,
-        [this](const QStringList &labels) { m_labels->setStringList(labels); });
+    m_service->readLabels(this, [this](const library::Reply<QStringList> &r) {
+        if (r.ok())
+            m_labels->setStringList(r.value);
+        else
+            errors::ShowWarning(r.error);
+    });
 }
 
 void Tbays::runRecorded(const library::RecordResult &result, const QDateTime &when)
 {
     const QString time = when.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
-    Label1->setText(result.isNew ? QStringLiteral("記録しました: ") + time : QStringLiteral("記録済みです: ") + time);
+    statusLabel->setText(
+        result.isNew ? QStringLiteral("記録しました: ") + time : QStringLiteral("記録済みです: ") + time);
 }
 
-void Tbays::Button1Click()
+void Tbays::clearClicked()
 {
     if (m_bays)
         m_bays->clear();
-    for (QLineEdit *e : Edit)
+    for (QLineEdit *e : bayEdits)
         e->clear();
-    Edit[0]->setFocus(Qt::OtherFocusReason);
+    bayEdits[0]->setFocus(Qt::OtherFocusReason);
 }
 
-void Tbays::Button2Click()
+void Tbays::closeClicked()
 {
     hide();
 }
@@ -141,16 +151,16 @@ void Tbays::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
     refreshCompletions();
     // The scanner starts at Bat1, ready to replace what is there.
-    Edit[0]->setFocus(Qt::OtherFocusReason);
-    Edit[0]->selectAll();
+    bayEdits[0]->setFocus(Qt::OtherFocusReason);
+    bayEdits[0]->selectAll();
 }
 
 void Tbays::enterPressed(int i)
 {
     if (m_bays)
-        m_bays->setLabel(i + 1, Edit[i]->text());
+        m_bays->setLabel(i + 1, bayEdits[i]->text());
     // After Bat4 the next set starts again at Bat1.
-    QLineEdit *next = Edit[(i + 1) % 4];
+    QLineEdit *next = bayEdits[(i + 1) % 4];
     next->setFocus(Qt::TabFocusReason);
     next->selectAll();
 }

@@ -27,17 +27,17 @@ public:
     // without completion.
     Tbays(library::BayAssignment *bays, library::LibraryService *service, QWidget *parent = nullptr);
 
-    QLineEdit *Edit[4]; // Bat1 .. Bat4
-    QPushButton *Button1; // クリア
-    QPushButton *Button2; // 閉じる
-    QLabel *Label1; // "記録しました: <time>"
+    QLineEdit *bayEdits[4]; // Bat1 .. Bat4
+    QPushButton *clearButton; // クリア
+    QPushButton *closeButton; // 閉じる
+    QLabel *statusLabel; // "記録しました: <time>"
 
     // The labels the fields complete from.
     QStringList completions() const;
 
 public slots:
-    void Button1Click();
-    void Button2Click();
+    void clearClicked();
+    void closeClicked();
     // Reads the known labels again.
     void refreshCompletions();
     // A run went into the library (or was there already).

@@ -22,57 +22,57 @@ Tcellinfo::Tcellinfo(const library::CellInfo &info, QWidget *parent)
     setWindowTitle(QStringLiteral("セルの情報"));
     setFont(fonts::WindowFont());
 
-    Edit1 = new QLineEdit(info.label, this);
-    Edit2 = new QLineEdit(info.model, this);
-    Edit3 = new QLineEdit(info.hasNominal ? QString::number(info.nominalMah, 'g', 10) : QString(), this);
-    Edit4 = new QLineEdit(info.memo, this);
-    CheckBox1 = new QCheckBox(QStringLiteral("引退(&R)"), this);
-    CheckBox1->setChecked(info.state == library::CellState::Retired);
-    for (QLineEdit *e : {Edit1, Edit2, Edit3, Edit4}) {
+    labelEdit = new QLineEdit(info.label, this);
+    modelEdit = new QLineEdit(info.model, this);
+    nominalEdit = new QLineEdit(info.hasNominal ? QString::number(info.nominalMah, 'g', 10) : QString(), this);
+    memoEdit = new QLineEdit(info.memo, this);
+    retiredCheck = new QCheckBox(QStringLiteral("引退(&R)"), this);
+    retiredCheck->setChecked(info.state == library::CellState::Retired);
+    for (QLineEdit *e : {labelEdit, modelEdit, nominalEdit, memoEdit}) {
         e->setMinimumWidth(220);
         fieldkeys::IgnoreAltText(e);
     }
 
-    Label1 = new QLabel(library::CellStateText(info.state, info.pack), this);
-    Label1->setTextFormat(Qt::PlainText);
-    Button3 = new QPushButton(QStringLiteral("組込み解除(&U)"), this);
-    Button3->setAutoDefault(false);
-    Button3->setVisible(info.state == library::CellState::BuiltIn);
+    stateLabel = new QLabel(library::CellStateText(info.state, info.pack), this);
+    stateLabel->setTextFormat(Qt::PlainText);
+    undoBuiltInButton = new QPushButton(QStringLiteral("組込み解除(&U)"), this);
+    undoBuiltInButton->setAutoDefault(false);
+    undoBuiltInButton->setVisible(info.state == library::CellState::BuiltIn);
     auto *stateRow = new QHBoxLayout;
-    stateRow->addWidget(Label1, 1);
-    stateRow->addWidget(Button3);
+    stateRow->addWidget(stateLabel, 1);
+    stateRow->addWidget(undoBuiltInButton);
 
     auto *form = new QFormLayout;
-    form->addRow(QStringLiteral("ラベル(&L)"), Edit1);
-    form->addRow(QStringLiteral("型番(&M)"), Edit2);
-    form->addRow(QStringLiteral("公称(mAh)(&N)"), Edit3);
-    form->addRow(QStringLiteral("メモ(&E)"), Edit4);
+    form->addRow(QStringLiteral("ラベル(&L)"), labelEdit);
+    form->addRow(QStringLiteral("型番(&M)"), modelEdit);
+    form->addRow(QStringLiteral("公称(mAh)(&N)"), nominalEdit);
+    form->addRow(QStringLiteral("メモ(&E)"), memoEdit);
     form->addRow(QStringLiteral("状態"), stateRow);
-    form->addRow(QString(), CheckBox1);
+    form->addRow(QString(), retiredCheck);
 
     const dialogbuttons::OkCancel buttons = dialogbuttons::Make(this);
-    Button1 = buttons.ok;
-    Button2 = buttons.cancel;
+    okButton = buttons.ok;
+    cancelButton = buttons.cancel;
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addLayout(buttons.row);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(Button1, &QPushButton::clicked, this, &Tcellinfo::accept);
-    connect(Button3, &QPushButton::clicked, this, &Tcellinfo::Button3Click);
-    Edit1->setFocus(Qt::OtherFocusReason);
-    Edit1->selectAll();
+    connect(okButton, &QPushButton::clicked, this, &Tcellinfo::accept);
+    connect(undoBuiltInButton, &QPushButton::clicked, this, &Tcellinfo::undoBuiltInClicked);
+    labelEdit->setFocus(Qt::OtherFocusReason);
+    labelEdit->selectAll();
 }
 
-void Tcellinfo::Button3Click()
+void Tcellinfo::undoBuiltInClicked()
 {
     if (m_info.state != library::CellState::BuiltIn)
         return;
     // Shown at once, written with the rest on OK.
     m_undoBuiltIn = true;
-    Label1->setText(library::CellStateText(library::CellState::InUse));
-    Button3->setEnabled(false);
-    Edit1->setFocus(Qt::OtherFocusReason);
+    stateLabel->setText(library::CellStateText(library::CellState::InUse));
+    undoBuiltInButton->setEnabled(false);
+    labelEdit->setFocus(Qt::OtherFocusReason);
 }
 
 bool Tcellinfo::ParseNominal(const QString &text, bool &has, double &mah)
@@ -94,32 +94,32 @@ bool Tcellinfo::ParseNominal(const QString &text, bool &has, double &mah)
 
 void Tcellinfo::accept()
 {
-    const QString label = Edit1->text().trimmed();
+    const QString label = labelEdit->text().trimmed();
     if (label.isEmpty()) {
         errors::ShowWarning(QStringLiteral("ラベルを入力してください"));
-        Edit1->setFocus(Qt::OtherFocusReason);
+        labelEdit->setFocus(Qt::OtherFocusReason);
         return;
     }
     bool has = false;
     double mah = 0.0;
-    if (!ParseNominal(Edit3->text(), has, mah)) {
+    if (!ParseNominal(nominalEdit->text(), has, mah)) {
         errors::ShowWarning(QStringLiteral("公称容量は正の数で入力してください"));
-        Edit3->setFocus(Qt::OtherFocusReason);
-        Edit3->selectAll();
+        nominalEdit->setFocus(Qt::OtherFocusReason);
+        nominalEdit->selectAll();
         return;
     }
     m_info.label = label;
-    m_info.model = Edit2->text().trimmed();
+    m_info.model = modelEdit->text().trimmed();
     m_info.hasNominal = has;
     m_info.nominalMah = mah;
-    m_info.memo = Edit4->text();
+    m_info.memo = memoEdit->text();
     // A cell in a pack stays there unless it is retired; one taken out of
     // retirement is in use again.
     if (m_undoBuiltIn && m_info.state == library::CellState::BuiltIn) {
         m_info.state = library::CellState::InUse;
         m_info.pack = QStringLiteral("");
     }
-    if (CheckBox1->isChecked())
+    if (retiredCheck->isChecked())
         m_info.state = library::CellState::Retired;
     else if (m_info.state == library::CellState::Retired)
         m_info.state = library::CellState::InUse;

@@ -17,15 +17,15 @@ class Tcellinfo : public QDialog
 public:
     explicit Tcellinfo(const library::CellInfo &info, QWidget *parent = nullptr);
 
-    QLineEdit *Edit1; // ラベル
-    QLineEdit *Edit2; // 型番
-    QLineEdit *Edit3; // 公称(mAh)
-    QLineEdit *Edit4; // メモ
-    QCheckBox *CheckBox1; // 引退
-    QLabel *Label1; // 状態
-    QPushButton *Button3; // 組込み解除: only for a cell built into a pack
-    QPushButton *Button1; // OK
-    QPushButton *Button2; // キャンセル
+    QLineEdit *labelEdit; // ラベル
+    QLineEdit *modelEdit; // 型番
+    QLineEdit *nominalEdit; // 公称(mAh)
+    QLineEdit *memoEdit; // メモ
+    QCheckBox *retiredCheck; // 引退
+    QLabel *stateLabel; // 状態
+    QPushButton *undoBuiltInButton; // 組込み解除: only for a cell built into a pack
+    QPushButton *okButton; // OK
+    QPushButton *cancelButton; // キャンセル
 
     // The info as edited (valid after accept()).
     library::CellInfo info() const { return m_info; }
@@ -38,7 +38,7 @@ public:
 
 public slots:
     void accept() override;
-    void Button3Click();
+    void undoBuiltInClicked();
 
 private:
     library::CellInfo m_info;

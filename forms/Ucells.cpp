@@ -6,6 +6,7 @@
 #include "core/Settings.h"
 #include "forms/Ucompare.h"
 #include "widgets/ErrorDisplay.h"
+#include "widgets/ShownRows.h"
 #include "widgets/WindowSize.h"
 
 #include <QFileDialog>
@@ -122,21 +123,18 @@ void Tcells::recompute()
 
 QList<cells::CellRow> Tcells::shownRows() const
 {
-    QList<cells::CellRow> rows;
-    for (int r = 0; r < m_proxy->rowCount(); ++r)
-        rows.append(m_model->rows().at(m_proxy->mapToSource(m_proxy->index(r, 0)).row()));
-    return rows;
+    return shownrows::Shown(*m_proxy, m_model->rows());
 }
 
 QList<cells::CellRow> Tcells::selectedRows() const
 {
-    QList<cells::CellRow> rows;
+    QList<int> proxyRows;
     // Ranges come in the order they were selected.
     for (const QItemSelectionRange &range : ListView1->selectionModel()->selection()) {
         for (int r = range.top(); r <= range.bottom(); ++r)
-            rows.append(m_model->rows().at(m_proxy->mapToSource(m_proxy->index(r, 0)).row()));
+            proxyRows.append(r);
     }
-    return rows;
+    return shownrows::At(*m_proxy, m_model->rows(), proxyRows);
 }
 
 void Tcells::Button1Click()

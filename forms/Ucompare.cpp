@@ -71,10 +71,7 @@ void Tcompare::ShowCells(const QList<cells::CellRow> &cells, qint32 gtmax, qint3
         styles.append({i < titles.size() ? titles.at(i) : CurveTitle(cells.at(i)), Colours[i]});
     Chart1->setSeriesStyles(styles);
 
-    ChartAxis &bottom = Chart1->bottomAxis();
-    bottom.setAutomatic(false);
-    bottom.setMinimum(0.0);
-    bottom.setMaximum(double(gtmax));
+    Chart1->bottomAxis().setRange(0.0, double(gtmax));
     // Flattened at the top of the allowed range, as the draw command does.
     const double cap = gvmax * 0.01;
     for (int i = 0; i < styles.size(); ++i) {

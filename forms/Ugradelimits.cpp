@@ -1,7 +1,6 @@
 #include "forms/Ugradelimits.h"
 
 #include "library/LibraryService.h"
-#include "packs/LibraryPool.h"
 #include "widgets/DialogButtons.h"
 #include "widgets/Fonts.h"
 
@@ -26,49 +25,50 @@ Tgradelimits::Tgradelimits(library::LibraryService *service, QWidget *parent)
         f->setEnabled(false);
         return f;
     };
-    GoodEdit = field();
-    FairEdit = field();
-    MessageLabel = new QLabel(this);
+    goodEdit = field();
+    fairEdit = field();
+    messageLabel = new QLabel(this);
     const dialogbuttons::OkCancel buttons = dialogbuttons::Make(this);
-    OkButton = buttons.ok;
-    OkButton->setEnabled(false); // until the limits are read
-    CancelButton = buttons.cancel;
+    okButton = buttons.ok;
+    okButton->setEnabled(false); // until the limits are read
+    cancelButton = buttons.cancel;
 
     auto *form = new QFormLayout;
-    form->addRow(QStringLiteral("「良」健全度がこれ以上(&G)"), GoodEdit);
-    form->addRow(QStringLiteral("「可」健全度がこれ以上(&F)"), FairEdit);
+    form->addRow(QStringLiteral("「良」健全度がこれ以上(&G)"), goodEdit);
+    form->addRow(QStringLiteral("「可」健全度がこれ以上(&F)"), fairEdit);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addWidget(MessageLabel);
+    layout->addWidget(messageLabel);
     layout->addLayout(buttons.row);
 
-    connect(OkButton, &QPushButton::clicked, this, &Tgradelimits::OkButtonClick);
+    connect(okButton, &QPushButton::clicked, this, &Tgradelimits::okClicked);
 
-    m_service->query<library::GradeLimits>([](library::Library &lib) { return packs::ReadGradeLimits(lib); }, this,
-        [this](const library::GradeLimits &limits) {
-            GoodEdit->setValue(limits.good);
-            FairEdit->setValue(limits.fair);
-            GoodEdit->setEnabled(true);
-            FairEdit->setEnabled(true);
-            OkButton->setEnabled(true);
-            m_loaded = true;
-            emit loaded();
-        });
+    m_service->readGradeLimits(this, [this](const library::Reply<library::GradeLimits> &r) {
+        if (!r.ok()) {
+            messageLabel->setText(r.error);
+            return;
+        }
+        const library::GradeLimits &limits = r.value;
+        goodEdit->setValue(limits.good);
+        fairEdit->setValue(limits.fair);
+        goodEdit->setEnabled(true);
+        fairEdit->setEnabled(true);
+        okButton->setEnabled(true);
+        m_loaded = true;
+        emit loaded();
+    });
 }
 
-void Tgradelimits::OkButtonClick()
+void Tgradelimits::okClicked()
 {
-    const library::GradeLimits limits{GoodEdit->value(), FairEdit->value()};
+    const library::GradeLimits limits{goodEdit->value(), fairEdit->value()};
     if (!library::LimitsAreValid(limits)) {
-        MessageLabel->setText(QStringLiteral("「可」の基準は「良」の基準以下にしてください"));
-        FairEdit->setFocus();
+        messageLabel->setText(QStringLiteral("「可」の基準は「良」の基準以下にしてください"));
+        fairEdit->setFocus();
         return;
     }
-    library::LibraryService *service = m_service;
-    // Written in the order asked, before any later plan reads the limits.
-    m_service->post([limits, service](library::Library &lib) {
-        packs::WriteGradeLimits(lib, limits);
-        emit service->changed();
-    });
+    // Written in the order asked, before any later plan reads the limits; a
+    // failure is told by the service, as the dialog is gone by then.
+    m_service->writeGradeLimits(limits, nullptr, nullptr);
     accept();
 }

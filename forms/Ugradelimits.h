@@ -15,17 +15,17 @@ class Tgradelimits : public QDialog
 public:
     explicit Tgradelimits(library::LibraryService *service, QWidget *parent = nullptr);
 
-    QDoubleSpinBox *GoodEdit; // "良" from this health up
-    QDoubleSpinBox *FairEdit; // "可" from this health up
-    QLabel *MessageLabel;
-    QPushButton *OkButton;
-    QPushButton *CancelButton;
+    QDoubleSpinBox *goodEdit; // "良" from this health up
+    QDoubleSpinBox *fairEdit; // "可" from this health up
+    QLabel *messageLabel;
+    QPushButton *okButton;
+    QPushButton *cancelButton;
 
     // True once the stored limits are in the fields.
     bool isLoaded() const { return m_loaded; }
 
 public slots:
-    void OkButtonClick();
+    void okClicked();
 
 signals:
     void loaded();

@@ -1,9 +1,8 @@
 #include "forms/Ulibrary.h"
-#include "core/Messages.h"
-#include "widgets/Fonts.h"
 
 #include "analysis/DischargeTable.h"
-#include "core/SafeWrite.h"
+#include "core/FileWriter.h"
+#include "core/Messages.h"
 #include "core/Settings.h"
 #include "forms/Ucellinfo.h"
 #include "forms/Ucompare.h"
@@ -11,11 +10,11 @@
 #include "forms/Upackplan.h"
 #include "forms/Urunparam.h"
 #include "library/LibraryModels.h"
-#include "library/LibraryService.h"
-#include "packs/LibraryPool.h"
 #include "widgets/Chart.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/FieldKeys.h"
+#include "widgets/Fonts.h"
+#include "widgets/ShownRows.h"
 #include "widgets/WindowSize.h"
 
 #include <QAction>
@@ -30,7 +29,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSplitter>
@@ -41,19 +39,6 @@
 const QString Tlibrary::IniSection = QStringLiteral("CellLibrary");
 
 namespace {
-
-struct Snapshot {
-    QList<library::CellSummary> cells;
-    QList<library::RunRow> runs;
-    library::GradeLimits limits;
-    QList<packs::CurveNeighbour> neighbours; // from the 似た曲線 reference, when one is shown
-};
-
-struct Neighbours {
-    bool ok = false;
-    QString error;
-    QList<packs::CurveNeighbour> cells;
-};
 
 QTableView *makeList(QWidget *parent, QAbstractItemModel *model)
 {
@@ -69,9 +54,9 @@ QTableView *makeList(QWidget *parent, QAbstractItemModel *model)
     return view;
 }
 
-// The curve of one bay of a stored run: (time count, voltage) of each row
-// that has the bay's column.
-cells::CellRow curveOf(const library::RunTable &run, int bay)
+// The curve of one bay of a stored run to draw: (time count, voltage) of each
+// row that has the bay's column.
+cells::CellRow drawnCurve(const library::RunTable &run, int bay)
 {
     cells::CellRow row;
     row.cell = bay;
@@ -79,18 +64,16 @@ cells::CellRow curveOf(const library::RunTable &run, int bay)
     analysis::TDischargeTable table;
     table.rows = run.rows;
     table.rowCount = qint32(run.rows.size());
-    for (const analysis::TableRow &r : analysis::ConvertTable(table)) {
-        if (bay - 1 < r.cellCount)
-            row.curve.append(QPointF(r.times[bay - 1], r.voltage));
-    }
+    row.curve = cells::CurveOfCell(analysis::ConvertTable(table), bay - 1);
     return row;
 }
 
 } // namespace
 
-Tlibrary::Tlibrary(library::LibraryService *service, QWidget *parent)
+Tlibrary::Tlibrary(library::LibraryService *service, FileWriter *files, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_service(service)
+    , m_files(files)
 {
     m_geometry = new windowsize::FramedGeometry(this);
     setObjectName(QStringLiteral("library"));
@@ -105,160 +88,180 @@ Tlibrary::Tlibrary(library::LibraryService *service, QWidget *parent)
     m_runProxy = new library::ValueSortProxy(this);
     m_runProxy->setSourceModel(m_runs);
 
-    PageControl1 = new QTabWidget(this);
+    tabs = new QTabWidget(this);
+    tabs->addTab(buildCellsTab(), QStringLiteral("セル"));
+    tabs->addTab(buildRunsTab(), QStringLiteral("放電記録"));
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(tabs, 1);
+    layout->addLayout(buildButtonRow());
+    compare = new Tcompare(this);
 
-    // セル
-    auto *cellPage = new QWidget(PageControl1);
-    auto *filterLabel = new QLabel(QStringLiteral("絞り込み"), cellPage);
-    Edit1 = new QLineEdit(cellPage);
-    Edit1->setObjectName(QStringLiteral("Filter"));
-    Edit1->setClearButtonEnabled(true);
-    fieldkeys::IgnoreAltText(Edit1);
-    filterLabel->setBuddy(Edit1);
-    CheckBox1 = new QCheckBox(QStringLiteral("引退も表示"), cellPage);
-    auto *gradeLabel = new QLabel(QStringLiteral("判定(&G)"), cellPage);
-    ComboBox1 = new QComboBox(cellPage);
-    ComboBox1->setObjectName(QStringLiteral("GradeFilter"));
-    ComboBox1->addItem(QStringLiteral("すべて"), QString());
+    connectControls();
+    connectService();
+    makeDialogs();
+    IniPath = settings::IniFilePath();
+    updateButtons();
+}
+
+QWidget *Tlibrary::buildCellsTab()
+{
+    auto *page = new QWidget(tabs);
+    auto *filterLabel = new QLabel(QStringLiteral("絞り込み"), page);
+    filterEdit = new QLineEdit(page);
+    filterEdit->setObjectName(QStringLiteral("Filter"));
+    filterEdit->setClearButtonEnabled(true);
+    fieldkeys::IgnoreAltText(filterEdit);
+    filterLabel->setBuddy(filterEdit);
+    showRetiredCheck = new QCheckBox(QStringLiteral("引退も表示"), page);
+    auto *gradeLabel = new QLabel(QStringLiteral("判定(&G)"), page);
+    gradeFilterBox = new QComboBox(page);
+    gradeFilterBox->setObjectName(QStringLiteral("GradeFilter"));
+    gradeFilterBox->addItem(QStringLiteral("すべて"), -1);
     for (library::Grade g : {library::Grade::Good, library::Grade::Fair, library::Grade::Poor, library::Grade::None})
-        ComboBox1->addItem(library::GradeText(g), library::GradeText(g));
-    gradeLabel->setBuddy(ComboBox1);
-    ListView1 = makeList(cellPage, m_cellProxy);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->sortByColumn(library::CellLabel, Qt::AscendingOrder);
+        gradeFilterBox->addItem(library::GradeText(g), int(g));
+    gradeLabel->setBuddy(gradeFilterBox);
+    cellView = makeList(page, m_cellProxy);
+    cellView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    cellView->sortByColumn(library::CellLabel, Qt::AscendingOrder);
     // 判定 beside 健全度, 曲線差 beside the label and only while its order applies.
-    QHeaderView *cellHeader = ListView1->horizontalHeader();
-    cellHeader->moveSection(
-        cellHeader->visualIndex(library::CellGradeColumn), cellHeader->visualIndex(library::CellHealth) + 1);
-    cellHeader->moveSection(cellHeader->visualIndex(library::CellCurveColumn), 1);
-    ListView1->setColumnHidden(library::CellCurveColumn, true);
-    ListView1->installEventFilter(this);
-    Chart1 = new Chart(cellPage);
-    Chart1->setSeriesStyles({{QStringLiteral("容量"), QColor(0xFF, 0x00, 0x00), true}});
-    Chart1->setLeftAxis(QStringLiteral("容量(mAh)"), 0);
-    Chart1->setDateAxis(true);
-    Chart1->setMinimumWidth(260);
-    Button1 = new QPushButton(QStringLiteral("曲線比較(&D)"), cellPage);
-    Button8 = new QPushButton(QStringLiteral("似た曲線(&N)"), cellPage);
+    QHeaderView *header = cellView->horizontalHeader();
+    header->moveSection(header->visualIndex(library::CellGradeColumn), header->visualIndex(library::CellHealth) + 1);
+    header->moveSection(header->visualIndex(library::CellCurveColumn), 1);
+    cellView->setColumnHidden(library::CellCurveColumn, true);
+    cellView->installEventFilter(this);
+    historyChart = new Chart(page);
+    historyChart->setSeriesStyles({{QStringLiteral("容量"), QColor(0xFF, 0x00, 0x00), true}});
+    historyChart->setLeftAxis(QStringLiteral("容量(mAh)"), 0);
+    historyChart->setDateAxis(true);
+    historyChart->setMinimumWidth(260);
+    compareButton = new QPushButton(QStringLiteral("曲線比較(&D)"), page);
+    similarButton = new QPushButton(QStringLiteral("似た曲線(&N)"), page);
 
     auto *filterRow = new QHBoxLayout;
     filterRow->addWidget(filterLabel);
-    filterRow->addWidget(Edit1, 1);
+    filterRow->addWidget(filterEdit, 1);
     filterRow->addWidget(gradeLabel);
-    filterRow->addWidget(ComboBox1);
-    filterRow->addWidget(CheckBox1);
-    auto *right = new QWidget(cellPage);
+    filterRow->addWidget(gradeFilterBox);
+    filterRow->addWidget(showRetiredCheck);
+    auto *right = new QWidget(page);
     auto *rightLayout = new QVBoxLayout(right);
     rightLayout->setContentsMargins(0, 0, 0, 0);
-    rightLayout->addWidget(Chart1, 1);
+    rightLayout->addWidget(historyChart, 1);
     auto *compareRow = new QHBoxLayout;
     compareRow->addStretch(1);
-    compareRow->addWidget(Button8);
-    compareRow->addWidget(Button1);
+    compareRow->addWidget(similarButton);
+    compareRow->addWidget(compareButton);
     rightLayout->addLayout(compareRow);
-    auto *split = new QSplitter(Qt::Horizontal, cellPage);
-    split->addWidget(ListView1);
+    auto *split = new QSplitter(Qt::Horizontal, page);
+    split->addWidget(cellView);
     split->addWidget(right);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
     split->setChildrenCollapsible(false);
-    auto *cellLayout = new QVBoxLayout(cellPage);
-    cellLayout->addLayout(filterRow);
-    cellLayout->addWidget(split, 1);
-    PageControl1->addTab(cellPage, QStringLiteral("セル"));
+    auto *layout = new QVBoxLayout(page);
+    layout->addLayout(filterRow);
+    layout->addWidget(split, 1);
+    return page;
+}
 
-    // 放電記録
-    auto *runPage = new QWidget(PageControl1);
-    ListView2 = makeList(runPage, m_runProxy);
-    ListView2->setEditTriggers(
+QWidget *Tlibrary::buildRunsTab()
+{
+    auto *page = new QWidget(tabs);
+    runView = makeList(page, m_runProxy);
+    runView->setEditTriggers(
         QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
-    ListView2->sortByColumn(library::RunWhen, Qt::DescendingOrder);
-    ListView2->installEventFilter(this);
-    Button2 = new QPushButton(QStringLiteral("削除(&X)"), runPage);
-    Button3 = new QPushButton(QStringLiteral("条件変更(&P)..."), runPage);
-    auto *runButtons = new QHBoxLayout;
-    runButtons->addWidget(Button2);
-    runButtons->addWidget(Button3);
-    runButtons->addStretch(1);
-    auto *runLayout = new QVBoxLayout(runPage);
-    runLayout->addWidget(ListView2, 1);
-    runLayout->addLayout(runButtons);
-    PageControl1->addTab(runPage, QStringLiteral("放電記録"));
-
-    Button4 = new QPushButton(QStringLiteral("取り込み(&I)..."), this);
-    Button5 = new QPushButton(QStringLiteral("CSV保存(&S)..."), this);
-    Button6 = new QPushButton(QStringLiteral("バックアップ(&K)..."), this);
-    Button7 = new QPushButton(QStringLiteral("閉じる(&C)"), this);
-    Button9 = new QPushButton(QStringLiteral("組電池の設計(&B)..."), this);
-    Button10 = new QPushButton(QStringLiteral("判定の基準(&J)..."), this);
-    for (QPushButton *b : {Button1, Button2, Button3, Button4, Button5, Button6, Button7, Button8, Button9, Button10})
-        b->setAutoDefault(false);
-    Label1 = new QLabel(this);
-    Label1->setObjectName(QStringLiteral("Status"));
-    Label1->setTextFormat(Qt::PlainText);
-
+    runView->sortByColumn(library::RunWhen, Qt::DescendingOrder);
+    runView->installEventFilter(this);
+    deleteRunsButton = new QPushButton(QStringLiteral("削除(&X)"), page);
+    recomputeButton = new QPushButton(QStringLiteral("条件変更(&P)..."), page);
     auto *buttons = new QHBoxLayout;
-    for (QPushButton *b : {Button4, Button5, Button6, Button9, Button10})
-        buttons->addWidget(b);
-    buttons->addWidget(Label1, 1);
-    buttons->addWidget(Button7);
-    auto *layout = new QVBoxLayout(this);
-    layout->addWidget(PageControl1, 1);
+    buttons->addWidget(deleteRunsButton);
+    buttons->addWidget(recomputeButton);
+    buttons->addStretch(1);
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(runView, 1);
     layout->addLayout(buttons);
+    return page;
+}
 
-    compare = new Tcompare(this);
+QLayout *Tlibrary::buildButtonRow()
+{
+    importButton = new QPushButton(QStringLiteral("取り込み(&I)..."), this);
+    csvButton = new QPushButton(QStringLiteral("CSV保存(&S)..."), this);
+    backupButton = new QPushButton(QStringLiteral("バックアップ(&K)..."), this);
+    closeButton = new QPushButton(QStringLiteral("閉じる(&C)"), this);
+    packPlanButton = new QPushButton(QStringLiteral("組電池の設計(&B)..."), this);
+    gradeLimitsButton = new QPushButton(QStringLiteral("判定の基準(&J)..."), this);
+    for (QPushButton *b : {compareButton, deleteRunsButton, recomputeButton, importButton, csvButton, backupButton,
+             closeButton, similarButton, packPlanButton, gradeLimitsButton})
+        b->setAutoDefault(false);
+    statusLabel = new QLabel(this);
+    statusLabel->setObjectName(QStringLiteral("Status"));
+    statusLabel->setTextFormat(Qt::PlainText);
 
-    connect(Edit1, &QLineEdit::textChanged, m_cellProxy, &library::CellFilterProxy::setFilterText);
-    connect(CheckBox1, &QCheckBox::toggled, m_cellProxy, &library::CellFilterProxy::setShowRetired);
-    connect(ComboBox1, &QComboBox::currentIndexChanged, this,
-        [this] { m_cellProxy->setGradeFilter(ComboBox1->currentData().toString()); });
-    connect(cellHeader, &QHeaderView::sortIndicatorChanged, this, &Tlibrary::cellSortChanged);
-    connect(
-        ListView1->selectionModel(), &QItemSelectionModel::currentRowChanged, this, &Tlibrary::cellSelectionChanged);
-    connect(ListView1, &QTableView::doubleClicked, this, &Tlibrary::ListView1DblClick);
-    connect(ListView2->selectionModel(), &QItemSelectionModel::selectionChanged, this, &Tlibrary::updateButtons);
+    auto *row = new QHBoxLayout;
+    for (QPushButton *b : {importButton, csvButton, backupButton, packPlanButton, gradeLimitsButton})
+        row->addWidget(b);
+    row->addWidget(statusLabel, 1);
+    row->addWidget(closeButton);
+    return row;
+}
+
+void Tlibrary::connectControls()
+{
+    connect(filterEdit, &QLineEdit::textChanged, m_cellProxy, &library::CellFilterProxy::setFilterText);
+    connect(showRetiredCheck, &QCheckBox::toggled, m_cellProxy, &library::CellFilterProxy::setShowRetired);
+    connect(gradeFilterBox, &QComboBox::currentIndexChanged, this, [this] {
+        const int g = gradeFilterBox->currentData().toInt();
+        m_cellProxy->setGradeFilter(g < 0 ? std::nullopt : std::optional<library::Grade>(library::Grade(g)));
+    });
+    connect(cellView->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this, &Tlibrary::cellSortChanged);
+    connect(cellView->selectionModel(), &QItemSelectionModel::currentRowChanged, this, &Tlibrary::cellSelectionChanged);
+    connect(cellView, &QTableView::doubleClicked, this, &Tlibrary::editCurrentCell);
+    connect(runView->selectionModel(), &QItemSelectionModel::selectionChanged, this, &Tlibrary::updateButtons);
     connect(m_runs, &library::RunTableModel::bayLabelEdited, this, &Tlibrary::runLabelEdited);
-    connect(Button1, &QPushButton::clicked, this, &Tlibrary::Button1Click);
-    connect(Button2, &QPushButton::clicked, this, &Tlibrary::Button2Click);
-    connect(Button3, &QPushButton::clicked, this, &Tlibrary::Button3Click);
-    connect(Button4, &QPushButton::clicked, this, &Tlibrary::Button4Click);
-    connect(Button5, &QPushButton::clicked, this, &Tlibrary::Button5Click);
-    connect(Button6, &QPushButton::clicked, this, &Tlibrary::Button6Click);
-    connect(Button7, &QPushButton::clicked, this, &Tlibrary::Button7Click);
-    connect(Button8, &QPushButton::clicked, this, &Tlibrary::Button8Click);
-    connect(Button9, &QPushButton::clicked, this, &Tlibrary::Button9Click);
-    connect(Button10, &QPushButton::clicked, this, &Tlibrary::Button10Click);
+    connect(compareButton, &QPushButton::clicked, this, &Tlibrary::compareClicked);
+    connect(deleteRunsButton, &QPushButton::clicked, this, &Tlibrary::deleteRunsClicked);
+    connect(recomputeButton, &QPushButton::clicked, this, &Tlibrary::recomputeClicked);
+    connect(importButton, &QPushButton::clicked, this, &Tlibrary::importClicked);
+    connect(csvButton, &QPushButton::clicked, this, &Tlibrary::saveCsvClicked);
+    connect(backupButton, &QPushButton::clicked, this, &Tlibrary::backupClicked);
+    connect(closeButton, &QPushButton::clicked, this, &Tlibrary::closeClicked);
+    connect(similarButton, &QPushButton::clicked, this, &Tlibrary::similarClicked);
+    connect(packPlanButton, &QPushButton::clicked, this, &Tlibrary::packPlanClicked);
+    connect(gradeLimitsButton, &QPushButton::clicked, this, &Tlibrary::gradeLimitsClicked);
     auto *escape = new QAction(this);
     escape->setShortcut(QKeySequence(Qt::Key_Escape));
-    connect(escape, &QAction::triggered, this, &Tlibrary::Button7Click);
+    connect(escape, &QAction::triggered, this, &Tlibrary::closeClicked);
     addAction(escape);
     auto *find = new QAction(this);
     find->setShortcut(QKeySequence::Find);
     connect(find, &QAction::triggered, this, [this] {
-        PageControl1->setCurrentIndex(0);
-        Edit1->setFocus(Qt::ShortcutFocusReason);
-        Edit1->selectAll();
+        tabs->setCurrentIndex(0);
+        filterEdit->setFocus(Qt::ShortcutFocusReason);
+        filterEdit->selectAll();
     });
     addAction(find);
+}
 
-    if (m_service) {
-        connect(m_service, &library::LibraryService::changed, this, [this] {
-            if (isVisible())
-                reload();
-            else
-                m_stale = true;
+void Tlibrary::connectService()
+{
+    if (!m_service)
+        return;
+    connect(m_service, &library::LibraryService::changed, this, &Tlibrary::libraryChanged);
+    // A capture is told here as in 装着セル; the lists follow by changed().
+    connect(m_service, &library::LibraryService::runRecorded, this,
+        [this](const library::RecordResult &result, const QDateTime &when) {
+            if (result.isNew)
+                statusLabel->setText(
+                    QStringLiteral("記録しました: ") + when.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));
         });
-        // A capture is told here as in 装着セル; the lists follow by changed().
-        connect(m_service, &library::LibraryService::runRecorded, this,
-            [this](const library::RecordResult &result, const QDateTime &when) {
-                if (result.isNew)
-                    Label1->setText(
-                        QStringLiteral("記録しました: ") + when.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));
-            });
-        connect(m_service, &library::LibraryService::importProgress, this, &Tlibrary::importProgress);
-        connect(m_service, &library::LibraryService::importFinished, this, &Tlibrary::importFinished);
-    }
+    connect(m_service, &library::LibraryService::importProgress, this, &Tlibrary::importProgress);
+    connect(m_service, &library::LibraryService::importFinished, this, &Tlibrary::importFinished);
+}
 
+void Tlibrary::makeDialogs()
+{
     OpenDialog = [this] { return runOpenDialog(); };
     SaveDialog = [this](const QString &title, const QString &filter, const QString &suffix) {
         return runSaveDialog(title, filter, suffix);
@@ -278,17 +281,13 @@ Tlibrary::Tlibrary(library::LibraryService *service, QWidget *parent)
         return true;
     };
     PlanDialog = [this](const QList<qint64> &shown) {
-        Tpackplan dlg(m_service, shown, this);
+        Tpackplan dlg(m_service, m_files, shown, this);
         dlg.exec();
     };
     LimitsDialog = [this] {
         Tgradelimits dlg(m_service, this);
-        return dlg.exec() == QDialog::Accepted;
+        dlg.exec();
     };
-    IniPath = settings::IniFilePath();
-    m_cells->setGradeFunction(
-        [this](const library::CellSummary &s) { return library::GradeText(packs::GradeOfCell(s, m_limits)); });
-    updateButtons();
 }
 
 Tlibrary::~Tlibrary()
@@ -298,6 +297,11 @@ Tlibrary::~Tlibrary()
     delete m_progress;
     if (isVisible() && m_sizeLoaded)
         SaveSize();
+}
+
+library::GradeLimits Tlibrary::gradeLimits() const
+{
+    return m_cells->gradeLimits();
 }
 
 QStringList Tlibrary::runOpenDialog()
@@ -325,7 +329,7 @@ QString Tlibrary::runSaveDialog(const QString &title, const QString &filter, con
 void Tlibrary::setWritable(bool writable)
 {
     m_writable = writable;
-    ListView2->setEditTriggers(writable
+    runView->setEditTriggers(writable
             ? QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked
             : QAbstractItemView::NoEditTriggers);
     updateButtons();
@@ -333,70 +337,81 @@ void Tlibrary::setWritable(bool writable)
 
 void Tlibrary::updateButtons()
 {
-    const bool any = ListView2->selectionModel()->hasSelection();
+    const bool any = runView->selectionModel()->hasSelection();
     const bool service = m_service != nullptr;
-    Button2->setEnabled(service && m_writable && any);
-    Button3->setEnabled(service && m_writable && any);
-    Button4->setEnabled(service && m_writable && !m_cancelImport);
-    Button6->setEnabled(service);
-    Button1->setEnabled(service && m_currentCell != 0);
-    Button8->setEnabled(service && m_currentCell != 0);
-    Button9->setEnabled(service);
-    Button10->setEnabled(service && m_writable);
+    deleteRunsButton->setEnabled(service && m_writable && any);
+    recomputeButton->setEnabled(service && m_writable && any);
+    importButton->setEnabled(service && m_writable && !m_cancelImport);
+    backupButton->setEnabled(service);
+    compareButton->setEnabled(service && m_currentCell != 0);
+    similarButton->setEnabled(service && m_currentCell != 0);
+    packPlanButton->setEnabled(service);
+    gradeLimitsButton->setEnabled(service && m_writable);
 }
 
 void Tlibrary::cellSortChanged(int column)
 {
     // The distances belong to the order they were asked for.
     if (column != library::CellCurveColumn) {
-        ListView1->setColumnHidden(library::CellCurveColumn, true);
+        cellView->setColumnHidden(library::CellCurveColumn, true);
         m_curveReference = 0;
     }
 }
 
-bool Tlibrary::showCurveOrder(const QList<packs::CurveNeighbour> &cells)
+bool Tlibrary::showCurveOrder(const QList<library::CurveNeighbour> &cells)
 {
     if (cells.isEmpty()) {
-        ListView1->setColumnHidden(library::CellCurveColumn, true);
+        cellView->setColumnHidden(library::CellCurveColumn, true);
         m_curveReference = 0;
         return false;
     }
     QList<qint64> order;
     QHash<qint64, double> minutes;
-    for (const packs::CurveNeighbour &c : cells) {
+    for (const library::CurveNeighbour &c : cells) {
         order.append(c.cellId);
         if (c.minutes)
             minutes.insert(c.cellId, *c.minutes);
     }
     m_cells->setCurveOrder(order, minutes);
-    ListView1->setColumnHidden(library::CellCurveColumn, false);
-    ListView1->sortByColumn(library::CellCurveColumn, Qt::AscendingOrder);
-    ListView1->resizeColumnToContents(library::CellCurveColumn);
+    cellView->setColumnHidden(library::CellCurveColumn, false);
+    cellView->sortByColumn(library::CellCurveColumn, Qt::AscendingOrder);
+    cellView->resizeColumnToContents(library::CellCurveColumn);
     return true;
 }
 
 QList<library::CellSummary> Tlibrary::shownCells() const
 {
-    QList<library::CellSummary> rows;
-    for (int r = 0; r < m_cellProxy->rowCount(); ++r)
-        rows.append(m_cells->rows().at(m_cellProxy->mapToSource(m_cellProxy->index(r, 0)).row()));
-    return rows;
+    return shownrows::Shown(*m_cellProxy, m_cells->rows());
 }
 
 QList<library::RunRow> Tlibrary::shownRuns() const
 {
-    QList<library::RunRow> rows;
-    for (int r = 0; r < m_runProxy->rowCount(); ++r)
-        rows.append(m_runs->rows().at(m_runProxy->mapToSource(m_runProxy->index(r, 0)).row()));
-    return rows;
+    return shownrows::Shown(*m_runProxy, m_runs->rows());
 }
 
 QList<qint64> Tlibrary::selectedRunIds() const
 {
     QList<qint64> ids;
-    for (const QModelIndex &i : ListView2->selectionModel()->selectedRows())
+    for (const QModelIndex &i : runView->selectionModel()->selectedRows())
         ids.append(i.data(library::IdRole).toLongLong());
     return ids;
+}
+
+library::LibraryService::Then<library::Nothing> Tlibrary::warnOnFailure()
+{
+    // The window tells of its own failures, where the user asked for the change.
+    return [](const library::Reply<library::Nothing> &reply) {
+        if (!reply.ok())
+            errors::ShowWarning(reply.error);
+    };
+}
+
+void Tlibrary::libraryChanged()
+{
+    if (isVisible())
+        reload();
+    else
+        m_stale = true;
 }
 
 void Tlibrary::reload(std::function<void()> done)
@@ -406,35 +421,52 @@ void Tlibrary::reload(std::function<void()> done)
     m_stale = false;
     const int serial = ++m_reloadSerial;
     const qint64 reference = m_curveReference;
-    m_service->query<Snapshot>(
-        [reference](library::Library &lib) {
-            Snapshot s{lib.cellSummaries(), lib.runs(), packs::ReadGradeLimits(lib), {}};
-            // A new run moves the distances shown: measured again with the rest.
-            if (reference != 0)
-                s.neighbours = packs::CurveNeighbours(lib, reference);
-            return s;
-        },
-        this,
-        [this, serial, reference, done](const Snapshot &s) {
-            // An older answer than one asked for since is of no use.
-            if (serial != m_reloadSerial)
-                return;
-            const qint64 current = m_currentCell;
-            m_limits = s.limits;
-            m_cells->setRows(s.cells);
-            m_runs->setRows(s.runs);
-            if (reference != 0 && reference == m_curveReference)
-                showCurveOrder(s.neighbours);
-            if (m_cells->rowOf(current) >= 0)
-                selectCell(current);
-            else
-                cellSelectionChanged();
-            ListView1->resizeColumnsToContents();
-            ListView2->resizeColumnsToContents();
-            updateButtons();
-            if (done)
-                done();
-        });
+    // Asked one after another of the one worker, so they answer in this
+    // order; the last answer shows them together.
+    struct Read {
+        library::CellsRead cells;
+        QList<library::RunRow> runs;
+        QString error;
+    };
+    auto read = std::make_shared<Read>();
+    const auto show = [this, serial, reference, done, read](const QList<library::CurveNeighbour> &neighbours) {
+        // An older answer than one asked for since is of no use.
+        if (serial != m_reloadSerial)
+            return;
+        if (!read->error.isEmpty())
+            errors::ShowWarning(read->error);
+        const qint64 current = m_currentCell;
+        m_cells->setGradeLimits(read->cells.limits);
+        m_cells->setRows(read->cells.cells);
+        m_runs->setRows(read->runs);
+        if (reference != 0 && reference == m_curveReference)
+            showCurveOrder(neighbours);
+        if (m_cells->rowOf(current) >= 0)
+            selectCell(current);
+        else
+            cellSelectionChanged();
+        cellView->resizeColumnsToContents();
+        runView->resizeColumnsToContents();
+        updateButtons();
+        if (done)
+            done();
+    };
+    m_service->readCells(this, [read](const library::Reply<library::CellsRead> &r) {
+        read->cells = r.value;
+        if (!r.ok())
+            read->error = r.error;
+    });
+    m_service->readRuns(this, [read, reference, show](const library::Reply<QList<library::RunRow>> &r) {
+        read->runs = r.value;
+        if (!r.ok() && read->error.isEmpty())
+            read->error = r.error;
+        if (reference == 0)
+            show({});
+    });
+    // A new run moves the distances shown: measured again with the rest.
+    if (reference != 0)
+        m_service->readCurveNeighbours(
+            reference, this, [show](const library::Reply<QList<library::CurveNeighbour>> &r) { show(r.value); });
 }
 
 void Tlibrary::selectCell(qint64 cellId)
@@ -445,8 +477,8 @@ void Tlibrary::selectCell(qint64 cellId)
     const QModelIndex at = m_cellProxy->mapFromSource(m_cells->index(row, 0));
     if (!at.isValid())
         return;
-    ListView1->selectionModel()->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    ListView1->scrollTo(at);
+    cellView->selectionModel()->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    cellView->scrollTo(at);
     // The same row again after a reload: its history may have changed.
     if (m_currentCell == cellId)
         showHistory(cellId);
@@ -454,7 +486,7 @@ void Tlibrary::selectCell(qint64 cellId)
 
 void Tlibrary::cellSelectionChanged()
 {
-    const QModelIndex current = ListView1->selectionModel()->currentIndex();
+    const QModelIndex current = cellView->selectionModel()->currentIndex();
     const qint64 id = current.isValid() ? current.data(library::IdRole).toLongLong() : 0;
     m_currentCell = id;
     updateButtons();
@@ -463,78 +495,55 @@ void Tlibrary::cellSelectionChanged()
 
 void Tlibrary::showHistory(qint64 cellId)
 {
-    Chart1->series(0).clear();
+    historyChart->series(0).clear();
     if (cellId == 0 || !m_service) {
         emit historyShown();
         return;
     }
-    m_service->query<QList<library::HistoryPoint>>([cellId](library::Library &lib) { return lib.cellHistory(cellId); },
-        this,
-        [this, cellId](const QList<library::HistoryPoint> &points) {
-            if (cellId != m_currentCell)
-                return;
-            ChartSeries &s = Chart1->series(0);
-            s.clear();
-            double lo = 0, hi = 0;
-            for (const library::HistoryPoint &p : points) {
-                const double x = double(p.when.toSecsSinceEpoch());
-                s.addXY(x, p.capacity);
-                lo = s.count() == 1 ? x : qMin(lo, x);
-                hi = s.count() == 1 ? x : qMax(hi, x);
-            }
-            // Room either side, so the first and last runs are not drawn on
-            // the frame; runs of one day read by their time.
-            const double span = hi - lo;
-            const double room = qMax(span * 0.1, span < 86400.0 ? 600.0 : 43200.0);
-            Chart1->setDateAxis(true, span < 86400.0 ? QStringLiteral("HH:mm") : QStringLiteral("MM/dd"));
-            ChartAxis &bottom = Chart1->bottomAxis();
-            bottom.setAutomatic(points.isEmpty());
-            bottom.setMinimum(lo - room);
-            bottom.setMaximum(hi + room);
-            emit historyShown();
-        });
+    m_service->readHistory(cellId, this, [this, cellId](const library::Reply<QList<library::HistoryPoint>> &r) {
+        if (cellId != m_currentCell)
+            return;
+        ChartSeries &s = historyChart->series(0);
+        s.clear();
+        double lo = 0, hi = 0;
+        for (const library::HistoryPoint &p : r.value) {
+            const double x = double(p.when.toSecsSinceEpoch());
+            s.addXY(x, p.capacity);
+            lo = s.count() == 1 ? x : qMin(lo, x);
+            hi = s.count() == 1 ? x : qMax(hi, x);
+        }
+        // Room either side, so the first and last runs are not drawn on
+        // the frame; runs of one day read by their time.
+        const double span = hi - lo;
+        const double room = qMax(span * 0.1, span < 86400.0 ? 600.0 : 43200.0);
+        historyChart->setDateAxis(true, span < 86400.0 ? QStringLiteral("HH:mm") : QStringLiteral("MM/dd"));
+        if (r.value.isEmpty())
+            historyChart->bottomAxis().setAutomatic(true);
+        else
+            historyChart->bottomAxis().setRange(lo - room, hi + room);
+        emit historyShown();
+    });
 }
 
-void Tlibrary::change(std::function<void(library::Library &)> job, std::function<void()> after)
-{
-    if (!m_service)
-        return;
-    // The window tells of its own failures, where the user asked for the change.
-    m_service->query<QString>(
-        [job = std::move(job)](library::Library &lib) {
-            try {
-                job(lib);
-            } catch (const library::LibraryError &e) {
-                return e.text();
-            }
-            return QString();
-        },
-        this,
-        [this, after = std::move(after)](const QString &error) {
-            if (!error.isEmpty())
-                errors::ShowWarning(error);
-            else if (after)
-                after();
-            reload();
-        });
-}
-
-void Tlibrary::Button1Click()
+void Tlibrary::compareClicked()
 {
     const qint64 cellId = m_currentCell;
     if (!m_service || cellId == 0)
         return;
-    m_service->query<QList<library::RunTable>>(
-        [cellId](library::Library &lib) { return lib.recentRunsOf(cellId, Tcompare::MaxCells); }, this,
-        [this, cellId](const QList<library::RunTable> &runs) {
+    m_service->readRecentRuns(
+        cellId, Tcompare::MaxCells, this, [this, cellId](const library::Reply<QList<library::RunTable>> &r) {
+            if (!r.ok()) {
+                errors::ShowWarning(r.error);
+                return;
+            }
             QList<cells::CellRow> rows;
             QStringList titles;
-            for (const library::RunTable &run : runs) {
+            for (const library::RunTable &run : r.value) {
                 for (int bay = 1; bay <= library::BayCount && rows.size() < Tcompare::MaxCells; ++bay) {
                     if (run.bays[bay - 1].cellId != cellId)
                         continue;
                     try {
-                        rows.append(curveOf(run, bay));
+                        rows.append(drawnCurve(run, bay));
                     } catch (const analysis::VoltageFormatError &) {
                         continue; // stored, but not drawable: left out
                     }
@@ -553,59 +562,37 @@ void Tlibrary::Button1Click()
         });
 }
 
-void Tlibrary::ListView1DblClick()
+void Tlibrary::editCurrentCell()
 {
     const int row = m_cells->rowOf(m_currentCell);
     if (!m_service || !m_writable || row < 0 || !CellDialog)
         return;
     library::CellInfo info = m_cells->rows().at(row).info;
-    const bool wasBuiltIn = info.state == library::CellState::BuiltIn;
-    if (!CellDialog(info))
-        return;
-    const bool undo = wasBuiltIn && info.state != library::CellState::BuiltIn;
-    change([info, undo](library::Library &lib) {
-        if (undo)
-            packs::UndoBuiltIn(lib, info.id);
-        lib.updateCell(info);
-    });
+    if (CellDialog(info))
+        m_service->editCell(info, this, warnOnFailure());
 }
 
-void Tlibrary::Button8Click()
+void Tlibrary::similarClicked()
 {
     const qint64 cellId = m_currentCell;
     if (!m_service || cellId == 0)
         return;
     m_curveReference = 0;
-    m_service->query<Neighbours>(
-        [cellId](library::Library &lib) {
-            Neighbours n;
-            try {
-                n.cells = packs::CurveNeighbours(lib, cellId);
-                n.ok = true;
-            } catch (const library::LibraryError &e) {
-                n.error = e.text();
-            }
-            return n;
-        },
-        this,
-        [this, cellId](const Neighbours &n) {
-            if (!n.ok) {
-                errors::ShowWarning(n.error);
-                emit similarShown();
-                return;
-            }
-            if (n.cells.isEmpty()) {
+    m_service->readCurveNeighbours(
+        cellId, this, [this, cellId](const library::Reply<QList<library::CurveNeighbour>> &r) {
+            if (!r.ok())
+                errors::ShowWarning(r.error);
+            else if (r.value.isEmpty())
                 errors::ShowWarning(QStringLiteral("このセルの放電記録がありません"));
-                emit similarShown();
-                return;
+            else {
+                m_curveReference = cellId;
+                showCurveOrder(r.value);
             }
-            m_curveReference = cellId;
-            showCurveOrder(n.cells);
             emit similarShown();
         });
 }
 
-void Tlibrary::Button9Click()
+void Tlibrary::packPlanClicked()
 {
     if (!m_service || !PlanDialog)
         return;
@@ -615,49 +602,41 @@ void Tlibrary::Button9Click()
     PlanDialog(ids);
 }
 
-void Tlibrary::Button10Click()
+void Tlibrary::gradeLimitsClicked()
 {
-    if (!m_service || !m_writable || !LimitsDialog)
-        return;
-    // The dialog's write announces a change; reading again here also covers a
-    // library whose window is the only one listening.
-    if (LimitsDialog())
-        reload();
+    // The limits' write announces itself; this window reads again then.
+    if (m_service && m_writable && LimitsDialog)
+        LimitsDialog();
 }
 
 void Tlibrary::runLabelEdited(qint64 runId, int bay, const QString &label)
 {
-    if (!m_service)
-        return;
-    change([runId, bay, label](library::Library &lib) { lib.setBayLabel(runId, bay, label); });
+    if (m_service)
+        m_service->setBayLabel(runId, bay, label, this, warnOnFailure());
 }
 
-void Tlibrary::Button2Click()
+void Tlibrary::deleteRunsClicked()
 {
     const QList<qint64> ids = selectedRunIds();
     if (!m_service || !m_writable || ids.isEmpty())
         return;
     if (!errors::AskYesNo(QStringLiteral("選択した放電記録を削除しますか？")))
         return;
-    change([ids](library::Library &lib) { lib.deleteRuns(ids); });
+    m_service->deleteRuns(ids, this, warnOnFailure());
 }
 
-void Tlibrary::Button3Click()
+void Tlibrary::recomputeClicked()
 {
     const QList<qint64> ids = selectedRunIds();
     if (!m_service || !m_writable || ids.isEmpty() || !RunDialog)
         return;
     const int row = m_runs->rowOf(ids.first());
     analysis::CapacityParameters p = row >= 0 ? m_runs->rows().at(row).parameters : analysis::CapacityParameters();
-    if (!RunDialog(p))
-        return;
-    change([ids, p](library::Library &lib) {
-        for (qint64 id : ids)
-            lib.setRunParameters(id, p);
-    });
+    if (RunDialog(p))
+        m_service->recomputeRuns(ids, p, this, warnOnFailure());
 }
 
-void Tlibrary::Button4Click()
+void Tlibrary::importClicked()
 {
     const QStringList paths = OpenDialog ? OpenDialog() : QStringList();
     if (!paths.isEmpty())
@@ -702,15 +681,15 @@ void Tlibrary::importFinished(const library::ImportSummary &summary)
     delete m_progress;
     m_progress = nullptr;
     updateButtons();
-    reload();
+    // Nothing stored needs no reading again; a change was announced otherwise.
     errors::ShowMessage(library::SummaryText(summary));
 }
 
-void Tlibrary::Button5Click()
+void Tlibrary::saveCsvClicked()
 {
-    if (!m_service)
+    if (!m_files)
         return;
-    const bool runs = PageControl1->currentIndex() == 1;
+    const bool runs = tabs->currentIndex() == 1;
     const QString path = SaveDialog
         ? SaveDialog(QStringLiteral("CSV保存"), QStringLiteral("CSVファイル　(*.csv)"), QStringLiteral("csv"))
         : QString();
@@ -720,16 +699,14 @@ void Tlibrary::Button5Click()
     // list shows, in its order.
     const QByteArray bytes
         = QByteArray("\xEF\xBB\xBF") + (runs ? library::RunsCsv(shownRuns()) : library::CellsCsv(shownCells()));
-    change([path, bytes](library::Library &) {
-        try {
-            safewrite::WriteFile(path, bytes);
-        } catch (const safewrite::WriteError &) {
-            throw library::LibraryError(QStringLiteral("ファイル %1 を作成できません").arg(path));
-        }
+    m_files->write(path, bytes, this, [this, path](const QString &error) {
+        if (!error.isEmpty())
+            errors::ShowWarning(QStringLiteral("ファイル %1 を作成できません").arg(path));
+        emit saved();
     });
 }
 
-void Tlibrary::Button6Click()
+void Tlibrary::backupClicked()
 {
     if (!m_service)
         return;
@@ -738,12 +715,17 @@ void Tlibrary::Button6Click()
         : QString();
     if (path.isEmpty())
         return;
-    Label1->setText(QStringLiteral("バックアップ中..."));
-    change([path](library::Library &lib) { lib.backupTo(path); },
-        [this, path] { Label1->setText(QStringLiteral("バックアップしました: ") + path); });
+    statusLabel->setText(QStringLiteral("バックアップ中..."));
+    m_service->backup(path, this, [this, path](const library::Reply<library::Nothing> &r) {
+        if (r.ok())
+            statusLabel->setText(QStringLiteral("バックアップしました: ") + path);
+        else
+            errors::ShowWarning(r.error);
+        emit saved();
+    });
 }
 
-void Tlibrary::Button7Click()
+void Tlibrary::closeClicked()
 {
     hide();
 }
@@ -770,7 +752,7 @@ void Tlibrary::showEvent(QShowEvent *event)
     }
     QWidget::showEvent(event);
     reload();
-    ListView1->setFocus(Qt::OtherFocusReason);
+    cellView->setFocus(Qt::OtherFocusReason);
 }
 
 void Tlibrary::hideEvent(QHideEvent *event)
@@ -784,7 +766,7 @@ bool Tlibrary::eventFilter(QObject *watched, QEvent *event)
 {
     // Alt+letter still carries the letter as text, which a list would take
     // for its keyboard search; let the buttons' accelerators have it.
-    if ((watched == ListView1 || watched == ListView2) && event->type() == QEvent::ShortcutOverride
+    if ((watched == cellView || watched == runView) && event->type() == QEvent::ShortcutOverride
         && (static_cast<QKeyEvent *>(event)->modifiers() & Qt::AltModifier)) {
         event->ignore();
         return true;
@@ -792,12 +774,12 @@ bool Tlibrary::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
         const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
-        if (watched == ListView1 && enter) {
-            ListView1DblClick();
+        if (watched == cellView && enter) {
+            editCurrentCell();
             return true;
         }
-        if (watched == ListView2 && key->key() == Qt::Key_Delete) {
-            Button2Click();
+        if (watched == runView && key->key() == Qt::Key_Delete) {
+            deleteRunsClicked();
             return true;
         }
     }

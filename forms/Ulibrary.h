@@ -1,11 +1,11 @@
 #pragma once
 // "セル台帳": every cell the library knows with its summary and history, and
-// every stored run with the cells of its bays. Reads and writes go through
-// the library's worker; the window shows what comes back. Its size is kept
-// in the ini file in a section of its own.
-#include "library/Grade.h"
+// every stored run with the cells of its bays. It asks the library service
+// for what it shows and for every change the user makes, and reads again
+// when the service says something changed; files it saves go to the file
+// writer. Its size is kept in the ini file in a section of its own.
+#include "library/LibraryService.h"
 #include "library/Records.h"
-#include "packs/LibraryPool.h"
 
 #include <QWidget>
 
@@ -14,6 +14,7 @@
 #include <memory>
 
 class Chart;
+class FileWriter;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -24,8 +25,6 @@ class QTabWidget;
 class QTableView;
 class Tcompare;
 namespace library {
-class Library;
-class LibraryService;
 class CellTableModel;
 class CellFilterProxy;
 class RunTableModel;
@@ -41,30 +40,31 @@ class Tlibrary : public QWidget
 public:
     static const QString IniSection; // "CellLibrary": Width, Height
 
-    Tlibrary(library::LibraryService *service, QWidget *parent = nullptr);
+    // service: null without a library (nothing is offered); files: where saves go.
+    Tlibrary(library::LibraryService *service, FileWriter *files, QWidget *parent = nullptr);
     ~Tlibrary() override;
 
-    QTabWidget *PageControl1; // セル, 放電記録
+    QTabWidget *tabs; // セル, 放電記録
     // セル
-    QLineEdit *Edit1; // 絞り込み
-    QCheckBox *CheckBox1; // 引退も表示
-    QComboBox *ComboBox1; // 判定: すべて, 良, 可, 不良, ―
-    QTableView *ListView1; // the cells
-    Chart *Chart1; // the selected cell's capacity per run
-    QPushButton *Button1; // 曲線比較
-    QPushButton *Button8; // 似た曲線: sorts by curve distance from the selected cell
+    QLineEdit *filterEdit; // 絞り込み
+    QCheckBox *showRetiredCheck; // 引退も表示
+    QComboBox *gradeFilterBox; // 判定: すべて, 良, 可, 不良, ―
+    QTableView *cellView;
+    Chart *historyChart; // the selected cell's capacity per run
+    QPushButton *compareButton; // 曲線比較
+    QPushButton *similarButton; // 似た曲線: sorts by curve distance from the selected cell
     // 放電記録
-    QTableView *ListView2; // the runs
-    QPushButton *Button2; // 削除
-    QPushButton *Button3; // 条件変更
+    QTableView *runView;
+    QPushButton *deleteRunsButton; // 削除
+    QPushButton *recomputeButton; // 条件変更
     // both
-    QPushButton *Button4; // 取り込み
-    QPushButton *Button5; // CSV保存
-    QPushButton *Button6; // バックアップ
-    QPushButton *Button7; // 閉じる
-    QPushButton *Button9; // 組電池の設計
-    QPushButton *Button10; // 判定の基準
-    QLabel *Label1; // what the library is doing
+    QPushButton *importButton; // 取り込み
+    QPushButton *csvButton; // CSV保存
+    QPushButton *backupButton; // バックアップ
+    QPushButton *closeButton; // 閉じる
+    QPushButton *packPlanButton; // 組電池の設計
+    QPushButton *gradeLimitsButton; // 判定の基準
+    QLabel *statusLabel; // what the library is doing
     Tcompare *compare;
 
     // Dialogs; tests replace them. Empty results mean the user cancelled.
@@ -76,8 +76,8 @@ public:
     std::function<bool(analysis::CapacityParameters &)> RunDialog;
     // Opens 組電池の設計 with the ids of the cells the セル tab shows.
     std::function<void(const QList<qint64> &shownCells)> PlanDialog;
-    // Opens 判定の基準; true when new limits were saved.
-    std::function<bool()> LimitsDialog;
+    // Opens 判定の基準.
+    std::function<void()> LimitsDialog;
     QString IniPath;
 
     library::CellTableModel *cellModel() const { return m_cells; }
@@ -89,7 +89,7 @@ public:
     // The cell whose history is shown, or 0.
     qint64 currentCellId() const { return m_currentCell; }
     // The limits the 判定 column shows, as last read from the library.
-    library::GradeLimits gradeLimits() const { return m_limits; }
+    library::GradeLimits gradeLimits() const;
     // No writes offered (a library of a newer version, opened read-only).
     void setWritable(bool writable);
     // True while an import runs.
@@ -105,17 +105,17 @@ public:
     void selectCell(qint64 cellId);
 
 public slots:
-    void Button1Click(); // 曲線比較
-    void Button2Click(); // 削除
-    void Button3Click(); // 条件変更
-    void Button4Click(); // 取り込み
-    void Button5Click(); // CSV保存
-    void Button6Click(); // バックアップ
-    void Button7Click(); // 閉じる
-    void Button8Click(); // 似た曲線
-    void Button9Click(); // 組電池の設計
-    void Button10Click(); // 判定の基準
-    void ListView1DblClick();
+    void compareClicked(); // 曲線比較
+    void deleteRunsClicked(); // 削除
+    void recomputeClicked(); // 条件変更
+    void importClicked(); // 取り込み
+    void saveCsvClicked(); // CSV保存
+    void backupClicked(); // バックアップ
+    void closeClicked(); // 閉じる
+    void similarClicked(); // 似た曲線
+    void packPlanClicked(); // 組電池の設計
+    void gradeLimitsClicked(); // 判定の基準
+    void editCurrentCell(); // double-click or Enter on a cell
 
 signals:
     // The history chart shows the current cell's points (tests wait on it).
@@ -124,6 +124,8 @@ signals:
     void curvesShown();
     // The list is in the order of 似た曲線, or the reason why not was shown.
     void similarShown();
+    // A file the window saved was written, or why not was shown.
+    void saved();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -131,9 +133,16 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // Runs job on the library's worker; a failure is shown as a warning,
-    // otherwise after() runs; the lists are read again either way.
-    void change(std::function<void(library::Library &)> job, std::function<void()> after = {});
+    QWidget *buildCellsTab();
+    QWidget *buildRunsTab();
+    QLayout *buildButtonRow();
+    void connectControls();
+    void connectService();
+    void makeDialogs();
+
+    // The answer to a change the user asked for: its failure as a warning.
+    library::LibraryService::Then<library::Nothing> warnOnFailure();
+    void libraryChanged();
     void LoadSize();
     void SaveSize();
     void cellSelectionChanged();
@@ -144,11 +153,12 @@ private:
     void updateButtons();
     void cellSortChanged(int column);
     // Shows the distances from m_curveReference in that order; false when there are none.
-    bool showCurveOrder(const QList<packs::CurveNeighbour> &cells);
+    bool showCurveOrder(const QList<library::CurveNeighbour> &cells);
     QStringList runOpenDialog();
     QString runSaveDialog(const QString &title, const QString &filter, const QString &suffix);
 
     library::LibraryService *m_service;
+    FileWriter *m_files;
     library::CellTableModel *m_cells;
     library::CellFilterProxy *m_cellProxy;
     library::RunTableModel *m_runs;
@@ -156,7 +166,6 @@ private:
     qint64 m_currentCell = 0;
     // The cell 似た曲線 measured from while its order holds (0: none), so a reload measures again.
     qint64 m_curveReference = 0;
-    library::GradeLimits m_limits;
     bool m_writable = true;
     bool m_stale = true; // the library changed while hidden
     int m_reloadSerial = 0;

@@ -1,7 +1,8 @@
 #pragma once
-// "組電池の設計": a plan of packs from the cell library's cells, computed on
-// the library's worker thread, saved as CSV or PDF, and recorded as built.
-#include "packs/LibraryPool.h"
+// "組電池の設計": a plan of packs from the cell library's cells: the window
+// gathers what is asked, the library gives the cells, the planner plans on
+// its own thread; saved as CSV or PDF, and recorded as built.
+#include "packs/LibraryPlan.h"
 #include "packs/PackPlan.h"
 
 #include <QDialog>
@@ -15,6 +16,7 @@ class QLabel;
 class QPushButton;
 class QSpinBox;
 class QTreeWidget;
+class FileWriter;
 namespace library {
 class LibraryService;
 }
@@ -24,32 +26,37 @@ class Tpackplan : public QDialog
     Q_OBJECT
 public:
     // shownCells: the cells the セル tab shows with its filter; none: every cell.
-    Tpackplan(library::LibraryService *service, std::optional<QList<qint64>> shownCells, QWidget *parent = nullptr);
+    // files: where the plan's files go.
+    Tpackplan(library::LibraryService *service, FileWriter *files, std::optional<QList<qint64>> shownCells,
+        QWidget *parent = nullptr);
     ~Tpackplan() override;
 
-    QSpinBox *SeriesEdit;
-    QSpinBox *ParallelEdit;
-    QSpinBox *PacksEdit;
-    QComboBox *CriterionBox; // "容量", "容量＋曲線"
-    QCheckBox *GoodOnlyCheck;
-    QPushButton *CalcButton; // 計算(&R)
-    QTreeWidget *PlanView;
-    QLabel *FiguresLabel;
-    QLabel *StatusLabel;
-    QPushButton *CsvButton; // CSV保存(&C)...
-    QPushButton *PdfButton; // PDF保存(&D)...
-    QPushButton *RecordButton; // 組込み記録(&A)...
-    QPushButton *CloseButton;
+    QSpinBox *seriesEdit;
+    QSpinBox *parallelEdit;
+    QSpinBox *packsEdit;
+    QComboBox *criterionBox; // "容量", "容量＋曲線"
+    QCheckBox *goodOnlyCheck;
+    QPushButton *calcButton; // 計算(&R)
+    QTreeWidget *planView;
+    QLabel *figuresLabel;
+    QLabel *statusLabel;
+    QPushButton *csvButton; // CSV保存(&C)...
+    QPushButton *pdfButton; // PDF保存(&D)...
+    QPushButton *recordButton; // 組込み記録(&A)...
+    QPushButton *closeButton;
 
     bool hasPlan() const { return m_plan.has_value(); }
-    const packs::LibraryPool &pool() const { return m_pool; }
+    // The plan shown and the cells it was made from.
+    const packs::LibraryPlan &libraryPlan() const { return m_result; }
     const std::optional<packs::Plan> &plan() const { return m_plan; }
+    // What 計算 asks for with the fields as they are.
+    packs::PlanRequest request() const;
 
 public slots:
-    void CalcButtonClick();
-    void CsvButtonClick();
-    void PdfButtonClick();
-    void RecordButtonClick();
+    void calcClicked();
+    void csvClicked();
+    void pdfClicked();
+    void recordClicked();
     // The work behind the buttons, once the file or the name is known.
     void saveCsv(const QString &path);
     void savePdf(const QString &path);
@@ -67,7 +74,10 @@ private:
     void setBusy(bool busy);
 
     library::LibraryService *m_service;
+    FileWriter *m_files;
+    packs::Planner *m_planner;
     std::optional<QList<qint64>> m_shownCells;
-    packs::LibraryPool m_pool;
+    packs::LibraryPlan m_result;
     std::optional<packs::Plan> m_plan;
+    int m_serial = 0; // of the last 計算: an older plan that comes later is not shown
 };

@@ -16,11 +16,11 @@ class Trunparam : public QDialog
 public:
     explicit Trunparam(const analysis::CapacityParameters &p, QWidget *parent = nullptr);
 
-    RadioGroup *RGpHtime; // 1分, 10秒, 1秒
-    NumericField *CSpHteiko; // x0.01Ω, 10..1000
-    NumericField *CSpHvds; // x0.01V, 0..100
-    QPushButton *Button1; // OK
-    QPushButton *Button2; // キャンセル
+    RadioGroup *timeUnitGroup; // 1分, 10秒, 1秒
+    NumericField *resistorField; // x0.01Ω, 10..1000
+    NumericField *fetVoltageField; // x0.01V, 0..100
+    QPushButton *okButton; // OK
+    QPushButton *cancelButton; // キャンセル
 
     analysis::CapacityParameters parameters();
 };

@@ -1,5 +1,6 @@
 #include "forms/Uvoltrak.h"
 #include "core/Debounce.h"
+#include "core/FileWriter.h"
 #include "core/LogFile.h"
 #include "core/Messages.h"
 #include "core/Settings.h"
@@ -179,8 +180,9 @@ void Tmain::StartLibrary(const QString &path)
                 Capture1->feed(received);
         };
     }
+    Files1 = new FileWriter(this);
     bays = new Tbays(Bays1, m_library.get(), this);
-    ledger = new Tlibrary(m_library.get(), this);
+    ledger = new Tlibrary(m_library.get(), Files1, this);
 }
 
 void Tmain::LibraryUnavailable(const QString &reason, bool readOnly)
@@ -324,29 +326,13 @@ void Tmain::OfferRecovery()
     if (m_unfinished.isNull())
         return;
     journal::Unfinished run = std::move(m_unfinished);
-    QByteArray received;
-    QFile log(run.journalPath());
-    if (log.open(QIODevice::ReadOnly))
-        received = log.readAll();
-    std::optional<journal::SnapshotContent> snapshot;
-    QFile pane(run.snapshotPath());
-    if (pane.open(QIODevice::ReadOnly))
-        snapshot = journal::DecodeSnapshot(pane.readAll());
-    // From when: the run's start, which its journal is named after.
-    const QDateTime started = QDateTime::fromString(
-        QFileInfo(run.journalPath()).completeBaseName().left(15), QStringLiteral("yyyyMMdd-HHmmss"));
-    const QString when = started.isValid()
-        ? started.toString(QStringLiteral("yyyy/MM/dd HH:mm")) + QStringLiteral(" の")
-        : QStringLiteral("前回の");
-    const bool yes = errors::AskYesNo(
-        QStringLiteral("前回の受信データが保存されていない可能性があります。\r\n%1受信記録（%2 バイト）を開きますか？")
-            .arg(when)
-            .arg(received.size()));
+    const journal::RecoveryOffer offer = journal::ReadRecovery(run.journalPath(), run.snapshotPath());
+    const bool yes = errors::AskYesNo(journal::RecoveryQuestion(offer));
     // Asked once: the marker and the snapshot go whatever the answer, the journal stays.
     run.dismiss();
     if (!yes)
         return;
-    QString text = journal::RecoveredText(snapshot, received);
+    QString text = journal::RecoveredText(offer.snapshot, offer.received);
     if (!text.isEmpty() && !text.endsWith(QLatin1Char('\n')))
         text += QLatin1Char('\n');
     // What this run receives follows on a line of its own, after the boundary.

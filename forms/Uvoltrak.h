@@ -8,6 +8,7 @@
 #include <memory>
 
 class Debounce;
+class FileWriter;
 class LogPane;
 class PortWatcher;
 class QAction;
@@ -71,6 +72,7 @@ public:
     library::LibraryService *Library1() const { return m_library.get(); }
     library::BayAssignment *Bays1; // the cells in the bays now
     library::LiveCapture *Capture1 = nullptr; // tables received, recorded
+    FileWriter *Files1; // the files the library's windows save
     Tbays *bays; // 装着セル
     Tlibrary *ledger; // セル台帳
 

@@ -46,6 +46,11 @@ QString RunName(const QDateTime &start, int index)
     return index <= 1 ? stem : stem + QLatin1Char('-') + QString::number(index);
 }
 
+QDateTime RunStartOf(const QString &path)
+{
+    return QDateTime::fromString(QFileInfo(path).completeBaseName().left(15), QStringLiteral("yyyyMMdd-HHmmss"));
+}
+
 Journal::Journal(const QString &folder, const QDateTime &start, int index, QObject *parent)
     : QObject(parent)
     , m_folder(folder)

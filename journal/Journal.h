@@ -24,6 +24,9 @@ QString FolderFor(const QString &iniPath);
 // Base name of a run started at the given local time: "YYYYMMDD-HHMMSS", and
 // "-2", "-3"... for further runs started in the same second (index 2, 3...).
 QString RunName(const QDateTime &start, int index);
+// The start a run's file is named after ("20261209-114501-2.log"); invalid
+// for a name of another form.
+QDateTime RunStartOf(const QString &path);
 
 class Journal : public QObject
 {

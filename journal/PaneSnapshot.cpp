@@ -1,6 +1,7 @@
 #include "journal/PaneSnapshot.h"
 #include "core/SafeWrite.h"
 #include "core/SjisText.h"
+#include "journal/Journal.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -43,6 +44,30 @@ std::optional<SnapshotContent> DecodeSnapshot(const QByteArray &file)
         return std::nullopt;
     s.text = file.mid(eol + 1);
     return s;
+}
+
+RecoveryOffer ReadRecovery(const QString &journalPath, const QString &snapshotPath)
+{
+    RecoveryOffer offer;
+    QFile log(journalPath);
+    if (log.open(QIODevice::ReadOnly))
+        offer.received = log.readAll();
+    QFile pane(snapshotPath);
+    if (pane.open(QIODevice::ReadOnly))
+        offer.snapshot = DecodeSnapshot(pane.readAll());
+    offer.started = RunStartOf(journalPath);
+    return offer;
+}
+
+QString RecoveryQuestion(const RecoveryOffer &offer)
+{
+    const QString when = offer.started.isValid()
+        ? offer.started.toString(QStringLiteral("yyyy/MM/dd HH:mm")) + QStringLiteral(" の")
+        : QStringLiteral("前回の");
+    return QStringLiteral(
+        "前回の受信データが保存されていない可能性があります。\r\n%1受信記録（%2 バイト）を開きますか？")
+        .arg(when)
+        .arg(offer.received.size());
 }
 
 QString RecoveredText(const std::optional<SnapshotContent> &snapshot, const QByteArray &journalBytes)

@@ -39,6 +39,16 @@ std::optional<SnapshotContent> DecodeSnapshot(const QByteArray &file);
 // pane holds it ("\n" breaks).
 QString RecoveredText(const std::optional<SnapshotContent> &snapshot, const QByteArray &journalBytes);
 
+// What the next start offers of a run that did not end well.
+struct RecoveryOffer {
+    QByteArray received; // the whole journal
+    std::optional<SnapshotContent> snapshot; // none when there is none or it cannot be read
+    QDateTime started; // the run's start, from the journal's name; invalid without one
+};
+RecoveryOffer ReadRecovery(const QString &journalPath, const QString &snapshotPath);
+// "前回の受信データが保存されていない可能性があります。\r\n<yyyy/MM/dd HH:mm の | 前回の>受信記録（n バイト）を開きますか？"
+QString RecoveryQuestion(const RecoveryOffer &offer);
+
 // The line between recovered text and what arrives after the restart.
 QString RestartLine(const QDateTime &restart);
 

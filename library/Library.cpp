@@ -1,28 +1,25 @@
 #include "library/Library.h"
 #include "analysis/DischargeTable.h"
 #include "cells/CellList.h"
-#include "core/FileReason.h"
-#include "core/LogFile.h"
-#include "core/SafeWrite.h"
-#include "core/SjisText.h"
+#include "library/LogImport.h"
+#include "library/OpenCheck.h"
+#include "library/Sql.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
 #include <QVariant>
 
-#include <cerrno>
 #include <chrono>
 
 namespace library {
+
+using namespace sql;
 
 QString CannotOpenTitle()
 {
@@ -33,14 +30,6 @@ namespace {
 
 std::atomic<int> g_connections{0};
 
-// Another process holds the file longer than the busy time-out: the whole
-// transaction is tried again.
-class BusyError : public LibraryError
-{
-public:
-    using LibraryError::LibraryError;
-};
-
 // A table that cannot be stored (a voltage that is not a number, no rows);
 // an import leaves it out and goes on with the file.
 class TableError : public LibraryError
@@ -48,84 +37,6 @@ class TableError : public LibraryError
 public:
     using LibraryError::LibraryError;
 };
-
-bool IsBusy(const QSqlError &e)
-{
-    const QString code = e.nativeErrorCode();
-    return code == QLatin1String("5") || code == QLatin1String("6");
-}
-
-[[noreturn]] void Fail(const QSqlError &e)
-{
-    const QString text = QStringLiteral("セル台帳の操作に失敗しました: %1").arg(e.databaseText());
-    if (IsBusy(e))
-        throw BusyError(text);
-    throw LibraryError(text);
-}
-
-void Exec(QSqlQuery &q)
-{
-    if (!q.exec())
-        Fail(q.lastError());
-}
-
-QSqlQuery Prepare(const QSqlDatabase &db, const QString &sql)
-{
-    QSqlQuery q(db);
-    if (!q.prepare(sql))
-        Fail(q.lastError());
-    return q;
-}
-
-void ExecText(const QSqlDatabase &db, const QString &sql)
-{
-    QSqlQuery q(db);
-    if (!q.exec(sql))
-        Fail(q.lastError());
-}
-
-// Times are stored as seconds since the epoch; they sort as numbers.
-qint64 ToStored(const QDateTime &t)
-{
-    return t.isValid() ? t.toSecsSinceEpoch() : 0;
-}
-
-QDateTime FromStored(qint64 s)
-{
-    return QDateTime::fromSecsSinceEpoch(s);
-}
-
-QVariant NullableDouble(bool has, double v)
-{
-    return has ? QVariant(v) : QVariant(QMetaType(QMetaType::Double));
-}
-
-// The statement the triggers run to bring one cell's figures up to date;
-// row is NEW or OLD, the run_bays row whose cell changed.
-QString RefreshStats(const char *row)
-{
-    return QStringLiteral(
-        "INSERT OR REPLACE INTO cell_stats SELECT c.id, "
-        "(SELECT count(*) FROM run_bays WHERE cell_id = c.id), "
-        "(SELECT max(capacity) FROM run_bays WHERE cell_id = c.id), "
-        "(SELECT capacity FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT 1), "
-        "(SELECT mean_voltage FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT 1), "
-        "(SELECT recorded_at FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at DESC, run_id DESC LIMIT 1), "
-        "(SELECT capacity FROM run_bays WHERE cell_id = c.id ORDER BY recorded_at, run_id LIMIT 1) "
-        "FROM cells c WHERE c.id = %1.cell_id;")
-        .arg(QLatin1String(row));
-}
-
-// The text columns are NOT NULL; a null QString would be bound as NULL.
-QVariant Text(const QString &s)
-{
-    return s.isNull() ? QVariant(QStringLiteral("")) : QVariant(s);
-}
-
-QVariant NullableId(qint64 id)
-{
-    return id ? QVariant(id) : QVariant(QMetaType(QMetaType::LongLong));
-}
 
 QByteArray JoinRows(const QList<QByteArray> &rows)
 {
@@ -157,68 +68,26 @@ cells::TableFigures Figures(const QList<QByteArray> &rows, const analysis::Capac
     }
 }
 
-// The schema, one step per version: step i takes a file from version i to i + 1.
-const QStringList &MigrationStep(int from)
-{
-    static const QList<QStringList> steps{
-        {
-            QStringLiteral("CREATE TABLE settings(key TEXT PRIMARY KEY, value TEXT NOT NULL)"),
-            QStringLiteral("CREATE TABLE cells("
-                           "id INTEGER PRIMARY KEY,"
-                           "label TEXT NOT NULL UNIQUE CHECK(label <> '' AND label = trim(label)),"
-                           "model TEXT NOT NULL DEFAULT '',"
-                           "nominal_mah REAL,"
-                           "memo TEXT NOT NULL DEFAULT '',"
-                           "state INTEGER NOT NULL DEFAULT 0 CHECK(state BETWEEN 0 AND 2),"
-                           "pack TEXT NOT NULL DEFAULT '')"),
-            QStringLiteral("CREATE TABLE runs("
-                           "id INTEGER PRIMARY KEY,"
-                           "recorded_at INTEGER NOT NULL,"
-                           "source TEXT NOT NULL,"
-                           "rows BLOB NOT NULL,"
-                           "row_key BLOB NOT NULL UNIQUE,"
-                           "htime INTEGER NOT NULL,"
-                           "hteiko INTEGER NOT NULL,"
-                           "hvds INTEGER NOT NULL)"),
-            QStringLiteral("CREATE TABLE run_bays("
-                           "run_id INTEGER NOT NULL REFERENCES runs(id) ON DELETE CASCADE,"
-                           "bay INTEGER NOT NULL CHECK(bay BETWEEN 1 AND 4),"
-                           "recorded_at INTEGER NOT NULL,"
-                           "cell_id INTEGER REFERENCES cells(id) ON DELETE SET NULL,"
-                           "capacity REAL NOT NULL,"
-                           "mean_voltage REAL,"
-                           "last_time INTEGER NOT NULL,"
-                           "PRIMARY KEY(run_id, bay)) WITHOUT ROWID"),
-            // A cell's runs in time order with their figures, read without the
-            // tables themselves: the cells' summaries and histories come from it.
-            QStringLiteral("CREATE INDEX run_bays_history "
-                           "ON run_bays(cell_id, recorded_at, run_id, capacity, mean_voltage)"),
-            QStringLiteral("CREATE INDEX runs_time ON runs(recorded_at)"),
-            // Each cell's figures over its runs, kept by the database itself
-            // whatever changes a bay, so the cells' list is read at once.
-            QStringLiteral("CREATE TABLE cell_stats("
-                           "cell_id INTEGER PRIMARY KEY,"
-                           "n INTEGER NOT NULL, max_mah REAL, latest_mah REAL, latest_mv REAL, latest_at INTEGER,"
-                           "first_mah REAL)"),
-            // (A cell that is gone or a bay without a cell gives no row.)
-            QStringLiteral("CREATE TRIGGER run_bays_added AFTER INSERT ON run_bays BEGIN ") + RefreshStats("NEW")
-                + QStringLiteral("END"),
-            QStringLiteral("CREATE TRIGGER run_bays_removed AFTER DELETE ON run_bays BEGIN ") + RefreshStats("OLD")
-                + QStringLiteral("END"),
-            QStringLiteral("CREATE TRIGGER run_bays_changed AFTER UPDATE ON run_bays BEGIN ") + RefreshStats("OLD")
-                + RefreshStats("NEW") + QStringLiteral("END"),
-            QStringLiteral("CREATE TRIGGER cells_removed AFTER DELETE ON cells BEGIN "
-                           "DELETE FROM cell_stats WHERE cell_id = OLD.id; END"),
-        },
-    };
-    static_assert(SchemaVersion == 1, "one migration step per schema version");
-    return steps.at(from);
-}
-
 QString ReadOnlyText()
 {
     return QStringLiteral("セル台帳は読み取り専用です");
 }
+
+void RequireOpen(Library::State s)
+{
+    if (s == Library::State::Failed)
+        throw LibraryError(CannotOpenTitle());
+}
+
+void RequireWritable(Library::State s)
+{
+    RequireOpen(s);
+    if (s != Library::State::Open)
+        throw LibraryError(ReadOnlyText());
+}
+
+const QString GoodKey = QStringLiteral("grade.good");
+const QString FairKey = QStringLiteral("grade.fair");
 
 } // namespace
 
@@ -227,43 +96,8 @@ struct Library::Impl {
     int busyMs = 5000;
     QSqlDatabase db() const { return QSqlDatabase::database(name, false); }
 
-    // Runs fn in one write transaction, again when another process held the
-    // file for longer than the busy time-out.
-    template <typename Fn> auto write(Fn fn) -> decltype(fn())
-    {
-        // Another writer may hold the file again and again; what is to be
-        // written (a captured run) is worth waiting a long time for.
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        for (int attempt = 0;; ++attempt) {
-            try {
-                ExecText(db(), QStringLiteral("BEGIN IMMEDIATE"));
-            } catch (const BusyError &) {
-                if (std::chrono::steady_clock::now() > giveUp)
-                    throw;
-                QThread::msleep(20 + 10 * (attempt % 5));
-                continue;
-            }
-            try {
-                if constexpr (std::is_void_v<decltype(fn())>) {
-                    fn();
-                    ExecText(db(), QStringLiteral("COMMIT"));
-                    return;
-                } else {
-                    auto result = fn();
-                    ExecText(db(), QStringLiteral("COMMIT"));
-                    return result;
-                }
-            } catch (const BusyError &) {
-                QSqlQuery(db()).exec(QStringLiteral("ROLLBACK"));
-                if (std::chrono::steady_clock::now() > giveUp)
-                    throw;
-                QThread::msleep(20);
-            } catch (...) {
-                QSqlQuery(db()).exec(QStringLiteral("ROLLBACK"));
-                throw;
-            }
-        }
-    }
+    // One write transaction, tried again while another process holds the file.
+    template <typename Fn> auto write(Fn fn) -> decltype(fn()) { return sql::Write(db(), fn); }
 
     // The statements a record runs, prepared once per connection: preparing
     // them for each run took a good part of an import's time.
@@ -393,74 +227,6 @@ struct Library::Impl {
     }
 };
 
-namespace {
-
-// What the file is, read without writing it.
-struct Inspection {
-    bool ok = false;
-    bool fresh = false; // no VOLTRAK schema yet (a new or empty file)
-    int version = 0;
-    QString reason;
-};
-
-Inspection Inspect(const QString &path)
-{
-    Inspection in;
-    const QString display = QDir::toNativeSeparators(path);
-    {
-        QFile f(path);
-        if (!f.open(QIODevice::ReadOnly)) {
-            in.reason = QStringLiteral("%1 を読めません（%2）").arg(display, f.errorString());
-            return in;
-        }
-        if (f.size() == 0) {
-            in.ok = in.fresh = true;
-            return in;
-        }
-        if (f.read(16) != QByteArray("SQLite format 3\0", 16)) {
-            in.reason = QStringLiteral("%1 はデータベースではないか、壊れています").arg(display);
-            return in;
-        }
-    }
-    const QString name = QStringLiteral("voltrak-inspect-%1").arg(++g_connections);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
-        if (!db.open()) {
-            in.reason = QStringLiteral("%1 を開けません（%2）").arg(display, db.lastError().databaseText());
-        } else {
-            QSqlQuery q(db);
-            qint64 appId = 0, tables = 0;
-            bool read = q.exec(QStringLiteral("PRAGMA application_id")) && q.next();
-            if (read)
-                appId = q.value(0).toLongLong();
-            read = read && q.exec(QStringLiteral("PRAGMA user_version")) && q.next();
-            if (read)
-                in.version = q.value(0).toInt();
-            read = read && q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) && q.next();
-            if (read)
-                tables = q.value(0).toLongLong();
-            if (!read) {
-                in.reason = QStringLiteral("%1 はデータベースではないか、壊れています（%2）")
-                                .arg(display, q.lastError().databaseText());
-            } else if (appId == 0 && tables == 0) {
-                in.ok = in.fresh = true;
-            } else if (appId != ApplicationId) {
-                in.reason = QStringLiteral("%1 は VOLTRAK のセル台帳ではありません").arg(display);
-            } else {
-                in.ok = true;
-            }
-            q.finish();
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
-    return in;
-}
-
-} // namespace
-
 Library::Library(const QString &path, int busyTimeoutMs)
     : d(new Impl)
     , m_path(QFileInfo(path).absoluteFilePath())
@@ -468,38 +234,12 @@ Library::Library(const QString &path, int busyTimeoutMs)
     d->name = QStringLiteral("voltrak-library-%1").arg(++g_connections);
     d->busyMs = busyTimeoutMs;
     const QString display = QDir::toNativeSeparators(m_path);
-    const QFileInfo info(m_path);
-    const QString folder = info.absolutePath();
-
-    if (info.isDir()) {
-        m_reason = QStringLiteral("%1 はフォルダです").arg(display);
+    const OpenCheck check = CheckBeforeOpening(m_path);
+    if (!check.ok) {
+        m_reason = check.reason;
         return;
     }
-    if (!info.exists() && !QDir().mkpath(folder)) {
-        m_reason = QStringLiteral("フォルダ %1 を作成できません").arg(QDir::toNativeSeparators(folder));
-        return;
-    }
-    // Before the file is looked into: even reading a library needs its
-    // companions beside it (-wal, -shm), which only a writable folder takes.
-    if (!filereason::FolderTakesNewFiles(folder)) {
-        m_reason = QStringLiteral("フォルダ %1 に書き込めません").arg(QDir::toNativeSeparators(folder));
-        return;
-    }
-    if (info.exists() && !filereason::OpensForWriting(m_path)) {
-        m_reason = QStringLiteral("%1 に書き込めません").arg(display);
-        return;
-    }
-    Inspection in;
-    if (info.exists()) {
-        in = Inspect(m_path);
-        if (!in.ok) {
-            m_reason = in.reason;
-            return;
-        }
-    } else {
-        in.ok = in.fresh = true;
-    }
-    const bool newer = !in.fresh && in.version > SchemaVersion;
+    const bool newer = !check.fresh && check.version > SchemaVersion;
 
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), d->name);
     db.setDatabaseName(m_path);
@@ -515,7 +255,7 @@ Library::Library(const QString &path, int busyTimeoutMs)
         m_state = State::ReadOnly;
         m_reason = QStringLiteral("%1 はこの版より新しい VOLTRAK のセル台帳です（版 %2）。読み取り専用で開きます")
                        .arg(display)
-                       .arg(in.version);
+                       .arg(check.version);
         return;
     }
     try {
@@ -537,42 +277,9 @@ Library::Library(const QString &path, int busyTimeoutMs)
                 Fail(mode.lastError());
             QThread::msleep(20);
         }
-        const auto pragma = [&](const char *name) {
-            QSqlQuery q(db);
-            if (!q.exec(QStringLiteral("PRAGMA ") + QLatin1String(name)) || !q.next())
-                Fail(q.lastError());
-            return q.value(0).toLongLong();
-        };
         // Up to date, the usual case: no write at all.
-        const bool current = pragma("user_version") == SchemaVersion && pragma("application_id") == ApplicationId;
-        if (!current)
-            d->write([&] {
-                // Read again under the write lock: another copy may have migrated it meanwhile.
-                QSqlQuery q(d->db());
-                int version = 0;
-                qint64 appId = 0;
-                if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
-                    Fail(q.lastError());
-                version = q.value(0).toInt();
-                if (!q.exec(QStringLiteral("PRAGMA application_id")) || !q.next())
-                    Fail(q.lastError());
-                appId = q.value(0).toLongLong();
-                q.finish();
-                if (appId != 0 && appId != ApplicationId)
-                    throw LibraryError(QStringLiteral("%1 は VOLTRAK のセル台帳ではありません").arg(display));
-                if (version > SchemaVersion)
-                    throw LibraryError(QStringLiteral("%1 はこの版より新しい VOLTRAK のセル台帳です（版 %2）")
-                                           .arg(display)
-                                           .arg(version));
-                for (int v = version; v < SchemaVersion; ++v) {
-                    for (const QString &sql : MigrationStep(v))
-                        ExecText(d->db(), sql);
-                }
-                if (version < SchemaVersion || appId == 0) {
-                    ExecText(d->db(), QStringLiteral("PRAGMA application_id = %1").arg(ApplicationId));
-                    ExecText(d->db(), QStringLiteral("PRAGMA user_version = %1").arg(SchemaVersion));
-                }
-            });
+        if (!schema::IsCurrent(db))
+            schema::Migrate(db, display);
     } catch (const LibraryError &e) {
         m_reason = e.text();
         db.close();
@@ -593,20 +300,6 @@ Library::~Library()
         QSqlDatabase::removeDatabase(d->name);
     delete d;
 }
-
-namespace {
-void RequireOpen(Library::State s)
-{
-    if (s == Library::State::Failed)
-        throw LibraryError(CannotOpenTitle());
-}
-void RequireWritable(Library::State s)
-{
-    RequireOpen(s);
-    if (s != Library::State::Open)
-        throw LibraryError(ReadOnlyText());
-}
-} // namespace
 
 QString Library::setting(const QString &key, const QString &fallback) const
 {
@@ -633,48 +326,6 @@ RecordResult Library::recordRun(const RunInput &run)
     RequireWritable(m_state);
     return d->write([&] { return d->record(run, false); });
 }
-
-namespace {
-
-// "セル: a b c d" or "CELLS: a b c d" ("-" = empty bay); false for any other line.
-bool ParseCellsLine(const QByteArray &line, QString (&labels)[BayCount])
-{
-    static const QRegularExpression form(
-        QStringLiteral(R"(^\s*(?:セル|CELLS)\s*[:：]\s*(.*)$)"), QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch m = form.match(sjis::decode(line));
-    if (!m.hasMatch())
-        return false;
-    static const QRegularExpression blanks(QStringLiteral(R"(\s+)"));
-    const QStringList words = m.captured(1).split(blanks, Qt::SkipEmptyParts);
-    for (int b = 0; b < BayCount; ++b) {
-        const QString w = b < words.size() ? words.at(b) : QString();
-        labels[b] = w == QLatin1String("-") ? QString() : w;
-    }
-    return true;
-}
-
-QDateTime StampTime(const QByteArray &stamp)
-{
-    return QDateTime::fromString(QString::fromLatin1(stamp.left(16)), QStringLiteral("yyyy/MM/dd HH:mm"));
-}
-
-QString ReadFailure(const QString &path, const std::exception &e)
-{
-    const QFileInfo info(path);
-    if (!info.exists())
-        return QStringLiteral("ファイルがありません");
-    if (info.isDir())
-        return QStringLiteral("フォルダです");
-    // By opening it: root passes every access() test.
-    if (const int err = filereason::ReadProblem(path)) {
-        if (err == EACCES || err == EPERM)
-            return QStringLiteral("読み取りが許可されていません");
-        return filereason::ReasonText(err);
-    }
-    return QString::fromUtf8(e.what());
-}
-
-} // namespace
 
 ImportSummary Library::importFiles(const QStringList &paths, const analysis::CapacityParameters &parameters,
     const std::function<void(int, int, const QString &)> &progress, const std::atomic<bool> *cancel)
@@ -748,40 +399,14 @@ ImportSummary Library::importFiles(const QStringList &paths, const analysis::Cap
             s.failures.append({path, m_reason.isEmpty() ? CannotOpenTitle() : m_reason});
             continue;
         }
-        ByteLines lines;
-        try {
-            if (QFileInfo(path).isDir())
-                throw std::runtime_error("");
-            lines = ReadLogFileLines(path);
-        } catch (const std::exception &e) {
-            s.failures.append({path, ReadFailure(path, e)});
+        FileRuns read = ReadRunsOfFile(path, parameters);
+        if (!read.failure.isEmpty()) {
+            s.failures.append({path, read.failure});
             continue;
         }
-        const QList<analysis::FoundTable> tables = analysis::FindAllTables(lines);
-        const QFileInfo info(path);
-        const QDateTime fileTime = info.lastModified();
         Pending file;
         file.path = path;
-        int scanFrom = 0;
-        for (const analysis::FoundTable &t : tables) {
-            RunInput run;
-            QString labels[BayCount];
-            for (int k = scanFrom; k < t.headerLine; ++k) {
-                QString found[BayCount];
-                if (ParseCellsLine(lines.line(k), found))
-                    std::copy(std::begin(found), std::end(found), std::begin(labels));
-            }
-            scanFrom = qMax(t.headerLine, 0) + 1 + int(t.rows.size());
-            if (t.rows.isEmpty())
-                continue;
-            const QDateTime stamp = StampTime(t.stamp);
-            run.when = stamp.isValid() ? stamp : fileTime;
-            run.source = info.fileName();
-            run.rows = t.rows;
-            run.parameters = parameters;
-            std::copy(std::begin(labels), std::end(labels), std::begin(run.labels));
-            file.inputs.append(std::move(run));
-        }
+        file.inputs = std::move(read.runs);
         if (batch.isEmpty())
             batchAge.start();
         batch.append(std::move(file));
@@ -1028,61 +653,180 @@ void Library::deleteRuns(const QList<qint64> &runIds)
     });
 }
 
-void Library::setRunParameters(qint64 runId, const analysis::CapacityParameters &p)
+void Library::setRunParameters(const QList<qint64> &runIds, const analysis::CapacityParameters &p)
 {
     RequireWritable(m_state);
     d->write([&] {
         QSqlQuery q = Prepare(d->db(), QStringLiteral("SELECT rows FROM runs WHERE id = ?"));
-        q.addBindValue(runId);
-        Exec(q);
-        if (!q.next())
-            throw LibraryError(QStringLiteral("放電記録 %1 はありません").arg(runId));
-        const cells::TableFigures f = Figures(SplitRows(q.value(0).toByteArray()), p);
-        q.finish();
         QSqlQuery u = Prepare(d->db(), QStringLiteral("UPDATE runs SET htime = ?, hteiko = ?, hvds = ? WHERE id = ?"));
-        u.addBindValue(p.Htime);
-        u.addBindValue(p.Hteiko);
-        u.addBindValue(p.Hvds);
-        u.addBindValue(runId);
-        Exec(u);
         QSqlQuery b = Prepare(d->db(),
             QStringLiteral(
                 "UPDATE run_bays SET capacity = ?, mean_voltage = ?, last_time = ? WHERE run_id = ? AND bay = ?"));
-        for (int j = 0; j < BayCount; ++j) {
-            b.bindValue(0, f.capacity[j]);
-            b.bindValue(1, NullableDouble(f.hasMeanVoltage[j], f.meanVoltage[j]));
-            b.bindValue(2, f.lastTime[j]);
-            b.bindValue(3, runId);
-            b.bindValue(4, j + 1);
-            Exec(b);
+        for (qint64 runId : runIds) {
+            q.bindValue(0, runId);
+            Exec(q);
+            if (!q.next())
+                throw LibraryError(QStringLiteral("放電記録 %1 はありません").arg(runId));
+            const cells::TableFigures f = Figures(SplitRows(q.value(0).toByteArray()), p);
+            q.finish();
+            u.bindValue(0, p.Htime);
+            u.bindValue(1, p.Hteiko);
+            u.bindValue(2, p.Hvds);
+            u.bindValue(3, runId);
+            Exec(u);
+            for (int j = 0; j < BayCount; ++j) {
+                b.bindValue(0, f.capacity[j]);
+                b.bindValue(1, NullableDouble(f.hasMeanVoltage[j], f.meanVoltage[j]));
+                b.bindValue(2, f.lastTime[j]);
+                b.bindValue(3, runId);
+                b.bindValue(4, j + 1);
+                Exec(b);
+            }
         }
     });
 }
 
-void Library::backupTo(const QString &file) const
+GradeLimits Library::gradeLimits() const
 {
-    RequireOpen(m_state);
-    const QString target = QFileInfo(file).absoluteFilePath();
-    const QString display = QDir::toNativeSeparators(target);
-    if (target == m_path)
-        throw LibraryError(QStringLiteral("%1 はセル台帳そのものです").arg(display));
-    const QString part = target + QStringLiteral(".part");
-    QFile::remove(part);
-    QSqlQuery q(d->db());
-    if (!q.prepare(QStringLiteral("VACUUM INTO ?")))
-        Fail(q.lastError());
-    q.addBindValue(part);
-    if (!q.exec()) {
-        QFile::remove(part);
-        throw LibraryError(QStringLiteral("%1 を作成できません（%2）").arg(display, q.lastError().databaseText()));
+    const GradeLimits defaults;
+    bool goodOk = false, fairOk = false;
+    GradeLimits limits;
+    limits.good = setting(GoodKey, QString::number(defaults.good)).toDouble(&goodOk);
+    limits.fair = setting(FairKey, QString::number(defaults.fair)).toDouble(&fairOk);
+    if (!goodOk || !fairOk || !LimitsAreValid(limits))
+        return defaults;
+    return limits;
+}
+
+void Library::setGradeLimits(const GradeLimits &limits)
+{
+    if (!LimitsAreValid(limits))
+        throw LibraryError(QStringLiteral("判定の基準が正しくありません（良 %1、可 %2）")
+                               .arg(QString::number(limits.good), QString::number(limits.fair)));
+    RequireWritable(m_state);
+    // Both or neither: a plan must never see one new limit and one old.
+    d->write([&] {
+        QSqlQuery q = Prepare(d->db(), QStringLiteral("INSERT OR REPLACE INTO settings(key, value) VALUES (?, ?)"));
+        for (const auto &[key, value] : {std::pair{GoodKey, limits.good}, std::pair{FairKey, limits.fair}}) {
+            q.bindValue(0, key);
+            q.bindValue(1, QString::number(value, 'g', 17));
+            Exec(q);
+        }
+    });
+}
+
+QList<PoolCandidate> Library::planPool(const PoolRequest &request) const
+{
+    QList<PoolCandidate> pool = PoolOf(cellSummaries(), gradeLimits(), request);
+    for (PoolCandidate &c : pool) {
+        const QList<RunTable> latest = recentRunsOf(c.cellId, 1);
+        if (latest.isEmpty())
+            continue;
+        for (int bay = 1; bay <= BayCount; ++bay) {
+            if (latest.first().bays[bay - 1].cellId == c.cellId) {
+                c.curve = BayCurve(latest.first(), bay);
+                break;
+            }
+        }
     }
-    // On the disk before it takes the name, so a crash leaves the old copy or the new one.
-    try {
-        safewrite::CommitFile(part, target);
-    } catch (const safewrite::WriteError &) {
-        QFile::remove(part);
-        throw LibraryError(QStringLiteral("%1 を作成できません").arg(display));
+    return pool;
+}
+
+QList<CurveNeighbour> Library::curveNeighbours(qint64 referenceCellId) const
+{
+    struct Measured {
+        qint64 id;
+        QString label;
+        analysis::Curve curve;
+    };
+    QList<Measured> all;
+    for (const CellSummary &s : cellSummaries()) {
+        if (s.runCount < 1)
+            continue;
+        Measured m{s.info.id, s.info.label, {}};
+        const QList<RunTable> latest = recentRunsOf(s.info.id, 1);
+        for (int bay = 1; !latest.isEmpty() && bay <= BayCount; ++bay) {
+            if (latest.first().bays[bay - 1].cellId == s.info.id) {
+                m.curve = BayCurve(latest.first(), bay);
+                break;
+            }
+        }
+        all.append(std::move(m));
     }
+    const auto self
+        = std::find_if(all.cbegin(), all.cend(), [&](const Measured &m) { return m.id == referenceCellId; });
+    if (self == all.cend() || self->curve.isEmpty())
+        return {};
+    const analysis::Curve reference = self->curve;
+    QList<std::pair<CurveNeighbour, QString>> found;
+    for (const Measured &m : std::as_const(all)) {
+        CurveNeighbour n;
+        n.cellId = m.id;
+        n.minutes = m.id == referenceCellId ? std::optional<double>(0.0) : analysis::CurveDistance(reference, m.curve);
+        found.append({n, m.label});
+    }
+    std::stable_sort(found.begin(), found.end(), [referenceCellId](const auto &a, const auto &b) {
+        // The reference leads even when another curve lies at 0 from it.
+        const bool aSelf = a.first.cellId == referenceCellId, bSelf = b.first.cellId == referenceCellId;
+        if (aSelf != bSelf)
+            return aSelf;
+        if (a.first.minutes.has_value() != b.first.minutes.has_value())
+            return a.first.minutes.has_value();
+        if (a.first.minutes && *a.first.minutes != *b.first.minutes)
+            return *a.first.minutes < *b.first.minutes;
+        return a.second < b.second;
+    });
+    QList<CurveNeighbour> out;
+    for (const auto &f : std::as_const(found))
+        out.append(f.first);
+    return out;
+}
+
+void Library::recordBuiltIn(const QList<qint64> &cellIds, const QString &name)
+{
+    const QString pack = name.trimmed();
+    if (pack.isEmpty())
+        throw LibraryError(QStringLiteral("パックの名前がありません"));
+    RequireWritable(m_state);
+    // One transaction, every cell read in it first: a cell that has gone, or
+    // that another window or process has meanwhile retired or built in
+    // elsewhere, leaves none recorded and no earlier record written over.
+    d->write([&] {
+        QSqlQuery read = Prepare(d->db(), QStringLiteral("SELECT label, state, pack FROM cells WHERE id = ?"));
+        for (qint64 id : cellIds) {
+            read.bindValue(0, id);
+            Exec(read);
+            if (!read.next())
+                throw LibraryError(QStringLiteral("セル %1 はありません").arg(id));
+            const CellState state = CellState(read.value(1).toInt());
+            if (state != CellState::InUse)
+                throw LibraryError(QStringLiteral("セル %1 は%2です")
+                                       .arg(read.value(0).toString(), CellStateText(state, read.value(2).toString())));
+            read.finish();
+        }
+        QSqlQuery mark = Prepare(d->db(), QStringLiteral("UPDATE cells SET state = ?, pack = ? WHERE id = ?"));
+        for (qint64 id : cellIds) {
+            mark.bindValue(0, int(CellState::BuiltIn));
+            mark.bindValue(1, pack);
+            mark.bindValue(2, id);
+            Exec(mark);
+        }
+    });
+}
+
+void Library::undoBuiltIn(const QList<qint64> &cellIds)
+{
+    RequireWritable(m_state);
+    d->write([&] {
+        QSqlQuery q
+            = Prepare(d->db(), QStringLiteral("UPDATE cells SET state = ?, pack = '' WHERE id = ? AND state = ?"));
+        for (qint64 id : cellIds) {
+            q.bindValue(0, int(CellState::InUse));
+            q.bindValue(1, id);
+            q.bindValue(2, int(CellState::BuiltIn));
+            Exec(q);
+        }
+    });
 }
 
 } // namespace library

@@ -4,34 +4,18 @@
 // connection and belongs to the thread that made it (Qt SQL allows no other);
 // the program's windows reach it only through LibraryService's worker thread.
 // Every call that fails throws LibraryError with a text for the user.
+#include "library/Grade.h"
+#include "library/LibraryError.h"
+#include "library/Pool.h"
 #include "library/Records.h"
+#include "library/Schema.h"
 
 #include <QString>
 
 #include <atomic>
 #include <functional>
-#include <stdexcept>
-#include <string>
 
 namespace library {
-
-// The file's application_id: "VTRK". A file with another nonzero id is not ours.
-constexpr qint32 ApplicationId = 0x5654524B;
-// The schema version this build writes (PRAGMA user_version). Older files are
-// migrated step by step on open; newer ones open read-only.
-constexpr int SchemaVersion = 1;
-
-class LibraryError : public std::runtime_error
-{
-public:
-    explicit LibraryError(const QString &text)
-        : std::runtime_error(text.toStdString())
-    { }
-    QString text() const { return QString::fromUtf8(what()); }
-};
-
-// The warning's title when the library cannot be opened (the reason goes below it).
-QString CannotOpenTitle(); // "セル台帳を開けません"
 
 class Library
 {
@@ -107,12 +91,30 @@ public:
     // cell away with an empty label.
     void setBayLabel(qint64 runId, int bay, const QString &label);
     void deleteRuns(const QList<qint64> &runIds);
-    // New time unit, Hteiko and Hvds for a run; its figures are computed again.
-    void setRunParameters(qint64 runId, const analysis::CapacityParameters &parameters);
+    // New time unit, Hteiko and Hvds for runs; their figures are computed
+    // again, all in one transaction or none (a run that has gone throws).
+    void setRunParameters(const QList<qint64> &runIds, const analysis::CapacityParameters &parameters);
 
-    // A consistent copy of the whole library into file (VACUUM INTO a file
-    // beside it, then renamed into place), while others keep writing.
-    void backupTo(const QString &file) const;
+    // The limits of the grades, kept in the library; the defaults when none
+    // are stored or the stored ones do not make sense.
+    GradeLimits gradeLimits() const;
+    // Throws for limits that are not valid.
+    void setGradeLimits(const GradeLimits &limits);
+
+    // The cells a plan may use (PoolOf over the summaries), each with the
+    // curve of its latest run.
+    QList<PoolCandidate> planPool(const PoolRequest &request) const;
+    // The measured cells by the distance of their latest curves from the
+    // reference cell's; empty when the reference has no curve.
+    QList<CurveNeighbour> curveNeighbours(qint64 referenceCellId) const;
+
+    // Marks each cell as built into the pack named name (trimmed), which takes
+    // them out of later pools. Throws, also for an empty name and for a cell
+    // no longer in use; then none is marked.
+    void recordBuiltIn(const QList<qint64> &cellIds, const QString &name);
+    // Puts built-in cells back in use, in one transaction; any other cell
+    // stays as it is.
+    void undoBuiltIn(const QList<qint64> &cellIds);
 
 private:
     struct Impl;

@@ -1,4 +1,5 @@
 #include "library/LibraryModels.h"
+#include "library/Pool.h"
 
 #include <limits>
 
@@ -36,18 +37,18 @@ int CellTableModel::rowOf(qint64 cellId) const
     return -1;
 }
 
-void CellTableModel::setGradeFunction(GradeFunction grade)
+void CellTableModel::setGradeLimits(const GradeLimits &limits)
 {
-    m_grade = std::move(grade);
+    m_limits = limits;
     if (!m_rows.isEmpty())
         emit dataChanged(index(0, CellGradeColumn), index(int(m_rows.size()) - 1, CellGradeColumn));
 }
 
-QString CellTableModel::gradeText(int row) const
+Grade CellTableModel::grade(int row) const
 {
-    if (!m_grade || row < 0 || row >= m_rows.size())
-        return QString();
-    return m_grade(m_rows.at(row));
+    if (row < 0 || row >= m_rows.size())
+        return Grade::None;
+    return GradeOfCell(m_rows.at(row), m_limits);
 }
 
 void CellTableModel::setCurveOrder(const QList<qint64> &order, const QHash<qint64, double> &minutes)
@@ -77,7 +78,7 @@ QVariant CellTableModel::data(const QModelIndex &index, int role) const
     const CellSummary &s = m_rows.at(index.row());
     if (index.column() == CellGradeColumn && (role == Qt::DisplayRole || role == SortRole)) {
         // Grades follow the health, so they sort by it.
-        return role == SortRole ? CellSortKey(s, CellHealth) : QVariant(gradeText(index.row()));
+        return role == SortRole ? CellSortKey(s, CellHealth) : QVariant(GradeText(grade(index.row())));
     }
     if (index.column() == CellCurveColumn && (role == Qt::DisplayRole || role == SortRole)) {
         if (role == SortRole)
@@ -271,7 +272,7 @@ void CellFilterProxy::setShowRetired(bool show)
     invalidateFilter();
 }
 
-void CellFilterProxy::setGradeFilter(const QString &grade)
+void CellFilterProxy::setGradeFilter(std::optional<Grade> grade)
 {
     if (grade == m_grade)
         return;
@@ -287,7 +288,7 @@ bool CellFilterProxy::filterAcceptsRow(int sourceRow, const QModelIndex &) const
     const CellInfo &info = cells->rows().at(sourceRow).info;
     if (info.state == CellState::Retired && !m_showRetired)
         return false;
-    if (!m_grade.isEmpty() && cells->gradeText(sourceRow) != m_grade)
+    if (m_grade && cells->grade(sourceRow) != *m_grade)
         return false;
     if (m_text.isEmpty())
         return true;

@@ -3,13 +3,14 @@
 // the runs with their bays, sorted by value (numbers as numbers, dates as
 // dates, missing figures below all others), the cells filtered by text and
 // state. No widgets: a view shows them, tests drive them directly.
+#include "library/Grade.h"
 #include "library/Records.h"
 
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QSortFilterProxyModel>
 
-#include <functional>
+#include <optional>
 
 namespace library {
 
@@ -27,16 +28,15 @@ class CellTableModel : public QAbstractTableModel
     Q_OBJECT
 public:
     using QAbstractTableModel::QAbstractTableModel;
-    // A cell's grade text; the grading rules live above this library.
-    using GradeFunction = std::function<QString(const CellSummary &)>;
-
     void setRows(QList<CellSummary> rows);
     const QList<CellSummary> &rows() const { return m_rows; }
     // The row of the cell with this id, or -1.
     int rowOf(qint64 cellId) const;
 
-    void setGradeFunction(GradeFunction grade);
-    QString gradeText(int row) const;
+    // The limits the grade column judges by (the library's own, read with the rows).
+    void setGradeLimits(const GradeLimits &limits);
+    GradeLimits gradeLimits() const { return m_limits; }
+    Grade grade(int row) const;
     // The cells in order of curve distance, nearest first, with the minutes of
     // those that have one. Cells left out sort after all listed ones.
     void setCurveOrder(const QList<qint64> &order, const QHash<qint64, double> &minutes);
@@ -48,7 +48,7 @@ public:
 
 private:
     QList<CellSummary> m_rows;
-    GradeFunction m_grade;
+    GradeLimits m_limits;
     QHash<qint64, int> m_curveRank;
     QHash<qint64, double> m_curveMinutes;
 };
@@ -103,7 +103,7 @@ protected:
 
 // The cells tab's rows: those whose label, model or memo contains the filter
 // text (case ignored, blanks around it too); retired cells only when asked;
-// only those of one grade text when one is set.
+// only those of one grade when one is set.
 class CellFilterProxy : public ValueSortProxy
 {
     Q_OBJECT
@@ -112,10 +112,10 @@ public:
 
     void setFilterText(const QString &text);
     void setShowRetired(bool show);
-    // Empty shows every grade.
-    void setGradeFilter(const QString &grade);
+    // None shows every grade.
+    void setGradeFilter(std::optional<Grade> grade);
     QString filterText() const { return m_text; }
-    QString gradeFilter() const { return m_grade; }
+    std::optional<Grade> gradeFilter() const { return m_grade; }
     bool showRetired() const { return m_showRetired; }
 
 protected:
@@ -123,7 +123,7 @@ protected:
 
 private:
     QString m_text;
-    QString m_grade;
+    std::optional<Grade> m_grade;
     bool m_showRetired = false;
 };
 

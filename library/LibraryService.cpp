@@ -1,4 +1,6 @@
 #include "library/LibraryService.h"
+#include "library/Backup.h"
+#include "library/Library.h"
 
 #include <QMetaObject>
 
@@ -12,31 +14,53 @@ LibraryService::LibraryService(const QString &path, QObject *parent)
 {
     qRegisterMetaType<library::RecordResult>();
     qRegisterMetaType<library::ImportSummary>();
-    m_busy = true; // the open is the first piece of work
-    m_worker = std::thread([this] { run(); });
+    qRegisterMetaType<library::Changes>();
+    m_worker.post([this] {
+        m_library = std::make_unique<Library>(m_path);
+        // From this object's own thread once its event loop runs, so a receiver
+        // connected right after the constructor cannot miss it.
+        const bool open = m_library->isOpen(), writable = m_library->isWritable();
+        const QString reason = m_library->reason();
+        deliver([this, open, writable, reason] {
+            if (open)
+                emit opened(writable, reason);
+            else
+                emit openFailed(reason);
+        });
+    });
 }
 
 LibraryService::~LibraryService()
 {
     {
-        std::lock_guard<std::mutex> hold(m_lock);
-        m_stop = true;
+        std::lock_guard<std::mutex> hold(m_importLock);
         for (const std::weak_ptr<std::atomic<bool>> &flag : m_imports) {
             if (const auto cancel = flag.lock())
                 cancel->store(true);
         }
     }
-    m_wake.notify_all();
-    m_worker.join();
+    // Closed on the thread that opened it, after everything asked before.
+    m_worker.post([this] { m_library.reset(); });
+    m_worker.waitForIdle();
+    m_files.waitForIdle();
 }
 
 void LibraryService::post(std::function<void(Library &)> job)
 {
-    {
-        std::lock_guard<std::mutex> hold(m_lock);
-        m_jobs.push_back(std::move(job));
-    }
-    m_wake.notify_all();
+    m_worker.post([this, job = std::move(job)] {
+        // A library that could not be opened was warned about once, by openFailed.
+        if (m_library && m_library->isOpen()) {
+            try {
+                job(*m_library);
+            } catch (const LibraryError &e) {
+                const QString text = e.text();
+                deliver([this, text] { emit failed(text); });
+            } catch (const std::exception &e) {
+                const QString text = QString::fromUtf8(e.what());
+                deliver([this, text] { emit failed(text); });
+            }
+        }
+    });
 }
 
 void LibraryService::deliver(std::function<void()> fn)
@@ -44,6 +68,173 @@ void LibraryService::deliver(std::function<void()> fn)
     // Through this object: it outlives the worker, so the call is never lost
     // to a deleted receiver, and runs on this object's thread.
     QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
+}
+
+template <typename T>
+void LibraryService::answer(
+    Reply<T> reply, Changes writes, const QPointer<QObject> &guard, bool hasContext, Then<T> then)
+{
+    // The context is looked at here, on this object's thread.
+    deliver([this, reply = std::move(reply), writes, guard, hasContext, then = std::move(then)] {
+        if (reply.ok() && writes)
+            emit changed(writes);
+        if (!then) {
+            if (!reply.ok())
+                emit failed(reply.error);
+            return;
+        }
+        if (!hasContext || guard)
+            then(reply);
+    });
+}
+
+template <typename T>
+void LibraryService::ask(std::function<T(Library &)> job, Changes writes, QObject *context, Then<T> then)
+{
+    QPointer<QObject> guard(context);
+    const bool hasContext = context != nullptr;
+    m_worker.post([this, job = std::move(job), writes, guard, hasContext, then = std::move(then)] {
+        Reply<T> reply;
+        if (!m_library || !m_library->isOpen()) {
+            // Asked of a library that never opened: the answer says so, so no
+            // caller waits for ever; openFailed() was the one warning.
+            reply.error = CannotOpenTitle();
+            if (then)
+                answer(std::move(reply), {}, guard, hasContext, then);
+            return;
+        }
+        try {
+            reply.value = job(*m_library);
+        } catch (const LibraryError &e) {
+            reply.error = e.text();
+        } catch (const std::exception &e) {
+            reply.error = QString::fromUtf8(e.what());
+        }
+        answer(std::move(reply), writes, guard, hasContext, then);
+    });
+}
+
+// ---- Reads
+
+void LibraryService::readCells(QObject *context, Then<CellsRead> then)
+{
+    ask<CellsRead>(
+        [](Library &lib) {
+            return CellsRead{lib.cellSummaries(), lib.gradeLimits()};
+        },
+        {}, context, std::move(then));
+}
+
+void LibraryService::readRuns(QObject *context, Then<QList<RunRow>> then)
+{
+    ask<QList<RunRow>>([](Library &lib) { return lib.runs(); }, {}, context, std::move(then));
+}
+
+void LibraryService::readHistory(qint64 cellId, QObject *context, Then<QList<HistoryPoint>> then)
+{
+    ask<QList<HistoryPoint>>([cellId](Library &lib) { return lib.cellHistory(cellId); }, {}, context, std::move(then));
+}
+
+void LibraryService::readRecentRuns(qint64 cellId, int limit, QObject *context, Then<QList<RunTable>> then)
+{
+    ask<QList<RunTable>>(
+        [cellId, limit](Library &lib) { return lib.recentRunsOf(cellId, limit); }, {}, context, std::move(then));
+}
+
+void LibraryService::readLabels(QObject *context, Then<QStringList> then)
+{
+    ask<QStringList>([](Library &lib) { return lib.labels(); }, {}, context, std::move(then));
+}
+
+void LibraryService::readGradeLimits(QObject *context, Then<GradeLimits> then)
+{
+    ask<GradeLimits>([](Library &lib) { return lib.gradeLimits(); }, {}, context, std::move(then));
+}
+
+void LibraryService::readCurveNeighbours(qint64 cellId, QObject *context, Then<QList<CurveNeighbour>> then)
+{
+    ask<QList<CurveNeighbour>>(
+        [cellId](Library &lib) { return lib.curveNeighbours(cellId); }, {}, context, std::move(then));
+}
+
+void LibraryService::readPlanPool(const PoolRequest &request, QObject *context, Then<QList<PoolCandidate>> then)
+{
+    ask<QList<PoolCandidate>>([request](Library &lib) { return lib.planPool(request); }, {}, context, std::move(then));
+}
+
+// ---- Writes
+
+void LibraryService::editCell(const CellInfo &info, QObject *context, Then<Nothing> then)
+{
+    // A label shows in the runs tab too.
+    ask<Nothing>(
+        [info](Library &lib) {
+            lib.updateCell(info);
+            return Nothing{};
+        },
+        Change::Cells | Change::Runs, context, std::move(then));
+}
+
+void LibraryService::setBayLabel(qint64 runId, int bay, const QString &label, QObject *context, Then<Nothing> then)
+{
+    ask<Nothing>(
+        [runId, bay, label](Library &lib) {
+            lib.setBayLabel(runId, bay, label);
+            return Nothing{};
+        },
+        Change::Cells | Change::Runs, context, std::move(then));
+}
+
+void LibraryService::deleteRuns(const QList<qint64> &runIds, QObject *context, Then<Nothing> then)
+{
+    ask<Nothing>(
+        [runIds](Library &lib) {
+            lib.deleteRuns(runIds);
+            return Nothing{};
+        },
+        Change::Cells | Change::Runs, context, std::move(then));
+}
+
+void LibraryService::recomputeRuns(
+    const QList<qint64> &runIds, const analysis::CapacityParameters &parameters, QObject *context, Then<Nothing> then)
+{
+    ask<Nothing>(
+        [runIds, parameters](Library &lib) {
+            lib.setRunParameters(runIds, parameters);
+            return Nothing{};
+        },
+        Change::Cells | Change::Runs, context, std::move(then));
+}
+
+void LibraryService::writeGradeLimits(const GradeLimits &limits, QObject *context, Then<Nothing> then)
+{
+    ask<Nothing>(
+        [limits](Library &lib) {
+            lib.setGradeLimits(limits);
+            return Nothing{};
+        },
+        Change::Settings, context, std::move(then));
+}
+
+void LibraryService::recordBuiltIn(
+    const QList<qint64> &cellIds, const QString &name, QObject *context, Then<Nothing> then)
+{
+    ask<Nothing>(
+        [cellIds, name](Library &lib) {
+            lib.recordBuiltIn(cellIds, name);
+            return Nothing{};
+        },
+        Change::Cells, context, std::move(then));
+}
+
+void LibraryService::undoBuiltIn(const QList<qint64> &cellIds, QObject *context, Then<Nothing> then)
+{
+    ask<Nothing>(
+        [cellIds](Library &lib) {
+            lib.undoBuiltIn(cellIds);
+            return Nothing{};
+        },
+        Change::Cells, context, std::move(then));
 }
 
 void LibraryService::record(const RunInput &run)
@@ -55,9 +246,9 @@ void LibraryService::record(const RunInput &run)
             return;
         const RecordResult r = lib.recordRun(run);
         deliver([this, r, when] {
-            emit runRecorded(r, when);
             if (r.isNew)
-                emit changed();
+                emit changed(Change::Cells | Change::Runs);
+            emit runRecorded(r, when);
         });
     });
 }
@@ -67,7 +258,7 @@ std::shared_ptr<std::atomic<bool>> LibraryService::importFiles(
 {
     auto cancel = std::make_shared<std::atomic<bool>>(false);
     {
-        std::lock_guard<std::mutex> hold(m_lock);
+        std::lock_guard<std::mutex> hold(m_importLock);
         m_imports.erase(std::remove_if(m_imports.begin(), m_imports.end(),
                             [](const std::weak_ptr<std::atomic<bool>> &f) { return f.expired(); }),
             m_imports.end());
@@ -82,61 +273,40 @@ std::shared_ptr<std::atomic<bool>> LibraryService::importFiles(
             cancel.get());
         deliver([this, s] {
             if (s.newRuns > 0 || s.knownRuns > 0)
-                emit changed();
+                emit changed(Change::Cells | Change::Runs);
             emit importFinished(s);
         });
     });
     return cancel;
 }
 
-void LibraryService::waitForIdle()
+void LibraryService::backup(const QString &file, QObject *context, Then<Nothing> then)
 {
-    std::unique_lock<std::mutex> hold(m_lock);
-    m_idle.wait(hold, [this] { return m_jobs.empty() && !m_busy; });
+    QPointer<QObject> guard(context);
+    const bool hasContext = context != nullptr;
+    // Handed to the file writer after what was asked before is in the file:
+    // the copy has it.
+    m_worker.post([this, file, guard, hasContext, then] {
+        m_files.run([path = m_path, file] { BackupLibrary(path, file); }, nullptr,
+            [this, guard, hasContext, then](const QString &error) {
+                if (!then) {
+                    if (!error.isEmpty())
+                        emit failed(error);
+                    return;
+                }
+                Reply<Nothing> reply;
+                reply.error = error;
+                if (!hasContext || guard)
+                    then(reply);
+            });
+    });
 }
 
-void LibraryService::run()
+void LibraryService::waitForIdle()
 {
-    Library lib(m_path);
-    // From this object's own thread once its event loop runs, so a receiver
-    // connected right after the constructor cannot miss it.
-    const bool open = lib.isOpen(), writable = lib.isWritable();
-    const QString reason = lib.reason();
-    deliver([this, open, writable, reason] {
-        if (open)
-            emit opened(writable, reason);
-        else
-            emit openFailed(reason);
-    });
-    std::unique_lock<std::mutex> hold(m_lock);
-    m_busy = false;
-    m_idle.notify_all();
-    for (;;) {
-        m_wake.wait(hold, [this] { return m_stop || !m_jobs.empty(); });
-        if (m_jobs.empty()) {
-            // Stopping, and everything asked for is done.
-            return;
-        }
-        std::function<void(Library &)> job = std::move(m_jobs.front());
-        m_jobs.pop_front();
-        m_busy = true;
-        hold.unlock();
-        // A library that could not be opened was warned about once, by openFailed.
-        if (lib.isOpen()) {
-            try {
-                job(lib);
-            } catch (const LibraryError &e) {
-                const QString text = e.text();
-                deliver([this, text] { emit failed(text); });
-            } catch (const std::exception &e) {
-                const QString text = QString::fromUtf8(e.what());
-                deliver([this, text] { emit failed(text); });
-            }
-        }
-        hold.lock();
-        m_busy = false;
-        m_idle.notify_all();
-    }
+    m_worker.waitForIdle();
+    m_files.waitForIdle();
+    m_worker.waitForIdle();
 }
 
 } // namespace library

@@ -1,29 +1,64 @@
 #pragma once
-// The library for the windows: one worker thread owns the Library connection
-// and runs every read and write in the order asked, so the user-interface
-// thread never waits for the disk. Results come back on the thread the
-// service lives in, through signals or the callbacks given.
-#include "library/Library.h"
+// The cell library for the windows: the one door to it. Every operation a
+// window may ask for is a method here; each runs on the library's worker
+// thread in the order asked, so the user-interface thread never waits for the
+// disk, and its answer comes back on this object's thread. An operation that
+// wrote announces it with changed(what), on this object's thread, before its
+// answer; windows read again on that signal and never announce anything
+// themselves.
+#include "core/FileWriter.h"
+#include "core/WorkerThread.h"
+#include "library/Grade.h"
+#include "library/LibraryError.h"
+#include "library/Pool.h"
+#include "library/Records.h"
 
+#include <QFlags>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
 #include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace library {
+
+class Library;
+
+// What a write changed, so a window reads again only what it shows of it.
+enum class Change {
+    Cells = 0x1, // cells, their labels and figures (the completion of the bays too)
+    Runs = 0x2, // runs and their bays
+    Settings = 0x4, // the library's settings (the grade limits)
+};
+Q_DECLARE_FLAGS(Changes, Change)
+
+// An operation's answer: its value, or the text of why it failed.
+template <typename T> struct Reply {
+    T value{};
+    QString error; // empty when it succeeded
+    bool ok() const { return error.isEmpty(); }
+};
+// The value of an operation that only writes.
+struct Nothing { };
+
+// The cells tab's rows with the limits their grades are judged by.
+struct CellsRead {
+    QList<CellSummary> cells;
+    GradeLimits limits;
+};
 
 class LibraryService : public QObject
 {
     Q_OBJECT
 public:
+    // The answer to an operation, unless its context has gone by then. An
+    // operation asked without one reports a failure through failed().
+    template <typename T> using Then = std::function<void(const Reply<T> &)>;
+
     // Starts the worker, which opens path; opened() or openFailed() follows
     // from the event loop, so connecting right after construction is in time.
     explicit LibraryService(const QString &path, QObject *parent = nullptr);
@@ -33,34 +68,46 @@ public:
 
     QString path() const { return m_path; }
 
-    // Runs job on the worker thread with its Library, after the work asked
-    // before. A LibraryError it throws becomes failed(text). Not run at all when
-    // the library could not be opened (openFailed() was the one warning).
-    void post(std::function<void(Library &)> job);
+    // ---- Reads
+    void readCells(QObject *context, Then<CellsRead> then);
+    // Every run with its bays, newest first.
+    void readRuns(QObject *context, Then<QList<RunRow>> then);
+    // One cell's runs, oldest first.
+    void readHistory(qint64 cellId, QObject *context, Then<QList<HistoryPoint>> then);
+    // A cell's newest runs (up to limit) with their rows, for drawing their curves.
+    void readRecentRuns(qint64 cellId, int limit, QObject *context, Then<QList<RunTable>> then);
+    // Every label, sorted (the completion of the bay fields).
+    void readLabels(QObject *context, Then<QStringList> then);
+    void readGradeLimits(QObject *context, Then<GradeLimits> then);
+    // The measured cells by the distance of their curves from the cell's.
+    void readCurveNeighbours(qint64 cellId, QObject *context, Then<QList<CurveNeighbour>> then);
+    // The cells a pack plan may use, with their latest curves.
+    void readPlanPool(const PoolRequest &request, QObject *context, Then<QList<PoolCandidate>> then);
 
-    // Runs job on the worker, then done(result) on this object's thread, unless
-    // context has been deleted by then.
-    template <typename Result>
-    void query(std::function<Result(Library &)> job, QObject *context, std::function<void(const Result &)> done)
-    {
-        QPointer<QObject> guard(context);
-        post([this, job = std::move(job), guard, done = std::move(done)](Library &lib) {
-            auto result = std::make_shared<Result>(job(lib));
-            deliver([guard, done, result] {
-                if (guard)
-                    done(*result);
-            });
-        });
-    }
-
-    // Records a captured table; runRecorded() follows. Nothing happens in a
-    // read-only library (opened() told why).
+    // ---- Writes
+    // A cell's info by its id; a new label renames the cell and keeps its
+    // history; a cell taken out of its pack is in use again.
+    void editCell(const CellInfo &info, QObject *context, Then<Nothing> then);
+    // A run's bay gets the cell of label (a new label makes the cell), or none when empty.
+    void setBayLabel(qint64 runId, int bay, const QString &label, QObject *context, Then<Nothing> then);
+    void deleteRuns(const QList<qint64> &runIds, QObject *context, Then<Nothing> then);
+    // The runs' figures computed again with other parameters.
+    void recomputeRuns(const QList<qint64> &runIds, const analysis::CapacityParameters &parameters, QObject *context,
+        Then<Nothing> then);
+    void writeGradeLimits(const GradeLimits &limits, QObject *context, Then<Nothing> then);
+    // The cells built into the pack named name: all of them or, failing, none.
+    void recordBuiltIn(const QList<qint64> &cellIds, const QString &name, QObject *context, Then<Nothing> then);
+    void undoBuiltIn(const QList<qint64> &cellIds, QObject *context, Then<Nothing> then);
+    // A captured table; runRecorded() follows. Nothing happens in a read-only
+    // library (opened() told why).
     void record(const RunInput &run);
-
-    // Imports files on the worker; importProgress() while it runs, then
-    // importFinished(). Set the returned flag to cancel (files done are kept).
+    // Imports files; importProgress() while it runs, then importFinished().
+    // Set the returned flag to cancel (files done are kept).
     std::shared_ptr<std::atomic<bool>> importFiles(
         const QStringList &paths, const analysis::CapacityParameters &parameters);
+    // A consistent copy of the library into file, made on a thread of its own
+    // while the worker goes on recording.
+    void backup(const QString &file, QObject *context, Then<Nothing> then);
 
     // Blocks until the work asked so far is done. For the command line and
     // tests, never for a window.
@@ -74,26 +121,32 @@ signals:
     void openFailed(const QString &reason);
     // A captured table was stored (isNew) or was known already.
     void runRecorded(const library::RecordResult &result, const QDateTime &when);
-    // Something stored changed (a run, a cell, an import): windows read again.
-    void changed();
+    // Something stored changed: windows read again what they show of it.
+    void changed(library::Changes what);
     void importProgress(int done, int total, const QString &path);
     void importFinished(const library::ImportSummary &summary);
-    // A job failed; the text is for the user.
+    // Work asked without anyone to answer failed; the text is for the user.
     void failed(const QString &text);
 
 private:
-    void run();
+    // Runs job on the worker with the library, after the work asked before.
+    void post(std::function<void(Library &)> job);
+    // Runs job; its value or error to then, changed(writes) first when it
+    // succeeded and writes says it wrote.
+    template <typename T> void ask(std::function<T(Library &)> job, Changes writes, QObject *context, Then<T> then);
+    template <typename T>
+    void answer(Reply<T> reply, Changes writes, const QPointer<QObject> &guard, bool hasContext, Then<T> then);
     void deliver(std::function<void()> fn);
 
     const QString m_path;
-    std::mutex m_lock;
-    std::condition_variable m_wake;
-    std::condition_variable m_idle;
-    std::deque<std::function<void(Library &)>> m_jobs; // under m_lock
-    std::vector<std::weak_ptr<std::atomic<bool>>> m_imports; // under m_lock: their cancel flags
-    bool m_stop = false; // under m_lock
-    bool m_busy = false; // under m_lock
-    std::thread m_worker;
+    std::unique_ptr<Library> m_library; // the worker's alone
+    std::mutex m_importLock;
+    std::vector<std::weak_ptr<std::atomic<bool>>> m_imports; // under m_importLock: their cancel flags
+    FileWriter m_files;
+    WorkerThread m_worker; // last: it ends first, running what was asked
 };
 
 } // namespace library
+
+Q_DECLARE_OPERATORS_FOR_FLAGS(library::Changes)
+Q_DECLARE_METATYPE(library::Changes)

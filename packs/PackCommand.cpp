@@ -1,7 +1,7 @@
 #include "packs/PackCommand.h"
 
 #include "library/Library.h"
-#include "packs/LibraryPool.h"
+#include "packs/LibraryPlan.h"
 #include "packs/PlanFiles.h"
 
 #include <QIODevice>
@@ -24,13 +24,15 @@ int RunPack(const QString &libraryPath, const PackCommandOptions &options, QIODe
         err << QStringLiteral("voltrak: --packs takes 1 to %1\n").arg(MaxPacks);
         return 2;
     }
-    std::optional<Grade> grade;
+    PlanRequest request;
+    request.shape = *shape;
+    request.criterion = options.curve ? Criterion::CapacityAndCurve : Criterion::Capacity;
     if (!options.grade.isEmpty()) {
-        grade = library::GradeFromText(options.grade);
-        if (!grade) {
+        request.grade = library::GradeFromText(options.grade);
+        if (!request.grade) {
             err << QStringLiteral("voltrak: --grade takes %1, %2, %3 or %4\n")
-                       .arg(library::GradeText(Grade::Good), library::GradeText(Grade::Fair),
-                           library::GradeText(Grade::Poor), library::GradeText(Grade::None));
+                       .arg(library::GradeText(library::Grade::Good), library::GradeText(library::Grade::Fair),
+                           library::GradeText(library::Grade::Poor), library::GradeText(library::Grade::None));
             return 2;
         }
     }
@@ -40,15 +42,12 @@ int RunPack(const QString &libraryPath, const PackCommandOptions &options, QIODe
         return 1;
     }
     try {
-        LibraryPool pool = PoolOf(lib.cellSummaries(), ReadGradeLimits(lib), grade);
-        AddLatestCurves(lib, pool);
-        const PlanResult r
-            = MakePlan(pool.cells, *shape, options.curve ? Criterion::CapacityAndCurve : Criterion::Capacity);
-        if (!r.plan) {
-            err << r.error << '\n';
+        const LibraryPlan p = PlanFromLibrary(lib.planPool(request.pool()), request);
+        if (!p.result.plan) {
+            err << p.result.error << '\n';
             return 1;
         }
-        const QByteArray csv = PlanCsvText(pool.cells, *r.plan);
+        const QByteArray csv = PlanCsvText(p.pool, *p.result.plan);
         if (out.write(csv) != csv.size())
             return 1;
     } catch (const library::LibraryError &e) {

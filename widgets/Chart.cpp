@@ -66,6 +66,14 @@ void ChartAxis::setMinimum(double minimum)
     m_chart->scheduleRefresh();
 }
 
+void ChartAxis::setRange(double minimum, double maximum)
+{
+    m_automatic = false;
+    m_minimum = minimum;
+    m_maximum = maximum;
+    m_chart->scheduleRefresh();
+}
+
 void ChartAxis::setMaximum(double maximum)
 {
     m_maximum = maximum;

@@ -65,6 +65,8 @@ public:
     void setAutomatic(bool automatic);
     void setMinimum(double minimum);
     void setMaximum(double maximum);
+    // Not automatic, from minimum to maximum.
+    void setRange(double minimum, double maximum);
     bool automatic() const { return m_automatic; }
     double minimum() const { return m_minimum; }
     double maximum() const { return m_maximum; }

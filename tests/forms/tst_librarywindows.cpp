@@ -2,6 +2,7 @@
 // barcode scanner types, セル台帳's columns, sorting, filter, renaming, in-place
 // bay labels, deleting runs and the main window's warning for a library that
 // cannot be opened.
+#include "core/FileWriter.h"
 #include "core/IniFile.h"
 #include "core/Settings.h"
 #include "forms/Forms.h"
@@ -17,7 +18,6 @@
 #include "library/Library.h"
 #include "library/LibraryModels.h"
 #include "library/LibraryService.h"
-#include "packs/LibraryPool.h"
 #include "widgets/Chart.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
@@ -94,6 +94,10 @@ class TestLibraryWindows : public QObject
     QStringList m_boxes;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<library::LibraryService> m_service;
+    // The test's own connection to the same file, for what the windows do not
+    // do themselves (setting up cells, reading back what was stored).
+    std::unique_ptr<library::Library> m_direct;
+    FileWriter m_files;
     const QDateTime m_t0{QDate(2026, 11, 1), QTime(9, 0)};
 
     // Until the worker has nothing left and every answer it sent has been
@@ -108,14 +112,12 @@ class TestLibraryWindows : public QObject
         m_service->waitForIdle();
     }
 
-    void record(const library::RunInput &in)
-    {
-        m_service->post([in](library::Library &lib) { lib.recordRun(in); });
-    }
+    void record(const library::RunInput &in) { m_service->record(in); }
 
     void setCell(const QString &label, const QString &model, double nominal, const QString &memo, bool retired)
     {
-        m_service->post([=](library::Library &lib) {
+        {
+            library::Library &lib = direct();
             library::CellInfo info = lib.cell(lib.ensureCell(label));
             info.model = model;
             info.hasNominal = nominal > 0;
@@ -123,7 +125,7 @@ class TestLibraryWindows : public QObject
             info.memo = memo;
             info.state = retired ? library::CellState::Retired : library::CellState::InUse;
             lib.updateCell(info);
-        });
+        }
     }
 
     // Four cells with 1, 2, 3 and 0 runs; E-2 has a nominal, E-4 is retired.
@@ -139,7 +141,7 @@ class TestLibraryWindows : public QObject
 
     std::unique_ptr<Tlibrary> shownLibrary()
     {
-        auto w = std::make_unique<Tlibrary>(m_service.get());
+        auto w = std::make_unique<Tlibrary>(m_service.get(), &m_files);
         w->IniPath = m_dir->filePath("voltrak.ini");
         w->show();
         if (!QTest::qWaitForWindowActive(w.get()))
@@ -152,7 +154,8 @@ class TestLibraryWindows : public QObject
     // of it; 0 takes the nominal away.
     void setHealth(const QString &label, double fraction)
     {
-        m_service->post([=](library::Library &lib) {
+        {
+            library::Library &lib = direct();
             const qint64 id = lib.ensureCell(label);
             library::CellInfo info = lib.cell(id);
             double latest = 0;
@@ -162,25 +165,26 @@ class TestLibraryWindows : public QObject
             info.hasNominal = fraction > 0;
             info.nominalMah = fraction > 0 ? latest / fraction : 0.0;
             lib.updateCell(info);
-        });
+        }
     }
 
     qint64 cellId(const QString &label)
     {
-        qint64 id = 0;
-        m_service->query<qint64>(
-            [label](library::Library &lib) { return lib.ensureCell(label); }, this, [&](qint64 v) { id = v; });
         settle();
-        return id;
+        return direct().ensureCell(label);
     }
 
     library::CellInfo storedCell(const QString &label)
     {
-        library::CellInfo info;
-        m_service->query<library::CellInfo>([label](library::Library &lib) { return lib.cell(lib.ensureCell(label)); },
-            this, [&](const library::CellInfo &i) { info = i; });
         settle();
-        return info;
+        return direct().cell(direct().ensureCell(label));
+    }
+
+    library::Library &direct()
+    {
+        if (!m_direct)
+            m_direct = std::make_unique<library::Library>(m_dir->filePath("library.sqlite"));
+        return *m_direct;
     }
 
     static QStringList shownLabels(const Tlibrary &w)
@@ -193,11 +197,8 @@ class TestLibraryWindows : public QObject
 
     QList<library::RunRow> storedRuns()
     {
-        QList<library::RunRow> runs;
-        m_service->query<QList<library::RunRow>>(
-            [](library::Library &lib) { return lib.runs(); }, this, [&](const QList<library::RunRow> &r) { runs = r; });
         settle();
-        return runs;
+        return direct().runs();
     }
 
 private slots:
@@ -219,6 +220,7 @@ private slots:
 
     void cleanup()
     {
+        m_direct.reset();
         m_service.reset();
         m_dir.reset();
     }
@@ -246,7 +248,7 @@ private slots:
         QFETCH(QStringList, typed);
         QFETCH(QStringList, labels);
         for (const QString &k : known)
-            m_service->post([k](library::Library &lib) { lib.ensureCell(k); });
+            direct().ensureCell(k);
         settle();
         library::BayAssignment assignment;
         Tbays bays(&assignment, m_service.get());
@@ -254,24 +256,24 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&bays));
         settle();
         QCOMPARE(bays.completions(), known);
-        QCOMPARE(QApplication::focusWidget(), bays.Edit[0]);
+        QCOMPARE(QApplication::focusWidget(), bays.bayEdits[0]);
         for (const QString &t : typed) {
             QWidget *field = QApplication::focusWidget();
             QTest::keyClicks(field, t);
             QTest::keyClick(field, Qt::Key_Return);
         }
         for (int i = 0; i < 4; ++i) {
-            QCOMPARE(bays.Edit[i]->text().trimmed(), labels.at(i));
+            QCOMPARE(bays.bayEdits[i]->text().trimmed(), labels.at(i));
             QCOMPARE(assignment.label(i + 1), labels.at(i));
         }
-        QCOMPARE(QApplication::focusWidget(), bays.Edit[0]);
+        QCOMPARE(QApplication::focusWidget(), bays.bayEdits[0]);
         QVERIFY(bays.isVisible());
 
-        Tlibrary ledger(m_service.get());
+        Tlibrary ledger(m_service.get(), &m_files);
         ledger.IniPath = m_dir->filePath("voltrak.ini");
         ledger.show();
         settle();
-        QCOMPARE(ledger.ListView2->model()->rowCount(), 0);
+        QCOMPARE(ledger.runView->model()->rowCount(), 0);
         // The discharger dumps a table: the run has those cells.
         library::LiveCapture capture(
             m_service.get(), &assignment, [this] { return m_t0; }, [] { return analysis::CapacityParameters(); },
@@ -282,11 +284,11 @@ private slots:
         QCOMPARE(runs.size(), 1);
         for (int i = 0; i < 4; ++i)
             QCOMPARE(runs.first().bays[i].label, labels.at(i));
-        QCOMPARE(bays.Label1->text(), QStringLiteral("記録しました: 2026/11/01 09:00:00"));
-        QCOMPARE(ledger.Label1->text(), QStringLiteral("記録しました: 2026/11/01 09:00:00"));
+        QCOMPARE(bays.statusLabel->text(), QStringLiteral("記録しました: 2026/11/01 09:00:00"));
+        QCOMPARE(ledger.statusLabel->text(), QStringLiteral("記録しました: 2026/11/01 09:00:00"));
         // The open ledger shows the run without being asked.
-        QCOMPARE(ledger.ListView2->model()->rowCount(), 1);
-        QCOMPARE(ledger.ListView2->model()->index(0, library::LabelColumn(1)).data().toString(), labels.first());
+        QCOMPARE(ledger.runView->model()->rowCount(), 1);
+        QCOMPARE(ledger.runView->model()->index(0, library::LabelColumn(1)).data().toString(), labels.first());
         // The labels just made are offered from now on.
         QVERIFY(bays.completions().contains(labels.first()));
     }
@@ -313,12 +315,12 @@ private slots:
         // A second dump of the same table is no new run.
         capture.feed(dumpBytes(20));
         settle();
-        QCOMPARE(bays.Label1->text(), QStringLiteral("記録済みです: 2026/11/01 10:00:00"));
+        QCOMPARE(bays.statusLabel->text(), QStringLiteral("記録済みです: 2026/11/01 10:00:00"));
         // Bat2 scanned again with another cell (its text replaced).
-        QTest::keyClick(bays.Edit[0], Qt::Key_Return);
+        QTest::keyClick(bays.bayEdits[0], Qt::Key_Return);
         // Alt+V meant for the main window's menu types nothing into the field.
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::AltModifier);
-        QCOMPARE(bays.Edit[1]->text(), QStringLiteral("K-2"));
+        QCOMPARE(bays.bayEdits[1]->text(), QStringLiteral("K-2"));
         QTest::keyClicks(QApplication::focusWidget(), "K-9");
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         capture.feed(dumpBytes(40));
@@ -330,7 +332,7 @@ private slots:
             seen << QStringList{r.bays[0].label, r.bays[1].label, r.bays[2].label, r.bays[3].label}.join(',');
         QCOMPARE(seen, (QStringList{"K-1,K-9,K-3,K-4", "K-1,K-2,K-3,K-4", "K-1,K-2,K-3,K-4"}));
 
-        bays.Button1->click();
+        bays.clearButton->click();
         for (int i = 1; i <= 4; ++i)
             QCOMPARE(assignment.label(i), QString());
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
@@ -360,9 +362,9 @@ private slots:
         QFETCH(QStringList, ascending);
         fillLibrary();
         auto w = shownLibrary();
-        w->CheckBox1->setChecked(true);
+        w->showRetiredCheck->setChecked(true);
         QStringList titles;
-        QTableView *view = tab == 0 ? w->ListView1 : w->ListView2;
+        QTableView *view = tab == 0 ? w->cellView : w->runView;
         for (int c = 0; c < view->model()->columnCount(); ++c)
             titles << view->model()->headerData(c, Qt::Horizontal).toString();
         if (tab == 0)
@@ -373,7 +375,7 @@ private slots:
             QCOMPARE(titles,
                 (QStringList{"日時", "出典", "時間軸", "Bat1", "Bat1(mAh)", "Bat2", "Bat2(mAh)", "Bat3", "Bat3(mAh)",
                     "Bat4", "Bat4(mAh)"}));
-        w->PageControl1->setCurrentIndex(tab);
+        w->tabs->setCurrentIndex(tab);
         view->horizontalHeader()->setSortIndicator(column, Qt::AscendingOrder);
         QCOMPARE(columnTexts(view->model(), column), ascending);
         view->horizontalHeader()->setSortIndicator(column, Qt::DescendingOrder);
@@ -396,17 +398,17 @@ private slots:
             record(in);
         settle();
         auto w = shownLibrary();
-        w->ListView1->horizontalHeader()->setSortIndicator(library::CellLatest, Qt::AscendingOrder);
-        QStringList labels = columnTexts(w->ListView1->model(), library::CellLabel);
+        w->cellView->horizontalHeader()->setSortIndicator(library::CellLatest, Qt::AscendingOrder);
+        QStringList labels = columnTexts(w->cellView->model(), library::CellLabel);
         QCOMPARE(labels, (QStringList{"S-small", "S-mid", "S-big"}));
         QList<double> values;
-        for (const QString &t : columnTexts(w->ListView1->model(), library::CellLatest))
+        for (const QString &t : columnTexts(w->cellView->model(), library::CellLatest))
             values << t.toDouble();
         QVERIFY2(std::is_sorted(values.begin(), values.end()),
-            qPrintable(columnTexts(w->ListView1->model(), library::CellLatest).join(' ')));
+            qPrintable(columnTexts(w->cellView->model(), library::CellLatest).join(' ')));
         // The digits differ in count, so text order would not be this one.
-        QVERIFY(columnTexts(w->ListView1->model(), library::CellLatest).first().size()
-            < columnTexts(w->ListView1->model(), library::CellLatest).last().size());
+        QVERIFY(columnTexts(w->cellView->model(), library::CellLatest).first().size()
+            < columnTexts(w->cellView->model(), library::CellLatest).last().size());
     }
 
     // 絞り込み matches label, model and memo, case ignored; retired cells only
@@ -432,15 +434,15 @@ private slots:
         QFETCH(QStringList, shown);
         fillLibrary();
         auto w = shownLibrary();
-        w->ListView1->horizontalHeader()->setSortIndicator(library::CellLabel, Qt::AscendingOrder);
-        QTest::keyClicks(w->Edit1, text);
+        w->cellView->horizontalHeader()->setSortIndicator(library::CellLabel, Qt::AscendingOrder);
+        QTest::keyClicks(w->filterEdit, text);
         if (retired)
-            QTest::mouseClick(w->CheckBox1, Qt::LeftButton);
+            QTest::mouseClick(w->showRetiredCheck, Qt::LeftButton);
         QStringList labels;
         for (const library::CellSummary &s : w->shownCells())
             labels << s.info.label;
         QCOMPARE(labels, shown);
-        QCOMPARE(columnTexts(w->ListView1->model(), library::CellLabel), shown);
+        QCOMPARE(columnTexts(w->cellView->model(), library::CellLabel), shown);
     }
 
     // セルの情報 renames a cell: the history comes along. A label another cell
@@ -464,11 +466,11 @@ private slots:
             return true;
         };
         // E-10, chosen by its row.
-        const int row = columnTexts(w->ListView1->model(), library::CellLabel).indexOf("E-10");
+        const int row = columnTexts(w->cellView->model(), library::CellLabel).indexOf("E-10");
         QVERIFY(row >= 0);
-        const QModelIndex at = w->ListView1->model()->index(row, 0);
-        QTest::mouseClick(w->ListView1->viewport(), Qt::LeftButton, {}, w->ListView1->visualRect(at).center());
-        QTest::mouseDClick(w->ListView1->viewport(), Qt::LeftButton, {}, w->ListView1->visualRect(at).center());
+        const QModelIndex at = w->cellView->model()->index(row, 0);
+        QTest::mouseClick(w->cellView->viewport(), Qt::LeftButton, {}, w->cellView->visualRect(at).center());
+        QTest::mouseDClick(w->cellView->viewport(), Qt::LeftButton, {}, w->cellView->visualRect(at).center());
         settle();
         QStringList labels;
         int runs = -1;
@@ -495,6 +497,59 @@ private slots:
         }
     }
 
+    // 装着セル completes from the labels as they are now, whichever window
+    // changed them, while both stay open.
+    void bayCompletionFollowsTheLibrary_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("gone");
+        QTest::addColumn<QString>("added");
+        QTest::newRow("renamed in セルの情報") << "rename"
+                                               << "E-10"
+                                               << "F-102";
+        QTest::newRow("a new label in a run's bay") << "bay"
+                                                    << ""
+                                                    << "G-7";
+        QTest::newRow("a captured run with a new cell") << "capture"
+                                                        << ""
+                                                        << "H-1";
+    }
+    void bayCompletionFollowsTheLibrary()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, gone);
+        QFETCH(QString, added);
+        fillLibrary();
+        library::BayAssignment assignment;
+        Tbays bays(&assignment, m_service.get());
+        bays.show();
+        auto w = shownLibrary();
+        settle();
+        QVERIFY(bays.completions().contains("E-10"));
+        QVERIFY(!bays.completions().contains(added));
+
+        if (how == "rename") {
+            w->CellDialog = [&](library::CellInfo &info) {
+                info.label = added;
+                return true;
+            };
+            const int row = columnTexts(w->cellView->model(), library::CellLabel).indexOf("E-10");
+            QVERIFY(row >= 0);
+            const QModelIndex at = w->cellView->model()->index(row, 0);
+            QTest::mouseClick(w->cellView->viewport(), Qt::LeftButton, {}, w->cellView->visualRect(at).center());
+            QTest::mouseDClick(w->cellView->viewport(), Qt::LeftButton, {}, w->cellView->visualRect(at).center());
+        } else if (how == "bay") {
+            m_service->setBayLabel(storedRuns().first().id, 4, added, this, [](const auto &) {});
+        } else {
+            record(run(90, {added, "", "", ""}, m_t0.addDays(3)));
+        }
+        settle();
+        QTRY_VERIFY2(bays.completions().contains(added), qPrintable(bays.completions().join(' ')));
+        if (!gone.isEmpty())
+            QVERIFY(!bays.completions().contains(gone));
+        QCOMPARE(m_boxes, QStringList());
+    }
+
     // Every window of the library draws in the program's window font, as the
     // main window does; a dialog does not take its parent's font by itself,
     // and Japanese beside Latin text then came in two faces.
@@ -518,7 +573,7 @@ private slots:
         else if (window == QStringLiteral("判定の基準"))
             w = std::make_unique<Tgradelimits>(m_service.get(), owner.get());
         else
-            w = std::make_unique<Tpackplan>(m_service.get(), std::nullopt, owner.get());
+            w = std::make_unique<Tpackplan>(m_service.get(), &m_files, std::nullopt, owner.get());
         QCOMPARE(w->windowTitle(), window);
         const QFont expected = fonts::WindowFont();
         QCOMPARE(w->font().family(), expected.family());
@@ -562,21 +617,21 @@ private slots:
         p.Htime = htime;
         Trunparam dlg(p);
         QCOMPARE(dlg.windowTitle(), QStringLiteral("放電記録の条件"));
-        QCOMPARE(dlg.RGpHtime->itemIndex(), shownTime);
-        QCOMPARE(dlg.CSpHteiko->value(), 100);
-        QCOMPARE(dlg.CSpHvds->value(), 7);
+        QCOMPARE(dlg.timeUnitGroup->itemIndex(), shownTime);
+        QCOMPARE(dlg.resistorField->value(), 100);
+        QCOMPARE(dlg.fetVoltageField->value(), 7);
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         // The resistor field has the focus when the dialog opens.
-        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(dlg.CSpHteiko->lineEdit()));
-        dlg.CSpHteiko->lineEdit()->selectAll();
-        QTest::keyClicks(dlg.CSpHteiko->lineEdit(), typed);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(dlg.resistorField->lineEdit()));
+        dlg.resistorField->lineEdit()->selectAll();
+        QTest::keyClicks(dlg.resistorField->lineEdit(), typed);
         if (close == QLatin1String("enter"))
-            QTest::keyClick(dlg.CSpHteiko->lineEdit(), Qt::Key_Return);
+            QTest::keyClick(dlg.resistorField->lineEdit(), Qt::Key_Return);
         else if (close == QLatin1String("escape"))
-            QTest::keyClick(dlg.CSpHteiko->lineEdit(), Qt::Key_Escape);
+            QTest::keyClick(dlg.resistorField->lineEdit(), Qt::Key_Escape);
         else
-            dlg.Button2->click();
+            dlg.cancelButton->click();
         QVERIFY(!dlg.isVisible());
         QCOMPARE(dlg.result() == QDialog::Accepted, accepted);
         if (accepted) {
@@ -620,13 +675,13 @@ private slots:
         info.state = library::CellState::Retired;
         Tcellinfo dlg(info);
         QCOMPARE(dlg.windowTitle(), QStringLiteral("セルの情報"));
-        QVERIFY(dlg.CheckBox1->isChecked());
-        dlg.Edit1->setText(label);
-        dlg.Edit3->setText(nominal);
-        dlg.CheckBox1->setChecked(false);
+        QVERIFY(dlg.retiredCheck->isChecked());
+        dlg.labelEdit->setText(label);
+        dlg.nominalEdit->setText(nominal);
+        dlg.retiredCheck->setChecked(false);
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-        QTest::keyClick(dlg.Edit2, Qt::Key_Return); // the default button
+        QTest::keyClick(dlg.modelEdit, Qt::Key_Return); // the default button
         QCOMPARE(dlg.result() == QDialog::Accepted, accepted);
         QCOMPARE(m_boxes, warning.isEmpty() ? QStringList() : QStringList{"警告|" + warning});
         if (accepted) {
@@ -653,21 +708,21 @@ private slots:
         QFETCH(bool, byKey);
         fillLibrary();
         auto w = shownLibrary();
-        w->PageControl1->setCurrentIndex(1);
-        QCOMPARE(w->ListView2->model()->rowCount(), 3);
-        QVERIFY(!w->Button2->isEnabled());
+        w->tabs->setCurrentIndex(1);
+        QCOMPARE(w->runView->model()->rowCount(), 3);
+        QVERIFY(!w->deleteRunsButton->isEnabled());
         // The two newest (sorted newest first).
-        w->ListView2->selectionModel()->select(
-            w->ListView2->model()->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        w->ListView2->selectionModel()->select(
-            w->ListView2->model()->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        QVERIFY(w->Button2->isEnabled());
+        w->runView->selectionModel()->select(
+            w->runView->model()->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        w->runView->selectionModel()->select(
+            w->runView->model()->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QVERIFY(w->deleteRunsButton->isEnabled());
         errors::SetQuestionAnswer(yes);
         if (byKey) {
-            w->ListView2->setFocus();
-            QTest::keyClick(w->ListView2, Qt::Key_Delete);
+            w->runView->setFocus();
+            QTest::keyClick(w->runView, Qt::Key_Delete);
         } else {
-            w->Button2->click();
+            w->deleteRunsButton->click();
         }
         settle();
         errors::SetQuestionAnswer(false);
@@ -676,7 +731,7 @@ private slots:
         QCOMPARE(left.size(), yes ? 1 : 3);
         if (yes)
             QCOMPARE(left.first().when, m_t0);
-        QCOMPARE(w->ListView2->model()->rowCount(), left.size());
+        QCOMPARE(w->runView->model()->rowCount(), left.size());
         // The cells stay, with the runs they have left.
         for (const library::CellSummary &s : w->cellModel()->rows())
             if (s.info.label == "E-10")
@@ -706,14 +761,14 @@ private slots:
         QFETCH(int, cells);
         fillLibrary();
         auto w = shownLibrary();
-        w->PageControl1->setCurrentIndex(1);
-        w->ListView2->horizontalHeader()->setSortIndicator(library::RunWhen, Qt::AscendingOrder);
-        const QModelIndex at = w->ListView2->model()->index(0, library::LabelColumn(bay));
+        w->tabs->setCurrentIndex(1);
+        w->runView->horizontalHeader()->setSortIndicator(library::RunWhen, Qt::AscendingOrder);
+        const QModelIndex at = w->runView->model()->index(0, library::LabelColumn(bay));
         QVERIFY(at.flags() & Qt::ItemIsEditable);
-        QVERIFY(!(w->ListView2->model()->index(0, library::CapacityColumn(bay)).flags() & Qt::ItemIsEditable));
-        w->ListView2->setFocus();
-        w->ListView2->setCurrentIndex(at);
-        QTest::keyClick(w->ListView2, Qt::Key_F2);
+        QVERIFY(!(w->runView->model()->index(0, library::CapacityColumn(bay)).flags() & Qt::ItemIsEditable));
+        w->runView->setFocus();
+        w->runView->setCurrentIndex(at);
+        QTest::keyClick(w->runView, Qt::Key_F2);
         QWidget *editor = QApplication::focusWidget();
         QVERIFY(qobject_cast<QLineEdit *>(editor));
         qobject_cast<QLineEdit *>(editor)->selectAll();
@@ -726,9 +781,9 @@ private slots:
         const QList<library::RunRow> runs = storedRuns();
         QCOMPARE(runs.last().bays[bay - 1].label, stored);
         QCOMPARE(runs.last().bays[bay - 1].cellId == 0, stored.isEmpty());
-        w->CheckBox1->setChecked(true);
-        QCOMPARE(w->ListView1->model()->rowCount(), cells);
-        QCOMPARE(w->ListView2->model()->index(0, library::LabelColumn(bay)).data().toString(), stored);
+        w->showRetiredCheck->setChecked(true);
+        QCOMPARE(w->cellView->model()->rowCount(), cells);
+        QCOMPARE(w->runView->model()->index(0, library::LabelColumn(bay)).data().toString(), stored);
     }
 
     // The history beside the list: one point per run at the run's time; 曲線比較
@@ -739,17 +794,17 @@ private slots:
         auto w = shownLibrary();
         w->compare->IniPath = m_dir->filePath("voltrak.ini");
         QSignalSpy history(w.get(), &Tlibrary::historyShown);
-        const int row = columnTexts(w->ListView1->model(), library::CellLabel).indexOf("E-10");
-        w->ListView1->setCurrentIndex(w->ListView1->model()->index(row, 0));
+        const int row = columnTexts(w->cellView->model(), library::CellLabel).indexOf("E-10");
+        w->cellView->setCurrentIndex(w->cellView->model()->index(row, 0));
         settle();
         QVERIFY(history.count() >= 1);
-        ChartSeries &s = w->Chart1->series(0);
+        ChartSeries &s = w->historyChart->series(0);
         QCOMPARE(s.count(), 3);
         for (int i = 0; i < 3; ++i)
             QCOMPARE(s.x(i), double(m_t0.addDays(i).toSecsSinceEpoch()));
         QVERIFY(s.y(0) < s.y(1) && s.y(1) < s.y(2)); // bay 3 of step 0 .. bay 1 of step 60
-        QVERIFY(w->Button1->isEnabled());
-        w->Button1->click();
+        QVERIFY(w->compareButton->isEnabled());
+        w->compareButton->click();
         settle();
         QVERIFY(w->compare->isVisible());
         QCOMPARE(w->compare->Chart1->seriesCount(), 3);
@@ -765,20 +820,20 @@ private slots:
     {
         fillLibrary();
         auto w = shownLibrary();
-        w->PageControl1->setCurrentIndex(1);
-        w->ListView2->selectRow(0);
+        w->tabs->setCurrentIndex(1);
+        w->runView->selectRow(0);
         const double before = storedRuns().first().bays[0].capacity;
         w->RunDialog = [](analysis::CapacityParameters &p) {
             p.Htime = 1;
             return true;
         };
-        w->Button3->click();
+        w->recomputeButton->click();
         settle();
         const library::RunRow after = storedRuns().first();
         QCOMPARE(after.parameters.Htime, 1);
         QVERIFY2(qAbs(after.bays[0].capacity - before / 6) < 1e-9 * before,
             qPrintable(QStringLiteral("%1 then %2").arg(before).arg(after.bays[0].capacity)));
-        QCOMPARE(w->ListView2->model()->index(0, library::RunTimeUnit).data().toString(), QStringLiteral("10秒"));
+        QCOMPARE(w->runView->model()->index(0, library::RunTimeUnit).data().toString(), QStringLiteral("10秒"));
     }
 
     // 取り込み: the files go in off this thread; one summary box at the end.
@@ -793,17 +848,17 @@ private slots:
             f.write(bytes);
         }
         w->OpenDialog = [&] { return QStringList{a, b, m_dir->filePath("missing.log")}; };
-        w->Button4->click();
+        w->importButton->click();
         QVERIFY(w->importing());
-        QVERIFY(!w->Button4->isEnabled());
+        QVERIFY(!w->importButton->isEnabled());
         settle();
         QTRY_VERIFY(!w->importing());
         QCOMPARE(m_boxes.size(), 1);
         QVERIFY2(m_boxes.first().contains("新しい記録: 2") && m_boxes.first().contains("既知の記録: 1")
                 && m_boxes.first().contains("missing.log"),
             qPrintable(m_boxes.first()));
-        QCOMPARE(w->ListView2->model()->rowCount(), 2);
-        QVERIFY(w->Button4->isEnabled());
+        QCOMPARE(w->runView->model()->rowCount(), 2);
+        QVERIFY(w->importButton->isEnabled());
     }
 
     // キャンセル in the progress dialog stops before the next file; the files
@@ -832,7 +887,7 @@ private slots:
         QVERIFY2(m_boxes.first().contains("中止しました"), qPrintable(m_boxes.first()));
         const qsizetype stored = storedRuns().size();
         QVERIFY2(stored < 300, qPrintable(QString::number(stored)));
-        QCOMPARE(w->ListView2->model()->rowCount(), int(stored));
+        QCOMPARE(w->runView->model()->rowCount(), int(stored));
     }
 
     // The window's size lives in its own section of the ini file.
@@ -840,18 +895,18 @@ private slots:
     {
         const QString ini = m_dir->filePath("size.ini");
         {
-            Tlibrary w(m_service.get());
+            Tlibrary w(m_service.get(), &m_files);
             w.IniPath = ini;
             w.show();
             w.resize(777, 444);
-            w.Button7->click();
+            w.closeButton->click();
             QVERIFY(!w.isVisible());
         }
         const IniFile file(ini);
         QCOMPARE(file.readInteger("CellLibrary", "Width", 0), 777);
         QCOMPARE(file.readInteger("CellLibrary", "Height", 0), 444);
         QVERIFY(file.keys(settings::SectionName).isEmpty());
-        Tlibrary again(m_service.get());
+        Tlibrary again(m_service.get(), &m_files);
         again.IniPath = ini;
         again.show();
         QCOMPARE(again.size(), QSize(777, 444));
@@ -920,9 +975,9 @@ private slots:
             QVERIFY2(m_boxes.first().startsWith("警告|セル台帳を開けません\n"), qPrintable(m_boxes.first()));
             forms::main->CellLibrary1->trigger();
             QVERIFY(forms::main->ledger->isVisible());
-            QVERIFY(!forms::main->ledger->Button4->isEnabled());
-            forms::main->ledger->ListView2->selectAll();
-            QVERIFY(!forms::main->ledger->Button2->isEnabled());
+            QVERIFY(!forms::main->ledger->importButton->isEnabled());
+            forms::main->ledger->runView->selectAll();
+            QVERIFY(!forms::main->ledger->deleteRunsButton->isEnabled());
             forms::DestroyForms();
             QFile f(path);
             QVERIFY(f.open(QIODevice::ReadOnly));
@@ -977,12 +1032,12 @@ private slots:
         QFETCH(QString, grade);
         record(run(0, {"H-1", "", "", ""}, m_t0));
         setHealth("H-1", fraction);
-        m_service->post([=](library::Library &lib) { packs::WriteGradeLimits(lib, {good, fair}); });
+        direct().setGradeLimits({good, fair});
         settle();
         auto w = shownLibrary();
-        QCOMPARE(w->ListView1->model()->headerData(library::CellGradeColumn, Qt::Horizontal).toString(),
+        QCOMPARE(w->cellView->model()->headerData(library::CellGradeColumn, Qt::Horizontal).toString(),
             QStringLiteral("判定"));
-        QCOMPARE(columnTexts(w->ListView1->model(), library::CellGradeColumn), QStringList{grade});
+        QCOMPARE(columnTexts(w->cellView->model(), library::CellGradeColumn), QStringList{grade});
     }
 
     // Limits saved in 判定の基準 show in the column without reopening the window.
@@ -1007,8 +1062,8 @@ private slots:
         setHealth("H-3", 0.70);
         settle();
         auto w = shownLibrary();
-        w->ListView1->horizontalHeader()->setSortIndicator(library::CellLabel, Qt::AscendingOrder);
-        QCOMPARE(columnTexts(w->ListView1->model(), library::CellGradeColumn), (QStringList{"良", "可", "不良"}));
+        w->cellView->horizontalHeader()->setSortIndicator(library::CellLabel, Qt::AscendingOrder);
+        QCOMPARE(columnTexts(w->cellView->model(), library::CellGradeColumn), (QStringList{"良", "可", "不良"}));
         bool opened = false;
         w->LimitsDialog = [&] {
             Tgradelimits dlg(m_service.get(), w.get());
@@ -1016,16 +1071,16 @@ private slots:
             if (!QTest::qWaitFor([&] { return dlg.isLoaded(); }))
                 return false;
             opened = true;
-            dlg.FairEdit->setValue(fair);
-            dlg.GoodEdit->setValue(good);
-            dlg.OkButtonClick();
+            dlg.fairEdit->setValue(fair);
+            dlg.goodEdit->setValue(good);
+            dlg.okClicked();
             return dlg.result() == QDialog::Accepted;
         };
-        w->Button10->click();
+        w->gradeLimitsButton->click();
         settle();
         QVERIFY(opened);
         QCOMPARE(w->gradeLimits().good, good);
-        QCOMPARE(columnTexts(w->ListView1->model(), library::CellGradeColumn), grades);
+        QCOMPARE(columnTexts(w->cellView->model(), library::CellGradeColumn), grades);
     }
 
     // The grade combo beside 絞り込み shows one grade, together with the text.
@@ -1054,14 +1109,14 @@ private slots:
         setCell("G-5", "", 2000, "", false); // a nominal, but never measured
         settle();
         auto w = shownLibrary();
-        w->ListView1->horizontalHeader()->setSortIndicator(library::CellLabel, Qt::AscendingOrder);
-        QCOMPARE(w->ComboBox1->count(), 5);
+        w->cellView->horizontalHeader()->setSortIndicator(library::CellLabel, Qt::AscendingOrder);
+        QCOMPARE(w->gradeFilterBox->count(), 5);
         QStringList items;
-        for (int i = 0; i < w->ComboBox1->count(); ++i)
-            items << w->ComboBox1->itemText(i);
+        for (int i = 0; i < w->gradeFilterBox->count(); ++i)
+            items << w->gradeFilterBox->itemText(i);
         QCOMPARE(items, (QStringList{"すべて", "良", "可", "不良", "―"}));
-        w->ComboBox1->setCurrentIndex(choice);
-        QTest::keyClicks(w->Edit1, text);
+        w->gradeFilterBox->setCurrentIndex(choice);
+        QTest::keyClicks(w->filterEdit, text);
         QCOMPARE(shownLabels(*w), shown);
     }
 
@@ -1089,29 +1144,29 @@ private slots:
         record(run(10, {"", "", "", "C-0"}, m_t0.addDays(1)));
         cellId("C-9");
         auto w = shownLibrary();
-        w->ListView1->horizontalHeader()->setSortIndicator(library::CellLabel, Qt::AscendingOrder);
-        QVERIFY(w->ListView1->isColumnHidden(library::CellCurveColumn));
+        w->cellView->horizontalHeader()->setSortIndicator(library::CellLabel, Qt::AscendingOrder);
+        QVERIFY(w->cellView->isColumnHidden(library::CellCurveColumn));
         w->selectCell(cellId(reference));
         settle();
         QSignalSpy shown(w.get(), &Tlibrary::similarShown);
-        w->ListView1->setFocus();
+        w->cellView->setFocus();
         QTest::keyClick(w.get(), Qt::Key_N, Qt::AltModifier);
         QVERIFY(shown.wait(5000) || shown.count() == 1);
         if (order.isEmpty()) {
             QCOMPARE(m_boxes, QStringList{"警告|このセルの放電記録がありません"});
-            QVERIFY(w->ListView1->isColumnHidden(library::CellCurveColumn));
+            QVERIFY(w->cellView->isColumnHidden(library::CellCurveColumn));
             QCOMPARE(shownLabels(*w), (QStringList{"C-0", "C-1", "C-2", "C-3", "C-9"}));
             return;
         }
         QVERIFY(m_boxes.isEmpty());
-        QVERIFY(!w->ListView1->isColumnHidden(library::CellCurveColumn));
-        QCOMPARE(w->ListView1->model()->headerData(library::CellCurveColumn, Qt::Horizontal).toString(),
+        QVERIFY(!w->cellView->isColumnHidden(library::CellCurveColumn));
+        QCOMPARE(w->cellView->model()->headerData(library::CellCurveColumn, Qt::Horizontal).toString(),
             QStringLiteral("曲線差(分)"));
         QCOMPARE(shownLabels(*w), order);
-        QCOMPARE(columnTexts(w->ListView1->model(), library::CellCurveColumn), minutes);
+        QCOMPARE(columnTexts(w->cellView->model(), library::CellCurveColumn), minutes);
         // Sorting by another column gives the list back its own order.
-        w->ListView1->horizontalHeader()->setSortIndicator(library::CellRuns, Qt::DescendingOrder);
-        QVERIFY(w->ListView1->isColumnHidden(library::CellCurveColumn));
+        w->cellView->horizontalHeader()->setSortIndicator(library::CellRuns, Qt::DescendingOrder);
+        QVERIFY(w->cellView->isColumnHidden(library::CellCurveColumn));
         QCOMPARE(shownLabels(*w).first(), QStringLiteral("C-0"));
     }
 
@@ -1129,27 +1184,24 @@ private slots:
         QVERIFY(shown.wait(5000) || shown.count() == 1);
         QCOMPARE(shownLabels(*w), (QStringList{"C-1", "C-0", "C-2", "C-3"}));
         QCOMPARE(
-            columnTexts(w->ListView1->model(), library::CellCurveColumn), (QStringList{"0.0", "10.0", "10.0", "20.0"}));
+            columnTexts(w->cellView->model(), library::CellCurveColumn), (QStringList{"0.0", "10.0", "10.0", "20.0"}));
 
         // C-3 measured again, in bay 1 of a run of step 5: it reaches the last
         // level at 45 minutes, 5 from C-1, and moves up beside it.
         m_service->record(run(5, {"C-3"}, m_t0.addDays(1)));
         QTRY_COMPARE(
-            columnTexts(w->ListView1->model(), library::CellCurveColumn), (QStringList{"0.0", "5.0", "10.0", "10.0"}));
+            columnTexts(w->cellView->model(), library::CellCurveColumn), (QStringList{"0.0", "5.0", "10.0", "10.0"}));
         QCOMPARE(shownLabels(*w), (QStringList{"C-1", "C-3", "C-0", "C-2"}));
 
         // The reference's one run deleted: nothing to measure from, no column.
         const QDateTime first = m_t0;
-        m_service->post([first](library::Library &lib) {
-            QList<qint64> ids;
-            for (const library::RunRow &r : lib.runs())
-                if (r.when == first)
-                    ids << r.id;
-            lib.deleteRuns(ids);
-        });
+        QList<qint64> ids;
+        for (const library::RunRow &r : storedRuns())
+            if (r.when == first)
+                ids << r.id;
+        m_service->deleteRuns(ids, nullptr, nullptr);
         settle();
-        emit m_service->changed();
-        QTRY_VERIFY(w->ListView1->isColumnHidden(library::CellCurveColumn));
+        QTRY_VERIFY(w->cellView->isColumnHidden(library::CellCurveColumn));
         QVERIFY(m_boxes.isEmpty());
     }
 
@@ -1191,7 +1243,7 @@ private slots:
             }
         });
         poll.start(20);
-        w->ListView1->setFocus();
+        w->cellView->setFocus();
         // An accelerator clicks its button a moment later.
         QTest::keyClick(w.get(), Qt::Key(key), Qt::AltModifier);
         QTRY_VERIFY(!seen.isEmpty());
@@ -1219,15 +1271,15 @@ private slots:
         setHealth("E-2", 0.95);
         settle();
         auto w = shownLibrary();
-        w->ListView1->horizontalHeader()->setSortIndicator(library::CellLabel, Qt::AscendingOrder);
-        QTest::keyClicks(w->Edit1, text);
-        w->ComboBox1->setCurrentIndex(grade);
+        w->cellView->horizontalHeader()->setSortIndicator(library::CellLabel, Qt::AscendingOrder);
+        QTest::keyClicks(w->filterEdit, text);
+        w->gradeFilterBox->setCurrentIndex(grade);
         QList<qint64> expected;
         for (const QString &c : cells)
             expected << cellId(c);
         std::optional<QList<qint64>> got;
         w->PlanDialog = [&](const QList<qint64> &ids) { got = ids; };
-        w->Button9->click();
+        w->packPlanButton->click();
         QVERIFY(got.has_value());
         QCOMPARE(*got, expected);
     }
@@ -1255,7 +1307,7 @@ private slots:
         const qint64 id = cellId("B-1");
         const qint64 other = cellId("B-2");
         if (builtIn)
-            m_service->post([=](library::Library &lib) { packs::RecordBuiltIn(lib, {id, other}, "P-1"); });
+            direct().recordBuiltIn({id, other}, "P-1");
         settle();
         auto w = shownLibrary();
         w->selectCell(id);
@@ -1272,22 +1324,22 @@ private slots:
             dlg.activateWindow();
             if (!QTest::qWaitFor([&] { return QApplication::activeWindow() == &dlg; }))
                 return fail("the dialog did not become active");
-            buttonShown = dlg.Button3->isVisible();
+            buttonShown = dlg.undoBuiltInButton->isVisible();
             if (undo) {
-                dlg.CheckBox1->setFocus();
-                QTest::keyClick(dlg.CheckBox1, Qt::Key_U, Qt::AltModifier);
+                dlg.retiredCheck->setFocus();
+                QTest::keyClick(dlg.retiredCheck, Qt::Key_U, Qt::AltModifier);
                 if (!QTest::qWaitFor([&] { return dlg.undoesBuiltIn(); }))
                     return fail("Alt+U did not undo");
-                if (dlg.Label1->text() != QStringLiteral("使用中"))
-                    return fail("state shown: " + dlg.Label1->text());
+                if (dlg.stateLabel->text() != QStringLiteral("使用中"))
+                    return fail("state shown: " + dlg.stateLabel->text());
             }
             if (retire)
-                dlg.CheckBox1->setChecked(true);
+                dlg.retiredCheck->setChecked(true);
             dlg.accept();
             info = dlg.info();
             return dlg.result() == QDialog::Accepted;
         };
-        w->ListView1DblClick();
+        w->editCurrentCell();
         settle();
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
         QCOMPARE(buttonShown, builtIn);

@@ -1,13 +1,15 @@
 // "組電池の設計" and "判定の基準" driven by keys on a real cell library, the
 // library's worker thread doing the work.
+#include "core/FileWriter.h"
 #include "forms/Ugradelimits.h"
 #include "forms/Upackplan.h"
 #include "library/Library.h"
 #include "library/LibraryService.h"
-#include "packs/LibraryPool.h"
+#include "packs/PackCommand.h"
 #include "tests/support/TestFiles.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -58,7 +60,7 @@ QStringList plannedLabels(const Tpackplan &dlg)
     for (const auto &pack : dlg.plan()->packs)
         for (const auto &g : pack.groups)
             for (int k : g.cells)
-                labels << dlg.pool().cells.at(k).label;
+                labels << dlg.libraryPlan().pool.at(k).label;
     labels.sort();
     return labels;
 }
@@ -79,6 +81,8 @@ private slots:
     void init();
     void cleanup();
     void planByKeys();
+    void windowPlansAsTheCommandLine_data();
+    void windowPlansAsTheCommandLine();
     void tooFewCells_data();
     void tooFewCells();
     void gradeLimits_data();
@@ -87,6 +91,7 @@ private slots:
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<library::LibraryService> m_service;
+    FileWriter m_files;
 };
 
 void TestPackDialog::init()
@@ -105,21 +110,21 @@ void TestPackDialog::cleanup()
 
 void TestPackDialog::planByKeys()
 {
-    Tpackplan dlg(m_service.get(), std::nullopt);
+    Tpackplan dlg(m_service.get(), &m_files, std::nullopt);
     dlg.show();
     dlg.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dlg));
     QSignalSpy ready(&dlg, &Tpackplan::planReady);
-    typeInto(dlg.SeriesEdit, "4");
+    typeInto(dlg.seriesEdit, "4");
     QTest::keyClick(&dlg, Qt::Key_R, Qt::AltModifier);
     QTRY_COMPARE(ready.count(), 1);
-    QVERIFY2(dlg.StatusLabel->text().isEmpty(), qPrintable(dlg.StatusLabel->text()));
+    QVERIFY2(dlg.statusLabel->text().isEmpty(), qPrintable(dlg.statusLabel->text()));
     // The four of closest capacity: 150, 152, 158 and 160 minutes.
     QCOMPARE(plannedLabels(dlg), (QStringList{"E-1", "E-2", "E-5", "E-6"}));
-    QCOMPARE(dlg.PlanView->topLevelItemCount(), 1);
-    QCOMPARE(dlg.PlanView->topLevelItem(0)->childCount(), 4);
-    QVERIFY(dlg.FiguresLabel->text().contains(QStringLiteral("余ったセル: 4")));
-    QVERIFY(dlg.RecordButton->isEnabled());
+    QCOMPARE(dlg.planView->topLevelItemCount(), 1);
+    QCOMPARE(dlg.planView->topLevelItem(0)->childCount(), 4);
+    QVERIFY(dlg.figuresLabel->text().contains(QStringLiteral("余ったセル: 4")));
+    QVERIFY(dlg.recordButton->isEnabled());
 
     QSignalSpy done(&dlg, &Tpackplan::workDone);
     dlg.saveCsv(m_dir->filePath("plan.csv"));
@@ -143,9 +148,9 @@ void TestPackDialog::planByKeys()
     watch.start(10);
     QTest::keyClick(&dlg, Qt::Key_A, Qt::AltModifier);
     QTRY_COMPARE(done.count(), 3);
-    QCOMPARE(dlg.StatusLabel->text(), QStringLiteral("組込み: Tool 4S を記録しました"));
+    QCOMPARE(dlg.statusLabel->text(), QStringLiteral("組込み: Tool 4S を記録しました"));
     QVERIFY(!dlg.hasPlan());
-    QVERIFY(!dlg.RecordButton->isEnabled());
+    QVERIFY(!dlg.recordButton->isEnabled());
 
     // The next plan is made of the other four.
     dlg.activateWindow();
@@ -157,6 +162,59 @@ void TestPackDialog::planByKeys()
     library::Library lib(m_dir->filePath("library.sqlite"));
     const library::CellInfo e1 = lib.cell(lib.cellIdOf("E-1"));
     QCOMPARE(library::CellStateText(e1.state, e1.pack), QStringLiteral("組込み: Tool 4S"));
+}
+
+// The window and --pack make one plan of one library: the same CSV, byte for byte.
+void TestPackDialog::windowPlansAsTheCommandLine_data()
+{
+    QTest::addColumn<int>("series");
+    QTest::addColumn<int>("parallel");
+    QTest::addColumn<int>("packs");
+    QTest::addColumn<bool>("curve");
+    QTest::newRow("4S1P") << 4 << 1 << 1 << false;
+    QTest::newRow("2S2P") << 2 << 2 << 1 << false;
+    QTest::newRow("2S1P x 3") << 2 << 1 << 3 << false;
+    QTest::newRow("2S2P with curves") << 2 << 2 << 1 << true;
+    QTest::newRow("3S1P x 2 with curves") << 3 << 1 << 2 << true;
+}
+
+void TestPackDialog::windowPlansAsTheCommandLine()
+{
+    QFETCH(int, series);
+    QFETCH(int, parallel);
+    QFETCH(int, packs);
+    QFETCH(bool, curve);
+
+    Tpackplan dlg(m_service.get(), &m_files, std::nullopt);
+    dlg.show();
+    QSignalSpy ready(&dlg, &Tpackplan::planReady);
+    dlg.seriesEdit->setValue(series);
+    dlg.parallelEdit->setValue(parallel);
+    dlg.packsEdit->setValue(packs);
+    dlg.criterionBox->setCurrentIndex(curve ? 1 : 0);
+    dlg.calcButton->click();
+    QTRY_COMPARE(ready.count(), 1);
+    QVERIFY(dlg.hasPlan());
+    QSignalSpy done(&dlg, &Tpackplan::workDone);
+    dlg.saveCsv(m_dir->filePath("window.csv"));
+    QTRY_COMPARE(done.count(), 1);
+    QByteArray window = ReadFile(m_dir->filePath("window.csv"));
+    QVERIFY(window.startsWith("\xEF\xBB\xBF"));
+    window.remove(0, 3);
+
+    m_service->waitForIdle();
+    packs::PackCommandOptions options;
+    options.shape = QStringLiteral("%1S%2P").arg(series).arg(parallel);
+    options.packs = packs;
+    options.curve = curve;
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    QString errors;
+    QTextStream err(&errors);
+    QCOMPARE(packs::RunPack(m_dir->filePath("library.sqlite"), options, out, err), 0);
+    err.flush();
+    QCOMPARE(errors, QString());
+    QCOMPARE(out.data(), window);
 }
 
 void TestPackDialog::tooFewCells_data()
@@ -186,22 +244,22 @@ void TestPackDialog::tooFewCells()
         library::Library lib(m_dir->filePath("library.sqlite"));
         shown = QList<qint64>{lib.cellIdOf("E-1"), lib.cellIdOf("E-2"), lib.cellIdOf("E-3")};
     }
-    Tpackplan dlg(m_service.get(), shown);
+    Tpackplan dlg(m_service.get(), &m_files, shown);
     dlg.show();
     dlg.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dlg));
     QSignalSpy ready(&dlg, &Tpackplan::planReady);
-    typeInto(dlg.SeriesEdit, series);
-    typeInto(dlg.ParallelEdit, parallel);
+    typeInto(dlg.seriesEdit, series);
+    typeInto(dlg.parallelEdit, parallel);
     if (goodOnly)
         QTest::keyClick(&dlg, Qt::Key_G, Qt::AltModifier);
-    QTRY_COMPARE(dlg.GoodOnlyCheck->isChecked(), goodOnly);
+    QTRY_COMPARE(dlg.goodOnlyCheck->isChecked(), goodOnly);
     QTest::keyClick(&dlg, Qt::Key_R, Qt::AltModifier);
     QTRY_COMPARE(ready.count(), 1);
-    QCOMPARE(dlg.StatusLabel->text(), message);
+    QCOMPARE(dlg.statusLabel->text(), message);
     QVERIFY(!dlg.hasPlan());
-    QCOMPARE(dlg.PlanView->topLevelItemCount(), 0);
-    QVERIFY(!dlg.CsvButton->isEnabled() && !dlg.PdfButton->isEnabled() && !dlg.RecordButton->isEnabled());
+    QCOMPARE(dlg.planView->topLevelItemCount(), 0);
+    QVERIFY(!dlg.csvButton->isEnabled() && !dlg.pdfButton->isEnabled() && !dlg.recordButton->isEnabled());
 }
 
 void TestPackDialog::gradeLimits_data()
@@ -225,17 +283,17 @@ void TestPackDialog::gradeLimits()
     dlg.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dlg));
     QTRY_VERIFY(dlg.isLoaded());
-    QCOMPARE(dlg.GoodEdit->value(), 90.0);
-    QCOMPARE(dlg.FairEdit->value(), 80.0);
-    typeInto(dlg.GoodEdit, good);
-    typeInto(dlg.FairEdit, fair);
-    QTest::keyClick(dlg.FairEdit, Qt::Key_Return);
+    QCOMPARE(dlg.goodEdit->value(), 90.0);
+    QCOMPARE(dlg.fairEdit->value(), 80.0);
+    typeInto(dlg.goodEdit, good);
+    typeInto(dlg.fairEdit, fair);
+    QTest::keyClick(dlg.fairEdit, Qt::Key_Return);
     QCOMPARE(dlg.result() == QDialog::Accepted, accepted);
     QCOMPARE(dlg.isVisible(), !accepted);
-    QCOMPARE(dlg.MessageLabel->text().isEmpty(), accepted);
+    QCOMPARE(dlg.messageLabel->text().isEmpty(), accepted);
     m_service->waitForIdle();
     library::Library lib(m_dir->filePath("library.sqlite"));
-    const library::GradeLimits stored = packs::ReadGradeLimits(lib);
+    const library::GradeLimits stored = lib.gradeLimits();
     QCOMPARE(stored.good, accepted ? good.toDouble() : 90.0);
     QCOMPARE(stored.fair, accepted ? fair.toDouble() : 80.0);
 }

@@ -1,6 +1,7 @@
 // Recognising tables in received bytes, and the capture of the main window's
 // side: recorded once, with the bay labels of the moment.
 #include "library/Capture.h"
+#include "library/Library.h"
 #include "library/LibraryService.h"
 #include "tests/library/LibraryTestData.h"
 #include "tests/support/TestFiles.h"
@@ -150,8 +151,7 @@ void TestCapture::liveCaptureRecordsOnceWithLabels()
     QTRY_COMPARE(recorded.size(), 3);
 
     QList<library::RunRow> runs;
-    service.query<QList<library::RunRow>>(
-        [](library::Library &lib) { return lib.runs(); }, this, [&](const QList<library::RunRow> &r) { runs = r; });
+    service.readRuns(this, [&](const library::Reply<QList<library::RunRow>> &r) { runs = r.value; });
     QTRY_COMPARE(runs.size(), 2);
     const library::RunRow &older = runs.at(1), &newer = runs.at(0);
     QCOMPARE(older.source, QStringLiteral("受信 ch2"));
@@ -248,24 +248,21 @@ void TestCapture::serviceImportsAndAnswers()
     int cells = -1;
     auto *gone = new QObject;
     bool calledGone = false;
-    service.query<int>([](library::Library &lib) { return int(lib.cellSummaries().size()); }, gone,
-        [&](const int &) { calledGone = true; });
+    service.readCells(gone, [&](const library::Reply<library::CellsRead> &) { calledGone = true; });
     delete gone;
-    service.query<int>([](library::Library &lib) { return int(lib.cellSummaries().size()); }, this,
-        [&](const int &n) {
-            QCOMPARE(QThread::currentThread(), thread());
-            cells = n;
-        });
+    service.readCells(this, [&](const library::Reply<library::CellsRead> &r) {
+        QCOMPARE(QThread::currentThread(), thread());
+        cells = int(r.value.cells.size());
+    });
     QTRY_COMPARE(cells, 4);
     QVERIFY(!calledGone);
 
-    // A refused edit is a failure text, and the worker goes on.
-    service.post([](library::Library &lib) { lib.setBayLabel(9999, 1, "X"); });
+    // A refused edit asked without a receiver is a failure text, and the worker goes on.
+    service.setBayLabel(9999, 1, "X", nullptr, nullptr);
     QTRY_COMPARE(failed.size(), 1);
     QVERIFY(failed.at(0).at(0).toString().contains("9999"));
     cells = -1;
-    service.query<int>(
-        [](library::Library &lib) { return int(lib.runs().size()); }, this, [&](const int &n) { cells = n; });
+    service.readRuns(this, [&](const library::Reply<QList<library::RunRow>> &r) { cells = int(r.value.size()); });
     QTRY_COMPARE(cells, 3);
 }
 

@@ -3,6 +3,7 @@
 // summaries, backups, CSV and where the file lives.
 #include "cells/CellList.h"
 #include "core/SjisText.h"
+#include "library/Backup.h"
 #include "library/Library.h"
 #include "library/LibraryLocation.h"
 #include "tests/library/LibraryTestData.h"
@@ -275,7 +276,7 @@ void TestLibrary::figuresAsTheCellList()
     p.Htime = htime;
     p.Hteiko = hteiko;
     p.Hvds = hvds;
-    lib.setRunParameters(rec.runId, p);
+    lib.setRunParameters({rec.runId}, p);
     expect(p, lib.runs().at(0));
     QCOMPARE(lib.runTable(rec.runId).rows, run.rows);
 }
@@ -602,7 +603,7 @@ void TestLibrary::summariesFollowEveryChange()
     const double before = Find(lib.cellSummaries(), "Q")->latestMah;
     analysis::CapacityParameters p;
     p.Hteiko = 50;
-    lib.setRunParameters(ids.at(5), p);
+    lib.setRunParameters({ids.at(5)}, p);
     CompareWithHistory(lib);
     QVERIFY(Find(lib.cellSummaries(), "Q")->latestMah > before * 1.5);
     // Runs deleted, the latest among them.
@@ -653,15 +654,16 @@ void TestLibrary::backup()
         lib.recordRun(Run(i, {"B1", "B2"}));
     const QString copy = dir.filePath("copy.sqlite");
     WriteFile(copy, "an older backup");
-    lib.backupTo(copy);
+    library::BackupLibrary(lib.path(), copy);
     QVERIFY(!QFile::exists(copy + ".part"));
     QCOMPARE(Sql(copy, "PRAGMA integrity_check").toString(), QStringLiteral("ok"));
     Library back(copy);
     QVERIFY2(back.isWritable(), qPrintable(back.reason()));
     QCOMPARE(back.runs().size(), 20);
     QCOMPARE(Find(back.cellSummaries(), "B2")->runCount, 20);
-    QVERIFY_THROWS_EXCEPTION(library::LibraryError, lib.backupTo(lib.path()));
-    QVERIFY_THROWS_EXCEPTION(library::LibraryError, lib.backupTo(dir.filePath("no/such/folder/x.sqlite")));
+    QVERIFY_THROWS_EXCEPTION(library::LibraryError, library::BackupLibrary(lib.path(), lib.path()));
+    QVERIFY_THROWS_EXCEPTION(
+        library::LibraryError, library::BackupLibrary(lib.path(), dir.filePath("no/such/folder/x.sqlite")));
 }
 
 void TestLibrary::twoConnectionsWriteAtOnce()

@@ -2,8 +2,9 @@
 // limits kept in the library, cells recorded as built into a pack, and the
 // command line's plan.
 #include "library/Library.h"
-#include "packs/LibraryPool.h"
+#include "library/Pool.h"
 #include "packs/PackCommand.h"
+#include "packs/PackPlan.h"
 
 #include <QBuffer>
 #include <QTemporaryDir>
@@ -59,10 +60,10 @@ void setNominal(library::Library &lib, const QString &label, double nominal)
     lib.updateCell(info);
 }
 
-QStringList sortedLabels(const packs::LibraryPool &pool)
+QStringList sortedLabels(const QList<library::PoolCandidate> &pool)
 {
     QStringList labels;
-    for (const packs::PoolCell &c : pool.cells)
+    for (const library::PoolCandidate &c : pool)
         labels << c.label;
     labels.sort();
     return labels;
@@ -132,26 +133,26 @@ void TestLibraryPool::pool()
     QFETCH(double, fair);
     QFETCH(QStringList, labels);
     library::Library lib(m_path);
-    const auto g = grade.isEmpty() ? std::nullopt : library::GradeFromText(grade);
-    const packs::LibraryPool pool = packs::PoolOf(lib.cellSummaries(), library::GradeLimits{good, fair}, g);
+    library::PoolRequest request;
+    request.grade = grade.isEmpty() ? std::nullopt : library::GradeFromText(grade);
+    const QList<library::PoolCandidate> pool
+        = library::PoolOf(lib.cellSummaries(), library::GradeLimits{good, fair}, request);
     QCOMPARE(sortedLabels(pool), labels);
-    QCOMPARE(pool.cellIds.size(), pool.cells.size());
-    for (qsizetype i = 0; i < pool.cells.size(); ++i) {
-        QCOMPARE(lib.cell(pool.cellIds.at(i)).label, pool.cells.at(i).label);
+    for (const library::PoolCandidate &c : pool) {
+        QCOMPARE(lib.cell(c.cellId).label, c.label);
         // The latest capacity: D's second run, not its first.
-        QCOMPARE(pool.cells.at(i).capacity, summaryOf(lib, pool.cells.at(i).label).latestMah);
+        QCOMPARE(c.capacity, summaryOf(lib, c.label).latestMah);
     }
 }
 
 void TestLibraryPool::latestCurves()
 {
     library::Library lib(m_path);
-    packs::LibraryPool pool = packs::PoolOf(lib.cellSummaries(), {}, std::nullopt);
-    packs::AddLatestCurves(lib, pool);
+    const QList<library::PoolCandidate> pool = lib.planPool({});
     const auto at = [&](const QString &label) {
-        for (qsizetype i = 0; i < pool.cells.size(); ++i) {
-            if (pool.cells.at(i).label == label)
-                return pool.cells.at(i).curve;
+        for (const library::PoolCandidate &c : pool) {
+            if (c.label == label)
+                return c.curve;
         }
         return analysis::Curve();
     };
@@ -170,64 +171,61 @@ void TestLibraryPool::curveNeighbours()
     // Steps of 100 minutes for A: B (102) lies 8 minutes away at 1.00 V, E
     // (101) 4, C (110) 40, D (60, its latest run) 160; G (140) is retired but
     // measured, so it counts.
-    const QList<packs::CurveNeighbour> n = packs::CurveNeighbours(lib, lib.cellIdOf("A"));
+    const QList<library::CurveNeighbour> n = lib.curveNeighbours(lib.cellIdOf("A"));
     QStringList order;
     QList<double> minutes;
-    for (const packs::CurveNeighbour &c : n) {
+    for (const library::CurveNeighbour &c : n) {
         order << lib.cell(c.cellId).label;
         minutes << c.minutes.value_or(-1);
     }
     QCOMPARE(order, (QStringList{"A", "E", "B", "F", "C", "H", "D", "G"}));
     QCOMPARE(minutes, (QList<double>{0, 4, 8, 12, 40, 40, 160, 160}));
-    QVERIFY(packs::CurveNeighbours(lib, lib.cellIdOf("never measured")).isEmpty());
+    QVERIFY(lib.curveNeighbours(lib.cellIdOf("never measured")).isEmpty());
 }
 
 void TestLibraryPool::gradeLimitsStayInTheLibrary()
 {
     {
         library::Library lib(m_path);
-        QCOMPARE(packs::ReadGradeLimits(lib).good, 90.0);
-        QCOMPARE(packs::ReadGradeLimits(lib).fair, 80.0);
-        packs::WriteGradeLimits(lib, {92.5, 70});
-        QVERIFY_THROWS_EXCEPTION(library::LibraryError, packs::WriteGradeLimits(lib, {70, 92.5}));
+        QCOMPARE(lib.gradeLimits().good, 90.0);
+        QCOMPARE(lib.gradeLimits().fair, 80.0);
+        lib.setGradeLimits({92.5, 70});
+        QVERIFY_THROWS_EXCEPTION(library::LibraryError, lib.setGradeLimits({70, 92.5}));
     }
     library::Library again(m_path);
-    QCOMPARE(packs::ReadGradeLimits(again).good, 92.5);
-    QCOMPARE(packs::ReadGradeLimits(again).fair, 70.0);
+    QCOMPARE(again.gradeLimits().good, 92.5);
+    QCOMPARE(again.gradeLimits().fair, 70.0);
     // Limits written by hand that make no sense read as the defaults.
     again.setSetting("grade.fair", "95");
-    QCOMPARE(packs::ReadGradeLimits(again).good, 90.0);
+    QCOMPARE(again.gradeLimits().good, 90.0);
     again.setSetting("grade.fair", "abc");
-    QCOMPARE(packs::ReadGradeLimits(again).fair, 80.0);
+    QCOMPARE(again.gradeLimits().fair, 80.0);
 }
 
 void TestLibraryPool::builtIn()
 {
     library::Library lib(m_path);
     const QList<qint64> ids{lib.cellIdOf("A"), lib.cellIdOf("E")};
-    packs::RecordBuiltIn(lib, ids, QStringLiteral("  4S 工具用 "));
+    lib.recordBuiltIn(ids, QStringLiteral("  4S 工具用 "));
     QCOMPARE(library::CellStateText(lib.cell(ids.at(0)).state, lib.cell(ids.at(0)).pack),
         QStringLiteral("組込み: 4S 工具用"));
-    QCOMPARE(
-        sortedLabels(packs::PoolOf(lib.cellSummaries(), {}, std::nullopt)), (QStringList{"B", "C", "D", "F", "H"}));
+    QCOMPARE(sortedLabels(library::PoolOf(lib.cellSummaries(), {}, {})), (QStringList{"B", "C", "D", "F", "H"}));
 
     // A cell no longer in use stops the whole record, and an earlier pack's
     // name is not written over.
-    QVERIFY_THROWS_EXCEPTION(
-        library::LibraryError, packs::RecordBuiltIn(lib, {lib.cellIdOf("B"), lib.cellIdOf("A")}, "other"));
+    QVERIFY_THROWS_EXCEPTION(library::LibraryError, lib.recordBuiltIn({lib.cellIdOf("B"), lib.cellIdOf("A")}, "other"));
     QCOMPARE(lib.cell(lib.cellIdOf("B")).state, CellState::InUse);
     QCOMPARE(lib.cell(lib.cellIdOf("A")).pack, QStringLiteral("4S 工具用"));
-    QVERIFY_THROWS_EXCEPTION(library::LibraryError, packs::RecordBuiltIn(lib, {lib.cellIdOf("B")}, "  "));
+    QVERIFY_THROWS_EXCEPTION(library::LibraryError, lib.recordBuiltIn({lib.cellIdOf("B")}, "  "));
     QCOMPARE(lib.cell(lib.cellIdOf("B")).state, CellState::InUse);
 
-    packs::UndoBuiltIn(lib, ids.at(0));
+    lib.undoBuiltIn({ids.at(0)});
     QCOMPARE(lib.cell(ids.at(0)).state, CellState::InUse);
     QVERIFY(lib.cell(ids.at(0)).pack.isEmpty());
     // Undoing leaves a retired cell retired.
-    packs::UndoBuiltIn(lib, lib.cellIdOf("G"));
+    lib.undoBuiltIn({lib.cellIdOf("G")});
     QCOMPARE(lib.cell(lib.cellIdOf("G")).state, CellState::Retired);
-    QCOMPARE(sortedLabels(packs::PoolOf(lib.cellSummaries(), {}, std::nullopt)),
-        (QStringList{"A", "B", "C", "D", "F", "H"}));
+    QCOMPARE(sortedLabels(library::PoolOf(lib.cellSummaries(), {}, {})), (QStringList{"A", "B", "C", "D", "F", "H"}));
 }
 
 void TestLibraryPool::command_data()
@@ -279,21 +277,19 @@ void TestLibraryPool::command()
         return;
     // The four of closest capacity, by trying every four of the pool.
     library::Library lib(m_path);
-    const packs::LibraryPool pool = packs::PoolOf(lib.cellSummaries(), {}, std::nullopt);
+    const QList<library::PoolCandidate> pool = library::PoolOf(lib.cellSummaries(), {}, {});
     double best = 1e300;
     QStringList bestLabels;
-    const int n = int(pool.cells.size());
+    const int n = int(pool.size());
     for (int a = 0; a < n; ++a)
         for (int b = a + 1; b < n; ++b)
             for (int c = b + 1; c < n; ++c)
                 for (int d = c + 1; d < n; ++d) {
-                    const QList<double> v{
-                        pool.cells[a].capacity, pool.cells[b].capacity, pool.cells[c].capacity, pool.cells[d].capacity};
+                    const QList<double> v{pool[a].capacity, pool[b].capacity, pool[c].capacity, pool[d].capacity};
                     const double range = *std::max_element(v.begin(), v.end()) - *std::min_element(v.begin(), v.end());
                     if (range < best) {
                         best = range;
-                        bestLabels = QStringList{
-                            pool.cells[a].label, pool.cells[b].label, pool.cells[c].label, pool.cells[d].label};
+                        bestLabels = QStringList{pool[a].label, pool[b].label, pool[c].label, pool[d].label};
                     }
                 }
     bestLabels.sort();

@@ -1,0 +1,99 @@
+#include "library/LogImport.h"
+#include "analysis/DischargeTable.h"
+#include "core/FileReason.h"
+#include "core/LogFile.h"
+#include "core/SjisText.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <cerrno>
+
+namespace library {
+
+bool ParseCellsLine(const QByteArray &line, QString (&labels)[BayCount])
+{
+    static const QRegularExpression form(
+        QStringLiteral(R"(^\s*(?:セル|CELLS)\s*[:：]\s*(.*)$)"), QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = form.match(sjis::decode(line));
+    if (!m.hasMatch())
+        return false;
+    static const QRegularExpression blanks(QStringLiteral(R"(\s+)"));
+    const QStringList words = m.captured(1).split(blanks, Qt::SkipEmptyParts);
+    for (int b = 0; b < BayCount; ++b) {
+        const QString w = b < words.size() ? words.at(b) : QString();
+        labels[b] = w == QLatin1String("-") ? QString() : w;
+    }
+    return true;
+}
+
+QDateTime StampTime(const QByteArray &stamp)
+{
+    return QDateTime::fromString(QString::fromLatin1(stamp.left(16)), QStringLiteral("yyyy/MM/dd HH:mm"));
+}
+
+QList<RunInput> RunsInLog(const LineSource &lines, const QDateTime &fileTime, const QString &source,
+    const analysis::CapacityParameters &parameters)
+{
+    QList<RunInput> runs;
+    int scanFrom = 0;
+    for (const analysis::FoundTable &t : analysis::FindAllTables(lines)) {
+        QString labels[BayCount];
+        for (int k = scanFrom; k < t.headerLine; ++k) {
+            QString found[BayCount];
+            if (ParseCellsLine(lines.line(k), found))
+                std::copy(std::begin(found), std::end(found), std::begin(labels));
+        }
+        scanFrom = qMax(t.headerLine, 0) + 1 + int(t.rows.size());
+        if (t.rows.isEmpty())
+            continue;
+        RunInput run;
+        const QDateTime stamp = StampTime(t.stamp);
+        run.when = stamp.isValid() ? stamp : fileTime;
+        run.source = source;
+        run.rows = t.rows;
+        run.parameters = parameters;
+        std::copy(std::begin(labels), std::end(labels), std::begin(run.labels));
+        runs.append(std::move(run));
+    }
+    return runs;
+}
+
+namespace {
+
+QString ReadFailure(const QString &path, const std::exception &e)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("ファイルがありません");
+    if (info.isDir())
+        return QStringLiteral("フォルダです");
+    // By opening it: root passes every access() test.
+    if (const int err = filereason::ReadProblem(path)) {
+        if (err == EACCES || err == EPERM)
+            return QStringLiteral("読み取りが許可されていません");
+        return filereason::ReasonText(err);
+    }
+    return QString::fromUtf8(e.what());
+}
+
+} // namespace
+
+FileRuns ReadRunsOfFile(const QString &path, const analysis::CapacityParameters &parameters)
+{
+    FileRuns out;
+    ByteLines lines;
+    try {
+        if (QFileInfo(path).isDir())
+            throw std::runtime_error("");
+        lines = ReadLogFileLines(path);
+    } catch (const std::exception &e) {
+        out.failure = ReadFailure(path, e);
+        return out;
+    }
+    const QFileInfo info(path);
+    out.runs = RunsInLog(lines, info.lastModified(), info.fileName(), parameters);
+    return out;
+}
+
+} // namespace library

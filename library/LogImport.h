@@ -1,0 +1,36 @@
+#pragma once
+// What the import makes of a log file or a receive journal, before any
+// database sees it: each table as a run to record, with the labels a line
+// "セル: a b c d" above it names and the time of the nearest date stamp.
+#include "core/LogLines.h"
+#include "library/Records.h"
+
+#include <QDateTime>
+
+#include <exception>
+
+namespace library {
+
+// "セル: a b c d" or "CELLS: a b c d" (full-width colon too, "-" = empty
+// bay); false for any other line, labels then untouched.
+bool ParseCellsLine(const QByteArray &line, QString (&labels)[BayCount]);
+
+// The time of a date stamp "yyyy/MM/dd HH:mm..."; invalid when it is none.
+QDateTime StampTime(const QByteArray &stamp);
+
+// Every table of the lines as a run: rows as they stand, the labels of the
+// last "セル:" line between the previous table and its header, the time of
+// the nearest date stamp above it or else fileTime; source names the file.
+// Tables without rows are left out.
+QList<RunInput> RunsInLog(const LineSource &lines, const QDateTime &fileTime, const QString &source,
+    const analysis::CapacityParameters &parameters);
+
+// The runs of one file, or why it could not be read.
+struct FileRuns {
+    QList<RunInput> runs;
+    QString failure; // empty when read
+};
+// Reads path as the open command does.
+FileRuns ReadRunsOfFile(const QString &path, const analysis::CapacityParameters &parameters);
+
+} // namespace library

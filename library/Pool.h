@@ -1,0 +1,48 @@
+#pragma once
+// The cells a pack plan may use, as the library gives them: in use, measured,
+// of the grade asked for, each with its latest capacity and curve. And the
+// cells whose latest curves lie nearest a chosen cell's. No database here.
+#include "analysis/CurveDistance.h"
+#include "library/Grade.h"
+#include "library/Records.h"
+
+#include <QList>
+
+#include <optional>
+
+namespace library {
+
+// A cell's grade from its latest capacity and its nominal one.
+Grade GradeOfCell(const CellSummary &cell, const GradeLimits &limits);
+
+struct PoolRequest {
+    std::optional<Grade> grade; // only cells of this grade
+    std::optional<QList<qint64>> onlyCells; // only these cells (those a filtered list shows)
+};
+
+struct PoolCandidate {
+    qint64 cellId = 0;
+    QString label;
+    double capacity = 0.0; // mAh, the latest
+    analysis::Curve curve; // the latest run's; empty when it cannot be read
+};
+
+// The cells a plan may use: in use (neither retired nor built in), measured
+// at least once, of the grade and among the cells when asked; in the order
+// given. Without curves.
+QList<PoolCandidate> PoolOf(const QList<CellSummary> &cells, const GradeLimits &limits, const PoolRequest &request);
+
+// The curve distance of a measured cell's latest curve from a reference
+// cell's: the reference itself first with 0, then nearest first, the cells
+// without a distance (too few shared levels, no readable table) last, by
+// label among equals.
+struct CurveNeighbour {
+    qint64 cellId = 0;
+    std::optional<double> minutes;
+};
+
+// The curve of bay (1 to 4) of a stored run, for its cell's curve distance;
+// empty when the table cannot be converted.
+analysis::Curve BayCurve(const RunTable &run, int bay);
+
+} // namespace library

@@ -1,0 +1,49 @@
+#include "packs/LibraryPlan.h"
+
+#include <QMetaObject>
+#include <QPointer>
+
+#include <memory>
+
+namespace packs {
+
+library::PoolRequest PlanRequest::pool() const
+{
+    library::PoolRequest r;
+    r.grade = grade;
+    r.onlyCells = onlyCells;
+    return r;
+}
+
+LibraryPlan PlanFromLibrary(const QList<library::PoolCandidate> &candidates, const PlanRequest &request)
+{
+    LibraryPlan out;
+    for (const library::PoolCandidate &c : candidates) {
+        PoolCell cell;
+        cell.label = c.label;
+        cell.capacity = c.capacity;
+        cell.curve = c.curve;
+        out.pool.append(std::move(cell));
+        out.cellIds.append(c.cellId);
+    }
+    out.result = MakePlan(out.pool, request.shape, request.criterion);
+    return out;
+}
+
+void Planner::plan(const QList<library::PoolCandidate> &candidates, const PlanRequest &request, QObject *context,
+    std::function<void(const LibraryPlan &)> done)
+{
+    QPointer<QObject> guard(context);
+    m_thread.post([this, candidates, request, guard, done = std::move(done)] {
+        auto plan = std::make_shared<LibraryPlan>(PlanFromLibrary(candidates, request));
+        QMetaObject::invokeMethod(
+            this,
+            [guard, done, plan] {
+                if (guard && done)
+                    done(*plan);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+} // namespace packs
