@@ -248,6 +248,53 @@ private slots:
         QVERIFY(closeProgram(p, main));
     }
 
+    // A cell renamed in セルの情報 while 装着セル is open: 装着セル completes the
+    // new label at once. Typed "f-1", Down takes the completion; the next
+    // dump's bay 1 shows what the field then held.
+    void renamedCellCompletesInTheBays()
+    {
+        desktop::Program p(m_x);
+        p.writeIni(ini(""));
+        const QString log = p.writeFile(QStringLiteral("cells.log"),
+            sjis::encode(QStringLiteral("セル: e-1 e-2 e-3 e-4\r\n")) + "2026/12/08 09:00\r\n" + dischargeTable(3));
+        QVERIFY(p.start({QStringLiteral("--import"), log}));
+        QVERIFY2(p.waitForExit(), qPrintable(p.output()));
+
+        const WindowId main = startProgram(p);
+        QVERIFY2(main, qPrintable(seen(p) + p.output()));
+        const WindowId bays = openWith(p, main, {"alt+v", "m"}, QStringLiteral("装着セル"));
+        QVERIFY2(bays, qPrintable(seen(p)));
+        const WindowId ledger = openWith(p, main, {"alt+v", "b"}, QStringLiteral("セル台帳"));
+        QVERIFY2(ledger, qPrintable(seen(p)));
+        // The list has the focus; Down takes its first row, e-1, Enter opens it.
+        const WindowId info = openWith(p, ledger, {"Down", "Return"}, QStringLiteral("セルの情報"));
+        QVERIFY2(info, qPrintable(seen(p)));
+        QVERIFY(m_x.keys(QStringList{"alt+l", "ctrl+a"} + typing(QStringLiteral("f-102")) << "Return"));
+        QVERIFY(desktop::waitFor([&] { return !m_x.isViewable(info); }));
+
+        QVERIFY(m_x.activate(bays));
+        QVERIFY(m_x.keys(typing(QStringLiteral("f-1")) << "Down"
+                                                       << "Return"));
+        QVERIFY(m_com1->writeAll("2026/12/09 04:00\r\n" + dischargeTable()));
+        QVERIFY(m_x.activate(ledger) && m_x.keys({"ctrl+Tab"})); // 放電記録
+        QString bay1;
+        QVERIFY2(desktop::waitFor([&] {
+            const QList<QStringList> csv = saveCsv(p, ledger, QStringLiteral("runs.csv"));
+            if (csv.isEmpty())
+                return false;
+            // The received run, not the imported one.
+            const qsizetype source = csv.first().indexOf("出典"), bay = csv.first().indexOf("ベイ"),
+                            label = csv.first().indexOf("ラベル");
+            for (const QStringList &r : csv.mid(1))
+                if (r.size() > qMax(qMax(source, bay), label) && r.at(source) == "受信 ch1" && r.at(bay) == "1")
+                    bay1 = r.at(label);
+            return !bay1.isEmpty();
+        }),
+            qPrintable(bay1 + " / " + seen(p)));
+        QCOMPARE(bay1, QStringLiteral("f-102"));
+        QVERIFY(closeProgram(p, main));
+    }
+
     // Keys in the library's windows: each opens what its accelerator names
     // and Escape closes it, on a real display where Alt reaches the buttons.
     // Steps: "key:K" to the window on top, "shown:T" waits for the window

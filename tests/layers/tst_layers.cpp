@@ -33,6 +33,16 @@ const QMap<QString, QStringList> &allowedIncludes()
     return allowed;
 }
 
+// Headers behind a door: the folders that must go through it instead. The
+// windows reach the cell library only through its service.
+const QMap<QString, QStringList> &closedHeaders()
+{
+    static const QMap<QString, QStringList> closed{
+        {"library/Library.h", {"widgets", "forms", "app"}},
+    };
+    return closed;
+}
+
 bool belowWidgets(const QString &folder)
 {
     return folder != "widgets" && folder != "forms" && folder != "app";
@@ -66,6 +76,8 @@ QStringList breaches(const QList<Source> &sources, const QSet<QString> &widgetHe
                 const QString to = name.section('/', 0, 0);
                 if (name.contains('/') && allowedIncludes().contains(to) && !may.contains(to))
                     found << where + QStringLiteral("%1 includes %2").arg(folder, name);
+                else if (closedHeaders().value(name).contains(folder))
+                    found << where + QStringLiteral("%1 includes %2, not its service").arg(folder, name);
                 continue;
             }
             const QString base = name.section('/', -1);
@@ -144,6 +156,11 @@ void TestLayers::rule_data()
     QTest::newRow("forms includes the chart library")
         << "forms/U.cpp" << QByteArray("#include <qcustomplot.h>\n")
         << QStringList{"forms/U.cpp:1: only widgets/ includes <qcustomplot.h>"};
+    QTest::newRow("forms includes the library, not its service")
+        << "forms/U.cpp" << QByteArray("#include \"library/LibraryService.h\"\n#include \"library/Library.h\"\n")
+        << QStringList{"forms/U.cpp:2: forms includes library/Library.h, not its service"};
+    QTest::newRow("packs includes the library")
+        << "packs/P.cpp" << QByteArray("#include \"library/Library.h\"\n") << QStringList();
     QTest::newRow("an unknown folder") << "graph/G.cpp" << QByteArray()
                                        << QStringList{"graph/G.cpp: folder graph is not a layer"};
 }

@@ -1,0 +1,220 @@
+// The library's service: every operation that writes announces it once, on the
+// service's own thread, before its answer; reads and failures announce nothing.
+#include "LibraryTestData.h"
+#include "library/Library.h"
+#include "library/LibraryService.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+using library::Change;
+using library::Changes;
+
+class TestLibraryService : public QObject
+{
+    Q_OBJECT
+private slots:
+    void operationsAnnounceWhatTheyWrote_data();
+    void operationsAnnounceWhatTheyWrote();
+    void announcementFollowsTheLibraryOnAnotherThread();
+};
+
+namespace {
+
+library::RunInput Run(int variant, const QStringList &labels)
+{
+    library::RunInput run;
+    run.when = QDateTime(QDate(2026, 12, 1), QTime(9, variant));
+    run.source = library::ReceivedSource(1);
+    run.rows = TableRows(variant);
+    for (int b = 0; b < labels.size() && b < library::BayCount; ++b)
+        run.labels[b] = labels.at(b);
+    return run;
+}
+
+struct Seeded {
+    qint64 firstRun = 0, secondRun = 0;
+    qint64 cellA = 0, cellB = 0;
+};
+
+// Two runs of cells A-1..A-4, the second with B-1 in bay 1.
+Seeded Seed(const QString &path)
+{
+    library::Library lib(path);
+    Seeded s;
+    s.firstRun = lib.recordRun(Run(1, {"A-1", "A-2", "A-3", "A-4"})).runId;
+    s.secondRun = lib.recordRun(Run(2, {"B-1", "A-2", "A-3", "A-4"})).runId;
+    s.cellA = lib.cellIdOf("A-1");
+    s.cellB = lib.cellIdOf("B-1");
+    return s;
+}
+
+} // namespace
+
+void TestLibraryService::operationsAnnounceWhatTheyWrote_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<bool>("succeeds");
+    QTest::addColumn<int>("announced"); // the Changes, 0 for none
+
+    const int cellsAndRuns = int(Changes(Change::Cells | Change::Runs));
+    QTest::newRow("rename a cell") << "editCell" << true << cellsAndRuns;
+    QTest::newRow("rename to a label in use") << "editCellClash" << false << 0;
+    QTest::newRow("set a bay's label") << "setBayLabel" << true << cellsAndRuns;
+    QTest::newRow("delete runs") << "deleteRuns" << true << cellsAndRuns;
+    QTest::newRow("recompute runs") << "recomputeRuns" << true << cellsAndRuns;
+    QTest::newRow("write grade limits") << "writeGradeLimits" << true << int(Changes(Change::Settings));
+    QTest::newRow("refuse grade limits out of order") << "writeGradeLimitsBad" << false << 0;
+    QTest::newRow("record a built pack") << "recordBuiltIn" << true << int(Changes(Change::Cells));
+    QTest::newRow("undo a built pack") << "undoBuiltIn" << true << int(Changes(Change::Cells));
+    QTest::newRow("record a new capture") << "record" << true << cellsAndRuns;
+    QTest::newRow("record a known capture") << "recordKnown" << true << 0;
+    QTest::newRow("import a file") << "import" << true << cellsAndRuns;
+    QTest::newRow("back up") << "backup" << true << 0;
+    QTest::newRow("read the cells") << "readCells" << true << 0;
+    QTest::newRow("read the plan's pool") << "readPlanPool" << true << 0;
+}
+
+void TestLibraryService::operationsAnnounceWhatTheyWrote()
+{
+    QFETCH(QString, operation);
+    QFETCH(bool, succeeds);
+    QFETCH(int, announced);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("library.sqlite");
+    const Seeded seeded = Seed(path);
+
+    library::LibraryService service(path);
+    QSignalSpy opened(&service, &library::LibraryService::opened);
+    QVERIFY(opened.wait());
+
+    // Direct, so the emitting thread is the one seen, and the order against the answer.
+    QStringList events;
+    QList<QThread *> threads;
+    QList<Changes> changes;
+    connect(
+        &service, &library::LibraryService::changed, this,
+        [&](Changes what) {
+            threads.append(QThread::currentThread());
+            changes.append(what);
+            events.append("changed");
+        },
+        Qt::DirectConnection);
+    bool answered = false;
+    QString error;
+    const auto then = [&](const auto &reply) {
+        error = reply.error;
+        events.append("answer");
+        answered = true;
+    };
+    QSignalSpy recorded(&service, &library::LibraryService::runRecorded);
+    QSignalSpy imported(&service, &library::LibraryService::importFinished);
+
+    library::CellInfo info;
+    info.id = seeded.cellA;
+    info.label = "F-102";
+    if (operation == "editCell") {
+        service.editCell(info, this, then);
+    } else if (operation == "editCellClash") {
+        info.label = "B-1";
+        service.editCell(info, this, then);
+    } else if (operation == "setBayLabel") {
+        service.setBayLabel(seeded.firstRun, 1, "C-9", this, then);
+    } else if (operation == "deleteRuns") {
+        service.deleteRuns({seeded.firstRun}, this, then);
+    } else if (operation == "recomputeRuns") {
+        analysis::CapacityParameters p;
+        p.Htime = 2;
+        service.recomputeRuns({seeded.firstRun, seeded.secondRun}, p, this, then);
+    } else if (operation == "writeGradeLimits") {
+        service.writeGradeLimits({85.0, 65.0}, this, then);
+    } else if (operation == "writeGradeLimitsBad") {
+        service.writeGradeLimits({50.0, 70.0}, this, then);
+    } else if (operation == "recordBuiltIn") {
+        service.recordBuiltIn({seeded.cellA, seeded.cellB}, "P-1", this, then);
+    } else if (operation == "undoBuiltIn") {
+        service.recordBuiltIn({seeded.cellA}, "P-1", this, [](const auto &) {});
+        QTRY_COMPARE(changes.size(), 1);
+        changes.clear();
+        threads.clear();
+        events.clear();
+        service.undoBuiltIn({seeded.cellA}, this, then);
+    } else if (operation == "record" || operation == "recordKnown") {
+        service.record(Run(operation == "record" ? 3 : 1, {"A-1"}));
+        QTRY_COMPARE(recorded.size(), 1);
+        events.append("answer");
+        answered = true;
+    } else if (operation == "import") {
+        QFile log(dir.filePath("old.log"));
+        QVERIFY(log.open(QIODevice::WriteOnly));
+        log.write(TableText(7));
+        log.close();
+        service.importFiles({log.fileName()}, {});
+        QTRY_COMPARE(imported.size(), 1);
+        events.append("answer");
+        answered = true;
+    } else if (operation == "backup") {
+        service.backup(dir.filePath("copy.sqlite"), this, then);
+    } else if (operation == "readCells") {
+        service.readCells(this, then);
+    } else if (operation == "readPlanPool") {
+        service.readPlanPool({}, this, then);
+    } else {
+        QFAIL("unknown operation");
+    }
+    QTRY_VERIFY(answered);
+    // Anything announced late would arrive after work asked later; wait for that too.
+    service.waitForIdle();
+    QCoreApplication::processEvents();
+
+    QCOMPARE(error.isEmpty(), succeeds);
+    if (announced == 0) {
+        QVERIFY2(changes.isEmpty(), qPrintable(events.join(' ')));
+        return;
+    }
+    QCOMPARE(changes.size(), 1);
+    QCOMPARE(int(changes.first()), announced);
+    QCOMPARE(threads.first(), service.thread());
+    QCOMPARE(events, QStringList({"changed", "answer"}));
+}
+
+void TestLibraryService::announcementFollowsTheLibraryOnAnotherThread()
+{
+    // A service living on a thread other than the test's still announces on its own.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("library.sqlite");
+    const Seeded seeded = Seed(path);
+
+    QThread owner;
+    owner.start();
+    auto *service = new library::LibraryService(path);
+    service->moveToThread(&owner);
+    QThread *seenOn = nullptr;
+    QAtomicInt count = 0;
+    connect(
+        service, &library::LibraryService::changed, service,
+        [&](Changes) {
+            seenOn = QThread::currentThread();
+            count.fetchAndAddOrdered(1);
+        },
+        Qt::DirectConnection);
+    library::CellInfo info;
+    info.id = seeded.cellB;
+    info.label = "B-2";
+    QMetaObject::invokeMethod(service, [service, info] { service->editCell(info, nullptr, nullptr); });
+    QTRY_COMPARE(count.loadAcquire(), 1);
+    QCOMPARE(seenOn, &owner);
+    QMetaObject::invokeMethod(
+        service, [service] { delete service; }, Qt::BlockingQueuedConnection);
+    owner.quit();
+    owner.wait();
+}
+
+QTEST_GUILESS_MAIN(TestLibraryService)
+#include "tst_libraryservice.moc"
