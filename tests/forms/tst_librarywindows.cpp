@@ -168,6 +168,22 @@ class TestLibraryWindows : public QObject
         }
     }
 
+    // The cell's row chosen and double-clicked; セルの情報 answers with the new label.
+    static bool renameByDoubleClick(Tlibrary &w, const QString &label, const QString &newLabel)
+    {
+        w.CellDialog = [newLabel](library::CellInfo &info) {
+            info.label = newLabel;
+            return true;
+        };
+        const int row = columnTexts(w.cellView->model(), library::CellLabel).indexOf(label);
+        if (row < 0)
+            return false;
+        const QModelIndex at = w.cellView->model()->index(row, 0);
+        QTest::mouseClick(w.cellView->viewport(), Qt::LeftButton, {}, w.cellView->visualRect(at).center());
+        QTest::mouseDClick(w.cellView->viewport(), Qt::LeftButton, {}, w.cellView->visualRect(at).center());
+        return true;
+    }
+
     qint64 cellId(const QString &label)
     {
         settle();
@@ -461,16 +477,7 @@ private slots:
         QFETCH(bool, refused);
         fillLibrary();
         auto w = shownLibrary();
-        w->CellDialog = [&](library::CellInfo &info) {
-            info.label = newLabel;
-            return true;
-        };
-        // E-10, chosen by its row.
-        const int row = columnTexts(w->cellView->model(), library::CellLabel).indexOf("E-10");
-        QVERIFY(row >= 0);
-        const QModelIndex at = w->cellView->model()->index(row, 0);
-        QTest::mouseClick(w->cellView->viewport(), Qt::LeftButton, {}, w->cellView->visualRect(at).center());
-        QTest::mouseDClick(w->cellView->viewport(), Qt::LeftButton, {}, w->cellView->visualRect(at).center());
+        QVERIFY(renameByDoubleClick(*w, "E-10", newLabel));
         settle();
         QStringList labels;
         int runs = -1;
@@ -529,15 +536,7 @@ private slots:
         QVERIFY(!bays.completions().contains(added));
 
         if (how == "rename") {
-            w->CellDialog = [&](library::CellInfo &info) {
-                info.label = added;
-                return true;
-            };
-            const int row = columnTexts(w->cellView->model(), library::CellLabel).indexOf("E-10");
-            QVERIFY(row >= 0);
-            const QModelIndex at = w->cellView->model()->index(row, 0);
-            QTest::mouseClick(w->cellView->viewport(), Qt::LeftButton, {}, w->cellView->visualRect(at).center());
-            QTest::mouseDClick(w->cellView->viewport(), Qt::LeftButton, {}, w->cellView->visualRect(at).center());
+            QVERIFY(renameByDoubleClick(*w, "E-10", added));
         } else if (how == "bay") {
             m_service->setBayLabel(storedRuns().first().id, 4, added, this, [](const auto &) {});
         } else {
