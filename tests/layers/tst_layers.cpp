@@ -14,7 +14,7 @@ namespace {
 const QMap<QString, QStringList> &allowedIncludes()
 {
     static const QStringList ground{
-        "core", "analysis", "journal", "serial", "device", "cells", "picture", "library", "packs"};
+        "core", "analysis", "journal", "serial", "device", "cells", "picture", "library", "packs", "labels"};
     static const QMap<QString, QStringList> allowed{
         {"core", {}},
         {"analysis", {"core"}},
@@ -25,6 +25,7 @@ const QMap<QString, QStringList> &allowedIncludes()
         {"picture", {"core"}},
         {"library", {"core", "analysis", "cells"}},
         {"packs", {"core", "analysis", "cells", "library"}},
+        {"labels", {"core"}},
         {"widgets", ground},
         {"forms", ground + QStringList{"widgets"}},
         {"app", ground + QStringList{"widgets", "forms"}},
@@ -86,6 +87,8 @@ QStringList breaches(const QList<Source> &sources, const QSet<QString> &widgetHe
                     found << where + QStringLiteral("%1 includes the widget header <%2>").arg(folder, name);
             } else if (name == "qcustomplot.h" && folder != "widgets") {
                 found << where + QStringLiteral("only widgets/ includes <qcustomplot.h>");
+            } else if (name == "zint.h" && folder != "labels") {
+                found << where + QStringLiteral("only labels/ includes <zint.h>");
             }
         }
     }
@@ -161,6 +164,10 @@ void TestLayers::rule_data()
         << QStringList{"forms/U.cpp:2: forms includes library/Library.h, not its service"};
     QTest::newRow("packs includes the library")
         << "packs/P.cpp" << QByteArray("#include \"library/Library.h\"\n") << QStringList();
+    QTest::newRow("labels includes packs") << "labels/L.cpp" << QByteArray("#include \"packs/PackPlan.h\"\n")
+                                           << QStringList{"labels/L.cpp:1: labels includes packs/PackPlan.h"};
+    QTest::newRow("packs includes Zint") << "packs/P.cpp" << QByteArray("#include <zint.h>\n")
+                                         << QStringList{"packs/P.cpp:1: only labels/ includes <zint.h>"};
     QTest::newRow("an unknown folder") << "graph/G.cpp" << QByteArray()
                                        << QStringList{"graph/G.cpp: folder graph is not a layer"};
 }
