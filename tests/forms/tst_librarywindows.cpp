@@ -112,7 +112,12 @@ class TestLibraryWindows : public QObject
         m_service->waitForIdle();
     }
 
-    void record(const library::RunInput &in) { m_service->record(in); }
+    // Recorded before the test's own connection looks at the file.
+    void record(const library::RunInput &in)
+    {
+        m_service->record(in);
+        settle();
+    }
 
     void setCell(const QString &label, const QString &model, double nominal, const QString &memo, bool retired)
     {
