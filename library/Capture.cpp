@@ -84,7 +84,12 @@ void CaptureDetector::reset()
 
 QString BayAssignment::label(int bay) const
 {
-    return bay >= 1 && bay <= BayCount ? m_labels[bay - 1] : QString();
+    return bay >= 1 && bay <= BayCount ? m_cells[bay - 1].label : QString();
+}
+
+qint64 BayAssignment::cellId(int bay) const
+{
+    return bay >= 1 && bay <= BayCount ? m_cells[bay - 1].cellId : 0;
 }
 
 void BayAssignment::setLabel(int bay, const QString &label)
@@ -92,21 +97,65 @@ void BayAssignment::setLabel(int bay, const QString &label)
     if (bay < 1 || bay > BayCount)
         return;
     const QString l = label.trimmed();
-    if (m_labels[bay - 1] == l)
+    // The same text again (the field echoing the library's label) keeps the cell.
+    if (m_cells[bay - 1].label == l)
         return;
-    m_labels[bay - 1] = l;
+    m_cells[bay - 1] = BayCell{0, l};
     emit changed();
+}
+
+void BayAssignment::setCell(int bay, const BayCell &cell)
+{
+    if (bay < 1 || bay > BayCount)
+        return;
+    const BayCell c{cell.cellId, cell.label.trimmed()};
+    if (m_cells[bay - 1] == c)
+        return;
+    m_cells[bay - 1] = c;
+    emit changed();
+}
+
+QList<BayCell> BayAssignment::cells() const
+{
+    return QList<BayCell>(std::begin(m_cells), std::end(m_cells));
+}
+
+void BayAssignment::setCells(const QList<BayCell> &cells)
+{
+    bool any = false;
+    for (int b = 0; b < BayCount; ++b) {
+        const BayCell c = b < cells.size() ? BayCell{cells.at(b).cellId, cells.at(b).label.trimmed()} : BayCell();
+        any = any || !(m_cells[b] == c);
+        m_cells[b] = c;
+    }
+    if (any)
+        emit changed();
+}
+
+int BayAssignment::assignedCount() const
+{
+    int n = 0;
+    for (const BayCell &c : m_cells)
+        n += !c.isEmpty();
+    return n;
+}
+
+int BayAssignment::bayHolding(const QString &label, int exceptBay) const
+{
+    const QString l = label.trimmed();
+    if (l.isEmpty())
+        return 0;
+    for (int b = 1; b <= BayCount; ++b) {
+        // Exactly, as the library tells its cells apart.
+        if (b != exceptBay && m_cells[b - 1].label == l)
+            return b;
+    }
+    return 0;
 }
 
 void BayAssignment::clear()
 {
-    bool any = false;
-    for (QString &l : m_labels) {
-        any = any || !l.isEmpty();
-        l.clear();
-    }
-    if (any)
-        emit changed();
+    setCells({});
 }
 
 LiveCapture::LiveCapture(LibraryService *service, BayAssignment *bays, std::function<QDateTime()> now,
@@ -152,8 +201,10 @@ void LiveCapture::handOver(const QList<CapturedRows> &tables)
         run.source = ReceivedSource(m_channel ? m_channel() : 1);
         run.rows = t.rows;
         run.parameters = m_parameters ? m_parameters() : analysis::CapacityParameters();
-        for (int b = 0; b < BayCount; ++b)
-            run.labels[b] = m_bays ? m_bays->label(b + 1) : QString();
+        for (int b = 0; b < BayCount && m_bays; ++b) {
+            run.labels[b] = m_bays->label(b + 1);
+            run.cellIds[b] = m_bays->cellId(b + 1);
+        }
         if (m_service)
             m_service->record(run);
         emit tableCaptured(run.when);

@@ -52,20 +52,32 @@ private:
 };
 
 // The cells in the four bays now ("装着セル"); the next captured runs get them.
+// A bay holds a cell of the library by its id once it is known, so a rename
+// follows the cell; a label typed that no cell has yet stays a label.
 class BayAssignment : public QObject
 {
     Q_OBJECT
 public:
     using QObject::QObject;
     QString label(int bay) const; // bay 1 to 4; trimmed
+    qint64 cellId(int bay) const; // 0: not known (yet)
+    // As typed: a new label, its cell not known yet.
     void setLabel(int bay, const QString &label);
+    // The library's answer for a bay: its cell and that cell's label now.
+    void setCell(int bay, const BayCell &cell);
+    QList<BayCell> cells() const;
+    void setCells(const QList<BayCell> &cells);
+    // Bays that hold something.
+    int assignedCount() const;
+    // The other bay (1 to 4) holding label, or 0.
+    int bayHolding(const QString &label, int exceptBay) const;
     void clear();
 
 signals:
     void changed();
 
 private:
-    QString m_labels[BayCount];
+    BayCell m_cells[BayCount];
 };
 
 class LibraryService;

@@ -9,6 +9,9 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -136,6 +139,54 @@ struct Library::Impl {
     }
 
     // Inside a write transaction.
+    bool cellExists(qint64 id) const
+    {
+        QSqlQuery &q = statement(QStringLiteral("SELECT 1 FROM cells WHERE id = ?"));
+        q.bindValue(0, id);
+        Exec(q);
+        const bool found = q.next();
+        q.finish();
+        return found;
+    }
+
+    // The cell of each bay of a run: by its id where the bay names one that
+    // still exists, else by its label (a new label makes the cell). A cell
+    // already in an earlier bay is left out of the later ones (noted in r).
+    // For a run stored before, only the bays in only are looked at, and the
+    // cells its other bays have count as taken.
+    struct Bays {
+        qint64 ids[BayCount] = {0, 0, 0, 0};
+    };
+    Bays cellsOf(const RunInput &run, RecordResult &r, const QList<int> *only = nullptr)
+    {
+        Bays b;
+        QSet<qint64> seen;
+        if (only) {
+            QSqlQuery &q
+                = statement(QStringLiteral("SELECT cell_id FROM run_bays WHERE run_id = ? AND cell_id IS NOT NULL"));
+            q.bindValue(0, r.runId);
+            Exec(q);
+            while (q.next())
+                seen.insert(q.value(0).toLongLong());
+            q.finish();
+        }
+        for (int j = 0; j < BayCount; ++j) {
+            if (only && !only->contains(j + 1))
+                continue;
+            qint64 id = run.cellIds[j] > 0 && cellExists(run.cellIds[j]) ? run.cellIds[j] : 0;
+            if (id == 0)
+                id = ensureCell(run.labels[j]);
+            if (id != 0 && seen.contains(id)) {
+                r.repeatedBays.append(j + 1);
+                id = 0;
+            }
+            if (id != 0)
+                seen.insert(id);
+            b.ids[j] = id;
+        }
+        return b;
+    }
+
     RecordResult record(const RunInput &run, bool fillEmptyBays)
     {
         RecordResult r;
@@ -157,10 +208,11 @@ struct Library::Impl {
                 while (open.next())
                     unassigned.append(open.value(0).toInt());
                 open.finish();
+                const Bays cells = cellsOf(run, r, &unassigned);
                 for (int bay : std::as_const(unassigned)) {
-                    if (bay < 1 || bay > BayCount || run.labels[bay - 1].trimmed().isEmpty())
+                    if (bay < 1 || bay > BayCount || cells.ids[bay - 1] == 0)
                         continue;
-                    const qint64 cell = ensureCell(run.labels[bay - 1]);
+                    const qint64 cell = cells.ids[bay - 1];
                     QSqlQuery &u
                         = statement(QStringLiteral("UPDATE run_bays SET cell_id = ? WHERE run_id = ? AND bay = ?"));
                     u.bindValue(0, cell);
@@ -187,8 +239,10 @@ struct Library::Impl {
         Exec(ins);
         r.runId = ins.lastInsertId().toLongLong();
         r.isNew = true;
+        const Bays cells = cellsOf(run, r);
         for (int j = 0; j < f.cellCount && j < BayCount; ++j) {
-            const qint64 cell = ensureCell(run.labels[j]);
+            const qint64 cell = cells.ids[j];
+            r.assignedBays += cell != 0;
             QSqlQuery &bay = statement(QStringLiteral(
                 "INSERT INTO run_bays(run_id, bay, recorded_at, cell_id, capacity, mean_voltage, last_time) "
                 "VALUES (?, ?, ?, ?, ?, ?, ?)"));
@@ -321,6 +375,60 @@ void Library::setSetting(const QString &key, const QString &value)
     });
 }
 
+namespace {
+
+QString BaysKey(int channel)
+{
+    return QStringLiteral("bays.ch%1").arg(channel);
+}
+
+} // namespace
+
+QList<BayCell> Library::resolveBays(const QList<BayCell> &bays) const
+{
+    RequireOpen(m_state);
+    QList<BayCell> out;
+    for (const BayCell &b : bays) {
+        BayCell r;
+        if (b.cellId > 0 && d->cellExists(b.cellId)) {
+            r.cellId = b.cellId;
+            r.label = cell(b.cellId).label;
+        } else {
+            r.label = b.label.trimmed();
+            r.cellId = r.label.isEmpty() ? 0 : d->cellIdOf(r.label);
+        }
+        out.append(r);
+    }
+    return out;
+}
+
+QList<BayCell> Library::keptBays(int channel) const
+{
+    // A list of [id, label] pairs: the label stands for a bay typed but not yet a cell.
+    const QJsonArray stored = QJsonDocument::fromJson(setting(BaysKey(channel)).toUtf8()).array();
+    QList<BayCell> bays;
+    for (const QJsonValue &v : stored) {
+        const QJsonArray pair = v.toArray();
+        BayCell b;
+        b.cellId = qint64(pair.at(0).toDouble());
+        b.label = pair.at(1).toString();
+        bays.append(b);
+        if (bays.size() == BayCount)
+            break;
+    }
+    return resolveBays(bays);
+}
+
+void Library::keepBays(int channel, const QList<BayCell> &bays)
+{
+    QJsonArray stored;
+    // By identity wherever a cell has the label now, so a rename before the
+    // next start still finds it.
+    for (const BayCell &b : resolveBays(bays))
+        stored.append(QJsonArray{double(b.cellId), b.label});
+    setSetting(BaysKey(channel), QString::fromUtf8(QJsonDocument(stored).toJson(QJsonDocument::Compact)));
+}
+
 RecordResult Library::recordRun(const RunInput &run)
 {
     RequireWritable(m_state);
@@ -338,6 +446,7 @@ ImportSummary Library::importFiles(const QStringList &paths, const analysis::Cap
         QString path;
         QList<RunInput> inputs;
         int newRuns = 0, knownRuns = 0, bad = 0;
+        QStringList repeated;
     };
     QList<Pending> batch;
     QElapsedTimer batchAge;
@@ -345,10 +454,17 @@ ImportSummary Library::importFiles(const QStringList &paths, const analysis::Cap
         d->write([&] {
             for (Pending &f : files) {
                 f.newRuns = f.knownRuns = f.bad = 0;
-                for (const RunInput &run : std::as_const(f.inputs)) {
+                f.repeated.clear();
+                for (qsizetype t = 0; t < f.inputs.size(); ++t) {
+                    const RunInput &run = f.inputs.at(t);
                     try {
                         const RecordResult r = d->record(run, true);
                         (r.isNew ? f.newRuns : f.knownRuns)++;
+                        for (int bay : r.repeatedBays)
+                            f.repeated.append(QStringLiteral("%1 表%2: %3")
+                                                  .arg(QFileInfo(f.path).fileName())
+                                                  .arg(t + 1)
+                                                  .arg(run.labels[bay - 1].trimmed()));
                     } catch (const TableError &) {
                         // Only a table's own fault is left out; a failing database fails the file.
                         ++f.bad;
@@ -363,6 +479,7 @@ ImportSummary Library::importFiles(const QStringList &paths, const analysis::Cap
         s.newRuns += f.newRuns;
         s.knownRuns += f.knownRuns;
         s.badTables += f.bad;
+        s.repeatedLabels += f.repeated;
     };
     const auto flush = [&] {
         if (batch.isEmpty())

@@ -45,6 +45,13 @@ public:
 
     // Library-wide settings (key/value text); fallback when the key is unset.
     QString setting(const QString &key, const QString &fallback = QString()) const;
+    // What the bays hold now: a bay's cell by its id, with the label it has
+    // now (renamed since), or by its label when no id is known or the cell
+    // was deleted (then the id is the cell of that label, or 0).
+    QList<BayCell> resolveBays(const QList<BayCell> &bays) const;
+    // The bays kept for channel, as resolveBays gives them; empty when none were.
+    QList<BayCell> keptBays(int channel) const;
+    void keepBays(int channel, const QList<BayCell> &bays);
     void setSetting(const QString &key, const QString &value);
 
     // Stores a run with its bays' figures (computed exactly as the cell list

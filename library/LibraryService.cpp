@@ -162,6 +162,16 @@ void LibraryService::readPlanPool(const PoolRequest &request, QObject *context, 
     ask<QList<PoolCandidate>>([request](Library &lib) { return lib.planPool(request); }, {}, context, std::move(then));
 }
 
+void LibraryService::readBayCells(const QList<BayCell> &bays, QObject *context, Then<QList<BayCell>> then)
+{
+    ask<QList<BayCell>>([bays](Library &lib) { return lib.resolveBays(bays); }, {}, context, std::move(then));
+}
+
+void LibraryService::readKeptBays(int channel, QObject *context, Then<QList<BayCell>> then)
+{
+    ask<QList<BayCell>>([channel](Library &lib) { return lib.keptBays(channel); }, {}, context, std::move(then));
+}
+
 // ---- Writes
 
 void LibraryService::editCell(const CellInfo &info, QObject *context, Then<Nothing> then)
@@ -235,6 +245,18 @@ void LibraryService::undoBuiltIn(const QList<qint64> &cellIds, QObject *context,
             return Nothing{};
         },
         Change::Cells, context, std::move(then));
+}
+
+void LibraryService::keepBays(int channel, const QList<BayCell> &bays, QObject *context, Then<Nothing> then)
+{
+    ask<Nothing>(
+        [channel, bays](Library &lib) {
+            // A library opened read-only keeps nothing, and says so once, when it opens.
+            if (lib.isWritable())
+                lib.keepBays(channel, bays);
+            return Nothing{};
+        },
+        Change::Bays, context, std::move(then));
 }
 
 void LibraryService::record(const RunInput &run)

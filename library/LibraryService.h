@@ -33,6 +33,7 @@ enum class Change {
     Cells = 0x1, // cells, their labels and figures (the completion of the bays too)
     Runs = 0x2, // runs and their bays
     Settings = 0x4, // the library's settings (the grade limits)
+    Bays = 0x8, // the bays kept for a channel
 };
 Q_DECLARE_FLAGS(Changes, Change)
 
@@ -83,6 +84,10 @@ public:
     void readCurveNeighbours(qint64 cellId, QObject *context, Then<QList<CurveNeighbour>> then);
     // The cells a pack plan may use, with their latest curves.
     void readPlanPool(const PoolRequest &request, QObject *context, Then<QList<PoolCandidate>> then);
+    // What the bays hold now (Library::resolveBays).
+    void readBayCells(const QList<BayCell> &bays, QObject *context, Then<QList<BayCell>> then);
+    // The bays kept for channel, resolved; empty when none were kept.
+    void readKeptBays(int channel, QObject *context, Then<QList<BayCell>> then);
 
     // ---- Writes
     // A cell's info by its id; a new label renames the cell and keeps its
@@ -98,6 +103,8 @@ public:
     // The cells built into the pack named name: all of them or, failing, none.
     void recordBuiltIn(const QList<qint64> &cellIds, const QString &name, QObject *context, Then<Nothing> then);
     void undoBuiltIn(const QList<qint64> &cellIds, QObject *context, Then<Nothing> then);
+    // The bays of channel, for the next start.
+    void keepBays(int channel, const QList<BayCell> &bays, QObject *context, Then<Nothing> then);
     // A captured table; runRecorded() follows. Nothing happens in a read-only
     // library (opened() told why).
     void record(const RunInput &run);

@@ -40,6 +40,8 @@ QString SummaryText(const ImportSummary &s)
                        .arg(s.knownRuns);
     if (s.badTables > 0)
         text += QStringLiteral("読めない表: %1\n").arg(s.badTables);
+    for (const QString &r : s.repeatedLabels)
+        text += QStringLiteral("同じセルが2つのベイに: %1\n").arg(r);
     for (const ImportSummary::Failure &f : s.failures)
         text += QStringLiteral("読めません: %1: %2\n").arg(f.path, f.reason);
     if (s.cancelled)

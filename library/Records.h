@@ -28,6 +28,18 @@ struct RunInput {
     QList<QByteArray> rows; // whole row lines without line breaks, exactly as they stood
     analysis::CapacityParameters parameters; // time unit, Hteiko and Hvds in force
     QString labels[BayCount]; // the cells in bays 1-4; empty = not assigned
+    // The cells by identity, where known: a bay with an id goes to that cell
+    // whatever its label is now (renamed since it was put in); 0 = by label.
+    qint64 cellIds[BayCount] = {0, 0, 0, 0};
+};
+
+// What one bay holds: a cell of the library (cellId), or a label typed that
+// no cell has yet (cellId 0), or nothing (both empty).
+struct BayCell {
+    qint64 cellId = 0;
+    QString label;
+    bool isEmpty() const { return cellId == 0 && label.isEmpty(); }
+    bool operator==(const BayCell &o) const { return cellId == o.cellId && label == o.label; }
 };
 
 // "受信 ch<n>": the source of a run received on channel n.
@@ -39,6 +51,10 @@ QByteArray RowsKey(const QList<QByteArray> &rows);
 struct RecordResult {
     qint64 runId = 0;
     bool isNew = false; // false: the same rows were stored before, nothing was written
+    int assignedBays = 0; // bays of the new run that got a cell
+    // Bays left without a cell because an earlier bay of the run has the same
+    // one: a cell is in one bay of a run at the most.
+    QList<int> repeatedBays;
 };
 
 // One bay of a stored run.
@@ -124,6 +140,9 @@ struct ImportSummary {
         QString reason;
     };
     QList<Failure> failures; // files that could not be read or written, with the reason
+    // "<file> 表<n>: <label>" for each table whose cells line names a cell twice
+    // (the later bays were left without it).
+    QStringList repeatedLabels;
 };
 
 // The summary for the user, one item per line:
