@@ -7,6 +7,7 @@
 #include "widgets/FieldKeys.h"
 #include "widgets/WindowSize.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QCompleter>
 #include <QDateTime>
@@ -48,10 +49,7 @@ Tbays::Tbays(library::BayAssignment *bays, library::LibraryService *service, QWi
         grid->addWidget(bayEdits[i], i, 1);
         // Typed labels are the assignment at once: a run that arrives before
         // Enter still gets what the field shows.
-        connect(bayEdits[i], &QLineEdit::textChanged, this, [this, i](const QString &text) {
-            if (m_bays && m_bays->label(i + 1) != text.trimmed())
-                m_bays->setLabel(i + 1, text);
-        });
+        connect(bayEdits[i], &QLineEdit::textChanged, this, [this, i](const QString &text) { typed(i, text); });
     }
 
     clearButton = new QPushButton(QStringLiteral("クリア(&C)"), this);
@@ -77,7 +75,16 @@ Tbays::Tbays(library::BayAssignment *bays, library::LibraryService *service, QWi
     connect(closeButton, &QPushButton::clicked, this, &Tbays::closeClicked);
     auto *escape = new QAction(this);
     escape->setShortcut(QKeySequence(Qt::Key_Escape));
-    connect(escape, &QAction::triggered, this, &Tbays::closeClicked);
+    connect(escape, &QAction::triggered, this, [this] {
+        // An open completion list is closed first, the window stays.
+        for (QLineEdit *e : bayEdits) {
+            if (e->completer() && e->completer()->popup()->isVisible()) {
+                e->completer()->popup()->hide();
+                return;
+            }
+        }
+        closeClicked();
+    });
     addAction(escape);
 
     if (m_bays)
@@ -103,7 +110,10 @@ void Tbays::takeFromAssignment()
     if (!m_bays)
         return;
     for (int i = 0; i < 4; ++i) {
-        // A field being typed in keeps its blanks; only another label replaces it.
+        // A field being typed in keeps its blanks; only another label replaces
+        // it; a refused label stays to be corrected.
+        if (m_refused[i] && m_bays->label(i + 1).isEmpty())
+            continue;
         if (bayEdits[i]->text().trimmed() != m_bays->label(i + 1))
             bayEdits[i]->setText(m_bays->label(i + 1));
     }
@@ -124,8 +134,32 @@ void Tbays::refreshCompletions()
 void Tbays::runRecorded(const library::RecordResult &result, const QDateTime &when)
 {
     const QString time = when.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
-    statusLabel->setText(
-        result.isNew ? QStringLiteral("記録しました: ") + time : QStringLiteral("記録済みです: ") + time);
+    QString text = result.isNew ? QStringLiteral("記録しました: ") + time : QStringLiteral("記録済みです: ") + time;
+    // A discharge recorded to no cell must not pass unnoticed.
+    if (result.isNew && result.assignedBays == 0)
+        text += QStringLiteral("（装着なし）");
+    statusLabel->setText(text);
+}
+
+void Tbays::typed(int i, const QString &text)
+{
+    if (!m_bays)
+        return;
+    // A cell is in one bay at a time: the label stays in the field to be
+    // corrected, the bay holds nothing meanwhile.
+    const int other = m_bays->bayHolding(text, i + 1);
+    if (other != 0) {
+        statusLabel->setText(QStringLiteral("%1 は Bat%2 に装着されています").arg(text.trimmed()).arg(other));
+        m_refused[i] = true;
+        m_bays->setLabel(i + 1, QString());
+        return;
+    }
+    if (m_refused[i]) {
+        m_refused[i] = false;
+        statusLabel->clear();
+    }
+    if (m_bays->label(i + 1) != text.trimmed())
+        m_bays->setLabel(i + 1, text);
 }
 
 void Tbays::clearClicked()
@@ -157,6 +191,11 @@ void Tbays::showEvent(QShowEvent *event)
 
 void Tbays::enterPressed(int i)
 {
+    if (m_refused[i]) {
+        // Refused: the scanner's next label replaces it here.
+        bayEdits[i]->selectAll();
+        return;
+    }
     if (m_bays)
         m_bays->setLabel(i + 1, bayEdits[i]->text());
     // After Bat4 the next set starts again at Bat1.

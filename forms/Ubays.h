@@ -49,10 +49,12 @@ protected:
 private:
     void takeFromAssignment();
     void enterPressed(int field);
+    void typed(int field, const QString &text);
 
     library::BayAssignment *m_bays;
     library::LibraryService *m_service;
     QStringListModel *m_labels;
     windowsize::FramedGeometry *m_geometry;
     bool m_placed = false;
+    bool m_refused[4] = {false, false, false, false}; // the field's label is in another bay
 };

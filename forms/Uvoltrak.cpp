@@ -15,6 +15,7 @@
 #include "forms/Uparam.h"
 #include "journal/Journal.h"
 #include "journal/PaneSnapshot.h"
+#include "library/BayKeeper.h"
 #include "library/Capture.h"
 #include "library/LibraryService.h"
 #include "serial/Commx.h"
@@ -94,8 +95,12 @@ Tmain::Tmain(QWidget *parent, const QString &libraryPath)
     StatusLastRun = new QLabel(statusBar());
     StatusLastRun->setObjectName(QStringLiteral("StatusLastRun"));
     StatusLastRun->hide();
+    StatusBays = new QLabel(statusBar());
+    StatusBays->setObjectName(QStringLiteral("StatusBays"));
+    StatusBays->hide();
     statusBar()->addWidget(StatusPort, 1);
     statusBar()->addWidget(StatusJournal);
+    statusBar()->addWidget(StatusBays);
     statusBar()->addWidget(StatusLastRun);
 
     cells = new Tcells(RichEdit1, this);
@@ -148,6 +153,8 @@ Tmain::~Tmain()
     delete ledger;
     delete bays;
     delete Capture1;
+    // Hands the bays typed last to the library, before it closes.
+    delete BayKeeper1;
     m_library.reset();
 }
 
@@ -164,12 +171,18 @@ void Tmain::StartLibrary(const QString &path)
         });
         connect(m_library.get(), &library::LibraryService::failed, this,
             [](const QString &text) { errors::ShowWarning(text); });
-        // The status bar names the last run the library recorded.
+        // The status bar names the last run the library recorded, and says
+        // when it went to no cell at all.
         connect(m_library.get(), &library::LibraryService::runRecorded, this,
             [this](const library::RecordResult &result, const QDateTime &when) {
                 if (result.isNew)
-                    ShowLastRun(QStringLiteral("記録: ") + when.toString(QStringLiteral("MM/dd HH:mm")));
+                    ShowLastRun(QStringLiteral("記録: ") + when.toString(QStringLiteral("MM/dd HH:mm"))
+                        + (result.assignedBays == 0 ? QStringLiteral(" 装着なし") : QString()));
             });
+        // The bays of the last session come back, and follow the library's cells.
+        BayKeeper1 = new library::BayKeeper(Bays1, m_library.get(), int(settings::Comch), this);
+        connect(Bays1, &library::BayAssignment::changed, this, &Tmain::ShowBays);
+        ShowBays();
         // The line's bytes as they arrive; the time, channel and settings of
         // the moment a table ends.
         Capture1 = new library::LiveCapture(
@@ -348,6 +361,14 @@ void Tmain::OpenFile(const QString &path)
         && !errors::AskYesNo(QStringLiteral("テキストファイルではないようです。開きますか？")))
         return;
     RichEdit1->loadFile(path);
+}
+
+void Tmain::ShowBays()
+{
+    const int n = Bays1->assignedCount();
+    StatusBays->setText(n > 0 ? QStringLiteral("装着: %1").arg(n) : QStringLiteral("装着なし"));
+    StatusBays->setToolTip(QStringLiteral("装着セル: ") + StatusBays->text());
+    StatusBays->show();
 }
 
 void Tmain::ShowLastRun(const QString &text)

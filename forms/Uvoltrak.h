@@ -29,6 +29,7 @@ class SettingsSaver;
 }
 namespace library {
 class BayAssignment;
+class BayKeeper;
 class LibraryService;
 class LiveCapture;
 } // namespace library
@@ -57,6 +58,7 @@ public:
     QLabel *StatusPort;
     QLabel *StatusJournal;
     QLabel *StatusLastRun;
+    QLabel *StatusBays; // "装着: 4" or "装着なし"
 
     QAction *Open1, *OpenJournal1, *SaveAs1, *Exit1;
     QAction *Cut1, *Copy1, *Paste1;
@@ -72,6 +74,7 @@ public:
     library::LibraryService *Library1() const { return m_library.get(); }
     library::BayAssignment *Bays1; // the cells in the bays now
     library::LiveCapture *Capture1 = nullptr; // tables received, recorded
+    library::BayKeeper *BayKeeper1 = nullptr; // the bays kept in the library
     FileWriter *Files1; // the files the library's windows save
     Tbays *bays; // 装着セル
     Tlibrary *ledger; // セル台帳
@@ -102,6 +105,7 @@ public:
 
     // The last run the cell library recorded, shown in the status bar; empty hides it.
     void ShowLastRun(const QString &text);
+    void ShowBays();
     // Brings the status bar's port and journal texts up to date.
     void UpdateStatus();
 

@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <memory>
+#include <optional>
 
 using desktop::WindowId;
 
@@ -105,6 +106,23 @@ class TestDesktop : public QObject
         for (const QString &line : QString::fromUtf8(f.readAll().mid(3)).split("\r\n", Qt::SkipEmptyParts))
             records << line.split(',');
         return records;
+    }
+
+    // The label of bay of the run received on channel 1, from セル台帳's runs
+    // CSV; none while there is no such run.
+    std::optional<QString> receivedBayLabel(desktop::Program &p, WindowId ledger, int bay)
+    {
+        const QList<QStringList> csv = saveCsv(p, ledger, QStringLiteral("runs.csv"));
+        if (csv.isEmpty())
+            return std::nullopt;
+        // The received run, not the imported one.
+        const qsizetype source = csv.first().indexOf("出典"), bayColumn = csv.first().indexOf("ベイ"),
+                        label = csv.first().indexOf("ラベル");
+        for (const QStringList &r : csv.mid(1))
+            if (r.size() > qMax(qMax(source, bayColumn), label) && r.at(source) == "受信 ch1"
+                && r.at(bayColumn) == QString::number(bay))
+                return r.at(label);
+        return std::nullopt;
     }
 
     bool closeProgram(desktop::Program &p, WindowId main)
@@ -277,21 +295,49 @@ private slots:
                                                        << "Return"));
         QVERIFY(m_com1->writeAll("2026/12/09 04:00\r\n" + dischargeTable()));
         QVERIFY(m_x.activate(ledger) && m_x.keys({"ctrl+Tab"})); // 放電記録
-        QString bay1;
+        std::optional<QString> bay1;
         QVERIFY2(desktop::waitFor([&] {
-            const QList<QStringList> csv = saveCsv(p, ledger, QStringLiteral("runs.csv"));
-            if (csv.isEmpty())
-                return false;
-            // The received run, not the imported one.
-            const qsizetype source = csv.first().indexOf("出典"), bay = csv.first().indexOf("ベイ"),
-                            label = csv.first().indexOf("ラベル");
-            for (const QStringList &r : csv.mid(1))
-                if (r.size() > qMax(qMax(source, bay), label) && r.at(source) == "受信 ch1" && r.at(bay) == "1")
-                    bay1 = r.at(label);
-            return !bay1.isEmpty();
+            bay1 = receivedBayLabel(p, ledger, 1);
+            return bay1.has_value();
         }),
-            qPrintable(bay1 + " / " + seen(p)));
-        QCOMPARE(bay1, QStringLiteral("f-102"));
+            qPrintable(seen(p)));
+        QCOMPARE(*bay1, QStringLiteral("f-102"));
+        QVERIFY(closeProgram(p, main));
+    }
+
+    // Escape with the completion list open closes the list only: what is
+    // typed next still goes into the field, and the next dump's bay 1 has it.
+    void escapeClosesTheCompletionFirst()
+    {
+        desktop::Program p(m_x);
+        p.writeIni(ini(""));
+        const QString log = p.writeFile(QStringLiteral("cells.log"),
+            sjis::encode(QStringLiteral("セル: e-10 e-20 e-30 e-40\r\n")) + "2026/12/08 09:00\r\n" + dischargeTable(3));
+        QVERIFY(p.start({QStringLiteral("--import"), log}));
+        QVERIFY2(p.waitForExit(), qPrintable(p.output()));
+
+        const WindowId main = startProgram(p);
+        QVERIFY2(main, qPrintable(seen(p) + p.output()));
+        const WindowId bays = openWith(p, main, {"alt+v", "m"}, QStringLiteral("装着セル"));
+        QVERIFY2(bays, qPrintable(seen(p)));
+        // "e-" opens the list of the four; Escape closes it; "1" and Enter go on typing.
+        QVERIFY(m_x.keys(typing(QStringLiteral("e-")) << "Escape"
+                                                      << "1"
+                                                      << "Return"));
+        QVERIFY(m_x.isViewable(bays));
+        QVERIFY(m_com1->writeAll("2026/12/09 04:00\r\n" + dischargeTable()));
+        const WindowId ledger = openWith(p, main, {"alt+v", "b"}, QStringLiteral("セル台帳"));
+        QVERIFY2(ledger, qPrintable(seen(p)));
+        QVERIFY(m_x.activate(ledger) && m_x.keys({"ctrl+Tab"})); // 放電記録
+        std::optional<QString> bay1;
+        QVERIFY2(desktop::waitFor([&] {
+            bay1 = receivedBayLabel(p, ledger, 1);
+            return bay1.has_value();
+        }),
+            qPrintable(seen(p)));
+        QCOMPARE(*bay1, QStringLiteral("e-1"));
+        QVERIFY(m_x.activate(bays) && m_x.keys({"Escape"}));
+        QVERIFY(desktop::waitFor([&] { return !m_x.isViewable(bays); }));
         QVERIFY(closeProgram(p, main));
     }
 

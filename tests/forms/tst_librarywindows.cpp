@@ -314,6 +314,50 @@ private slots:
         QVERIFY(bays.completions().contains(labels.first()));
     }
 
+    // A cell is in one bay: the second bay typed with its label is refused
+    // where it is typed, Enter stays there, and the next label replaces it.
+    void sameCellInTwoBaysRefused_data()
+    {
+        QTest::addColumn<QString>("again");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("the same label") << "D-1"
+                                        << "D-1 は Bat1 に装着されています";
+        QTest::newRow("with blanks around it") << " D-1 "
+                                               << "D-1 は Bat1 に装着されています";
+    }
+    void sameCellInTwoBaysRefused()
+    {
+        QFETCH(QString, again);
+        QFETCH(QString, message);
+        library::BayAssignment assignment;
+        Tbays bays(&assignment, m_service.get());
+        bays.show();
+        QVERIFY(QTest::qWaitForWindowActive(&bays));
+        QTest::keyClicks(QApplication::focusWidget(), "D-1");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTest::keyClicks(QApplication::focusWidget(), again);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(bays.statusLabel->text(), message);
+        QCOMPARE(assignment.label(2), QString());
+        QCOMPARE(assignment.assignedCount(), 1);
+        QCOMPARE(QApplication::focusWidget(), bays.bayEdits[1]);
+        QCOMPARE(bays.bayEdits[1]->text(), again);
+
+        // Recorded meanwhile: bay 2 goes to no cell.
+        library::LiveCapture capture(
+            m_service.get(), &assignment, [this] { return m_t0; }, [] { return analysis::CapacityParameters(); },
+            [] { return 1; });
+        capture.feed(dumpBytes(0));
+        settle();
+        QCOMPARE(storedRuns().first().bays[1].label, QString());
+
+        QTest::keyClicks(QApplication::focusWidget(), "D-2");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(assignment.label(2), QStringLiteral("D-2"));
+        QVERIFY(!bays.statusLabel->text().contains(QStringLiteral("装着されています")));
+        QCOMPARE(QApplication::focusWidget(), bays.bayEdits[2]);
+    }
+
     // The labels stay for the run after; a changed field changes only its bay;
     // クリア empties all four, and Escape closes the window.
     void labelsStayUntilChanged()
