@@ -18,6 +18,7 @@
 #include "library/BayKeeper.h"
 #include "library/Capture.h"
 #include "library/LibraryService.h"
+#include "library/LogImport.h"
 #include "serial/Commx.h"
 #include "serial/DeviceDescription.h"
 #include "serial/PortStatus.h"
@@ -188,6 +189,12 @@ void Tmain::StartLibrary(const QString &path)
         Capture1 = new library::LiveCapture(
             m_library.get(), Bays1, [this] { return Clock(); }, [] { return analysis::CurrentCapacityParameters(); },
             [] { return int(settings::Comch); }, this);
+        // The bays written into the log above the table, in the import's own
+        // form, so a saved log brings its cells back when it is imported.
+        connect(Capture1, &library::LiveCapture::captured, this, [this](const library::RunInput &run) {
+            if (const auto place = library::PlaceCellsLine(*RichEdit1, run))
+                RichEdit1->insertLineAbove(place->line, place->text);
+        });
         OnReceived = [this](const QByteArray &received) {
             if (Capture1)
                 Capture1->feed(received);

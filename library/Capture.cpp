@@ -208,6 +208,7 @@ void LiveCapture::handOver(const QList<CapturedRows> &tables)
         if (m_service)
             m_service->record(run);
         emit tableCaptured(run.when);
+        emit captured(run);
     }
 }
 

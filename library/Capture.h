@@ -101,6 +101,8 @@ signals:
     // A table was recognised and handed to the service (recorded later,
     // LibraryService::runRecorded tells).
     void tableCaptured(const QDateTime &when);
+    // The same, with what was handed over: its rows and the bays of the moment.
+    void captured(const library::RunInput &run);
 
 private:
     void handOver(const QList<CapturedRows> &tables);

@@ -27,6 +27,48 @@ bool ParseCellsLine(const QByteArray &line, QString (&labels)[BayCount])
     return true;
 }
 
+QString CellsLineText(const QString (&labels)[BayCount])
+{
+    static const QRegularExpression blank(QStringLiteral(R"(\s)"));
+    QStringList words;
+    bool any = false;
+    for (const QString &l : labels) {
+        const QString t = l.trimmed();
+        if (t.contains(blank) || t == QLatin1String("-"))
+            return QString();
+        any = any || !t.isEmpty();
+        words << (t.isEmpty() ? QStringLiteral("-") : t);
+    }
+    return any ? QStringLiteral("セル: ") + words.join(QLatin1Char(' ')) : QString();
+}
+
+int HeaderAbove(const LineSource &lines, const QByteArray &firstRow, int before)
+{
+    for (int h = lines.lastLineEqualTo(analysis::TableHeader, before); h >= 0;
+         h = lines.lastLineEqualTo(analysis::TableHeader, h)) {
+        if (h + 1 < lines.lineCount() && lines.line(h + 1) == firstRow)
+            return h;
+    }
+    return -1;
+}
+
+std::optional<CellsLinePlace> PlaceCellsLine(const LineSource &lines, const RunInput &run)
+{
+    const QString text = CellsLineText(run.labels);
+    if (text.isEmpty() || run.rows.isEmpty())
+        return std::nullopt;
+    const int header = HeaderAbove(lines, run.rows.first(), lines.lineCount());
+    if (header < 0)
+        return std::nullopt;
+    // A table dumped again under the line already written gets no second one.
+    if (header > 0) {
+        QString above[BayCount];
+        if (ParseCellsLine(lines.line(header - 1), above) && CellsLineText(above) == text)
+            return std::nullopt;
+    }
+    return CellsLinePlace{header, text};
+}
+
 QDateTime StampTime(const QByteArray &stamp)
 {
     return QDateTime::fromString(QString::fromLatin1(stamp.left(16)), QStringLiteral("yyyy/MM/dd HH:mm"));

@@ -8,12 +8,31 @@
 #include <QDateTime>
 
 #include <exception>
+#include <optional>
 
 namespace library {
 
 // "セル: a b c d" or "CELLS: a b c d" (full-width colon too, "-" = empty
 // bay); false for any other line, labels then untouched.
 bool ParseCellsLine(const QByteArray &line, QString (&labels)[BayCount]);
+
+// The line ParseCellsLine reads back as labels: "セル: a b - d" ("-" for an
+// empty bay). Empty when no bay has a label, or when a label holds a blank
+// (it would read back as two).
+QString CellsLineText(const QString (&labels)[BayCount]);
+
+// The header line of the last table above line before (exclusive) whose first
+// row is firstRow; -1 when there is none.
+int HeaderAbove(const LineSource &lines, const QByteArray &firstRow, int before);
+
+// Where a captured run's cells line goes in the log that holds its table: the
+// line to put it above (its header) and the text. None when the run has no
+// labels, its table is not in the lines, or the line is there already.
+struct CellsLinePlace {
+    int line = -1;
+    QString text;
+};
+std::optional<CellsLinePlace> PlaceCellsLine(const LineSource &lines, const RunInput &run);
 
 // The time of a date stamp "yyyy/MM/dd HH:mm..."; invalid when it is none.
 QDateTime StampTime(const QByteArray &stamp);

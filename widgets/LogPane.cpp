@@ -284,6 +284,19 @@ void LogPane::insertAtStart(const QString &text)
     ScrollLogToEnd();
 }
 
+void LogPane::insertLineAbove(int line, const QString &text)
+{
+    flushReceived();
+    const QTextBlock block = document()->findBlockByNumber(line);
+    if (!block.isValid())
+        return;
+    const bool follow = followsEnd();
+    QTextCursor c(block);
+    c.insertText(text + QLatin1Char('\n'));
+    if (follow)
+        ScrollLogToEnd();
+}
+
 void LogPane::clearWithStamp(const QDateTime &now)
 {
     flushReceived();

@@ -51,6 +51,9 @@ public:
     void saveFile(const QString &path) const;
     // Puts text ahead of everything in the pane (received text still waiting included).
     void insertAtStart(const QString &text);
+    // Puts text as a line of its own just above logical line `line` (0-based);
+    // the caret and the view stay with the text they were at.
+    void insertLineAbove(int line, const QString &text);
     // Clears the text, leaving one line stamped with the given time. The
     // cleared text can be brought back with undoClear().
     void clearWithStamp(const QDateTime &now);

@@ -18,6 +18,7 @@
 #include "library/Library.h"
 #include "library/LibraryModels.h"
 #include "library/LibraryService.h"
+#include "library/LogImport.h"
 #include "widgets/Chart.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
@@ -356,6 +357,62 @@ private slots:
         QCOMPARE(assignment.label(2), QStringLiteral("D-2"));
         QVERIFY(!bays.statusLabel->text().contains(QStringLiteral("装着されています")));
         QCOMPARE(QApplication::focusWidget(), bays.bayEdits[2]);
+    }
+
+    // A captured table gets its bays written into the log above its header,
+    // in the import's own form: the saved log imported into a new library
+    // gives the same cells in the same bays.
+    void capturedLabelsTravelWithTheLog_data()
+    {
+        QTest::addColumn<QStringList>("labels");
+        QTest::addColumn<int>("dumps"); // the same table dumped this many times
+        QTest::addColumn<int>("cellsLines");
+        QTest::newRow("four cells") << QStringList{"T-1", "T-2", "T-3", "T-4"} << 1 << 1;
+        QTest::newRow("an empty bay") << QStringList{"T-1", "", "T-3", "T-4"} << 1 << 1;
+        QTest::newRow("dumped twice") << QStringList{"T-1", "T-2", "T-3", "T-4"} << 2 << 2;
+        QTest::newRow("no cells: no line") << QStringList{"", "", "", ""} << 1 << 0;
+        QTest::newRow("a label with a blank: no line") << QStringList{"T 1", "T-2", "", ""} << 1 << 0;
+    }
+    void capturedLabelsTravelWithTheLog()
+    {
+        QFETCH(QStringList, labels);
+        QFETCH(int, dumps);
+        QFETCH(int, cellsLines);
+        LogPane pane;
+        pane.appendReceived("2026/11/01 09:00\r\nsome earlier line\r\n");
+        library::BayAssignment assignment;
+        for (int b = 0; b < 4; ++b)
+            assignment.setLabel(b + 1, labels.at(b));
+        library::LiveCapture capture(
+            m_service.get(), &assignment, [this] { return m_t0; }, [] { return analysis::CapacityParameters(); },
+            [] { return 1; });
+        connect(&capture, &library::LiveCapture::captured, &pane, [&pane](const library::RunInput &run) {
+            if (const auto place = library::PlaceCellsLine(pane, run))
+                pane.insertLineAbove(place->line, place->text);
+        });
+        for (int d = 0; d < dumps; ++d) {
+            pane.appendReceived(dumpBytes(0));
+            capture.feed(dumpBytes(0));
+        }
+        settle();
+        int found = 0;
+        for (int i = 0; i < pane.lineCount(); ++i) {
+            QString parsed[library::BayCount];
+            if (library::ParseCellsLine(pane.line(i), parsed)) {
+                ++found;
+                QCOMPARE(pane.line(i + 1), QByteArray("Bat-V Bat1 Bat2 Bat3 Bat4"));
+            }
+        }
+        QCOMPARE(found, cellsLines);
+
+        const QString saved = m_dir->filePath("saved.log");
+        pane.saveFile(saved);
+        library::Library fresh(m_dir->filePath("fresh.sqlite"));
+        const library::ImportSummary s = fresh.importFiles({saved}, {}, {}, nullptr);
+        QCOMPARE(s.newRuns, 1);
+        const library::RunRow imported = fresh.runs().first();
+        for (int b = 0; b < 4; ++b)
+            QCOMPARE(imported.bays[b].label, cellsLines > 0 ? labels.at(b) : QString());
     }
 
     // The labels stay for the run after; a changed field changes only its bay;
