@@ -136,6 +136,7 @@ Tmain::Tmain(QWidget *parent, const QString &libraryPath)
     FormCreate();
     // From here on: emptying the pane at start-up is nobody's change.
     connect(RichEdit1, &LogPane::userChanged, m_snapshotDelay, &Debounce::poke);
+    connect(RichEdit1, &LogPane::userChanged, this, [this] { m_paneEdited = true; });
     m_settingsSaver->baseline();
     UpdateStatus();
 }
@@ -489,8 +490,18 @@ void Tmain::ImportToLibrary1Click()
 void Tmain::OpenJournal1Click()
 {
     const QString path = runOpenDialog(m_journalFolder);
-    if (!path.isEmpty())
-        OpenFile(path);
+    if (path.isEmpty())
+        return;
+    // A run whose pane was kept shows as it was at its end, notes included.
+    const QString pane = journal::SnapshotPathFor(path);
+    if (QFileInfo::exists(pane)) {
+        const journal::RecoveryOffer run = journal::ReadRecovery(path, pane);
+        if (run.snapshot) {
+            RichEdit1->loadText(journal::RecoveredText(run.snapshot, run.received));
+            return;
+        }
+    }
+    OpenFile(path);
 }
 
 void Tmain::SaveAs1Click()
@@ -554,10 +565,17 @@ void Tmain::closeEvent(QCloseEvent *event)
     } catch (...) {
         errors::ShowMessage(QStringLiteral("エラー"));
     }
+    // The pane as it is now stays beside the journal when the user wrote in
+    // it (notes, cells lines): nothing typed is lost on a normal close either.
+    m_snapshotDelay->cancel();
+    if (m_paneEdited) {
+        TakeSnapshot();
+        m_snapshot->finish();
+    } else {
+        m_snapshot->remove();
+    }
     // Everything received is on the disk before the marker says the run ended well.
     m_journal->close();
-    m_snapshotDelay->cancel();
-    m_snapshot->remove();
     m_runMarker.remove();
     event->accept();
     // The other windows may still be shown; closing the main window ends the program.

@@ -75,6 +75,7 @@ public:
     library::BayAssignment *Bays1; // the cells in the bays now
     library::LiveCapture *Capture1 = nullptr; // tables received, recorded
     library::BayKeeper *BayKeeper1 = nullptr; // the bays kept in the library
+    bool m_paneEdited = false; // the user (or the program) wrote in the pane this run
     FileWriter *Files1; // the files the library's windows save
     Tbays *bays; // 装着セル
     Tlibrary *ledger; // セル台帳

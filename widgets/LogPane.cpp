@@ -246,8 +246,12 @@ void LogPane::ScrollLogToEnd()
 
 void LogPane::loadFile(const QString &path)
 {
+    loadText(ReadLogFile(path));
+}
+
+void LogPane::loadText(const QString &text)
+{
     flushReceived();
-    const QString text = ReadLogFile(path);
     forgetClear();
     setPlainText(text);
     ScrollLogToEnd();

@@ -45,6 +45,8 @@ public:
     // Replaces the text with the file's; throws std::runtime_error
     // ("ファイル %s は開けません") when it cannot be read.
     void loadFile(const QString &path);
+    // Replaces the text with text, as opening a file does.
+    void loadText(const QString &text);
     // Writes the whole text as Shift-JIS with CR LF breaks; throws
     // std::runtime_error ("ファイル %s を作成できません") on failure. The file is
     // written beside and renamed into place.

@@ -267,9 +267,60 @@ private slots:
                 closeHere();
             }
         }
-        // A clean close leaves neither a marker nor a snapshot.
+        // A clean close leaves no marker; the last run's pane, written in by
+        // the recovery, stays beside its journal.
         const QDir logs(dir.filePath(QStringLiteral("logs")));
-        QCOMPARE(logs.entryList({QStringLiteral("*.run"), QStringLiteral("*.pane")}, QDir::Files), QStringList());
+        QCOMPARE(logs.entryList({QStringLiteral("*.run")}, QDir::Files), QStringList());
+        QCOMPARE(logs.entryList({QStringLiteral("*.pane")}, QDir::Files).size(), 1);
+    }
+
+    // A normal close keeps what was typed: the pane stays beside the journal,
+    // the next start asks nothing, and 受信記録を開く shows the run as it
+    // ended, notes included. A run nobody wrote in keeps only its journal.
+    void normalCloseKeepsThePane_data()
+    {
+        QTest::addColumn<QString>("note");
+        QTest::newRow("a note typed") << "bench note";
+        QTest::newRow("nothing typed") << "";
+    }
+    void normalCloseKeepsThePane()
+    {
+        QFETCH(QString, note);
+        QTemporaryDir dir;
+        Pty pty;
+        writeIni(dir.path(), pty.name);
+        startHere(dir.path());
+        showHere();
+        Tmain *m = forms::main;
+        QVERIFY(pty.writeAll("T=1 1.25\r\n"));
+        QTRY_VERIFY(m->RichEdit1->toPlainText().contains(QStringLiteral("T=1")));
+        if (!note.isEmpty()) {
+            QTextCursor c = m->RichEdit1->textCursor();
+            c.movePosition(QTextCursor::End);
+            m->RichEdit1->setTextCursor(c);
+            QTest::keyClicks(m->RichEdit1, note);
+        }
+        const QString shown = m->RichEdit1->toPlainText();
+        const QString journal = journalOf(dir.path());
+        QVERIFY(!journal.isEmpty());
+        closeHere(); // at once: no snapshot delay has passed
+        QCOMPARE(QFileInfo::exists(journal::SnapshotPathFor(journal)), !note.isEmpty());
+
+        m_boxes.clear();
+        Pty next;
+        writeIni(dir.path(), next.name);
+        startHere(dir.path());
+        showHere();
+        m = forms::main;
+        QCOMPARE(m_boxes.size(), 0);
+        m->OpenDialog = [journal] { return journal; };
+        m->OpenJournal1->trigger();
+        QCOMPARE(m->RichEdit1->toPlainText().contains(note), true);
+        if (!note.isEmpty())
+            QCOMPARE(m->RichEdit1->toPlainText(), shown);
+        else
+            QVERIFY(m->RichEdit1->toPlainText().contains(QStringLiteral("T=1 1.25")));
+        closeHere();
     }
 
     // Typing into a pane whose snapshot folder cannot be made: one warning,
