@@ -174,8 +174,15 @@ QWidget *Tlibrary::buildRunsTab()
     runView->installEventFilter(this);
     deleteRunsButton = new QPushButton(QStringLiteral("削除(&X)"), page);
     recomputeButton = new QPushButton(QStringLiteral("条件変更(&P)..."), page);
+    undoDeleteButton = new QPushButton(QStringLiteral("元に戻す(&U)"), page);
+    auto *undo = new QAction(page);
+    undo->setShortcut(QKeySequence::Undo);
+    undo->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(undo, &QAction::triggered, this, &Tlibrary::undoDeleteClicked);
+    page->addAction(undo);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(deleteRunsButton);
+    buttons->addWidget(undoDeleteButton);
     buttons->addWidget(recomputeButton);
     buttons->addStretch(1);
     auto *layout = new QVBoxLayout(page);
@@ -192,8 +199,8 @@ QLayout *Tlibrary::buildButtonRow()
     closeButton = new QPushButton(QStringLiteral("閉じる(&C)"), this);
     packPlanButton = new QPushButton(QStringLiteral("組電池の設計(&B)..."), this);
     gradeLimitsButton = new QPushButton(QStringLiteral("判定の基準(&J)..."), this);
-    for (QPushButton *b : {compareButton, deleteRunsButton, recomputeButton, importButton, csvButton, backupButton,
-             closeButton, similarButton, packPlanButton, gradeLimitsButton})
+    for (QPushButton *b : {compareButton, deleteRunsButton, undoDeleteButton, recomputeButton, importButton, csvButton,
+             backupButton, closeButton, similarButton, packPlanButton, gradeLimitsButton})
         b->setAutoDefault(false);
     statusLabel = new QLabel(this);
     statusLabel->setObjectName(QStringLiteral("Status"));
@@ -222,6 +229,7 @@ void Tlibrary::connectControls()
     connect(m_runs, &library::RunTableModel::bayLabelEdited, this, &Tlibrary::runLabelEdited);
     connect(compareButton, &QPushButton::clicked, this, &Tlibrary::compareClicked);
     connect(deleteRunsButton, &QPushButton::clicked, this, &Tlibrary::deleteRunsClicked);
+    connect(undoDeleteButton, &QPushButton::clicked, this, &Tlibrary::undoDeleteClicked);
     connect(recomputeButton, &QPushButton::clicked, this, &Tlibrary::recomputeClicked);
     connect(importButton, &QPushButton::clicked, this, &Tlibrary::importClicked);
     connect(csvButton, &QPushButton::clicked, this, &Tlibrary::saveCsvClicked);
@@ -341,6 +349,7 @@ void Tlibrary::updateButtons()
     const bool service = m_service != nullptr;
     deleteRunsButton->setEnabled(service && m_writable && any);
     recomputeButton->setEnabled(service && m_writable && any);
+    undoDeleteButton->setEnabled(service && m_writable && !m_deleted.isEmpty());
     importButton->setEnabled(service && m_writable && !m_cancelImport);
     backupButton->setEnabled(service);
     compareButton->setEnabled(service && m_currentCell != 0);
@@ -620,9 +629,37 @@ void Tlibrary::deleteRunsClicked()
     const QList<qint64> ids = selectedRunIds();
     if (!m_service || !m_writable || ids.isEmpty())
         return;
-    if (!errors::AskYesNo(QStringLiteral("選択した放電記録を削除しますか？")))
+    if (!errors::AskYesNo(QStringLiteral("選択した放電記録を削除しますか？\n"
+                                         "このウィンドウを閉じるまでは「元に戻す」(Ctrl+Z) で戻せます。")))
         return;
-    m_service->deleteRuns(ids, this, warnOnFailure());
+    m_service->deleteRuns(ids, this, [this](const library::Reply<library::DeletedRuns> &r) {
+        if (!r.ok()) {
+            errors::ShowWarning(r.error);
+            return;
+        }
+        if (!r.value.isEmpty())
+            m_deleted.append(r.value);
+        updateButtons();
+    });
+}
+
+void Tlibrary::undoDeleteClicked()
+{
+    if (!m_service || !m_writable || m_deleted.isEmpty())
+        return;
+    const library::DeletedRuns runs = m_deleted.takeLast();
+    updateButtons();
+    m_service->restoreRuns(runs, this, [this, asked = int(runs.runs.size())](const library::Reply<int> &r) {
+        if (!r.ok()) {
+            errors::ShowWarning(r.error);
+            return;
+        }
+        statusLabel->setText(r.value == asked
+                ? QStringLiteral("%1 件の放電記録を戻しました").arg(r.value)
+                : QStringLiteral("%1 件の放電記録を戻しました（%2 件は同じ表がもう記録されています）")
+                      .arg(r.value)
+                      .arg(asked - r.value));
+    });
 }
 
 void Tlibrary::recomputeClicked()
@@ -758,6 +795,11 @@ void Tlibrary::showEvent(QShowEvent *event)
 void Tlibrary::hideEvent(QHideEvent *event)
 {
     QWidget::hideEvent(event);
+    // What 元に戻す could bring back is offered only while the window is open, as the question said.
+    if (!event->spontaneous()) {
+        m_deleted.clear();
+        updateButtons();
+    }
     if (!event->spontaneous() && m_sizeLoaded)
         SaveSize();
 }

@@ -57,6 +57,7 @@ public:
     QTableView *runView;
     QPushButton *deleteRunsButton; // 削除
     QPushButton *recomputeButton; // 条件変更
+    QPushButton *undoDeleteButton; // 元に戻す: the last 削除, until the window closes
     // both
     QPushButton *importButton; // 取り込み
     QPushButton *csvButton; // CSV保存
@@ -107,6 +108,7 @@ public:
 public slots:
     void compareClicked(); // 曲線比較
     void deleteRunsClicked(); // 削除
+    void undoDeleteClicked(); // 元に戻す, Ctrl+Z in 放電記録
     void recomputeClicked(); // 条件変更
     void importClicked(); // 取り込み
     void saveCsvClicked(); // CSV保存
@@ -173,5 +175,6 @@ private:
     QProgressDialog *m_progress = nullptr;
     windowsize::FramedGeometry *m_geometry;
     bool m_placed = false;
+    QList<library::DeletedRuns> m_deleted; // newest last; forgotten when the window closes
     bool m_sizeLoaded = false;
 };

@@ -758,15 +758,92 @@ void Library::setBayLabel(qint64 runId, int bay, const QString &label)
     });
 }
 
-void Library::deleteRuns(const QList<qint64> &runIds)
+namespace {
+
+const QString RunColumns = QStringLiteral("id, recorded_at, source, rows, row_key, htime, hteiko, hvds");
+const QString BayColumns = QStringLiteral("run_id, bay, recorded_at, cell_id, capacity, mean_voltage, last_time");
+
+QVariantList RowValues(const QSqlQuery &q, int columns)
+{
+    QVariantList values;
+    for (int c = 0; c < columns; ++c)
+        values.append(q.value(c));
+    return values;
+}
+
+} // namespace
+
+DeletedRuns Library::deleteRuns(const QList<qint64> &runIds)
 {
     RequireWritable(m_state);
-    d->write([&] {
-        QSqlQuery q = Prepare(d->db(), QStringLiteral("DELETE FROM runs WHERE id = ?"));
+    return d->write([&] {
+        DeletedRuns deleted;
+        QSqlQuery run = Prepare(d->db(), QStringLiteral("SELECT %1 FROM runs WHERE id = ?").arg(RunColumns));
+        QSqlQuery bays
+            = Prepare(d->db(), QStringLiteral("SELECT %1 FROM run_bays WHERE run_id = ? ORDER BY bay").arg(BayColumns));
+        QSqlQuery del = Prepare(d->db(), QStringLiteral("DELETE FROM runs WHERE id = ?"));
         for (qint64 id : runIds) {
-            q.bindValue(0, id);
-            Exec(q);
+            run.bindValue(0, id);
+            Exec(run);
+            if (!run.next())
+                continue;
+            deleted.runs.append(RowValues(run, 8));
+            run.finish();
+            bays.bindValue(0, id);
+            Exec(bays);
+            while (bays.next())
+                deleted.bays.append(RowValues(bays, 7));
+            bays.finish();
+            del.bindValue(0, id);
+            Exec(del);
         }
+        return deleted;
+    });
+}
+
+int Library::restoreRuns(const DeletedRuns &runs)
+{
+    RequireWritable(m_state);
+    return d->write([&] {
+        QSqlQuery stored = Prepare(d->db(), QStringLiteral("SELECT 1 FROM runs WHERE row_key = ?"));
+        QSqlQuery idTaken = Prepare(d->db(), QStringLiteral("SELECT 1 FROM runs WHERE id = ?"));
+        QSqlQuery run
+            = Prepare(d->db(), QStringLiteral("INSERT INTO runs(%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?)").arg(RunColumns));
+        QSqlQuery bay
+            = Prepare(d->db(), QStringLiteral("INSERT INTO run_bays(%1) VALUES (?, ?, ?, ?, ?, ?, ?)").arg(BayColumns));
+        const auto exists = [](QSqlQuery &q, const QVariant &value) {
+            q.bindValue(0, value);
+            Exec(q);
+            const bool found = q.next();
+            q.finish();
+            return found;
+        };
+        QHash<qint64, qint64> restored; // the id it had, the id it has now
+        for (QVariantList r : runs.runs) {
+            // The same table recorded again since is that run now.
+            if (exists(stored, r.at(4)))
+                continue;
+            // Its id given to a newer run: it comes back under a new one.
+            const qint64 was = r.at(0).toLongLong();
+            if (exists(idTaken, r.at(0)))
+                r[0] = QVariant(QMetaType(QMetaType::LongLong));
+            for (int c = 0; c < r.size(); ++c)
+                run.bindValue(c, r.at(c));
+            Exec(run);
+            restored.insert(was, r.at(0).isNull() ? run.lastInsertId().toLongLong() : was);
+        }
+        for (QVariantList b : runs.bays) {
+            const auto it = restored.constFind(b.at(0).toLongLong());
+            if (it == restored.constEnd())
+                continue;
+            b[0] = it.value();
+            if (!b.at(3).isNull() && !d->cellExists(b.at(3).toLongLong()))
+                b[3] = QVariant(QMetaType(QMetaType::LongLong));
+            for (int c = 0; c < b.size(); ++c)
+                bay.bindValue(c, b.at(c));
+            Exec(bay);
+        }
+        return int(restored.size());
     });
 }
 

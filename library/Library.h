@@ -97,7 +97,12 @@ public:
     // Gives a run's bay a cell by label (a new label creates it), or takes the
     // cell away with an empty label.
     void setBayLabel(qint64 runId, int bay, const QString &label);
-    void deleteRuns(const QList<qint64> &runIds);
+    // Returns what was removed, for restoreRuns.
+    DeletedRuns deleteRuns(const QList<qint64> &runIds);
+    // Puts deleted runs back with their ids, bays and figures, in one
+    // transaction. A run whose table was stored again since stays out, and
+    // a bay whose cell was deleted since has none. Returns the runs put back.
+    int restoreRuns(const DeletedRuns &runs);
     // New time unit, Hteiko and Hvds for runs; their figures are computed
     // again, all in one transaction or none (a run that has gone throws).
     void setRunParameters(const QList<qint64> &runIds, const analysis::CapacityParameters &parameters);

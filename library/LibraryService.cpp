@@ -195,14 +195,16 @@ void LibraryService::setBayLabel(qint64 runId, int bay, const QString &label, QO
         Change::Cells | Change::Runs, context, std::move(then));
 }
 
-void LibraryService::deleteRuns(const QList<qint64> &runIds, QObject *context, Then<Nothing> then)
+void LibraryService::deleteRuns(const QList<qint64> &runIds, QObject *context, Then<DeletedRuns> then)
 {
-    ask<Nothing>(
-        [runIds](Library &lib) {
-            lib.deleteRuns(runIds);
-            return Nothing{};
-        },
-        Change::Cells | Change::Runs, context, std::move(then));
+    ask<DeletedRuns>([runIds](Library &lib) { return lib.deleteRuns(runIds); }, Change::Cells | Change::Runs, context,
+        std::move(then));
+}
+
+void LibraryService::restoreRuns(const DeletedRuns &runs, QObject *context, Then<int> then)
+{
+    ask<int>(
+        [runs](Library &lib) { return lib.restoreRuns(runs); }, Change::Cells | Change::Runs, context, std::move(then));
 }
 
 void LibraryService::recomputeRuns(

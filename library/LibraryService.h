@@ -95,7 +95,10 @@ public:
     void editCell(const CellInfo &info, QObject *context, Then<Nothing> then);
     // A run's bay gets the cell of label (a new label makes the cell), or none when empty.
     void setBayLabel(qint64 runId, int bay, const QString &label, QObject *context, Then<Nothing> then);
-    void deleteRuns(const QList<qint64> &runIds, QObject *context, Then<Nothing> then);
+    // The answer holds what was removed, for restoreRuns.
+    void deleteRuns(const QList<qint64> &runIds, QObject *context, Then<DeletedRuns> then);
+    // Deleted runs back as they were; the answer counts the runs put back.
+    void restoreRuns(const DeletedRuns &runs, QObject *context, Then<int> then);
     // The runs' figures computed again with other parameters.
     void recomputeRuns(const QList<qint64> &runIds, const analysis::CapacityParameters &parameters, QObject *context,
         Then<Nothing> then);

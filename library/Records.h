@@ -127,6 +127,14 @@ struct HistoryPoint {
     double meanVoltage = 0.0;
 };
 
+// Runs as they were stored, to be put back by "元に戻す" after a delete: each
+// run's and each bay's columns as the file held them.
+struct DeletedRuns {
+    QList<QVariantList> runs;
+    QList<QVariantList> bays;
+    bool isEmpty() const { return runs.isEmpty(); }
+};
+
 // The outcome of an import.
 struct ImportSummary {
     int files = 0; // files read completely

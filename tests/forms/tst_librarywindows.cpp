@@ -798,6 +798,74 @@ private slots:
         }
     }
 
+    // 削除 can be undone while the window is open: by 元に戻す or Ctrl+Z in
+    // 放電記録, the runs come back with their ids, bays and figures.
+    void undoDelete_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("back"); // runs restored of the two deleted
+        QTest::newRow("元に戻す") << "button" << 2;
+        QTest::newRow("Ctrl+Z") << "key" << 2;
+        QTest::newRow("one table recorded again since") << "again" << 1;
+        QTest::newRow("the window closed in between") << "closed" << 0;
+    }
+    void undoDelete()
+    {
+        QFETCH(QString, how);
+        QFETCH(int, back);
+        fillLibrary();
+        const QList<library::RunRow> before = storedRuns();
+        auto w = shownLibrary();
+        w->tabs->setCurrentIndex(1);
+        QVERIFY(!w->undoDeleteButton->isEnabled());
+        for (int r : {0, 1})
+            w->runView->selectionModel()->select(
+                w->runView->model()->index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        errors::SetQuestionAnswer(true);
+        w->deleteRunsButton->click();
+        settle();
+        errors::SetQuestionAnswer(false);
+        QCOMPARE(storedRuns().size(), 1);
+        QVERIFY(w->undoDeleteButton->isEnabled());
+        if (how == "again") {
+            record(run(60, {"E-10", "", "", ""}, m_t0.addDays(5)));
+        } else if (how == "closed") {
+            w->hide();
+            w->show();
+            settle();
+            QVERIFY(!w->undoDeleteButton->isEnabled());
+        }
+        if (how == "key") {
+            w->runView->setFocus();
+            QTest::keyClick(w->runView, Qt::Key_Z, Qt::ControlModifier);
+        } else {
+            w->undoDeleteButton->click();
+        }
+        settle();
+        QVERIFY(!w->undoDeleteButton->isEnabled());
+        const QList<library::RunRow> after = storedRuns();
+        QCOMPARE(after.size(), 1 + back + (how == "again" ? 1 : 0));
+        if (back == 2) {
+            QCOMPARE(after.size(), before.size());
+            for (int i = 0; i < before.size(); ++i) {
+                QCOMPARE(after.at(i).id, before.at(i).id);
+                QCOMPARE(after.at(i).when, before.at(i).when);
+                for (int b = 0; b < library::BayCount; ++b) {
+                    QCOMPARE(after.at(i).bays[b].label, before.at(i).bays[b].label);
+                    QCOMPARE(after.at(i).bays[b].capacity, before.at(i).bays[b].capacity);
+                }
+            }
+            for (const library::CellSummary &c : w->cellModel()->rows())
+                if (c.info.label == "E-10")
+                    QCOMPARE(c.runCount, 3);
+            QCOMPARE(w->statusLabel->text(), QStringLiteral("2 件の放電記録を戻しました"));
+        } else if (how == "again") {
+            QCOMPARE(w->statusLabel->text(),
+                QStringLiteral("1 件の放電記録を戻しました（1 件は同じ表がもう記録されています）"));
+        }
+        QCOMPARE(m_boxes.size(), 1); // the question only
+    }
+
     // "削除" asks first; No keeps everything, Yes removes exactly the selection.
     void deleteAsksFirst_data()
     {
@@ -831,7 +899,9 @@ private slots:
         }
         settle();
         errors::SetQuestionAnswer(false);
-        QCOMPARE(m_boxes, QStringList{"VOLTRAK|選択した放電記録を削除しますか？"});
+        QCOMPARE(m_boxes,
+            QStringList{"VOLTRAK|選択した放電記録を削除しますか？\n"
+                        "このウィンドウを閉じるまでは「元に戻す」(Ctrl+Z) で戻せます。"});
         const QList<library::RunRow> left = storedRuns();
         QCOMPARE(left.size(), yes ? 1 : 3);
         if (yes)
