@@ -21,7 +21,8 @@ std::optional<PackShape> ParseShape(const QString &text)
 {
     static const QRegularExpression form(
         QStringLiteral("^(\\d{1,3})S(?:(\\d{1,2})P)?$"), QRegularExpression::CaseInsensitiveOption);
-    const auto m = form.match(text.trimmed());
+    // What a Japanese input method types in full width reads as the plain text.
+    const auto m = form.match(text.normalized(QString::NormalizationForm_KC).trimmed());
     if (!m.hasMatch())
         return std::nullopt;
     PackShape shape;

@@ -37,8 +37,9 @@ constexpr int MaxParallel = 50;
 constexpr int MaxPacks = 20;
 
 bool ShapeIsValid(const PackShape &shape);
-// "10S20P" or "4S" (P = 1), either case, into a shape of one pack; none when
-// the text is not of that form or outside the limits.
+// "10S20P" or "4S" (P = 1), either case, full-width digits and letters as
+// well ("２Ｓ２Ｐ"), into a shape of one pack; none when the text is not of that
+// form or outside the limits.
 std::optional<PackShape> ParseShape(const QString &text);
 // "10S20P"
 QString ShapeText(const PackShape &shape);

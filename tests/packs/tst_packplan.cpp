@@ -1,5 +1,6 @@
 // The pack planner against exhaustive search on small pools, the curve
 // criterion's tolerances, the figures and too small a pool.
+#include "library/Grade.h"
 #include "packs/PackPlan.h"
 #include "tests/packs/PoolMaker.h"
 
@@ -155,6 +156,8 @@ class TestPackPlan : public QObject
 private slots:
     void parseShape_data();
     void parseShape();
+    void gradeWords_data();
+    void gradeWords();
     void tooFewCells_data();
     void tooFewCells();
     void stringsAgainstExhaustive_data();
@@ -183,6 +186,12 @@ void TestPackPlan::parseShape_data()
     QTest::newRow("no parallel count") << "10SP" << 0 << 0;
     QTest::newRow("missing number") << "S2P" << 0 << 0;
     QTest::newRow("other text") << "10x20" << 0 << 0;
+    // What a Japanese input method types in full width.
+    QTest::newRow("full width") << "２S２P" << 2 << 2;
+    QTest::newRow("full width, small letters") << "２ｓ２ｐ" << 2 << 2;
+    QTest::newRow("full width throughout, ideographic blanks") << "　１０Ｓ２０Ｐ　" << 10 << 20;
+    QTest::newRow("full width, too many in series") << "１０１Ｓ" << 0 << 0;
+    QTest::newRow("full-width other text") << "２Ｘ２" << 0 << 0;
 }
 
 void TestPackPlan::parseShape()
@@ -197,6 +206,44 @@ void TestPackPlan::parseShape()
         QCOMPARE(sh->parallel, parallel);
         QCOMPARE(packs::ParseShape(packs::ShapeText(*sh))->series, series);
     }
+}
+
+void TestPackPlan::gradeWords_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("grade"); // the grade's own text; empty: no grade
+    QTest::newRow("good") << "good"
+                          << "良";
+    QTest::newRow("Fair") << "Fair"
+                          << "可";
+    QTest::newRow("POOR with blanks") << " POOR "
+                                      << "不良";
+    QTest::newRow("none") << "none"
+                          << "―";
+    QTest::newRow("full-width word") << "ｇｏｏｄ"
+                                     << "良";
+    QTest::newRow("良") << "良"
+                        << "良";
+    QTest::newRow("不良") << "不良"
+                          << "不良";
+    QTest::newRow("―") << "―"
+                       << "―";
+    QTest::newRow("part of a word") << "goo"
+                                    << "";
+    QTest::newRow("other word") << "ok"
+                                << "";
+    QTest::newRow("empty") << ""
+                           << "";
+}
+
+void TestPackPlan::gradeWords()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, grade);
+    const std::optional<library::Grade> g = library::GradeFromText(text);
+    QCOMPARE(g.has_value(), !grade.isEmpty());
+    if (g)
+        QCOMPARE(library::GradeText(*g), grade);
 }
 
 void TestPackPlan::tooFewCells_data()
