@@ -42,8 +42,8 @@ int RunPack(const QString &libraryPath, const PackCommandOptions &options, QIODe
     try {
         LibraryPool pool = PoolOf(lib.cellSummaries(), ReadGradeLimits(lib), grade);
         AddLatestCurves(lib, pool);
-        const PlanResult r
-            = MakePlan(pool.cells, *shape, options.curve ? Criterion::CapacityAndCurve : Criterion::Capacity);
+        const PlanResult r = MakePlan(
+            pool.cells, *shape, options.curve ? Criterion::CapacityAndCurve : Criterion::Capacity, options.aim);
         if (!r.plan) {
             err << r.error << '\n';
             return 1;
