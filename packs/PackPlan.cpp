@@ -1504,11 +1504,17 @@ PlanFigures FiguresOf(const QList<PoolCell> &pool, const QList<Pack> &packs, int
     double largest = 0.0;
     const auto note = [&](const QList<int> &cells) {
         for (qsizetype i = 0; i < cells.size(); ++i) {
+            const PoolCell &a = pool.at(cells.at(i));
             for (qsizetype j = i + 1; j < cells.size(); ++j) {
-                const auto v = CurveDistance(pool.at(cells.at(i)).curve, pool.at(cells.at(j)).curve);
+                const PoolCell &b = pool.at(cells.at(j));
+                const auto v = CurveDistance(a.curve, b.curve);
                 if (v) {
                     anyDistance = true;
                     largest = std::max(largest, *v);
+                }
+                if (a.resistanceMilliohm && b.resistanceMilliohm) {
+                    const double r = std::fabs(*a.resistanceMilliohm - *b.resistanceMilliohm);
+                    f.resistanceDifference = std::max(f.resistanceDifference.value_or(0.0), r);
                 }
             }
         }
@@ -1536,6 +1542,9 @@ PlanFigures FiguresOf(const QList<PoolCell> &pool, const QList<Pack> &packs, int
             note(packCells);
         if (totals.empty())
             continue;
+        const double weakest = *std::min_element(totals.begin(), totals.end());
+        f.packCapacities.append(weakest);
+        f.packCapacity = f.packCapacities.size() == 1 ? weakest : std::min(f.packCapacity, weakest);
         const double mean = std::accumulate(totals.begin(), totals.end(), 0.0) / double(totals.size());
         const double spread = spreadOf(totals);
         double squares = 0.0;
@@ -1553,6 +1562,22 @@ PlanFigures FiguresOf(const QList<PoolCell> &pool, const QList<Pack> &packs, int
     if (anyDistance)
         f.curveDistance = largest;
     f.leftOver = int(pool.size()) - used;
+    // The S x P strongest candidates shared evenly over S groups: no pack's weakest group can hold more.
+    if (!packs.isEmpty()) {
+        std::vector<double> candidates;
+        for (const PoolCell &c : pool) {
+            if (std::isfinite(c.capacity) && c.capacity > 0.0)
+                candidates.push_back(c.capacity);
+        }
+        const size_t series = size_t(packs.first().groups.size());
+        const size_t take = std::min(candidates.size(), series * size_t(std::max(parallel, 1)));
+        std::partial_sort(candidates.begin(), candidates.begin() + long(take), candidates.end(), std::greater<>());
+        if (series > 0)
+            f.capacityBound
+                = std::accumulate(candidates.begin(), candidates.begin() + long(take), 0.0) / double(series);
+        if (f.capacityBound > 0.0)
+            f.boundGapPercent = (f.capacityBound - f.packCapacity) / f.capacityBound * 100.0;
+    }
     return f;
 }
 

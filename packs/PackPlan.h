@@ -22,6 +22,7 @@ struct PoolCell {
     QString label;
     double capacity = 0.0; // mAh, the latest
     Curve curve; // the latest curve; empty when none is known
+    std::optional<double> resistanceMilliohm; // internal resistance; none when not measured
 };
 
 // S in series, P in parallel, K packs.
@@ -85,6 +86,18 @@ struct PlanFigures {
     // has one.
     std::optional<double> curveDistance;
     int leftOver = 0; // pool cells the plan does not use
+    // The weakest group total of each pack ("パック容量"), and the least of
+    // them.
+    QList<double> packCapacities;
+    double packCapacity = 0.0;
+    // "上限": the S x P strongest candidates of the pool over S groups, which
+    // no pack's weakest group can beat; and how far packCapacity lies below
+    // it, in percent of it.
+    double capacityBound = 0.0;
+    double boundGapPercent = 0.0;
+    // The largest internal-resistance difference between two cells side by
+    // side, as curveDistance; none when no such pair has both resistances.
+    std::optional<double> resistanceDifference;
 };
 
 struct Plan {

@@ -281,6 +281,8 @@ private slots:
     void curveCriterion_data();
     void curveCriterion();
     void figures();
+    void packFigures_data();
+    void packFigures();
 };
 
 void TestPackPlan::parseShape_data()
@@ -851,6 +853,67 @@ void TestPackPlan::figures()
     // Largest total first, largest cell first inside a group.
     QCOMPARE(r.plan->packs.first().groups.first().cells, (QList<int>{0, 3}));
     QCOMPARE(r.plan->packs.first().groups.last().cells, (QList<int>{4, 2}));
+}
+
+void TestPackPlan::packFigures_data()
+{
+    QTest::addColumn<QList<double>>("capacities");
+    QTest::addColumn<QList<double>>("resistances"); // NaN: not measured
+    QTest::addColumn<QString>("layout"); // packs split by ';', groups by '|', cells by ','
+    QTest::addColumn<int>("p");
+    QTest::addColumn<QList<double>>("packCapacities");
+    QTest::addColumn<double>("bound");
+    QTest::addColumn<double>("resistanceDifference"); // NaN: none
+    const double none = std::nan("");
+    // Groups 5000 + 1000 and 1040 + 1020; the strongest four over two groups
+    // make (5000 + 1040 + 1020 + 1010) / 2. Only the second group has two
+    // resistances: 30 and 40 mΩ.
+    QTest::newRow("2S2P") << QList<double>{1040, 5000, 1010, 1000, 1020} << QList<double>{30, 25, none, none, 40}
+                          << "1,3|0,4" << 2 << QList<double>{2060} << 4035.0 << 10.0;
+    // Packs of 2100 / 2120 and 2140 / 2160; the bound is of one pack.
+    QTest::newRow("2S2P x 2, no resistances")
+        << QList<double>{1000, 1010, 1020, 1030, 1100, 1110, 1120, 1130, 900} << QList<double>{} << "4,0|5,1;6,2|7,3"
+        << 2 << QList<double>{2100, 2140} << 2230.0 << none;
+    // A string is as strong as its weakest cell; resistances differ inside the pack.
+    QTest::newRow("3S") << QList<double>{2000, 2010, 2020, 1990} << QList<double>{20, 22, 25, 21} << "2|1|0" << 1
+                        << QList<double>{2000} << 2010.0 << 5.0;
+}
+
+void TestPackPlan::packFigures()
+{
+    QFETCH(QList<double>, capacities);
+    QFETCH(QList<double>, resistances);
+    QFETCH(QString, layout);
+    QFETCH(int, p);
+    QFETCH(QList<double>, packCapacities);
+    QFETCH(double, bound);
+    QFETCH(double, resistanceDifference);
+    QList<PoolCell> pool = poolOf(capacities);
+    for (qsizetype i = 0; i < resistances.size(); ++i) {
+        if (!std::isnan(resistances.at(i)))
+            pool[i].resistanceMilliohm = resistances.at(i);
+    }
+    QList<packs::Pack> packList;
+    for (const QString &packText : layout.split(';')) {
+        packs::Pack pack;
+        for (const QString &groupText : packText.split('|')) {
+            packs::Group g;
+            for (const QString &cell : groupText.split(',')) {
+                g.cells.append(cell.toInt());
+                g.total += pool.at(cell.toInt()).capacity;
+            }
+            pack.groups.append(g);
+        }
+        packList.append(pack);
+    }
+    const packs::PlanFigures f = packs::FiguresOf(pool, packList, p);
+    QCOMPARE(f.packCapacities, packCapacities);
+    QCOMPARE(f.packCapacity, *std::min_element(packCapacities.begin(), packCapacities.end()));
+    QCOMPARE(f.capacityBound, bound);
+    QVERIFY(std::fabs(f.boundGapPercent - (bound - f.packCapacity) / bound * 100) < 1e-9);
+    QCOMPARE(f.resistanceDifference.has_value(), !std::isnan(resistanceDifference));
+    if (f.resistanceDifference)
+        QCOMPARE(*f.resistanceDifference, resistanceDifference);
 }
 
 QTEST_GUILESS_MAIN(TestPackPlan)
