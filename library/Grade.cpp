@@ -1,6 +1,7 @@
 #include "library/Grade.h"
 
 #include <cmath>
+#include <utility>
 
 namespace library {
 
@@ -51,9 +52,12 @@ QString GradeText(Grade grade)
 
 std::optional<Grade> GradeFromText(const QString &text)
 {
-    const QString t = text.trimmed();
-    for (Grade g : {Grade::Good, Grade::Fair, Grade::Poor, Grade::None}) {
-        if (t == GradeText(g))
+    // Full-width letters typed with a Japanese input method read as the plain ones.
+    const QString t = text.normalized(QString::NormalizationForm_KC).trimmed();
+    const std::pair<Grade, const char *> words[]
+        = {{Grade::Good, "good"}, {Grade::Fair, "fair"}, {Grade::Poor, "poor"}, {Grade::None, "none"}};
+    for (const auto &[g, word] : words) {
+        if (t == GradeText(g) || t.compare(QLatin1String(word), Qt::CaseInsensitive) == 0)
             return g;
     }
     return std::nullopt;

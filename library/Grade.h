@@ -28,7 +28,8 @@ Grade GradeOf(std::optional<double> health, const GradeLimits &limits);
 
 // "良", "可", "不良", "―".
 QString GradeText(Grade grade);
-// The grade a text names (trimmed); none for any other text.
+// The grade a text names (trimmed): its GradeText or the word good, fair, poor
+// or none in any case; none for any other text.
 std::optional<Grade> GradeFromText(const QString &text);
 
 } // namespace library

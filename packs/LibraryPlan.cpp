@@ -26,7 +26,7 @@ LibraryPlan PlanFromLibrary(const QList<library::PoolCandidate> &candidates, con
         out.pool.append(std::move(cell));
         out.cellIds.append(c.cellId);
     }
-    out.result = MakePlan(out.pool, request.shape, request.criterion);
+    out.result = MakePlan(out.pool, request.shape, request.criterion, request.aim);
     return out;
 }
 

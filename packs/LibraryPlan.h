@@ -19,6 +19,7 @@ namespace packs {
 struct PlanRequest {
     PackShape shape;
     Criterion criterion = Criterion::Capacity;
+    Aim aim = Aim::Capacity;
     std::optional<library::Grade> grade; // only cells of this grade
     std::optional<QList<qint64>> onlyCells; // only these cells (what a filtered list shows)
 

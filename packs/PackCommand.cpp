@@ -27,6 +27,7 @@ int RunPack(const QString &libraryPath, const PackCommandOptions &options, QIODe
     PlanRequest request;
     request.shape = *shape;
     request.criterion = options.curve ? Criterion::CapacityAndCurve : Criterion::Capacity;
+    request.aim = options.aim;
     if (!options.grade.isEmpty()) {
         request.grade = library::GradeFromText(options.grade);
         if (!request.grade) {

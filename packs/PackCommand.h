@@ -1,6 +1,8 @@
 #pragma once
 // A pack plan from the cell library on the command line: CSV on standard
 // output, no window and no display.
+#include "packs/PackPlan.h"
+
 #include <QString>
 
 class QIODevice;
@@ -13,6 +15,7 @@ struct PackCommandOptions {
     int packs = 1;
     bool curve = false; // the criterion "容量＋曲線"
     QString grade; // only cells of this grade; empty: every grade
+    Aim aim = Aim::Capacity;
 };
 
 // Writes the plan's CSV to out. Returns 0; 1 when the library cannot be read or

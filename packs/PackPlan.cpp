@@ -4,9 +4,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <initializer_list>
 #include <limits>
+#include <memory>
 #include <numeric>
 #include <queue>
+#include <random>
 #include <vector>
 
 namespace packs {
@@ -21,7 +25,8 @@ std::optional<PackShape> ParseShape(const QString &text)
 {
     static const QRegularExpression form(
         QStringLiteral("^(\\d{1,3})S(?:(\\d{1,2})P)?$"), QRegularExpression::CaseInsensitiveOption);
-    const auto m = form.match(text.trimmed());
+    // What a Japanese input method types in full width reads as the plain text.
+    const auto m = form.match(text.normalized(QString::NormalizationForm_KC).trimmed());
     if (!m.hasMatch())
         return std::nullopt;
     PackShape shape;
@@ -40,6 +45,21 @@ QString ShapeText(const PackShape &shape)
 QString CriterionText(Criterion criterion)
 {
     return criterion == Criterion::Capacity ? QStringLiteral("容量") : QStringLiteral("容量＋曲線");
+}
+
+QString AimText(Aim aim)
+{
+    return aim == Aim::Capacity ? QStringLiteral("容量優先") : QStringLiteral("揃い優先");
+}
+
+std::optional<Aim> ParseAim(const QString &text)
+{
+    const QString t = text.normalized(QString::NormalizationForm_KC).trimmed();
+    for (const auto &[aim, word] : {std::pair<Aim, const char *>{Aim::Capacity, "capacity"}, {Aim::Even, "even"}}) {
+        if (t == AimText(aim) || t.compare(QLatin1String(word), Qt::CaseInsensitive) == 0)
+            return aim;
+    }
+    return std::nullopt;
 }
 
 QString NotEnoughCellsText(int needed, int candidates)
@@ -643,6 +663,836 @@ std::vector<std::vector<int>> planGroups(const QList<PoolCell> &pool, const std:
     return groups;
 }
 
+// ---- the capacity aim ----
+
+// Plans whose capacity lies within this share of the best one count as strong as it, so that one a hair weaker but
+// far more even wins.
+constexpr double CapacityTolerance = 0.0005;
+
+// The lowest capacity that still counts as strong as best; a rounding error below it counts too.
+double admissibleFloor(double best)
+{
+    return best * (1.0 - CapacityTolerance) - 1e-9 * std::fabs(best);
+}
+
+// Totals that differ by less than this differ by rounding only.
+double slackOf(double scale)
+{
+    return 1e-10 * std::max(1.0, std::fabs(scale));
+}
+
+constexpr double CurveSlack = 1e-9; // minutes
+
+// A thousandth of a group's capacity is as good as no spread at the bench (as with the Even aim): within it the
+// curves may decide. Of the best capacity rather than of a plan's mean, so that the allowance is one for all plans.
+double curveAllowance(double spread, double bestCapacity)
+{
+    return std::max(spread, bestCapacity * 0.001);
+}
+
+double choose(int n, int k)
+{
+    double ways = 1.0;
+    for (int i = 0; i < k; ++i)
+        ways = ways * double(n - i) / double(i + 1);
+    return ways;
+}
+
+// Plans the exact search may have to look at: the choices of cells times the ways to bin them.
+double planCount(int candidates, int binSize, int binCount)
+{
+    return choose(candidates, binSize * binCount) * groupingCount(binCount, binSize);
+}
+
+// Up to this many plans, and candidates, the search answers within a blink (3S3P from 14 cells are 560,560 plans).
+bool searchable(int candidates, int binSize, int binCount)
+{
+    return candidates <= 24 && planCount(candidates, binSize, binCount) <= 3e6;
+}
+
+// Every plan of a small pool: each candidate, strongest first, goes into a bin or stays out. Bins are groups of P,
+// judged by their totals, or with P = 1 packs of S single cells, judged by the range inside each. Bins are not told
+// apart (a cell opens at most one empty bin), nor are two open groups of one size and total where only the totals
+// count, so that the search does not see one plan many times over.
+class ExactSearch
+{
+public:
+    enum class Goal {
+        Capacity, // the largest weakest group total, every value in a group
+        Spread, // the smallest spread with the weakest group from floor up; then the larger capacity
+        Curve, // the smallest largest curve distance inside a bin, then the smallest sum of those, then as Spread,
+        // with the weakest group from floor up and the spread within allowance
+    };
+    struct Outcome {
+        std::vector<int> binOf; // per value; -1 for none
+        double capacity = -std::numeric_limits<double>::infinity();
+        double spread = std::numeric_limits<double>::infinity();
+        double curveMax = std::numeric_limits<double>::infinity();
+        double curveSum = std::numeric_limits<double>::infinity();
+    };
+
+    // values strongest first; distance between two values' cells (NaN: unknown, which does not count).
+    ExactSearch(
+        std::vector<double> values, int binSize, int binCount, bool strings, std::function<double(int, int)> distance)
+        : m_values(std::move(values))
+        , m_binSize(binSize)
+        , m_binCount(size_t(binCount))
+        , m_strings(strings)
+        , m_distance(std::move(distance))
+    {
+        m_prefix.assign(m_values.size() + 1, 0.0);
+        for (size_t i = 0; i < m_values.size(); ++i)
+            m_prefix[i + 1] = m_prefix[i] + m_values[i];
+        m_slack = slackOf(m_values.empty() ? 1.0 : m_values.front() * binSize);
+    }
+
+    // Betters best for the goal, the first count values being the candidates.
+    void search(Goal goal, size_t count, double floor, double allowance, Outcome &best)
+    {
+        m_goal = goal;
+        m_count = std::min(count, m_values.size());
+        m_floor = floor;
+        m_allowance = allowance;
+        m_best = &best;
+        m_binOf.assign(m_count, -1);
+        m_totals.assign(m_binCount, 0.0);
+        m_firsts.assign(m_binCount, 0.0);
+        m_lasts.assign(m_binCount, 0.0);
+        m_curve.assign(m_binCount, 0.0);
+        m_members.assign(m_binCount, {});
+        m_sizes.assign(m_binCount, 0);
+        m_open = int(m_binCount) * m_binSize;
+        m_skips = int(m_count) - m_open;
+        if (m_skips >= 0)
+            visit(0);
+    }
+
+private:
+    void visit(size_t next)
+    {
+        if (m_open == 0) {
+            leaf();
+            return;
+        }
+        if (hopeless(next))
+            return;
+        const double v = m_values[next];
+        bool openedEmpty = false;
+        for (size_t b = 0; b < m_binCount; ++b) {
+            if (m_sizes[b] == m_binSize)
+                continue;
+            if (m_sizes[b] == 0) {
+                if (openedEmpty)
+                    continue;
+                openedEmpty = true;
+            } else if (twinBefore(b)) {
+                continue;
+            }
+            // Put back, not subtracted, so that the totals do not drift over a million steps.
+            const double total = m_totals[b], first = m_firsts[b], last = m_lasts[b], curve = m_curve[b];
+            if (m_goal == Goal::Curve) {
+                for (int other : m_members[b]) {
+                    const double d = m_distance(int(next), other);
+                    if (d > m_curve[b])
+                        m_curve[b] = d;
+                }
+            }
+            if (m_sizes[b] == 0)
+                m_firsts[b] = v;
+            m_lasts[b] = v;
+            m_totals[b] += v;
+            m_members[b].push_back(int(next));
+            ++m_sizes[b];
+            --m_open;
+            m_binOf[next] = int(b);
+            visit(next + 1);
+            m_binOf[next] = -1;
+            ++m_open;
+            --m_sizes[b];
+            m_members[b].pop_back();
+            m_totals[b] = total;
+            m_firsts[b] = first;
+            m_lasts[b] = last;
+            m_curve[b] = curve;
+        }
+        if (m_skips > 0) {
+            --m_skips;
+            visit(next + 1);
+            ++m_skips;
+        }
+    }
+
+    // An earlier open group in the same state has been tried already (only totals count there).
+    bool twinBefore(size_t b) const
+    {
+        if (m_strings || m_goal == Goal::Curve)
+            return false;
+        for (size_t a = 0; a < b; ++a) {
+            if (m_sizes[a] == m_sizes[b] && m_totals[a] == m_totals[b])
+                return true;
+        }
+        return false;
+    }
+
+    // No completion of the bins beats the best: each bin can at most take the strongest values still to come.
+    bool hopeless(size_t next) const
+    {
+        if (m_count - next < size_t(m_open))
+            return true;
+        const Outcome &best = *m_best;
+        double lowestHigh = std::numeric_limits<double>::infinity(), highestLow = m_floor, spreadLow = 0.0;
+        for (size_t b = 0; b < m_binCount; ++b) {
+            const size_t need = size_t(m_binSize - m_sizes[b]);
+            if (m_strings) {
+                if (m_sizes[b] > 0)
+                    spreadLow = std::max(spreadLow, m_firsts[b] - (need > 0 ? m_values[next] : m_lasts[b]));
+                continue;
+            }
+            lowestHigh = std::min(lowestHigh, m_totals[b] + m_prefix[next + need] - m_prefix[next]);
+            if (m_sizes[b] > 0)
+                highestLow = std::max(highestLow, m_totals[b]);
+        }
+        if (!m_strings) {
+            if (m_goal == Goal::Capacity)
+                return lowestHigh <= best.capacity + m_slack;
+            if (lowestHigh < m_floor)
+                return true;
+            spreadLow = highestLow - lowestHigh;
+        }
+        // With P = 1 the capacity is settled: every candidate is strong enough.
+        const double capacityHigh = m_strings ? best.capacity : lowestHigh;
+        if (m_goal == Goal::Spread)
+            return !better({spreadLow, -capacityHigh}, {best.spread, -best.capacity});
+        if (spreadLow > m_allowance + m_slack)
+            return true;
+        double curveMax = 0.0, curveSum = 0.0;
+        for (double c : m_curve) {
+            curveMax = std::max(curveMax, c);
+            curveSum += c;
+        }
+        return !better({curveMax, curveSum, spreadLow, -capacityHigh},
+            {best.curveMax, best.curveSum, best.spread, -best.capacity});
+    }
+
+    // Figures a ahead of figures b, the first deciding unless equal: curve distances, spreads, capacities
+    // (negated, so that the smaller is ahead everywhere).
+    bool better(std::initializer_list<double> a, std::initializer_list<double> b) const
+    {
+        const size_t curves = m_goal == Goal::Curve ? 2 : 0;
+        size_t i = 0;
+        for (auto x = a.begin(), y = b.begin(); x != a.end(); ++x, ++y, ++i) {
+            const double slack = i < curves ? CurveSlack : m_slack;
+            if (*x < *y - slack)
+                return true;
+            if (*x > *y + slack)
+                return false;
+        }
+        return false;
+    }
+
+    void leaf()
+    {
+        Outcome o;
+        double high = -std::numeric_limits<double>::infinity();
+        o.spread = 0.0;
+        o.curveMax = 0.0;
+        o.curveSum = 0.0;
+        for (size_t b = 0; b < m_binCount; ++b) {
+            if (m_strings) {
+                o.capacity = b == 0 ? m_lasts[b] : std::min(o.capacity, m_lasts[b]);
+                o.spread = std::max(o.spread, m_firsts[b] - m_lasts[b]);
+            } else {
+                o.capacity = b == 0 ? m_totals[b] : std::min(o.capacity, m_totals[b]);
+                high = std::max(high, m_totals[b]);
+            }
+            o.curveMax = std::max(o.curveMax, m_curve[b]);
+            o.curveSum += m_curve[b];
+        }
+        if (!m_strings)
+            o.spread = high - o.capacity;
+        Outcome &best = *m_best;
+        bool ahead = false;
+        switch (m_goal) {
+        case Goal::Capacity: ahead = o.capacity > best.capacity + m_slack; break;
+        case Goal::Spread:
+            ahead = o.capacity >= m_floor && better({o.spread, -o.capacity}, {best.spread, -best.capacity});
+            break;
+        case Goal::Curve:
+            ahead = o.capacity >= m_floor && o.spread <= m_allowance + m_slack
+                && better({o.curveMax, o.curveSum, o.spread, -o.capacity},
+                    {best.curveMax, best.curveSum, best.spread, -best.capacity});
+            break;
+        }
+        if (ahead) {
+            o.binOf = m_binOf;
+            best = std::move(o);
+        }
+    }
+
+    const std::vector<double> m_values;
+    const int m_binSize;
+    const size_t m_binCount;
+    const bool m_strings;
+    const std::function<double(int, int)> m_distance;
+    std::vector<double> m_prefix; // sums of the strongest values: m_prefix[i] of the first i
+    double m_slack = 0.0;
+
+    Goal m_goal = Goal::Capacity;
+    size_t m_count = 0;
+    double m_floor = 0.0;
+    double m_allowance = 0.0;
+    Outcome *m_best = nullptr;
+    std::vector<int> m_binOf;
+    std::vector<double> m_totals, m_firsts, m_lasts, m_curve;
+    std::vector<std::vector<int>> m_members;
+    std::vector<int> m_sizes;
+    int m_open = 0; // places left in the bins
+    int m_skips = 0; // values that may still stay out
+};
+
+// The curve distance between two of a few cells (given by their place in cells), each worked out once.
+std::function<double(int, int)> distancesAmong(const QList<PoolCell> &pool, const std::vector<int> &cells)
+{
+    const size_t n = cells.size();
+    auto table = std::make_shared<std::vector<double>>(n * n, 0.0);
+    for (size_t a = 0; a < n; ++a) {
+        for (size_t b = a + 1; b < n; ++b) {
+            const auto d = CurveDistance(pool.at(cells[a]).curve, pool.at(cells[b]).curve);
+            (*table)[a * n + b] = (*table)[b * n + a] = d ? *d : std::numeric_limits<double>::quiet_NaN();
+        }
+    }
+    return [table, n](int a, int b) { return (*table)[size_t(a) * n + size_t(b)]; };
+}
+
+// The bins of an outcome, as indices of the cells behind the values.
+std::vector<std::vector<int>> binsOf(
+    const ExactSearch::Outcome &o, const std::vector<int> &cells, int binCount, std::vector<int> &unused)
+{
+    std::vector<std::vector<int>> bins(static_cast<size_t>(binCount));
+    unused.clear();
+    for (size_t i = 0; i < cells.size(); ++i) {
+        if (i < o.binOf.size() && o.binOf[i] >= 0)
+            bins[size_t(o.binOf[i])].push_back(cells[i]);
+        else
+            unused.push_back(cells[i]);
+    }
+    return bins;
+}
+
+// Groups of P cells and the spare candidates beside them, bettered one exchange at a time: a cell of the weakest or
+// the strongest group for one of another group or a spare cell, the best such exchange each time; when none helps,
+// two cells for two where groups are small. Until nothing helps, or the work allowed is done, so that large pools
+// still answer at once.
+class Balancer
+{
+public:
+    Balancer(const QList<PoolCell> &pool, std::vector<std::vector<int>> groups, std::vector<int> spare)
+        : m_pool(&pool)
+        , m_groups(std::move(groups))
+        , m_spare(std::move(spare))
+    {
+        const auto weaker = [this](int a, int b) { return weakerCell(a, b); };
+        for (auto &g : m_groups)
+            std::sort(g.begin(), g.end(), weaker);
+        std::sort(m_spare.begin(), m_spare.end(), weaker);
+        m_totals.resize(m_groups.size());
+        for (size_t g = 0; g < m_groups.size(); ++g)
+            m_totals[g] = totalOf(g);
+        m_reference = std::accumulate(m_totals.begin(), m_totals.end(), 0.0) / double(m_totals.size());
+        m_slack = slackOf(m_reference);
+    }
+
+    // The weakest group as strong as exchanges between groups make it, then the spread as narrow. The spares stay
+    // out: with the strongest cells in the groups none of them could help.
+    void raiseCapacity() { search(false, -std::numeric_limits<double>::infinity()); }
+    // The spread as narrow as exchanges make it, spares too, while no group falls below floor; then the weakest
+    // group as strong.
+    void narrowSpread(double floor) { search(true, floor); }
+
+    double capacity() const { return *std::min_element(m_totals.begin(), m_totals.end()); }
+    double spread() const { return spreadOf(m_totals); }
+    const std::vector<std::vector<int>> &groups() const { return m_groups; }
+    const std::vector<int> &spare() const { return m_spare; }
+
+private:
+    // What a plan is judged by, the first figure first; the smaller the better.
+    struct Key {
+        double first, second, third;
+    };
+
+    // One or two cells with their capacities' sum.
+    struct Pick {
+        double sum;
+        int a, b; // b -1 for one cell
+    };
+
+    struct Move {
+        size_t group = 0;
+        size_t other = 0; // a group, or m_groups.size() for the spares
+        Pick out{0.0, -1, -1}; // the cells leaving group
+        Pick in{0.0, -1, -1}; // the cells it takes
+        Key key{0.0, 0.0, 0.0};
+    };
+
+    // Pairs only in small groups: their number grows with the square of the size, and large groups are even
+    // enough with single exchanges.
+    static constexpr size_t PairsUpTo = 16;
+    static constexpr size_t SparePairsUpTo = 64;
+    // Steps of the work allowed: shaking stops beyond the first, exchanges beyond the second.
+    static constexpr long long ShakeWork = 4000000;
+    static constexpr long long AllWork = 100000000;
+
+    double cap(int k) const { return m_pool->at(k).capacity; }
+    bool weakerCell(int a, int b) const { return cap(a) < cap(b) || (cap(a) == cap(b) && a < b); }
+
+    double totalOf(size_t g) const
+    {
+        double t = 0.0;
+        for (int k : m_groups[g])
+            t += cap(k);
+        return t;
+    }
+
+    // The cells of a group (the spares for m_groups.size()) one at a time or two at a time, by ascending sum;
+    // kept until an exchange changes them.
+    const std::vector<Pick> &picksOf(size_t bin, int size)
+    {
+        if (m_picks.empty()) {
+            m_picks.assign(2 * (m_groups.size() + 1), {});
+            m_picksValid.assign(m_picks.size(), 0);
+        }
+        const size_t slot = bin * 2 + size_t(size - 1);
+        std::vector<Pick> &out = m_picks[slot];
+        if (m_picksValid[slot])
+            return out;
+        m_picksValid[slot] = 1;
+        const std::vector<int> &cells = bin < m_groups.size() ? m_groups[bin] : m_spare;
+        out.clear();
+        if (size == 1) {
+            for (int k : cells)
+                out.push_back({cap(k), k, -1}); // the cells ascend already
+            return out;
+        }
+        for (size_t i = 0; i < cells.size(); ++i) {
+            for (size_t j = i + 1; j < cells.size(); ++j)
+                out.push_back({cap(cells[i]) + cap(cells[j]), cells[i], cells[j]});
+        }
+        std::sort(out.begin(), out.end(), [](const Pick &x, const Pick &y) {
+            return x.sum < y.sum || (x.sum == y.sum && (x.a < y.a || (x.a == y.a && x.b < y.b)));
+        });
+        m_work += static_cast<long long>(out.size()) * 4;
+        return out;
+    }
+
+    bool less(const Key &a, const Key &b) const
+    {
+        if (a.first < b.first - m_slack)
+            return true;
+        if (a.first > b.first + m_slack)
+            return false;
+        if (a.second < b.second - m_slack)
+            return true;
+        if (a.second > b.second + m_slack)
+            return false;
+        return a.third < b.third - m_slack * m_slack * double(m_totals.size());
+    }
+
+    Key keyNow(bool narrow) const
+    {
+        const double low = capacity(), high = low + spread();
+        const double mean = std::accumulate(m_totals.begin(), m_totals.end(), 0.0) / double(m_totals.size());
+        double deviation = 0.0;
+        for (double t : m_totals)
+            deviation += (t - mean) * (t - mean);
+        return narrow ? Key{high - low, -low, deviation} : Key{-low, high - low, deviation};
+    }
+
+    // Exchanges until none helps; then, while the work allows, the best plan so far shaken by a few exchanges at
+    // random and improved again, the better plan kept (the random draws are the same every time).
+    void search(bool narrow, double floor)
+    {
+        m_work = 0;
+        improve(narrow, floor);
+        // Large groups come within a hair of even by exchanges alone.
+        if (m_groups.size() < 2 || m_groups.front().size() > PairsUpTo)
+            return;
+        std::mt19937 random(2026);
+        State best = state();
+        Key bestKey = keyNow(narrow);
+        for (int kick = 0; kick < 400 && m_work < ShakeWork; ++kick) {
+            for (int i = 0; i < 3; ++i) {
+                const size_t g = random() % m_groups.size();
+                const size_t h = (g + 1 + random() % (m_groups.size() - 1)) % m_groups.size();
+                const int x = m_groups[g][random() % m_groups[g].size()];
+                const int y = m_groups[h][random() % m_groups[h].size()];
+                apply(Move{g, h, {cap(x), x, -1}, {cap(y), y, -1}, {}});
+            }
+            improve(narrow, floor);
+            const Key key = keyNow(narrow);
+            if (capacity() >= floor && less(key, bestKey)) {
+                best = state();
+                bestKey = key;
+            } else {
+                restore(best);
+            }
+        }
+        restore(best);
+    }
+
+    struct State {
+        std::vector<std::vector<int>> groups;
+        std::vector<int> spare;
+        std::vector<double> totals;
+    };
+    State state() const { return {m_groups, m_spare, m_totals}; }
+    void restore(const State &s)
+    {
+        m_groups = s.groups;
+        m_spare = s.spare;
+        m_totals = s.totals;
+        std::fill(m_picksValid.begin(), m_picksValid.end(), char(0));
+    }
+
+    void improve(bool narrow, double floor)
+    {
+        const size_t n = m_groups.size();
+        const size_t spares = n;
+        long long &work = m_work;
+        int size = 1;
+        while (work < AllWork) {
+            std::vector<size_t> order(n);
+            std::iota(order.begin(), order.end(), size_t(0));
+            std::sort(order.begin(), order.end(),
+                [&](size_t a, size_t b) { return m_totals[a] < m_totals[b] || (m_totals[a] == m_totals[b] && a < b); });
+            // The weakest and strongest totals of the groups other than a and b.
+            const auto restLow = [&](size_t a, size_t b) {
+                for (size_t g : order) {
+                    if (g != a && g != b)
+                        return m_totals[g];
+                }
+                return std::numeric_limits<double>::infinity();
+            };
+            const auto restHigh = [&](size_t a, size_t b) {
+                for (auto it = order.rbegin(); it != order.rend(); ++it) {
+                    if (*it != a && *it != b)
+                        return m_totals[*it];
+                }
+                return -std::numeric_limits<double>::infinity();
+            };
+            // Squares about a fixed reference near the totals, so that they keep their digits.
+            double d1 = 0.0, d2 = 0.0;
+            for (double t : m_totals) {
+                d1 += t - m_reference;
+                d2 += (t - m_reference) * (t - m_reference);
+            }
+            const auto square = [&](double t) { return (t - m_reference) * (t - m_reference); };
+            const auto keyOf = [&](double low, double high, double sum1, double sum2) {
+                const double deviation = sum2 - sum1 * sum1 / double(n);
+                return narrow ? Key{high - low, -low, deviation} : Key{-low, high - low, deviation};
+            };
+            Move best;
+            best.key = keyOf(m_totals[order.front()], m_totals[order.back()], d1, d2);
+            bool found = false;
+            // The picks of other whose sums lie nearest to each of group's plus want: both ascend, so one pass
+            // finds them.
+            const auto nearest
+                = [&](const std::vector<Pick> &mine, const std::vector<Pick> &theirs, double want, auto &&judge) {
+                      size_t j = 0;
+                      for (const Pick &x : mine) {
+                          const double at = x.sum + want;
+                          while (j + 1 < theirs.size() && theirs[j + 1].sum <= at)
+                              ++j;
+                          for (size_t c = j; c < std::min(j + 2, theirs.size()); ++c) {
+                              if (theirs[c].sum != x.sum)
+                                  judge(x, theirs[c]);
+                          }
+                      }
+                      work += static_cast<long long>(mine.size() + theirs.size());
+                  };
+            std::vector<size_t> ends{order.front()};
+            if (n > 1)
+                ends.push_back(order.back());
+            for (size_t g : ends) {
+                const std::vector<Pick> &mine = picksOf(g, size);
+                const double tg = m_totals[g];
+                for (size_t h = 0; h < n; ++h) {
+                    if (h == g)
+                        continue;
+                    // Every figure betters as the amount moved nears half the difference of the two totals.
+                    const double th = m_totals[h];
+                    nearest(mine, picksOf(h, size), (th - tg) / 2.0, [&](const Pick &x, const Pick &y) {
+                        const double delta = y.sum - x.sum, ng = tg + delta, nh = th - delta;
+                        const double low = std::min({restLow(g, h), ng, nh}), high = std::max({restHigh(g, h), ng, nh});
+                        if (low < floor)
+                            return;
+                        const Key key = keyOf(low, high, d1, d2 - square(tg) - square(th) + square(ng) + square(nh));
+                        if (less(key, best.key)) {
+                            best = Move{g, h, x, y, key};
+                            found = true;
+                        }
+                    });
+                }
+                if (!narrow || m_spare.empty() || (size == 2 && m_spare.size() > SparePairsUpTo))
+                    continue;
+                // Spare cells for the group's: its total best near the others' mean (or as high as it goes when it
+                // is the only group).
+                const double aim = n > 1 ? (d1 + double(n) * m_reference - tg) / double(n - 1)
+                                         : std::numeric_limits<double>::infinity();
+                nearest(mine, picksOf(spares, size), aim - tg, [&](const Pick &x, const Pick &y) {
+                    const double delta = y.sum - x.sum, ng = tg + delta;
+                    const double low = std::min(restLow(g, g), ng), high = std::max(restHigh(g, g), ng);
+                    if (low < floor)
+                        return;
+                    const Key key = keyOf(low, high, d1 + delta, d2 - square(tg) + square(ng));
+                    if (less(key, best.key)) {
+                        best = Move{g, spares, x, y, key};
+                        found = true;
+                    }
+                });
+            }
+            if (found) {
+                apply(best);
+                size = 1;
+            } else if (size == 1 && m_groups.front().size() >= 2 && m_groups.front().size() <= PairsUpTo) {
+                size = 2;
+            } else {
+                return;
+            }
+        }
+    }
+
+    void apply(const Move &m)
+    {
+        const auto weaker = [this](int a, int b) { return weakerCell(a, b); };
+        const auto swapIn = [&](std::vector<int> &cells, const Pick &out, const Pick &in) {
+            for (int k : {out.a, out.b}) {
+                if (k >= 0)
+                    cells.erase(std::find(cells.begin(), cells.end(), k));
+            }
+            for (int k : {in.a, in.b}) {
+                if (k >= 0)
+                    cells.insert(std::lower_bound(cells.begin(), cells.end(), k, weaker), k);
+            }
+        };
+        swapIn(m_groups[m.group], m.out, m.in);
+        swapIn(m.other < m_groups.size() ? m_groups[m.other] : m_spare, m.in, m.out);
+        if (!m_picksValid.empty()) {
+            for (size_t bin : {m.group, m.other})
+                m_picksValid[bin * 2] = m_picksValid[bin * 2 + 1] = 0;
+        }
+        m_totals[m.group] = totalOf(m.group);
+        if (m.other < m_groups.size())
+            m_totals[m.other] = totalOf(m.other);
+    }
+
+    const QList<PoolCell> *m_pool;
+    std::vector<std::vector<int>> m_groups; // each weakest first
+    std::vector<int> m_spare; // weakest first
+    std::vector<double> m_totals;
+    double m_reference = 0.0;
+    double m_slack = 0.0;
+    long long m_work = 0; // steps taken so far
+    std::vector<std::vector<Pick>> m_picks; // by bin, then one or two cells
+    std::vector<char> m_picksValid;
+};
+
+// The cells, strongest first, dealt to the groups one round forth and the next back.
+std::vector<std::vector<int>> snakeDeal(const std::vector<int> &cells, int groups)
+{
+    std::vector<std::vector<int>> out(static_cast<size_t>(groups));
+    for (size_t i = 0; i < cells.size(); ++i) {
+        const size_t round = i / size_t(groups), place = i % size_t(groups);
+        out[round % 2 == 0 ? place : size_t(groups) - 1 - place].push_back(cells[i]);
+    }
+    return out;
+}
+
+// The totals of groups, with the weakest and strongest of those other than one or two, kept up to date as
+// exchanges change them.
+class TotalsWatch
+{
+public:
+    explicit TotalsWatch(std::vector<double> totals)
+        : m_totals(std::move(totals))
+        , m_order(m_totals.size())
+    {
+        std::iota(m_order.begin(), m_order.end(), size_t(0));
+        sortOrder();
+    }
+
+    double at(size_t g) const { return m_totals[g]; }
+    void add(size_t g, double delta)
+    {
+        m_totals[g] += delta;
+        sortOrder();
+    }
+    double restLow(size_t a, size_t b) const
+    {
+        for (size_t g : m_order) {
+            if (g != a && g != b)
+                return m_totals[g];
+        }
+        return std::numeric_limits<double>::infinity();
+    }
+    double restHigh(size_t a, size_t b) const
+    {
+        for (auto it = m_order.rbegin(); it != m_order.rend(); ++it) {
+            if (*it != a && *it != b)
+                return m_totals[*it];
+        }
+        return -std::numeric_limits<double>::infinity();
+    }
+
+private:
+    void sortOrder()
+    {
+        std::sort(m_order.begin(), m_order.end(), [this](size_t a, size_t b) { return m_totals[a] < m_totals[b]; });
+    }
+    std::vector<double> m_totals;
+    std::vector<size_t> m_order;
+};
+
+// The curves matched inside groups by exchanges between groups and with the spares, no group falling below floor
+// and the spread staying within limit.
+void matchCurves(const QList<PoolCell> &pool, std::vector<std::vector<int>> &groups, std::vector<int> &spare,
+    double floor, double limit)
+{
+    std::vector<double> totals;
+    for (const auto &g : groups) {
+        double t = 0.0;
+        for (int k : g)
+            t += pool.at(k).capacity;
+        totals.push_back(t);
+    }
+    TotalsWatch watch(totals);
+    std::vector<std::vector<int>> bins = groups;
+    bins.push_back(spare);
+    const size_t scored = groups.size();
+    const Distances d(pool);
+    lowerCurveDistances(
+        bins, scored, d,
+        [&](size_t w, int x, size_t other, int y) {
+            const double delta = pool.at(x).capacity - pool.at(y).capacity;
+            const double tw = watch.at(w) - delta;
+            double low = std::min(watch.restLow(w, other), tw), high = std::max(watch.restHigh(w, other), tw);
+            if (other < scored) {
+                const double to = watch.at(other) + delta;
+                low = std::min(low, to);
+                high = std::max(high, to);
+            }
+            return low >= floor && high - low <= limit;
+        },
+        [&](size_t w, int x, size_t other, int y) {
+            const double delta = pool.at(x).capacity - pool.at(y).capacity;
+            watch.add(w, -delta);
+            if (other < scored)
+                watch.add(other, delta);
+        });
+    spare = std::move(bins.back());
+    bins.pop_back();
+    groups = std::move(bins);
+}
+
+// Capacity first with P > 1: the largest weakest group total, then the smallest spread of all group totals among
+// plans within the tolerance of it, then (with the curve criterion) the curves inside groups within the spread
+// allowance; cells of any strength may serve.
+std::vector<std::vector<int>> strongGroups(const QList<PoolCell> &pool, const std::vector<int> &sorted,
+    const PackShape &shape, Criterion criterion, std::vector<int> &unused)
+{
+    const std::vector<int> strongest(sorted.rbegin(), sorted.rend());
+    const int groupCount = shape.series * shape.packs;
+    const int needed = shape.cellsNeeded();
+
+    if (searchable(int(strongest.size()), shape.parallel, groupCount)) {
+        std::vector<double> values;
+        for (int k : strongest)
+            values.push_back(pool.at(k).capacity);
+        ExactSearch search(values, shape.parallel, groupCount, false,
+            criterion == Criterion::CapacityAndCurve ? distancesAmong(pool, strongest) : nullptr);
+        // Some strongest plan takes the needed strongest cells: a stronger spare in a weaker one's place does not
+        // lower any total.
+        ExactSearch::Outcome strongestPlan;
+        search.search(ExactSearch::Goal::Capacity, size_t(needed), 0.0, 0.0, strongestPlan);
+        const double floor = admissibleFloor(strongestPlan.capacity);
+        ExactSearch::Outcome even;
+        search.search(ExactSearch::Goal::Spread, strongest.size(), floor, 0.0, even);
+        if (criterion == Criterion::CapacityAndCurve) {
+            const double allowance = curveAllowance(even.spread, strongestPlan.capacity);
+            ExactSearch::Outcome matched;
+            search.search(ExactSearch::Goal::Curve, strongest.size(), floor, allowance, matched);
+            if (!matched.binOf.empty())
+                even = std::move(matched);
+        }
+        return binsOf(even, strongest, groupCount, unused);
+    }
+
+    const std::vector<int> top(strongest.begin(), strongest.begin() + needed);
+    const std::vector<int> spare(strongest.begin() + needed, strongest.end());
+    std::vector<double> v;
+    for (int k : top)
+        v.push_back(pool.at(k).capacity);
+    std::vector<std::vector<int>> differenced = differencing(v, groupCount, shape.parallel);
+    for (auto &g : differenced) {
+        for (int &k : g)
+            k = top[size_t(k)];
+    }
+    // Two deals of the strongest cells; the better one is improved.
+    const Balancer snake(pool, snakeDeal(top, groupCount), spare);
+    const Balancer balanced(pool, differenced, spare);
+    const auto stronger = [](const Balancer &a, const Balancer &b) {
+        return a.capacity() > b.capacity() || (a.capacity() == b.capacity() && a.spread() < b.spread());
+    };
+    Balancer strong = stronger(snake, balanced) ? snake : balanced;
+    strong.raiseCapacity();
+    const double floor = admissibleFloor(strong.capacity());
+    // Narrowing starts from the most even of those strong enough.
+    Balancer even = strong;
+    for (const Balancer *start : {&snake, &balanced}) {
+        if (start->capacity() >= floor && start->spread() < even.spread())
+            even = *start;
+    }
+    even.narrowSpread(floor);
+    std::vector<std::vector<int>> groups = even.groups();
+    unused = even.spare();
+    if (criterion == Criterion::CapacityAndCurve)
+        matchCurves(pool, groups, unused, floor, curveAllowance(even.spread(), strong.capacity()));
+    return groups;
+}
+
+// Capacity first with P = 1: a pack is as strong as its weakest cell, so the strongest cells serve, then the
+// smallest worst range inside a pack among those within the tolerance of the weakest of them; then the curves.
+std::vector<std::vector<int>> strongStrings(const QList<PoolCell> &pool, const std::vector<int> &sorted,
+    const PackShape &shape, Criterion criterion, std::vector<int> &unused)
+{
+    const int needed = shape.cellsNeeded();
+    const double floor = admissibleFloor(pool.at(sorted[sorted.size() - size_t(needed)]).capacity);
+    std::vector<int> strong, weak;
+    for (int k : sorted)
+        (pool.at(k).capacity >= floor ? strong : weak).push_back(k);
+    std::vector<std::vector<int>> bins;
+    if (criterion == Criterion::CapacityAndCurve && shape.series > 1
+        && searchable(int(strong.size()), shape.series, shape.packs)) {
+        // The windows give the smallest worst range; the search then every plan within the allowance.
+        std::vector<int> spare;
+        const std::vector<std::vector<int>> windows = planStrings(pool, strong, shape, Criterion::Capacity, spare);
+        double range = 0.0;
+        for (const auto &w : windows)
+            range = std::max(range, rangeOf(w, pool));
+        const std::vector<int> strongest(strong.rbegin(), strong.rend());
+        std::vector<double> values;
+        for (int k : strongest)
+            values.push_back(pool.at(k).capacity);
+        ExactSearch search(values, shape.series, shape.packs, true, distancesAmong(pool, strongest));
+        ExactSearch::Outcome matched;
+        search.search(ExactSearch::Goal::Curve, strongest.size(), floor, range * 1.01, matched);
+        bins = binsOf(matched, strongest, shape.packs, unused);
+    } else {
+        bins = planStrings(pool, strong, shape, criterion, unused);
+    }
+    unused.insert(unused.end(), weak.begin(), weak.end());
+    return bins;
+}
+
 } // namespace
 
 PlanFigures FiguresOf(const QList<PoolCell> &pool, const QList<Pack> &packs, int parallel)
@@ -654,11 +1504,17 @@ PlanFigures FiguresOf(const QList<PoolCell> &pool, const QList<Pack> &packs, int
     double largest = 0.0;
     const auto note = [&](const QList<int> &cells) {
         for (qsizetype i = 0; i < cells.size(); ++i) {
+            const PoolCell &a = pool.at(cells.at(i));
             for (qsizetype j = i + 1; j < cells.size(); ++j) {
-                const auto v = CurveDistance(pool.at(cells.at(i)).curve, pool.at(cells.at(j)).curve);
+                const PoolCell &b = pool.at(cells.at(j));
+                const auto v = CurveDistance(a.curve, b.curve);
                 if (v) {
                     anyDistance = true;
                     largest = std::max(largest, *v);
+                }
+                if (a.resistanceMilliohm && b.resistanceMilliohm) {
+                    const double r = std::fabs(*a.resistanceMilliohm - *b.resistanceMilliohm);
+                    f.resistanceDifference = std::max(f.resistanceDifference.value_or(0.0), r);
                 }
             }
         }
@@ -686,6 +1542,9 @@ PlanFigures FiguresOf(const QList<PoolCell> &pool, const QList<Pack> &packs, int
             note(packCells);
         if (totals.empty())
             continue;
+        const double weakest = *std::min_element(totals.begin(), totals.end());
+        f.packCapacities.append(weakest);
+        f.packCapacity = f.packCapacities.size() == 1 ? weakest : std::min(f.packCapacity, weakest);
         const double mean = std::accumulate(totals.begin(), totals.end(), 0.0) / double(totals.size());
         const double spread = spreadOf(totals);
         double squares = 0.0;
@@ -703,10 +1562,26 @@ PlanFigures FiguresOf(const QList<PoolCell> &pool, const QList<Pack> &packs, int
     if (anyDistance)
         f.curveDistance = largest;
     f.leftOver = int(pool.size()) - used;
+    // The S x P strongest candidates shared evenly over S groups: no pack's weakest group can hold more.
+    if (!packs.isEmpty()) {
+        std::vector<double> candidates;
+        for (const PoolCell &c : pool) {
+            if (std::isfinite(c.capacity) && c.capacity > 0.0)
+                candidates.push_back(c.capacity);
+        }
+        const size_t series = size_t(packs.first().groups.size());
+        const size_t take = std::min(candidates.size(), series * size_t(std::max(parallel, 1)));
+        std::partial_sort(candidates.begin(), candidates.begin() + long(take), candidates.end(), std::greater<>());
+        if (series > 0)
+            f.capacityBound
+                = std::accumulate(candidates.begin(), candidates.begin() + long(take), 0.0) / double(series);
+        if (f.capacityBound > 0.0)
+            f.boundGapPercent = (f.capacityBound - f.packCapacity) / f.capacityBound * 100.0;
+    }
     return f;
 }
 
-PlanResult MakePlan(const QList<PoolCell> &pool, const PackShape &shape, Criterion criterion)
+PlanResult MakePlan(const QList<PoolCell> &pool, const PackShape &shape, Criterion criterion, Aim aim)
 {
     PlanResult result;
     if (!ShapeIsValid(shape)) {
@@ -734,9 +1609,13 @@ PlanResult MakePlan(const QList<PoolCell> &pool, const PackShape &shape, Criteri
     Plan plan;
     plan.shape = shape;
     plan.criterion = criterion;
+    plan.aim = aim;
     const auto byCapacity = [&](int a, int b) { return pool.at(a).capacity > pool.at(b).capacity; };
     if (shape.parallel == 1) {
-        for (std::vector<int> &cells : planStrings(pool, sorted, shape, criterion, unused)) {
+        std::vector<std::vector<int>> strings = aim == Aim::Even
+            ? planStrings(pool, sorted, shape, criterion, unused)
+            : strongStrings(pool, sorted, shape, criterion, unused);
+        for (std::vector<int> &cells : strings) {
             std::stable_sort(cells.begin(), cells.end(), byCapacity);
             Pack pack;
             for (int k : cells) {
@@ -749,7 +1628,9 @@ PlanResult MakePlan(const QList<PoolCell> &pool, const PackShape &shape, Criteri
         }
     } else {
         std::vector<Group> groups;
-        for (std::vector<int> &cells : planGroups(pool, sorted, shape, criterion, unused)) {
+        std::vector<std::vector<int>> planned = aim == Aim::Even ? planGroups(pool, sorted, shape, criterion, unused)
+                                                                 : strongGroups(pool, sorted, shape, criterion, unused);
+        for (std::vector<int> &cells : planned) {
             std::stable_sort(cells.begin(), cells.end(), byCapacity);
             Group g;
             for (int k : cells) {

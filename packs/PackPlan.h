@@ -1,8 +1,8 @@
 #pragma once
-// Packs built from a pool of measured cells: series strings of single cells
-// whose capacities lie closest together, or series of parallel groups whose
-// totals are as equal as the cells allow, optionally also matched on the
-// discharge curve. No widgets.
+// Packs built from a pool of measured cells, series strings of single cells or
+// series of parallel groups: the strongest packs the pool allows, or packs of
+// the cells closest together; then groups whose totals are as equal as the
+// cells allow, optionally also matched on the discharge curve. No widgets.
 #include "analysis/CurveDistance.h"
 
 #include <QList>
@@ -22,6 +22,7 @@ struct PoolCell {
     QString label;
     double capacity = 0.0; // mAh, the latest
     Curve curve; // the latest curve; empty when none is known
+    std::optional<double> resistanceMilliohm; // internal resistance; none when not measured
 };
 
 // S in series, P in parallel, K packs.
@@ -37,8 +38,9 @@ constexpr int MaxParallel = 50;
 constexpr int MaxPacks = 20;
 
 bool ShapeIsValid(const PackShape &shape);
-// "10S20P" or "4S" (P = 1), either case, into a shape of one pack; none when
-// the text is not of that form or outside the limits.
+// "10S20P" or "4S" (P = 1), either case, full-width digits and letters as
+// well ("２Ｓ２Ｐ"), into a shape of one pack; none when the text is not of that
+// form or outside the limits.
 std::optional<PackShape> ParseShape(const QString &text);
 // "10S20P"
 QString ShapeText(const PackShape &shape);
@@ -48,6 +50,16 @@ enum class Criterion {
     CapacityAndCurve, // "容量＋曲線"
 };
 QString CriterionText(Criterion criterion);
+
+// What a plan puts first.
+enum class Aim {
+    Capacity, // "容量優先": the strongest packs the pool allows, then the most even
+    Even, // "揃い優先": the cells closest together, then the most even
+};
+QString AimText(Aim aim);
+// "capacity" or "even" in any case (as --aim takes them), or the texts; none
+// for any other.
+std::optional<Aim> ParseAim(const QString &text);
 
 struct Group {
     QList<int> cells; // indices into the pool, largest capacity first
@@ -74,11 +86,24 @@ struct PlanFigures {
     // has one.
     std::optional<double> curveDistance;
     int leftOver = 0; // pool cells the plan does not use
+    // The weakest group total of each pack ("パック容量"), and the least of
+    // them.
+    QList<double> packCapacities;
+    double packCapacity = 0.0;
+    // "上限": the S x P strongest candidates of the pool over S groups, which
+    // no pack's weakest group can beat; and how far packCapacity lies below
+    // it, in percent of it.
+    double capacityBound = 0.0;
+    double boundGapPercent = 0.0;
+    // The largest internal-resistance difference between two cells side by
+    // side, as curveDistance; none when no such pair has both resistances.
+    std::optional<double> resistanceDifference;
 };
 
 struct Plan {
     PackShape shape;
     Criterion criterion = Criterion::Capacity;
+    Aim aim = Aim::Capacity;
     QList<Pack> packs;
     QList<int> leftOver; // indices into the pool
     PlanFigures figures;
@@ -93,8 +118,24 @@ struct PlanResult {
 QString NotEnoughCellsText(int needed, int candidates);
 
 // The plan for the pool. Deterministic: the same pool in the same order gives
-// the same plan.
-PlanResult MakePlan(const QList<PoolCell> &pool, const PackShape &shape, Criterion criterion);
+// the same plan. A pack's capacity is its weakest group's total.
+//
+// Aim::Capacity: the largest capacity of the weakest pack, from any choice of
+// cells; among plans within 0.05 % of it, the smallest spread of all group
+// totals (with P = 1: the strongest cells, then the smallest worst range
+// inside a pack); with the curve criterion, then the smallest curve distance
+// inside groups (packs with P = 1) whose spread stays within the allowance
+// the Even aim gives the curves. With P = 1 capacity and range are always
+// the best there are, the curves too for small pools; with P > 1 the plan is
+// the best of every choice and grouping of the cells for pools of up to 24
+// candidates and a few million plans (every pool of up to 14 cells), above
+// that the strongest cells dealt out and then exchanged between groups and
+// with the spare cells while that helps.
+//
+// Aim::Even: the cells whose capacities lie closest together (the narrowest
+// run of the sorted pool, or K such runs with P = 1), then the groups made as
+// even as those cells allow.
+PlanResult MakePlan(const QList<PoolCell> &pool, const PackShape &shape, Criterion criterion, Aim aim = Aim::Capacity);
 
 // The figures of packs made of pool cells, as MakePlan fills them; cells of
 // the pool in no pack are left over.

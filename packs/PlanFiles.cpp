@@ -20,6 +20,11 @@ QString mah(double v)
     return QString::number(v, 'f', 1);
 }
 
+QString percent(double v)
+{
+    return QString::number(v, 'f', 3);
+}
+
 QString packTitle(const Plan &plan, int p)
 {
     return QStringLiteral("パック %1（%2）").arg(p + 1).arg(ShapeText(plan.shape));
@@ -32,16 +37,29 @@ QList<QPair<QString, QString>> FigureTexts(const Plan &plan)
     const PlanFigures &f = plan.figures;
     const bool strings = plan.shape.parallel == 1;
     QList<QPair<QString, QString>> out;
+    QString capacity = QStringLiteral("%1 mAh").arg(mah(f.packCapacity));
+    if (f.packCapacities.size() > 1) {
+        QStringList each;
+        for (double c : f.packCapacities)
+            each.append(mah(c));
+        capacity += QStringLiteral("（パックごと %1）").arg(each.join(QStringLiteral(" / ")));
+    }
+    out.append({QStringLiteral("パック容量"), capacity});
+    out.append({QStringLiteral("上限"),
+        QStringLiteral("%1 mAh（パック容量との差 %2 %）").arg(mah(f.capacityBound), percent(f.boundGapPercent))});
     out.append({strings ? QStringLiteral("パック内の容量差") : QStringLiteral("グループ計の差"),
-        QStringLiteral("%1 mAh（平均の %2 %）")
-            .arg(mah(f.totalSpread), QString::number(f.totalSpreadPercent, 'f', 3))});
+        QStringLiteral("%1 mAh（平均の %2 %）").arg(mah(f.totalSpread), percent(f.totalSpreadPercent))});
     out.append({strings ? QStringLiteral("容量の標準偏差") : QStringLiteral("グループ計の標準偏差"),
-        QStringLiteral("平均の %1 %").arg(QString::number(f.totalDeviationPercent, 'f', 3))});
+        QStringLiteral("平均の %1 %").arg(percent(f.totalDeviationPercent))});
     if (!strings)
         out.append({QStringLiteral("グループ内の容量差"), QStringLiteral("%1 mAh").arg(mah(f.groupRange))});
     out.append({strings ? QStringLiteral("パック内の曲線差") : QStringLiteral("グループ内の曲線差"),
         f.curveDistance ? QStringLiteral("%1 分").arg(QString::number(*f.curveDistance, 'f', 1))
                         : QStringLiteral("―")});
+    if (f.resistanceDifference) {
+        out.append({strings ? QStringLiteral("パック内の内部抵抗差") : QStringLiteral("グループ内の内部抵抗差"),
+            QStringLiteral("%1 mΩ").arg(QString::number(*f.resistanceDifference, 'f', 1))});
+    }
     out.append({QStringLiteral("余ったセル"), QString::number(f.leftOver)});
     return out;
 }
@@ -49,14 +67,19 @@ QList<QPair<QString, QString>> FigureTexts(const Plan &plan)
 QByteArray PlanCsvText(const QList<PoolCell> &pool, const Plan &plan)
 {
     QByteArray out = cells::CsvRecord({QStringLiteral("パック"), QStringLiteral("グループ"), QStringLiteral("ラベル"),
-        QStringLiteral("容量(mAh)"), QStringLiteral("グループ計(mAh)")});
+        QStringLiteral("容量(mAh)"), QStringLiteral("グループ計(mAh)"), QStringLiteral("パック容量(mAh)"),
+        QStringLiteral("上限(mAh)"), QStringLiteral("上限との差(%)")});
+    const PlanFigures &f = plan.figures;
     for (qsizetype p = 0; p < plan.packs.size(); ++p) {
         const Pack &pack = plan.packs.at(p);
+        const double capacity = f.packCapacities.value(p);
+        const QString gap
+            = percent(f.capacityBound > 0.0 ? (f.capacityBound - capacity) / f.capacityBound * 100.0 : 0.0);
         for (qsizetype g = 0; g < pack.groups.size(); ++g) {
             const Group &group = pack.groups.at(g);
             for (int k : group.cells) {
                 out += cells::CsvRecord({QString::number(p + 1), QString::number(g + 1), pool.at(k).label,
-                    mah(pool.at(k).capacity), mah(group.total)});
+                    mah(pool.at(k).capacity), mah(group.total), mah(capacity), mah(f.capacityBound), gap});
             }
         }
     }
@@ -164,10 +187,10 @@ QByteArray PlanPdf(const QList<PoolCell> &pool, const Plan &plan)
         layout.setFont(16, true);
         layout.line(QStringLiteral("組電池の設計"));
         layout.setFont(10);
-        layout.line(QStringLiteral("%1 × %2 パック　基準: %3")
+        layout.line(QStringLiteral("%1 × %2 パック　%3　基準: %4")
                         .arg(ShapeText(plan.shape))
                         .arg(plan.shape.packs)
-                        .arg(CriterionText(plan.criterion)));
+                        .arg(AimText(plan.aim), CriterionText(plan.criterion)));
         for (const auto &[caption, text] : FigureTexts(plan))
             layout.line(caption + QStringLiteral(": ") + text, 0.1);
         layout.space(0.02);
@@ -192,6 +215,7 @@ QByteArray PlanPdf(const QList<PoolCell> &pool, const Plan &plan)
                 hi = g == 0 ? group.total : std::max(hi, group.total);
             }
             layout.space(0.005);
+            layout.line(QStringLiteral("このパックの容量: %1 mAh").arg(mah(plan.figures.packCapacities.value(p))), 0.1);
             layout.line(QStringLiteral("このパックの差: %1 mAh").arg(mah(hi - lo)));
             layout.space(0.015);
         }

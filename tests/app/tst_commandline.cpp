@@ -440,7 +440,9 @@ void TestCommandLine::packFromLibrary()
     QVERIFY2(r.status == 0, r.err.constData());
     QVERIFY(r.err.isEmpty());
     QList<QByteArray> lines = r.out.split('\n');
-    QCOMPARE(lines.takeFirst(), QStringLiteral("パック,グループ,ラベル,容量(mAh),グループ計(mAh)\r").toUtf8());
+    QCOMPARE(lines.takeFirst(),
+        QStringLiteral("パック,グループ,ラベル,容量(mAh),グループ計(mAh),パック容量(mAh),上限(mAh),上限との差(%)\r")
+            .toUtf8());
     QStringList labels;
     for (const QByteArray &l : lines) {
         if (!l.isEmpty())

@@ -9,6 +9,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
+#include <numeric>
+
 using packs::Criterion;
 
 namespace {
@@ -87,16 +90,29 @@ void TestPlanFiles::csvReadByPython()
                                           "    for row in csv.reader(f):\n"
                                           "        sys.stdout.write('\\t'.join(row) + '\\n')\n");
     const QStringList lines = run("python3", {"-c", script, path}).split('\n', Qt::SkipEmptyParts);
-    QStringList expected{QStringLiteral("パック\tグループ\tラベル\t容量(mAh)\tグループ計(mAh)")};
+    // The first five columns as before; then the pack's weakest group, the
+    // S x P strongest cells of the pool over S, and how far below that.
+    QStringList expected{QStringLiteral(
+        "パック\tグループ\tラベル\t容量(mAh)\tグループ計(mAh)\tパック容量(mAh)\t上限(mAh)\t上限との差(%)")};
+    QList<double> strongest;
+    for (const auto &c : pool)
+        strongest.append(c.capacity);
+    std::sort(strongest.begin(), strongest.end(), std::greater<double>());
+    const double bound = std::accumulate(strongest.begin(), strongest.begin() + s * p, 0.0) / s;
     for (int pk = 0; pk < r.plan->packs.size(); ++pk) {
         const auto &groups = r.plan->packs.at(pk).groups;
+        double weakest = groups.first().total;
+        for (const auto &g : groups)
+            weakest = std::min(weakest, g.total);
         for (int g = 0; g < groups.size(); ++g) {
             for (int c : groups.at(g).cells) {
-                expected << QStringLiteral("%1\t%2\t%3\t%4\t%5")
+                expected << QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\t%7\t%8")
                                 .arg(pk + 1)
                                 .arg(g + 1)
                                 .arg(pool.at(c).label, QString::number(pool.at(c).capacity, 'f', 1),
-                                    QString::number(groups.at(g).total, 'f', 1));
+                                    QString::number(groups.at(g).total, 'f', 1), QString::number(weakest, 'f', 1),
+                                    QString::number(bound, 'f', 1),
+                                    QString::number((bound - weakest) / bound * 100, 'f', 3));
             }
         }
     }
@@ -112,9 +128,10 @@ void TestPlanFiles::pdfReadBack_data()
     QTest::addColumn<int>("k");
     QTest::addColumn<int>("poolSize");
     QTest::addColumn<int>("minimumPages");
-    QTest::newRow("4S1P") << 4 << 1 << 1 << 9 << 1;
+    QTest::addColumn<bool>("resistances"); // the cells' internal resistances known
+    QTest::newRow("4S1P") << 4 << 1 << 1 << 9 << 1 << true;
     // 200 cells in 40 groups over four packs: more than one page.
-    QTest::newRow("10S5P x 4") << 10 << 5 << 4 << 230 << 2;
+    QTest::newRow("10S5P x 4") << 10 << 5 << 4 << 230 << 2 << false;
 }
 
 void TestPlanFiles::pdfReadBack()
@@ -124,8 +141,11 @@ void TestPlanFiles::pdfReadBack()
     QFETCH(int, k);
     QFETCH(int, poolSize);
     QFETCH(int, minimumPages);
+    QFETCH(bool, resistances);
     auto pool = NormalPool(poolSize, 11);
     pool[0].label = QStringLiteral("セル甲");
+    for (qsizetype i = 0; i < pool.size() && resistances; ++i)
+        pool[i].resistanceMilliohm = 20.0 + double(i % 7);
     const auto r = packs::MakePlan(pool, shape(s, p, k), Criterion::Capacity);
     QVERIFY(r.plan);
     QTemporaryDir dir;
@@ -136,6 +156,11 @@ void TestPlanFiles::pdfReadBack()
     const QString text = run("pdftotext", {"-enc", "UTF-8", path, "-"});
     QVERIFY2(text.contains(QStringLiteral("組電池の設計")), qPrintable(text.left(300)));
     QVERIFY(text.contains(QStringLiteral("余ったセル")));
+    QVERIFY(text.contains(QStringLiteral("パック容量: %1 mAh").arg(r.plan->figures.packCapacity, 0, 'f', 1)));
+    QVERIFY(text.contains(QStringLiteral("上限: %1 mAh").arg(r.plan->figures.capacityBound, 0, 'f', 1)));
+    QVERIFY(text.contains(QStringLiteral("容量優先")));
+    // The resistance figure only where resistances are known.
+    QCOMPARE(text.contains(QStringLiteral("内部抵抗差")), resistances);
     QVERIFY(text.contains(QStringLiteral("%1 パック").arg(k)));
     // Every pack, and every cell the plan uses with its capacity: nothing cut off at a page's end.
     for (int pk = 0; pk < k; ++pk)
