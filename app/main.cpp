@@ -88,6 +88,7 @@ int RunLibrary(int argc, char **argv, const cli::Options &options)
         pack.packs = options.packCount;
         pack.curve = options.packCurve;
         pack.grade = options.packGrade;
+        pack.aim = options.packAim == QLatin1String("even") ? packs::Aim::Even : packs::Aim::Capacity;
         const int status = packs::RunPack(path, pack, out, err);
         err.flush();
         return status;

@@ -15,7 +15,7 @@ QString UsageText()
                           "       voltrak [--settings FILE] [--library FILE] --import FILE...\n"
                           "       voltrak [--settings FILE] [--library FILE] --export-cells | --export-runs\n"
                           "       voltrak [--settings FILE] [--library FILE] --pack SHAPE [--packs K] [--curve]\n"
-                          "               [--grade GRADE]\n"
+                          "               [--grade GRADE] [--aim capacity|even]\n"
                           "       voltrak --version | --help\n"
                           "\n"
                           "Works beside a ZEPH4 four-cell battery discharger: shows what it sends,\n"
@@ -41,7 +41,10 @@ QString UsageText()
                           "                        in use; status 1 when there are too few\n"
                           "  --packs K             plan K packs (1 to 20, default 1)\n"
                           "  --curve               match the cells on their discharge curves as well\n"
-                          "  --grade GRADE         only cells of this grade: 良, 可, 不良 or ―\n"
+                          "  --grade GRADE         only cells of this grade: 良, 可, 不良 or ― (good, fair,\n"
+                          "                        poor, none)\n"
+                          "  --aim capacity|even   the strongest pack first (default), or the cells of\n"
+                          "                        closest capacity first\n"
                           "  --version             print the version and exit\n"
                           "  --help                print this help and exit\n");
 }
@@ -132,6 +135,16 @@ Options Parse(const QStringList &args)
         } else if (a == QLatin1String("--curve")) {
             o.packCurve = true;
             packOption = true;
+        } else if (Is(a, "--aim")) {
+            if (!TakeValue(args, i, QStringLiteral("--aim"), o.packAim, o, "capacity or even"))
+                return o;
+            o.packAim = o.packAim.toLower();
+            if (o.packAim != QLatin1String("capacity") && o.packAim != QLatin1String("even")) {
+                o.action = Action::Error;
+                o.error = QStringLiteral("voltrak: --aim takes capacity or even");
+                return o;
+            }
+            packOption = true;
         } else if (Is(a, "--grade")) {
             if (!TakeValue(args, i, QStringLiteral("--grade"), o.packGrade, o, "a grade"))
                 return o;
@@ -162,7 +175,7 @@ Options Parse(const QStringList &args)
         return fail(
             QStringLiteral("only one of --render, --cells, --import, --export-cells, --export-runs and --pack"));
     if (packOption && !pack)
-        return fail(QStringLiteral("--packs, --curve and --grade are only used with --pack"));
+        return fail(QStringLiteral("--packs, --curve, --grade and --aim are only used with --pack"));
     if (pack) {
         if (!positional.isEmpty())
             return fail(QStringLiteral("unexpected argument %1").arg(positional.first()));

@@ -32,6 +32,7 @@ struct Options {
     int packCount = 1; // --packs K
     bool packCurve = false; // --curve
     QString packGrade; // --grade 良
+    QString packAim; // --aim: "capacity", "even", or empty (capacity)
     QString error; // one line naming what is wrong
 };
 

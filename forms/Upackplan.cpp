@@ -55,6 +55,8 @@ Tpackplan::Tpackplan(
     criterionBox = new QComboBox(this);
     criterionBox->addItems(
         {packs::CriterionText(packs::Criterion::Capacity), packs::CriterionText(packs::Criterion::CapacityAndCurve)});
+    aimBox = new QComboBox(this);
+    aimBox->addItems({packs::AimText(packs::Aim::Capacity), packs::AimText(packs::Aim::Even)});
     goodOnlyCheck = new QCheckBox(QStringLiteral("「良」のみ(&G)"), this);
     calcButton = new QPushButton(QStringLiteral("計算(&R)"), this);
     calcButton->setDefault(true);
@@ -64,6 +66,7 @@ Tpackplan::Tpackplan(
     form->addRow(QStringLiteral("並列数 P(&P)"), parallelEdit);
     form->addRow(QStringLiteral("パック数 K(&K)"), packsEdit);
     form->addRow(QStringLiteral("基準(&T)"), criterionBox);
+    form->addRow(QStringLiteral("優先(&O)"), aimBox);
     form->addRow(QString(), goodOnlyCheck);
 
     planView = new QTreeWidget(this);
@@ -127,6 +130,7 @@ packs::PlanRequest Tpackplan::request() const
     r.shape.parallel = parallelEdit->value();
     r.shape.packs = packsEdit->value();
     r.criterion = criterionBox->currentIndex() == 1 ? packs::Criterion::CapacityAndCurve : packs::Criterion::Capacity;
+    r.aim = aimBox->currentIndex() == 1 ? packs::Aim::Even : packs::Aim::Capacity;
     if (goodOnlyCheck->isChecked())
         r.grade = library::Grade::Good;
     r.onlyCells = m_shownCells;

@@ -35,6 +35,7 @@ public:
     QSpinBox *parallelEdit;
     QSpinBox *packsEdit;
     QComboBox *criterionBox; // "容量", "容量＋曲線"
+    QComboBox *aimBox; // "容量優先" (the strongest pack), "揃い優先" (the closest cells)
     QCheckBox *goodOnlyCheck;
     QPushButton *calcButton; // 計算(&R)
     QTreeWidget *planView;

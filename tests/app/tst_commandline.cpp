@@ -144,7 +144,15 @@ void TestCommandLine::parse_data()
     QTest::newRow("packs not a number") << QStringList{"--pack", "4S", "--packs=two"} << A(cli::Action::Error)
                                         << "voltrak: --packs takes 1 to 20";
     QTest::newRow("curve without pack") << QStringList{"--curve"} << A(cli::Action::Error)
-                                        << "voltrak: --packs, --curve and --grade are only used with --pack";
+                                        << "voltrak: --packs, --curve, --grade and --aim are only used with --pack";
+    QTest::newRow("pack aiming for even cells")
+        << QStringList{"--pack", "4S", "--aim", "even"} << A(cli::Action::Pack) << "4S|1|0||even";
+    QTest::newRow("aim in capitals") << QStringList{"--pack", "4S", "--aim=CAPACITY"} << A(cli::Action::Pack)
+                                     << "4S|1|0||capacity";
+    QTest::newRow("aim not one") << QStringList{"--pack", "4S", "--aim", "fast"} << A(cli::Action::Error)
+                                 << "voltrak: --aim takes capacity or even";
+    QTest::newRow("aim without pack") << QStringList{"--aim", "even"} << A(cli::Action::Error)
+                                      << "voltrak: --packs, --curve, --grade and --aim are only used with --pack";
     QTest::newRow("pack and import") << QStringList{"--pack", "4S", "--import", "a.log"} << A(cli::Action::Error)
                                      << "voltrak: only one of --render, --cells, --import, --export-cells, "
                                         "--export-runs and --pack";
@@ -169,7 +177,8 @@ void TestCommandLine::parse()
     case cli::Action::ExportCells:
     case cli::Action::ExportRuns: QCOMPARE('@' + o.libraryFile, detail); break;
     case cli::Action::Pack:
-        QCOMPARE(QStringLiteral("%1|%2|%3|%4").arg(o.packShape).arg(o.packCount).arg(int(o.packCurve)).arg(o.packGrade),
+        QCOMPARE(QStringLiteral("%1|%2|%3|%4").arg(o.packShape).arg(o.packCount).arg(int(o.packCurve)).arg(o.packGrade)
+                + (o.packAim.isEmpty() ? QString() : QLatin1Char('|') + o.packAim),
             detail);
         break;
     default: break;

@@ -171,11 +171,14 @@ void TestPackDialog::windowPlansAsTheCommandLine_data()
     QTest::addColumn<int>("parallel");
     QTest::addColumn<int>("packs");
     QTest::addColumn<bool>("curve");
-    QTest::newRow("4S1P") << 4 << 1 << 1 << false;
-    QTest::newRow("2S2P") << 2 << 2 << 1 << false;
-    QTest::newRow("2S1P x 3") << 2 << 1 << 3 << false;
-    QTest::newRow("2S2P with curves") << 2 << 2 << 1 << true;
-    QTest::newRow("3S1P x 2 with curves") << 3 << 1 << 2 << true;
+    QTest::addColumn<bool>("even"); // 揃い優先, else 容量優先
+    QTest::newRow("4S1P") << 4 << 1 << 1 << false << false;
+    QTest::newRow("2S2P") << 2 << 2 << 1 << false << false;
+    QTest::newRow("2S1P x 3") << 2 << 1 << 3 << false << false;
+    QTest::newRow("2S2P with curves") << 2 << 2 << 1 << true << false;
+    QTest::newRow("3S1P x 2 with curves") << 3 << 1 << 2 << true << false;
+    QTest::newRow("2S2P, closest cells") << 2 << 2 << 1 << false << true;
+    QTest::newRow("3S1P x 2, closest cells with curves") << 3 << 1 << 2 << true << true;
 }
 
 void TestPackDialog::windowPlansAsTheCommandLine()
@@ -184,6 +187,7 @@ void TestPackDialog::windowPlansAsTheCommandLine()
     QFETCH(int, parallel);
     QFETCH(int, packs);
     QFETCH(bool, curve);
+    QFETCH(bool, even);
 
     Tpackplan dlg(m_service.get(), &m_files, std::nullopt);
     dlg.show();
@@ -192,6 +196,7 @@ void TestPackDialog::windowPlansAsTheCommandLine()
     dlg.parallelEdit->setValue(parallel);
     dlg.packsEdit->setValue(packs);
     dlg.criterionBox->setCurrentIndex(curve ? 1 : 0);
+    dlg.aimBox->setCurrentIndex(even ? 1 : 0);
     dlg.calcButton->click();
     QTRY_COMPARE(ready.count(), 1);
     QVERIFY(dlg.hasPlan());
@@ -207,6 +212,7 @@ void TestPackDialog::windowPlansAsTheCommandLine()
     options.shape = QStringLiteral("%1S%2P").arg(series).arg(parallel);
     options.packs = packs;
     options.curve = curve;
+    options.aim = even ? packs::Aim::Even : packs::Aim::Capacity;
     QBuffer out;
     out.open(QIODevice::WriteOnly);
     QString errors;
