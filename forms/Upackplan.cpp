@@ -190,6 +190,8 @@ void Tpackplan::showPlan()
     QStringList lines;
     for (const auto &[caption, text] : packs::FigureTexts(*m_plan))
         lines << caption + QStringLiteral(": ") + text;
+    if (m_result.builtIn > 0)
+        lines << QStringLiteral("組込み済みで除いたセル: %1").arg(m_result.builtIn);
     figuresLabel->setText(lines.join(QLatin1Char('\n')));
 }
 

@@ -913,7 +913,7 @@ QList<PoolCandidate> Library::planPool(const PoolRequest &request) const
 {
     QList<PoolCandidate> pool = PoolOf(cellSummaries(), gradeLimits(), request);
     for (PoolCandidate &c : pool) {
-        const QList<RunTable> latest = recentRunsOf(c.cellId, 1);
+        const QList<RunTable> latest = c.builtIn ? QList<RunTable>() : recentRunsOf(c.cellId, 1);
         if (latest.isEmpty())
             continue;
         for (int bay = 1; bay <= BayCount; ++bay) {

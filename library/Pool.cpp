@@ -14,7 +14,7 @@ QList<PoolCandidate> PoolOf(const QList<CellSummary> &cells, const GradeLimits &
 {
     QList<PoolCandidate> pool;
     for (const CellSummary &s : cells) {
-        if (s.info.state != CellState::InUse || s.runCount < 1)
+        if (s.info.state == CellState::Retired || s.runCount < 1)
             continue;
         if (request.grade && GradeOfCell(s, limits) != *request.grade)
             continue;
@@ -24,6 +24,7 @@ QList<PoolCandidate> PoolOf(const QList<CellSummary> &cells, const GradeLimits &
         c.cellId = s.info.id;
         c.label = s.info.label;
         c.capacity = s.latestMah;
+        c.builtIn = s.info.state == CellState::BuiltIn;
         pool.append(c);
     }
     return pool;

@@ -25,11 +25,14 @@ struct PoolCandidate {
     QString label;
     double capacity = 0.0; // mAh, the latest
     analysis::Curve curve; // the latest run's; empty when it cannot be read
+    // Built into a pack: not for a plan, but counted so the plan can say why
+    // the pool is smaller. Has no curve.
+    bool builtIn = false;
 };
 
-// The cells a plan may use: in use (neither retired nor built in), measured
-// at least once, of the grade and among the cells when asked; in the order
-// given. Without curves.
+// The cells a plan may use: in use (not retired), measured at least once, of
+// the grade and among the cells when asked; in the order given. Cells built
+// into a pack are in it marked builtIn. Without curves.
 QList<PoolCandidate> PoolOf(const QList<CellSummary> &cells, const GradeLimits &limits, const PoolRequest &request);
 
 // The curve distance of a measured cell's latest curve from a reference

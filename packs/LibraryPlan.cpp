@@ -19,6 +19,10 @@ LibraryPlan PlanFromLibrary(const QList<library::PoolCandidate> &candidates, con
 {
     LibraryPlan out;
     for (const library::PoolCandidate &c : candidates) {
+        if (c.builtIn) {
+            ++out.builtIn;
+            continue;
+        }
         PoolCell cell;
         cell.label = c.label;
         cell.capacity = c.capacity;
@@ -27,6 +31,9 @@ LibraryPlan PlanFromLibrary(const QList<library::PoolCandidate> &candidates, con
         out.cellIds.append(c.cellId);
     }
     out.result = MakePlan(out.pool, request.shape, request.criterion, request.aim);
+    // "候補 3" alone does not tell that the other cells are in packs.
+    if (!out.result.plan && out.builtIn > 0)
+        out.result.error += QStringLiteral("（ほかに組込み済み %1）").arg(out.builtIn);
     return out;
 }
 

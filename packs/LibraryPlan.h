@@ -30,6 +30,7 @@ struct PlanRequest {
 struct LibraryPlan {
     QList<PoolCell> pool; // the candidates as the planner saw them
     QList<qint64> cellIds; // the library's id of each pool cell, same order
+    int builtIn = 0; // cells the request would have taken but for being built into a pack
     PlanResult result;
 };
 

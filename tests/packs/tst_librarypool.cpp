@@ -3,6 +3,7 @@
 // command line's plan.
 #include "library/Library.h"
 #include "library/Pool.h"
+#include "packs/LibraryPlan.h"
 #include "packs/PackCommand.h"
 #include "packs/PackPlan.h"
 
@@ -64,7 +65,8 @@ QStringList sortedLabels(const QList<library::PoolCandidate> &pool)
 {
     QStringList labels;
     for (const library::PoolCandidate &c : pool)
-        labels << c.label;
+        if (!c.builtIn)
+            labels << c.label;
     labels.sort();
     return labels;
 }
@@ -210,6 +212,12 @@ void TestLibraryPool::builtIn()
     QCOMPARE(library::CellStateText(lib.cell(ids.at(0)).state, lib.cell(ids.at(0)).pack),
         QStringLiteral("組込み: 4S 工具用"));
     QCOMPARE(sortedLabels(library::PoolOf(lib.cellSummaries(), {}, {})), (QStringList{"B", "C", "D", "F", "H"}));
+    // A plan short of cells says how many more are in packs.
+    packs::PlanRequest tooLarge;
+    tooLarge.shape = *packs::ParseShape("6S");
+    const packs::LibraryPlan shortOf = packs::PlanFromLibrary(lib.planPool(tooLarge.pool()), tooLarge);
+    QCOMPARE(shortOf.builtIn, 2);
+    QCOMPARE(shortOf.result.error, QStringLiteral("セルが足りません（必要 6、候補 5）（ほかに組込み済み 2）"));
 
     // A cell no longer in use stops the whole record, and an earlier pack's
     // name is not written over.
