@@ -218,7 +218,8 @@ void TestBays::oneCellPerBayOfARun()
     QCOMPARE(RunsOf(lib, "X-1"), xRuns);
     QVERIFY(!Labels(lib).contains("old name"));
     int bays = 0;
-    for (const library::BayFigures &b : lib.runs().first().bays)
+    const QList<library::RunRow> runs = lib.runs();
+    for (const library::BayFigures &b : runs.first().bays)
         bays += b.label == "X-1";
     QCOMPARE(bays, 1);
 }
