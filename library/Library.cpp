@@ -227,15 +227,16 @@ struct Library::Impl {
     }
 };
 
-Library::Library(const QString &path, int busyTimeoutMs)
+Library::Library(const QString &path, int busyTimeoutMs, OpenMode mode)
     : d(new Impl)
     , m_path(QFileInfo(path).absoluteFilePath())
 {
     d->name = QStringLiteral("voltrak-library-%1").arg(++g_connections);
     d->busyMs = busyTimeoutMs;
     const QString display = QDir::toNativeSeparators(m_path);
-    const OpenCheck check = CheckBeforeOpening(m_path);
+    const OpenCheck check = CheckBeforeOpening(m_path, mode);
     if (!check.ok) {
+        m_missing = check.missing;
         m_reason = check.reason;
         return;
     }

@@ -6,6 +6,7 @@
 // Every call that fails throws LibraryError with a text for the user.
 #include "library/Grade.h"
 #include "library/LibraryError.h"
+#include "library/OpenCheck.h"
 #include "library/Pool.h"
 #include "library/Records.h"
 #include "library/Schema.h"
@@ -30,8 +31,12 @@ public:
     // state() and reason(). A file that is damaged, not VOLTRAK's, or in a folder
     // that cannot be written is not opened and never written; a newer schema
     // opens read-only. busyTimeoutMs: how long a write waits for another
-    // process holding the file before it is retried.
-    explicit Library(const QString &path, int busyTimeoutMs = 5000);
+    // process holding the file before it is retried. With ExistingOnly nothing
+    // is made: no library there fails with isMissing().
+    explicit Library(const QString &path, int busyTimeoutMs = 5000, OpenMode mode = OpenMode::CreateIfMissing);
+    Library(const QString &path, OpenMode mode)
+        : Library(path, 5000, mode)
+    { }
     ~Library();
     Library(const Library &) = delete;
     Library &operator=(const Library &) = delete;
@@ -39,6 +44,8 @@ public:
     State state() const { return m_state; }
     bool isOpen() const { return m_state != State::Failed; }
     bool isWritable() const { return m_state == State::Open; }
+    // Failed because there is no library at the path (ExistingOnly); reason() is MissingText.
+    bool isMissing() const { return m_missing; }
     // Empty when Open; the reason for the warning otherwise.
     QString reason() const { return m_reason; }
     QString path() const { return m_path; }
@@ -120,6 +127,7 @@ private:
     struct Impl;
     Impl *d = nullptr;
     State m_state = State::Failed;
+    bool m_missing = false;
     QString m_reason;
     QString m_path;
 };

@@ -9,10 +9,16 @@ namespace library {
 namespace {
 void Warn(const Library &lib, QTextStream &err)
 {
-    err << CannotOpenTitle() << ": " << lib.reason() << '\n';
+    err << OpenFailureText(lib) << '\n';
     err.flush();
 }
 } // namespace
+
+QString OpenFailureText(const Library &lib)
+{
+    // A missing library is no failure to open: the reason says it all.
+    return lib.isMissing() ? lib.reason() : CannotOpenTitle() + QStringLiteral(": ") + lib.reason();
+}
 
 int RunImport(const QString &libraryPath, const QStringList &files, const analysis::CapacityParameters &parameters,
     QTextStream &out, QTextStream &err)
@@ -30,7 +36,7 @@ int RunImport(const QString &libraryPath, const QStringList &files, const analys
 
 int RunExport(const QString &libraryPath, Export what, QIODevice &out, QTextStream &err)
 {
-    Library lib(libraryPath);
+    Library lib(libraryPath, OpenMode::ExistingOnly);
     if (!lib.isOpen()) {
         Warn(lib, err);
         return 1;

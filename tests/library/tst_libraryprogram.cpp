@@ -4,6 +4,7 @@
 #include "tests/library/LibraryTestData.h"
 #include "tests/support/TestFiles.h"
 
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -116,6 +117,8 @@ private slots:
     void exportsReadBackByPython_data();
     void exportsReadBackByPython();
     void unopenableLibrary();
+    void readingCommandsMakeNothing_data();
+    void readingCommandsMakeNothing();
 };
 
 void TestLibraryProgram::importManyFiles()
@@ -298,6 +301,52 @@ void TestLibraryProgram::unopenableLibrary()
             QStringLiteral("セル台帳を開けません: %1 はデータベースではないか、壊れています\n").arg(lib));
     }
     QCOMPARE(ReadFile(lib), QByteArray("not a database at all"));
+}
+
+// Every file and folder below the folder, with each file's bytes.
+QStringList Listing(const QString &folder)
+{
+    QStringList out;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        out << path + (QFileInfo(path).isFile() ? ' ' + QString::fromLatin1(ReadFile(path).toHex()) : QString());
+    }
+    out.sort();
+    return out;
+}
+
+// The commands that only read the library: no library there is said in one
+// line, and nothing is made, neither the file nor its folder.
+void TestLibraryProgram::readingCommandsMakeNothing_data()
+{
+    QTest::addColumn<QStringList>("args"); // @ = the test's folder
+    QTest::addColumn<QString>("library");
+    QTest::newRow("cells, in a missing folder")
+        << QStringList{"--library", "@/no/such/lib.sqlite", "--export-cells"} << "@/no/such/lib.sqlite";
+    QTest::newRow("runs, a missing file") << QStringList{"--library=@/lib.sqlite", "--export-runs"} << "@/lib.sqlite";
+    QTest::newRow("pack, beside the settings")
+        << QStringList{"--settings", "@/s.ini", "--pack", "2S"} << "@/library.sqlite";
+    QTest::newRow("cells, an empty file")
+        << QStringList{"--library", "@/empty.sqlite", "--export-cells"} << "@/empty.sqlite";
+    QTest::newRow("pack, an empty file") << QStringList{"--library", "@/empty.sqlite", "--pack", "1S", "--grade", "良"}
+                                         << "@/empty.sqlite";
+}
+
+void TestLibraryProgram::readingCommandsMakeNothing()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, library);
+    QTemporaryDir dir;
+    WriteFile(dir.filePath("empty.sqlite"), QByteArray());
+    WriteFile(dir.filePath("s.ini"), "[VOLTRAK]\r\n");
+    const QStringList before = Listing(dir.path());
+    const Result r = Voltrak(args.replaceInStrings("@", dir.path()));
+    QCOMPARE(r.status, 1);
+    QCOMPARE(r.out, QByteArray());
+    QCOMPARE(
+        QString::fromUtf8(r.err), QStringLiteral("セル台帳がありません: %1\n").arg(library.replace("@", dir.path())));
+    QCOMPARE(Listing(dir.path()), before);
 }
 
 QTEST_GUILESS_MAIN(TestLibraryProgram)
