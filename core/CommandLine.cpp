@@ -33,7 +33,7 @@ QString UsageText()
                           "  --import FILE...      record every discharge table of the log files and\n"
                           "                        journals into the cell library (made if missing); the\n"
                           "                        summary goes to standard output, status 1 when a file\n"
-                          "                        was not read\n"
+                          "                        was not read or held no table\n"
                           "  --export-cells        print the library's cells as CSV on standard output\n"
                           "  --export-runs         print the library's runs as CSV, one record per run\n"
                           "                        and bay; neither makes a library that is not there\n"

@@ -405,6 +405,12 @@ ImportSummary Library::importFiles(const QStringList &paths, const analysis::Cap
             s.failures.append({path, read.failure});
             continue;
         }
+        if (read.notText) {
+            s.problems.append({path, ImportSummary::Problem::NotText});
+            continue;
+        }
+        if (read.runs.isEmpty())
+            s.problems.append({path, ImportSummary::Problem::NoTable});
         Pending file;
         file.path = path;
         file.inputs = std::move(read.runs);

@@ -29,9 +29,11 @@ int RunImport(const QString &libraryPath, const QStringList &files, const analys
         return 1;
     }
     const ImportSummary s = lib.importFiles(files, parameters);
-    out << SummaryText(s);
+    out << SummaryText(s, FileProblems::Left);
     out.flush();
-    return s.failures.isEmpty() ? 0 : 1;
+    err << FileProblemsText(s);
+    err.flush();
+    return s.failures.isEmpty() && s.problems.isEmpty() ? 0 : 1;
 }
 
 int RunExport(const QString &libraryPath, Export what, QIODevice &out, QTextStream &err)

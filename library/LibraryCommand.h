@@ -13,8 +13,10 @@ namespace library {
 class Library;
 
 // Imports the files into the library at libraryPath (made when missing) with
-// the given settings and writes the summary to out. Returns 0, or 1 when the
-// library could not be opened for writing or a file could not be read.
+// the given settings and writes the summary to out, the files without a table
+// or not text to err. Returns 0, or 1 when the library could not be opened for
+// writing, or a file could not be read or gave nothing (the others are imported
+// all the same).
 int RunImport(const QString &libraryPath, const QStringList &files, const analysis::CapacityParameters &parameters,
     QTextStream &out, QTextStream &err);
 

@@ -2,7 +2,9 @@
 #include "analysis/DischargeTable.h"
 #include "core/FileReason.h"
 #include "core/LogFile.h"
+#include "core/LogTimes.h"
 #include "core/SjisText.h"
+#include "core/TextSniff.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -82,10 +84,17 @@ QString ReadFailure(const QString &path, const std::exception &e)
 FileRuns ReadRunsOfFile(const QString &path, const analysis::CapacityParameters &parameters)
 {
     FileRuns out;
+    const QDateTime journalStart = logtimes::RunStartOf(path);
     ByteLines lines;
     try {
         if (QFileInfo(path).isDir())
             throw std::runtime_error("");
+        // A journal holds the line's bytes as they came, noise and all; any
+        // other file that is not text could only give tables by chance.
+        if (!journalStart.isValid() && !textsniff::LooksLikeText(textsniff::ReadHead(path))) {
+            out.notText = true;
+            return out;
+        }
         lines = ReadLogFileLines(path);
     } catch (const std::exception &e) {
         out.failure = ReadFailure(path, e);

@@ -29,8 +29,10 @@ QList<RunInput> RunsInLog(const LineSource &lines, const QDateTime &fileTime, co
 struct FileRuns {
     QList<RunInput> runs;
     QString failure; // empty when read
+    bool notText = false; // not read: the file does not look like text
 };
-// Reads path as the open command does.
+// Reads path as the open command does. A file named as a receive journal is
+// read whatever bytes the line brought; any other file must look like text.
 FileRuns ReadRunsOfFile(const QString &path, const analysis::CapacityParameters &parameters);
 
 } // namespace library

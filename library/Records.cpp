@@ -31,7 +31,17 @@ QByteArray RowsKey(const QList<QByteArray> &rows)
     return hash.result();
 }
 
-QString SummaryText(const ImportSummary &s)
+QString FileProblemsText(const ImportSummary &s)
+{
+    QString text;
+    for (const ImportSummary::ProblemFile &p : s.problems)
+        text += (p.problem == ImportSummary::Problem::NoTable ? QStringLiteral("表がありません: %1\n")
+                                                              : QStringLiteral("テキストではありません: %1\n"))
+                    .arg(p.path);
+    return text;
+}
+
+QString SummaryText(const ImportSummary &s, FileProblems problems)
 {
     QString text = QStringLiteral("ファイル: %1\n表: %2\n新しい記録: %3\n既知の記録: %4\n")
                        .arg(s.files)
@@ -40,6 +50,8 @@ QString SummaryText(const ImportSummary &s)
                        .arg(s.knownRuns);
     if (s.badTables > 0)
         text += QStringLiteral("読めない表: %1\n").arg(s.badTables);
+    if (problems == FileProblems::Shown)
+        text += FileProblemsText(s);
     for (const ImportSummary::Failure &f : s.failures)
         text += QStringLiteral("読めません: %1: %2\n").arg(f.path, f.reason);
     if (s.cancelled)

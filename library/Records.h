@@ -124,12 +124,27 @@ struct ImportSummary {
         QString reason;
     };
     QList<Failure> failures; // files that could not be read or written, with the reason
+    // Files that gave nothing: read but without a table (counted in files), or
+    // not read at all because they are not text.
+    enum class Problem { NoTable, NotText };
+    struct ProblemFile {
+        QString path;
+        Problem problem;
+    };
+    QList<ProblemFile> problems;
 };
 
+// Whether the summary's text names the files that gave nothing; the command
+// line writes them to standard error instead.
+enum class FileProblems { Shown, Left };
+
 // The summary for the user, one item per line:
-// "ファイル: 3\n表: 12\n新しい記録: 10\n既知の記録: 2\n" then one "読めません: <path>: <reason>"
-// line per failure, and "中止しました" when cancelled.
-QString SummaryText(const ImportSummary &s);
+// "ファイル: 3\n表: 12\n新しい記録: 10\n既知の記録: 2\n", "読めない表: n" when there are, the
+// file problems (FileProblemsText), one "読めません: <path>: <reason>" line per failure, and
+// "中止しました" when cancelled.
+QString SummaryText(const ImportSummary &s, FileProblems problems = FileProblems::Shown);
+// "表がありません: <path>" and "テキストではありません: <path>", one line per file, in order.
+QString FileProblemsText(const ImportSummary &s);
 
 // The columns of the cells tab, in order, and of its CSV.
 enum CellColumn {

@@ -88,6 +88,7 @@ private slots:
     void import_data();
     void import();
     void importSkipsBadFilesAndTables();
+    void importNamesFilesThatGiveNothing();
     void importCancelKeepsFilesDone();
     void capturedRunImportedAgainAddsNothing();
     void labels();
@@ -390,6 +391,28 @@ void TestLibrary::importSkipsBadFilesAndTables()
                        "読めません: %1: ファイルがありません\n読めません: %2: 読み取りが許可されていません\n"
                        "読めません: %3: フォルダです\n")
             .arg(bad, locked, dir.path()));
+}
+
+// A file without a table is read and named; one that is not text is named and
+// not read; a journal is read whatever noise the line put into it.
+void TestLibrary::importNamesFilesThatGiveNothing()
+{
+    QTemporaryDir dir;
+    const QString none = dir.filePath("none.log"), binary = dir.filePath("cells.sqlite"),
+                  journal = dir.filePath("20261105-080000.log"), good = dir.filePath("good.log");
+    WriteFile(none, "2026/11/05 07:00\r\nno table here\r\n");
+    WriteFile(binary, QByteArray("SQLite format 3\0", 16) + TableText(1));
+    WriteFile(journal, QByteArray("\0\x7f\0\r\n", 5) + TableText(2));
+    WriteFile(good, "2026/11/05 07:00\r\n" + TableText(3));
+    Library lib(dir.filePath("library.sqlite"));
+    const library::ImportSummary s = lib.importFiles({none, binary, journal, good}, {});
+    QCOMPARE(lib.runs().size(), 2);
+    QVERIFY(s.failures.isEmpty());
+    const QString counts = QStringLiteral("ファイル: 3\n表: 2\n新しい記録: 2\n既知の記録: 0\n");
+    const QString problems = QStringLiteral("表がありません: %1\nテキストではありません: %2\n").arg(none, binary);
+    QCOMPARE(library::FileProblemsText(s), problems);
+    QCOMPARE(library::SummaryText(s), counts + problems);
+    QCOMPARE(library::SummaryText(s, library::FileProblems::Left), counts);
 }
 
 void TestLibrary::importCancelKeepsFilesDone()

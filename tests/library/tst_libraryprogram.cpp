@@ -119,6 +119,8 @@ private slots:
     void unopenableLibrary();
     void readingCommandsMakeNothing_data();
     void readingCommandsMakeNothing();
+    void importNamesFilesThatGiveNothing_data();
+    void importNamesFilesThatGiveNothing();
 };
 
 void TestLibraryProgram::importManyFiles()
@@ -347,6 +349,49 @@ void TestLibraryProgram::readingCommandsMakeNothing()
     QCOMPARE(
         QString::fromUtf8(r.err), QStringLiteral("セル台帳がありません: %1\n").arg(library.replace("@", dir.path())));
     QCOMPARE(Listing(dir.path()), before);
+}
+
+// --import names each file that gave nothing on standard error, imports the
+// others and ends with status 1; a receive journal is read whatever its bytes.
+void TestLibraryProgram::importNamesFilesThatGiveNothing_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("err"); // @ = the test's folder
+    QTest::addColumn<int>("runs");
+    QTest::newRow("no table") << QStringList{"notes.txt"} << 1 << "表がありません: @/notes.txt\n" << 0;
+    QTest::newRow("not text, a table in it")
+        << QStringList{"copy.sqlite"} << 1 << "テキストではありません: @/copy.sqlite\n"
+        << 0;
+    QTest::newRow("the others still imported")
+        << QStringList{"a.log", "copy.sqlite", "20261201-090000.log", "notes.txt"} << 1
+        << "テキストではありません: @/copy.sqlite\n表がありません: @/notes.txt\n"
+        << 2;
+    QTest::newRow("all imported") << QStringList{"a.log", "20261201-090000.log"} << 0 << "" << 2;
+}
+
+void TestLibraryProgram::importNamesFilesThatGiveNothing()
+{
+    QFETCH(QStringList, files);
+    QFETCH(int, status);
+    QFETCH(QString, err);
+    QFETCH(int, runs);
+    QTemporaryDir dir;
+    WriteFile(dir.filePath("a.log"), "2026/12/01 10:00\r\n" + TableText(1));
+    WriteFile(dir.filePath("notes.txt"), "2026/12/01 10:00\r\nBat-V Bat1 Bat2 Bat3 Bat4\r\nno rows\r\n");
+    WriteFile(dir.filePath("copy.sqlite"), QByteArray("SQLite format 3\0", 16) + TableText(2));
+    // What the line brought before the table: a zero byte among the noise.
+    WriteFile(dir.filePath("20261201-090000.log"), QByteArray("\0\xff\r\n", 4) + TableText(3));
+    QStringList paths;
+    for (const QString &f : std::as_const(files))
+        paths << dir.filePath(f);
+    const QString lib = dir.filePath("lib.sqlite");
+    const Result r = Voltrak(QStringList{"--settings", dir.filePath("v.ini"), "--library", lib, "--import"} + paths);
+    QCOMPARE(r.status, status);
+    QCOMPARE(QString::fromUtf8(r.err), err.replace("@", dir.path()));
+    QVERIFY(!r.out.contains(QStringLiteral("ありません").toUtf8()));
+    QVERIFY(r.out.startsWith(QStringLiteral("ファイル: ").toUtf8()));
+    QCOMPARE(Reader(lib).value("SELECT count(*) FROM runs").toInt(), runs);
 }
 
 QTEST_GUILESS_MAIN(TestLibraryProgram)
