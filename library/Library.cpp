@@ -364,6 +364,17 @@ ImportSummary Library::importFiles(const QStringList &paths, const analysis::Cap
         s.newRuns += f.newRuns;
         s.knownRuns += f.knownRuns;
         s.badTables += f.bad;
+        ImportSummary::FileDating dating;
+        dating.path = f.path;
+        for (const RunInput &run : f.inputs) {
+            switch (run.dating) {
+            case RunDating::JournalStart: ++dating.byJournalStart; break;
+            case RunDating::FileTime: ++dating.byFileTime; break;
+            case RunDating::Stamp: ++dating.byStamp; break;
+            case RunDating::Received: break; // a capture's, never a file's
+            }
+        }
+        s.dating.append(dating);
     };
     const auto flush = [&] {
         if (batch.isEmpty())

@@ -64,11 +64,12 @@ public:
     // each file in one transaction (wholly in or not at all). A line
     // "セル: a b c d" or "CELLS: a b c d" ("-" = empty bay) above a table's
     // header and after the previous table names that table's bays; the nearest
-    // date stamp above a table is its time, else the file's time. A file that
-    // is not text is not read (ReadRunsOfFile). progress is called before each
-    // file (done so far, total, the file); cancel, when set, stops before the
-    // next file, keeping those done. Never throws for a file: failures and the
-    // files that gave nothing are in the summary.
+    // date stamp or 再開 line above a table is its time, else a receive
+    // journal's start, else the file's time (ReadRunsOfFile). A file that is not
+    // text is not read. progress is called before each file (done so far,
+    // total, the file); cancel, when set, stops before the next file, keeping
+    // those done. Never throws for a file: failures, files that gave nothing and
+    // how each file's tables were dated are in the summary.
     ImportSummary importFiles(const QStringList &paths, const analysis::CapacityParameters &parameters,
         const std::function<void(int done, int total, const QString &path)> &progress = {},
         const std::atomic<bool> *cancel = nullptr);

@@ -34,24 +34,44 @@ QDateTime StampTime(const QByteArray &stamp)
     return QDateTime::fromString(QString::fromLatin1(stamp.left(16)), QStringLiteral("yyyy/MM/dd HH:mm"));
 }
 
+QDateTime LineTime(const QByteArray &line)
+{
+    return analysis::BeginsWithDateStamp(line) ? StampTime(line) : logtimes::RestartTime(line);
+}
+
 QList<RunInput> RunsInLog(const LineSource &lines, const QDateTime &fileTime, const QString &source,
-    const analysis::CapacityParameters &parameters)
+    const analysis::CapacityParameters &parameters, const QDateTime &journalStart)
 {
     QList<RunInput> runs;
     int scanFrom = 0;
+    // The nearest stamp or 再開 line so far; rows never are one, so the lines
+    // between tables are all there is to look at.
+    QDateTime stamped;
     for (const analysis::FoundTable &t : analysis::FindAllTables(lines)) {
         QString labels[BayCount];
         for (int k = scanFrom; k < t.headerLine; ++k) {
+            const QByteArray line = lines.line(k);
             QString found[BayCount];
-            if (ParseCellsLine(lines.line(k), found))
+            if (ParseCellsLine(line, found)) {
                 std::copy(std::begin(found), std::end(found), std::begin(labels));
+            } else if (const QDateTime at = LineTime(line); at.isValid()) {
+                stamped = at;
+            }
         }
         scanFrom = qMax(t.headerLine, 0) + 1 + int(t.rows.size());
         if (t.rows.isEmpty())
             continue;
         RunInput run;
-        const QDateTime stamp = StampTime(t.stamp);
-        run.when = stamp.isValid() ? stamp : fileTime;
+        if (stamped.isValid()) {
+            run.when = stamped;
+            run.dating = RunDating::Stamp;
+        } else if (journalStart.isValid()) {
+            run.when = journalStart;
+            run.dating = RunDating::JournalStart;
+        } else {
+            run.when = fileTime;
+            run.dating = RunDating::FileTime;
+        }
         run.source = source;
         run.rows = t.rows;
         run.parameters = parameters;
@@ -101,7 +121,7 @@ FileRuns ReadRunsOfFile(const QString &path, const analysis::CapacityParameters 
         return out;
     }
     const QFileInfo info(path);
-    out.runs = RunsInLog(lines, info.lastModified(), info.fileName(), parameters);
+    out.runs = RunsInLog(lines, info.lastModified(), info.fileName(), parameters, journalStart);
     return out;
 }
 

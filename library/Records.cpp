@@ -50,6 +50,19 @@ QString SummaryText(const ImportSummary &s, FileProblems problems)
                        .arg(s.knownRuns);
     if (s.badTables > 0)
         text += QStringLiteral("読めない表: %1\n").arg(s.badTables);
+    // A stamp is the log's own word; only the times taken from elsewhere are worth a line.
+    for (const ImportSummary::FileDating &d : s.dating) {
+        if (d.byJournalStart == 0 && d.byFileTime == 0)
+            continue;
+        QStringList parts;
+        for (const auto &[title, count] : {std::pair{QStringLiteral("日付行"), d.byStamp},
+                 std::pair{QStringLiteral("受信記録の開始"), d.byJournalStart},
+                 std::pair{QStringLiteral("ファイルの時刻"), d.byFileTime}}) {
+            if (count > 0)
+                parts << QStringLiteral("%1 %2").arg(title).arg(count);
+        }
+        text += QStringLiteral("日時: %1: %2\n").arg(d.path, parts.join(QStringLiteral("、")));
+    }
     if (problems == FileProblems::Shown)
         text += FileProblemsText(s);
     for (const ImportSummary::Failure &f : s.failures)

@@ -21,13 +21,22 @@ enum class CellState { InUse = 0, Retired = 1, BuiltIn = 2 };
 // "使用中", "引退", "組込み: <pack>".
 QString CellStateText(CellState state, const QString &pack = QString());
 
+// Where a run's time came from.
+enum class RunDating {
+    Received, // the clock when the table arrived
+    Stamp, // the nearest date stamp or 再開 line above the table
+    JournalStart, // the start of the receive journal it was read from
+    FileTime, // the file's time: nothing else dated it
+};
+
 // A discharge table to record: a capture or one table of an imported file.
 struct RunInput {
-    QDateTime when; // local time: received, or the date stamp above the table, or the file's time
+    QDateTime when; // local time: received, or the stamp above the table, the journal's start, the file's time
     QString source; // ReceivedSource(n) or the file's name
     QList<QByteArray> rows; // whole row lines without line breaks, exactly as they stood
     analysis::CapacityParameters parameters; // time unit, Hteiko and Hvds in force
     QString labels[BayCount]; // the cells in bays 1-4; empty = not assigned
+    RunDating dating = RunDating::Received; // where when came from
 };
 
 // "受信 ch<n>": the source of a run received on channel n.
@@ -124,6 +133,14 @@ struct ImportSummary {
         QString reason;
     };
     QList<Failure> failures; // files that could not be read or written, with the reason
+    // How the tables of each file read were dated, in the order of the files.
+    struct FileDating {
+        QString path;
+        int byStamp = 0; // a date stamp or a 再開 line above the table
+        int byJournalStart = 0; // the receive journal's start, from its name
+        int byFileTime = 0; // the file's time
+    };
+    QList<FileDating> dating;
     // Files that gave nothing: read but without a table (counted in files), or
     // not read at all because they are not text.
     enum class Problem { NoTable, NotText };
@@ -139,9 +156,10 @@ struct ImportSummary {
 enum class FileProblems { Shown, Left };
 
 // The summary for the user, one item per line:
-// "ファイル: 3\n表: 12\n新しい記録: 10\n既知の記録: 2\n", "読めない表: n" when there are, the
-// file problems (FileProblemsText), one "読めません: <path>: <reason>" line per failure, and
-// "中止しました" when cancelled.
+// "ファイル: 3\n表: 12\n新しい記録: 10\n既知の記録: 2\n", "読めない表: n" when there are,
+// "日時: <path>: 日付行 a、受信記録の開始 b、ファイルの時刻 c" (only the counts that are not 0) for
+// each file with a table that no date stamp or 再開 line dated, the file problems (FileProblemsText),
+// one "読めません: <path>: <reason>" line per failure, and "中止しました" when cancelled.
 QString SummaryText(const ImportSummary &s, FileProblems problems = FileProblems::Shown);
 // "表がありません: <path>" and "テキストではありません: <path>", one line per file, in order.
 QString FileProblemsText(const ImportSummary &s);

@@ -2,6 +2,7 @@
 // written, figures as the cell list computes them, imports, labels, the
 // summaries, backups, CSV and where the file lives.
 #include "cells/CellList.h"
+#include "core/LogTimes.h"
 #include "core/SjisText.h"
 #include "library/Backup.h"
 #include "library/Library.h"
@@ -73,6 +74,12 @@ QByteArray Sjis(const QString &text)
     return sjis::encode(text);
 }
 
+// The lines of a summary that tell how files were dated.
+QStringList DatingLines(const QString &summary)
+{
+    return summary.split('\n').filter(QRegularExpression("^日時: "));
+}
+
 } // namespace
 
 class TestLibrary : public QObject
@@ -88,6 +95,8 @@ private slots:
     void import_data();
     void import();
     void importSkipsBadFilesAndTables();
+    void importDating_data();
+    void importDating();
     void importNamesFilesThatGiveNothing();
     void importCancelKeepsFilesDone();
     void capturedRunImportedAgainAddsNothing();
@@ -306,7 +315,7 @@ void TestLibrary::import_data()
                               "0V",
                        6))
                + "\r\nSetting mode\r\nVstop:"}
-        << QList<int>{1, 1, 1, 0} << QStringList{"FILE|20261103-101500.log|,,,"};
+        << QList<int>{1, 1, 1, 0} << QStringList{"2026/11/03 10:15|20261103-101500.log|,,,"};
     QTest::newRow("cell lines name the next table's bays")
         << QStringList{"b.log"}
         << QByteArrayList{Sjis(QStringLiteral("2026/11/04 10:00\r\nセル: E-001 E-002 - E-004\r\n")) + t1
@@ -388,9 +397,67 @@ void TestLibrary::importSkipsBadFilesAndTables()
     QCOMPARE(s.failures.at(2).reason, QStringLiteral("フォルダです"));
     QCOMPARE(library::SummaryText(s),
         QStringLiteral("ファイル: 1\n表: 3\n新しい記録: 2\n既知の記録: 0\n読めない表: 1\n"
+                       "日時: %4: ファイルの時刻 3\n"
                        "読めません: %1: ファイルがありません\n読めません: %2: 読み取りが許可されていません\n"
                        "読めません: %3: フォルダです\n")
-            .arg(bad, locked, dir.path()));
+            .arg(bad, locked, dir.path(), good));
+}
+
+// Each table by the nearest date stamp or 再開 line above it, then by the
+// journal's start for a receive journal, then by the file's time; the summary
+// names the files whose tables no line of their own dated.
+void TestLibrary::importDating_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("times"); // oldest first; FILE = the file's time
+    QTest::addColumn<QString>("line"); // the summary's 日時 line, %1 = the file; empty: none
+
+    const QByteArray t1 = TableText(1), t2 = TableText(2);
+    const QByteArray restart = Sjis(logtimes::RestartLine(QDateTime(QDate(2026, 11, 3), QTime(7, 30, 59)))) + "\r\n";
+    QTest::newRow("a stamp above, a 再開 line above the next table")
+        << "r.log"
+        << "2026/11/02 08:00\r\n" + t1 + "notes\r\n" + restart + t2
+        << QStringList{"2026/11/02 08:00", "2026/11/03 07:30"} << "";
+    QTest::newRow("a stamp nearer than a 再開 line")
+        << "s.log" << restart + "2026/11/04 09:00 x\r\n" + t1 << QStringList{"2026/11/04 09:00"} << "";
+    QTest::newRow("a receive journal") << "20261103-101500.log" << t1 + "Discharge end\r\n" + t2
+                                       << QStringList{"2026/11/03 10:15", "2026/11/03 10:15"}
+                                       << "日時: %1: 受信記録の開始 2";
+    QTest::newRow("a journal of the same second, a stamp in it")
+        << "20261103-101500-2.log" << t1 + "x\r\n2026/11/04 09:00\r\n" + t2
+        << QStringList{"2026/11/03 10:15", "2026/11/04 09:00"} << "日時: %1: 日付行 1、受信記録の開始 1";
+    QTest::newRow("neither: the file's time")
+        << "plain.log" << t1 << QStringList{"FILE"} << "日時: %1: ファイルの時刻 1";
+    QTest::newRow("a name that only begins as a journal's")
+        << "20261103-101500 copy.log" << t1 << QStringList{"FILE"} << "日時: %1: ファイルの時刻 1";
+    QTest::newRow("a 再開 line without its time") << "t.log" << Sjis(QStringLiteral("---- 再開 ----\r\n")) + t1
+                                                  << QStringList{"FILE"} << "日時: %1: ファイルの時刻 1";
+}
+
+void TestLibrary::importDating()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, times);
+    QFETCH(QString, line);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    WriteFile(path, content);
+    const QDateTime fileTime(QDate(2026, 10, 1), QTime(12, 34));
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.setFileTime(fileTime, QFileDevice::FileModificationTime));
+    }
+    Library lib(dir.filePath("library.sqlite"));
+    const library::ImportSummary s = lib.importFiles({path}, {});
+    QCOMPARE(s.newRuns, times.size());
+    QStringList got;
+    for (const library::RunRow &r : lib.runs())
+        got.prepend(library::DateText(r.when).replace(library::DateText(fileTime), "FILE"));
+    QCOMPARE(got, times);
+    QCOMPARE(DatingLines(library::SummaryText(s)), line.isEmpty() ? QStringList() : QStringList{line.arg(path)});
 }
 
 // A file without a table is read and named; one that is not text is named and
@@ -408,7 +475,9 @@ void TestLibrary::importNamesFilesThatGiveNothing()
     const library::ImportSummary s = lib.importFiles({none, binary, journal, good}, {});
     QCOMPARE(lib.runs().size(), 2);
     QVERIFY(s.failures.isEmpty());
-    const QString counts = QStringLiteral("ファイル: 3\n表: 2\n新しい記録: 2\n既知の記録: 0\n");
+    const QString counts = QStringLiteral("ファイル: 3\n表: 2\n新しい記録: 2\n既知の記録: 0\n"
+                                          "日時: %1: 受信記録の開始 1\n")
+                               .arg(journal);
     const QString problems = QStringLiteral("表がありません: %1\nテキストではありません: %2\n").arg(none, binary);
     QCOMPARE(library::FileProblemsText(s), problems);
     QCOMPARE(library::SummaryText(s), counts + problems);
