@@ -696,9 +696,11 @@ void Tlibrary::saveCsvClicked()
     if (path.isEmpty())
         return;
     // As the cell list's file: a byte order mark, then the records; what the
-    // list shows, in its order.
-    const QByteArray bytes
-        = QByteArray("\xEF\xBB\xBF") + (runs ? library::RunsCsv(shownRuns()) : library::CellsCsv(shownCells()));
+    // list shows, in its order, with the columns it shows.
+    const bool curve = !cellView->isColumnHidden(library::CellCurveColumn);
+    const QByteArray bytes = QByteArray("\xEF\xBB\xBF")
+        + (runs ? library::RunsCsv(shownRuns())
+                : library::CellsCsv(shownCells(), m_cells->gradeLimits(), curve ? &m_cells->curveMinutes() : nullptr));
     m_files->write(path, bytes, this, [this, path](const QString &error) {
         if (!error.isEmpty())
             errors::ShowWarning(QStringLiteral("ファイル %1 を作成できません").arg(path));

@@ -46,7 +46,8 @@ int RunExport(const QString &libraryPath, Export what, QIODevice &out, QTextStre
     if (lib.state() == Library::State::ReadOnly)
         Warn(lib, err);
     try {
-        const QByteArray csv = what == Export::Cells ? CellsCsv(lib.cellSummaries()) : RunsCsv(lib.runs());
+        const QByteArray csv
+            = what == Export::Cells ? CellsCsv(lib.cellSummaries(), lib.gradeLimits()) : RunsCsv(lib.runs());
         if (out.write(csv) != csv.size())
             return 1;
     } catch (const LibraryError &e) {

@@ -1,5 +1,6 @@
 #include "library/Records.h"
 #include "cells/CellList.h"
+#include "library/Pool.h"
 
 #include <QCryptographicHash>
 
@@ -142,16 +143,35 @@ QVariant CellSortKey(const CellSummary &s, int column)
     }
 }
 
-QByteArray CellsCsv(const QList<CellSummary> &cells)
+QString GradeColumnTitle()
+{
+    return QStringLiteral("判定");
+}
+
+QString CurveColumnTitle()
+{
+    return QStringLiteral("曲線差(分)");
+}
+
+QByteArray CellsCsv(
+    const QList<CellSummary> &cells, const GradeLimits &limits, const QHash<qint64, double> *curveMinutes)
 {
     QStringList fields;
     for (int c = 0; c < CellColumnCount; ++c)
         fields << CellColumnTitle(c);
+    fields << GradeColumnTitle();
+    if (curveMinutes)
+        fields << CurveColumnTitle();
     QByteArray out = cells::CsvRecord(fields);
     for (const CellSummary &s : cells) {
         fields.clear();
         for (int c = 0; c < CellColumnCount; ++c)
             fields << CellColumnText(s, c);
+        fields << GradeText(GradeOfCell(s, limits));
+        if (curveMinutes) {
+            const auto m = curveMinutes->constFind(s.info.id);
+            fields << (m == curveMinutes->constEnd() ? QString() : OneDecimal(*m));
+        }
         out += cells::CsvRecord(fields);
     }
     return out;
@@ -160,16 +180,18 @@ QByteArray CellsCsv(const QList<CellSummary> &cells)
 QByteArray RunsCsv(const QList<RunRow> &runs)
 {
     QByteArray out = cells::CsvRecord({QStringLiteral("日時"), QStringLiteral("出典"), QStringLiteral("時間軸"),
-        QStringLiteral("Hteiko"), QStringLiteral("Hvds"), QStringLiteral("ベイ"), QStringLiteral("ラベル"),
+        QStringLiteral("放電抵抗(Ω)"), QStringLiteral("FET電圧(V)"), QStringLiteral("ベイ"), QStringLiteral("ラベル"),
         QStringLiteral("容量(mAh)"), QStringLiteral("平均電圧(V)"), QStringLiteral("放電時間")});
+    // Stored in hundredths, as the settings hold them; the titles name the units.
+    const auto hundredths = [](qint32 v) { return QString::number(v / 100.0, 'f', 2); };
     for (const RunRow &r : runs) {
         const QString unit = analysis::TimeUnitText(r.parameters.Htime);
         for (int b = 0; b < BayCount; ++b) {
             const BayFigures &bay = r.bays[b];
             if (!bay.present)
                 continue;
-            out += cells::CsvRecord({DateText(r.when), r.source, unit, QString::number(r.parameters.Hteiko),
-                QString::number(r.parameters.Hvds), QString::number(b + 1), bay.label, OneDecimal(bay.capacity),
+            out += cells::CsvRecord({DateText(r.when), r.source, unit, hundredths(r.parameters.Hteiko),
+                hundredths(r.parameters.Hvds), QString::number(b + 1), bay.label, OneDecimal(bay.capacity),
                 bay.hasMeanVoltage ? QString::number(bay.meanVoltage, 'f', 3) : QString(),
                 QString::number(bay.lastTime) + QLatin1Char(' ') + unit});
         }

@@ -1,9 +1,11 @@
 #pragma once
 // The plain values the cell library stores and hands out; no database here.
 #include "analysis/Capacity.h"
+#include "library/Grade.h"
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QMetaType>
 #include <QString>
@@ -189,10 +191,19 @@ QString CellColumnText(const CellSummary &s, int column);
 // Sort value: numbers as numbers (missing ones below every value), dates as dates.
 QVariant CellSortKey(const CellSummary &s, int column);
 
-// The CSV of the cells (header first, UTF-8 without BOM, CR LF), and of the runs:
-// "日時", "出典", "時間軸", "Hteiko", "Hvds", "ベイ", "ラベル", "容量(mAh)", "平均電圧(V)",
-// "放電時間", one record per run and present bay.
-QByteArray CellsCsv(const QList<CellSummary> &cells);
+// The columns the cells tab shows beyond these: "判定", the grade by the
+// library's limits, and "曲線差(分)" while the cells are in order of curve distance.
+QString GradeColumnTitle();
+QString CurveColumnTitle();
+
+// The CSV of the cells as the cells tab shows them (header first, UTF-8
+// without BOM, CR LF): the columns above, then 判定 by limits, then, when
+// curveMinutes is given, 曲線差(分) (empty for a cell without a distance).
+QByteArray CellsCsv(
+    const QList<CellSummary> &cells, const GradeLimits &limits, const QHash<qint64, double> *curveMinutes = nullptr);
+// The CSV of the runs: "日時", "出典", "時間軸", "放電抵抗(Ω)", "FET電圧(V)", "ベイ", "ラベル",
+// "容量(mAh)", "平均電圧(V)", "放電時間", one record per run and present bay; the resistor
+// and the FET voltage in ohms and volts (two decimals).
 QByteArray RunsCsv(const QList<RunRow> &runs);
 
 // "yyyy/MM/dd HH:mm" as the cell list writes dates.

@@ -7,6 +7,7 @@
 #include "library/Backup.h"
 #include "library/Library.h"
 #include "library/LibraryLocation.h"
+#include "library/LibraryModels.h"
 #include "tests/library/LibraryTestData.h"
 #include "tests/support/FilePermissions.h"
 #include "tests/support/TestFiles.h"
@@ -74,6 +75,28 @@ QByteArray Sjis(const QString &text)
     return sjis::encode(text);
 }
 
+// The records of a CSV as Python's csv module reads them.
+QList<QStringList> PythonCsv(const QByteArray &csv)
+{
+    QProcess py;
+    py.start("python3",
+        {"-c",
+            "import csv,sys,json,io\n"
+            "print(json.dumps(list(csv.reader(io.TextIOWrapper(sys.stdin.buffer, encoding='utf-8', newline='')))))"});
+    py.waitForStarted();
+    py.write(csv);
+    py.closeWriteChannel();
+    py.waitForFinished(30000);
+    QList<QStringList> records;
+    for (const QJsonValue &r : QJsonDocument::fromJson(py.readAllStandardOutput()).array()) {
+        QStringList fields;
+        for (const QJsonValue &f : r.toArray())
+            fields << f.toString();
+        records << fields;
+    }
+    return records;
+}
+
 // The lines of a summary that tell how files were dated.
 QStringList DatingLines(const QString &summary)
 {
@@ -107,6 +130,8 @@ private slots:
     void backup();
     void twoConnectionsWriteAtOnce();
     void csvReadBackByPython();
+    void cellsCsvAsShown_data();
+    void cellsCsvAsShown();
     void location_data();
     void location();
 };
@@ -796,7 +821,7 @@ void TestLibrary::csvReadBackByPython()
     Library lib(dir.filePath("library.sqlite"));
     const QStringList labels{"A,1", "say \"hi\"", QStringLiteral("電池 ３"), "plain"};
     lib.recordRun(Run(1, labels));
-    const QByteArray cells = library::CellsCsv(lib.cellSummaries());
+    const QByteArray cells = library::CellsCsv(lib.cellSummaries(), lib.gradeLimits());
     const QByteArray runs = library::RunsCsv(lib.runs());
     QVERIFY(cells.endsWith("\r\n"));
     QCOMPARE(cells.count("\r\n"), cells.count('\n'));
@@ -817,7 +842,7 @@ void TestLibrary::csvReadBackByPython()
     const QJsonArray cellRows = files.at(0).toArray(), runRows = files.at(1).toArray();
     QCOMPARE(cellRows.size(), 5);
     QCOMPARE(cellRows.at(0).toArray().at(0).toString(), QStringLiteral("ラベル"));
-    QCOMPARE(cellRows.at(0).toArray().size(), library::CellColumnCount);
+    QCOMPARE(cellRows.at(0).toArray().size(), library::CellColumnCount + 1);
     QStringList readLabels;
     for (int i = 1; i < cellRows.size(); ++i)
         readLabels << cellRows.at(i).toArray().at(0).toString();
@@ -834,6 +859,68 @@ void TestLibrary::csvReadBackByPython()
         QCOMPARE(rec.at(6).toString(), labels.at(b));
         QCOMPARE(rec.at(7).toString(), QString::number(r.bays[b].capacity, 'f', 1));
     }
+}
+
+// The cells' CSV holds what the セル tab's model shows: its titles, each cell's
+// texts with its grade, and the curve distances while their order applies.
+void TestLibrary::cellsCsvAsShown_data()
+{
+    QTest::addColumn<double>("good");
+    QTest::addColumn<double>("fair");
+    QTest::addColumn<bool>("curve");
+    QTest::addColumn<QStringList>("grades"); // F, G, N, P, Z: healths 85, 95, none, 70 and no runs
+    QTest::newRow("the default limits") << 90.0 << 80.0 << false << QStringList{"可", "良", "―", "不良", "―"};
+    QTest::newRow("stored limits, in order of curve distance")
+        << 96.0 << 86.0 << true << QStringList{"不良", "可", "―", "不良", "―"};
+}
+
+void TestLibrary::cellsCsvAsShown()
+{
+    QFETCH(double, good);
+    QFETCH(double, fair);
+    QFETCH(bool, curve);
+    QFETCH(QStringList, grades);
+    if (QStandardPaths::findExecutable("python3").isEmpty())
+        QSKIP("python3 is not installed");
+    QTemporaryDir dir;
+    Library lib(dir.filePath("library.sqlite"));
+    lib.recordRun(Run(1, {"G", "F", "P", "N"}));
+    lib.ensureCell("Z");
+    // Nominals that put each cell's health at 95, 85 and 70 %; N has none.
+    for (const auto &[label, fraction] : {std::pair{"G", 0.95}, std::pair{"F", 0.85}, std::pair{"P", 0.70}}) {
+        library::CellInfo info = lib.cell(lib.cellIdOf(label));
+        info.hasNominal = true;
+        info.nominalMah = Find(lib.cellSummaries(), label)->latestMah / fraction;
+        lib.updateCell(info);
+    }
+    lib.setGradeLimits({good, fair});
+    library::CellTableModel model;
+    model.setRows(lib.cellSummaries());
+    model.setGradeLimits(lib.gradeLimits());
+    QList<int> columns;
+    for (int c = 0; c < library::CellViewColumnCount; ++c) {
+        if (c != library::CellCurveColumn || curve)
+            columns << c;
+    }
+    if (curve)
+        model.setCurveOrder(
+            {lib.cellIdOf("P"), lib.cellIdOf("G")}, {{lib.cellIdOf("P"), 0.0}, {lib.cellIdOf("G"), 12.25}});
+    const QList<QStringList> records
+        = PythonCsv(library::CellsCsv(model.rows(), model.gradeLimits(), curve ? &model.curveMinutes() : nullptr));
+    QCOMPARE(records.size(), model.rowCount() + 1);
+    QStringList titles;
+    for (int c : columns)
+        titles << model.headerData(c, Qt::Horizontal).toString();
+    QCOMPARE(records.first(), titles);
+    QStringList shownGrades;
+    for (int r = 0; r < model.rowCount(); ++r) {
+        QStringList shown;
+        for (int c : columns)
+            shown << model.index(r, c).data().toString();
+        QCOMPARE(records.at(r + 1), shown);
+        shownGrades << shown.at(columns.indexOf(library::CellGradeColumn));
+    }
+    QCOMPARE(shownGrades, grades);
 }
 
 void TestLibrary::location_data()

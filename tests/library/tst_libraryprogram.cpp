@@ -226,11 +226,11 @@ void TestLibraryProgram::exportsReadBackByPython_data()
     QTest::addColumn<QStringList>("labels"); // that column of every record
     QTest::newRow("cells") << "--export-cells"
                            << "ラベル,型番,公称(mAh),回数,最新(mAh),最大(mAh),初回(mAh),劣化(%),健全度(%),平均電圧(V),"
-                              "最終測定,状態"
+                              "最終測定,状態,判定"
                            << QStringList{"A, first", "", "", "1"} << 0 << QStringList{"A, first", "B", "Q\"uote", "x"};
     QTest::newRow("runs") << "--export-runs"
-                          << "日時,出典,時間軸,Hteiko,Hvds,ベイ,ラベル,容量(mAh),平均電圧(V),放電時間"
-                          << QStringList{"2026/12/02 11:00", "two.log", "分", "100", "5", "1", "x"} << 6
+                          << "日時,出典,時間軸,放電抵抗(Ω),FET電圧(V),ベイ,ラベル,容量(mAh),平均電圧(V),放電時間"
+                          << QStringList{"2026/12/02 11:00", "two.log", "分", "1.00", "0.05", "1", "x"} << 6
                           << QStringList{"x", "", "Q\"uote", "", "A, first", "B", "", ""};
 }
 
