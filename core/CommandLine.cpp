@@ -31,11 +31,12 @@ QString UsageText()
                           "                        as CSV on standard output\n"
                           "  --library FILE        keep the cell library in FILE instead of library.sqlite\n"
                           "  --import FILE...      record every discharge table of the log files and\n"
-                          "                        journals into the cell library; the summary goes to\n"
-                          "                        standard output, status 1 when a file was not read\n"
+                          "                        journals into the cell library (made if missing); the\n"
+                          "                        summary goes to standard output, status 1 when a file\n"
+                          "                        was not read or held no table\n"
                           "  --export-cells        print the library's cells as CSV on standard output\n"
                           "  --export-runs         print the library's runs as CSV, one record per run\n"
-                          "                        and bay\n"
+                          "                        and bay; neither makes a library that is not there\n"
                           "  --pack SHAPE          print as CSV a plan of packs such as 10S20P (10 groups in\n"
                           "                        series of 20 cells in parallel) from the library's cells\n"
                           "                        in use; status 1 when there are too few\n"
@@ -84,7 +85,7 @@ Options Parse(const QStringList &args)
     Options o;
     QStringList positional;
     bool render = false, cells = false, version = false, help = false, optionsEnded = false;
-    bool import = false, exportCells = false, exportRuns = false, pack = false, packOption = false;
+    bool import = false, exportCells = false, exportRuns = false, pack = false, packOption = false, library = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args.at(i);
         if (optionsEnded || a == QLatin1String("-") || !a.startsWith(QLatin1Char('-'))) {
@@ -110,6 +111,7 @@ Options Parse(const QStringList &args)
         } else if (Is(a, "--library")) {
             if (!TakeValue(args, i, QStringLiteral("--library"), o.libraryFile, o))
                 return o;
+            library = true;
         } else if (a == QLatin1String("--import")) {
             import = true;
         } else if (a == QLatin1String("--export-cells")) {
@@ -176,6 +178,10 @@ Options Parse(const QStringList &args)
             QStringLiteral("only one of --render, --cells, --import, --export-cells, --export-runs and --pack"));
     if (packOption && !pack)
         return fail(QStringLiteral("--packs, --curve, --grade and --aim are only used with --pack"));
+    // Neither reads the library: a library named there was meant for something else.
+    if (library && (render || cells))
+        return fail(QStringLiteral("--library は %1 では使えません")
+                        .arg(render ? QStringLiteral("--render") : QStringLiteral("--cells")));
     if (pack) {
         if (!positional.isEmpty())
             return fail(QStringLiteral("unexpected argument %1").arg(positional.first()));

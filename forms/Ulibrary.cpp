@@ -14,6 +14,7 @@
 #include "widgets/ErrorDisplay.h"
 #include "widgets/FieldKeys.h"
 #include "widgets/Fonts.h"
+#include "widgets/SaveDialog.h"
 #include "widgets/ShownRows.h"
 #include "widgets/WindowSize.h"
 
@@ -271,9 +272,7 @@ void Tlibrary::connectService()
 void Tlibrary::makeDialogs()
 {
     OpenDialog = [this] { return runOpenDialog(); };
-    SaveDialog = [this](const QString &title, const QString &filter, const QString &suffix) {
-        return runSaveDialog(title, filter, suffix);
-    };
+    SaveDialog = [this](const QString &title, const QString &filter) { return runSaveDialog(title, filter); };
     CellDialog = [this](library::CellInfo &info) {
         Tcellinfo dlg(info, this);
         if (dlg.exec() != QDialog::Accepted)
@@ -323,15 +322,9 @@ QStringList Tlibrary::runOpenDialog()
     return dlg.selectedFiles();
 }
 
-QString Tlibrary::runSaveDialog(const QString &title, const QString &filter, const QString &suffix)
+QString Tlibrary::runSaveDialog(const QString &title, const QString &filter)
 {
-    QFileDialog dlg(this, title);
-    dlg.setAcceptMode(QFileDialog::AcceptSave);
-    dlg.setNameFilter(filter);
-    dlg.setDefaultSuffix(suffix);
-    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
-        return QString();
-    return dlg.selectedFiles().constFirst();
+    return savedialog::AskSavePath(this, title, {filter});
 }
 
 void Tlibrary::setWritable(bool writable)
@@ -727,15 +720,16 @@ void Tlibrary::saveCsvClicked()
     if (!m_files)
         return;
     const bool runs = tabs->currentIndex() == 1;
-    const QString path = SaveDialog
-        ? SaveDialog(QStringLiteral("CSV保存"), QStringLiteral("CSVファイル　(*.csv)"), QStringLiteral("csv"))
-        : QString();
+    const QString path
+        = SaveDialog ? SaveDialog(QStringLiteral("CSV保存"), QStringLiteral("CSVファイル　(*.csv)")) : QString();
     if (path.isEmpty())
         return;
     // As the cell list's file: a byte order mark, then the records; what the
-    // list shows, in its order.
-    const QByteArray bytes
-        = QByteArray("\xEF\xBB\xBF") + (runs ? library::RunsCsv(shownRuns()) : library::CellsCsv(shownCells()));
+    // list shows, in its order, with the columns it shows.
+    const bool curve = !cellView->isColumnHidden(library::CellCurveColumn);
+    const QByteArray bytes = QByteArray("\xEF\xBB\xBF")
+        + (runs ? library::RunsCsv(shownRuns())
+                : library::CellsCsv(shownCells(), m_cells->gradeLimits(), curve ? &m_cells->curveMinutes() : nullptr));
     m_files->write(path, bytes, this, [this, path](const QString &error) {
         if (!error.isEmpty())
             errors::ShowWarning(QStringLiteral("ファイル %1 を作成できません").arg(path));
@@ -747,9 +741,8 @@ void Tlibrary::backupClicked()
 {
     if (!m_service)
         return;
-    const QString path = SaveDialog
-        ? SaveDialog(QStringLiteral("バックアップ"), QStringLiteral("セル台帳 (*.sqlite)"), QStringLiteral("sqlite"))
-        : QString();
+    const QString path
+        = SaveDialog ? SaveDialog(QStringLiteral("バックアップ"), QStringLiteral("セル台帳 (*.sqlite)")) : QString();
     if (path.isEmpty())
         return;
     statusLabel->setText(QStringLiteral("バックアップ中..."));

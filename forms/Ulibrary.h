@@ -70,7 +70,7 @@ public:
 
     // Dialogs; tests replace them. Empty results mean the user cancelled.
     std::function<QStringList()> OpenDialog; // files to import
-    std::function<QString(const QString &title, const QString &filter, const QString &suffix)> SaveDialog;
+    std::function<QString(const QString &title, const QString &filter)> SaveDialog;
     // Edits a cell's info; false when cancelled.
     std::function<bool(library::CellInfo &)> CellDialog;
     // Edits a run's parameters; false when cancelled.
@@ -157,7 +157,7 @@ private:
     // Shows the distances from m_curveReference in that order; false when there are none.
     bool showCurveOrder(const QList<library::CurveNeighbour> &cells);
     QStringList runOpenDialog();
-    QString runSaveDialog(const QString &title, const QString &filter, const QString &suffix);
+    QString runSaveDialog(const QString &title, const QString &filter);
 
     library::LibraryService *m_service;
     FileWriter *m_files;

@@ -4,10 +4,10 @@
 #include "library/LibraryService.h"
 #include "packs/PlanFiles.h"
 #include "widgets/Fonts.h"
+#include "widgets/SaveDialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -220,16 +220,16 @@ void Tpackplan::savePdf(const QString &path)
 
 void Tpackplan::csvClicked()
 {
-    const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("CSV保存"), QStringLiteral("pack.csv"), QStringLiteral("CSV (*.csv)"));
+    const QString path = savedialog::AskSavePath(
+        this, QStringLiteral("CSV保存"), {QStringLiteral("CSV (*.csv)")}, QStringLiteral("pack.csv"));
     if (!path.isEmpty())
         saveCsv(path);
 }
 
 void Tpackplan::pdfClicked()
 {
-    const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("PDF保存"), QStringLiteral("pack.pdf"), QStringLiteral("PDF (*.pdf)"));
+    const QString path = savedialog::AskSavePath(
+        this, QStringLiteral("PDF保存"), {QStringLiteral("PDF (*.pdf)")}, QStringLiteral("pack.pdf"));
     if (!path.isEmpty())
         savePdf(path);
 }

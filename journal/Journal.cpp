@@ -40,17 +40,6 @@ QString FolderFor(const QString &iniPath)
     return QFileInfo(iniPath).absolutePath() + QStringLiteral("/logs");
 }
 
-QString RunName(const QDateTime &start, int index)
-{
-    const QString stem = start.toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    return index <= 1 ? stem : stem + QLatin1Char('-') + QString::number(index);
-}
-
-QDateTime RunStartOf(const QString &path)
-{
-    return QDateTime::fromString(QFileInfo(path).completeBaseName().left(15), QStringLiteral("yyyyMMdd-HHmmss"));
-}
-
 Journal::Journal(const QString &folder, const QDateTime &start, int index, QObject *parent)
     : QObject(parent)
     , m_folder(folder)

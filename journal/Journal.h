@@ -4,6 +4,8 @@
 // buffer in memory; a writer thread of the journal's own creates the file on
 // the first byte, writes what is waiting at once, and syncs it to the disk at
 // least once a second, so a killed program loses at most the last moments.
+#include "core/LogTimes.h"
+
 #include <QDateTime>
 #include <QObject>
 #include <QString>
@@ -21,12 +23,10 @@ namespace journal {
 // keeps on disk is found through this one function.
 QString FolderFor(const QString &iniPath);
 
-// Base name of a run started at the given local time: "YYYYMMDD-HHMMSS", and
-// "-2", "-3"... for further runs started in the same second (index 2, 3...).
-QString RunName(const QDateTime &start, int index);
-// The start a run's file is named after ("20261209-114501-2.log"); invalid
-// for a name of another form.
-QDateTime RunStartOf(const QString &path);
+// The run's file names ("YYYYMMDD-HHMMSS[-n].log") live in core/, where the
+// import reads them back too.
+using logtimes::RunName;
+using logtimes::RunStartOf;
 
 class Journal : public QObject
 {

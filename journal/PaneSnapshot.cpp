@@ -86,11 +86,6 @@ QString RecoveredText(const std::optional<SnapshotContent> &snapshot, const QByt
     return text;
 }
 
-QString RestartLine(const QDateTime &restart)
-{
-    return QStringLiteral("---- 再開 %1 ----").arg(restart.toString(QStringLiteral("yyyy/MM/dd HH:mm")));
-}
-
 PaneSnapshot::PaneSnapshot(const QString &path, QObject *parent)
     : QObject(parent)
     , m_path(path)

@@ -9,6 +9,8 @@
 // it); a writer thread of the snapshot's own encodes and writes it beside the
 // old file and renames it into place. A newer text waiting replaces an older
 // one that was not written yet.
+#include "core/LogTimes.h"
+
 #include <QDateTime>
 #include <QObject>
 #include <QString>
@@ -49,8 +51,9 @@ RecoveryOffer ReadRecovery(const QString &journalPath, const QString &snapshotPa
 // "前回の受信データが保存されていない可能性があります。\r\n<yyyy/MM/dd HH:mm の | 前回の>受信記録（n バイト）を開きますか？"
 QString RecoveryQuestion(const RecoveryOffer &offer);
 
-// The line between recovered text and what arrives after the restart.
-QString RestartLine(const QDateTime &restart);
+// The line between recovered text and what arrives after the restart (core/,
+// where the import reads it back).
+using logtimes::RestartLine;
 
 class PaneSnapshot : public QObject
 {

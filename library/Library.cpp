@@ -281,15 +281,16 @@ struct Library::Impl {
     }
 };
 
-Library::Library(const QString &path, int busyTimeoutMs)
+Library::Library(const QString &path, int busyTimeoutMs, OpenMode mode)
     : d(new Impl)
     , m_path(QFileInfo(path).absoluteFilePath())
 {
     d->name = QStringLiteral("voltrak-library-%1").arg(++g_connections);
     d->busyMs = busyTimeoutMs;
     const QString display = QDir::toNativeSeparators(m_path);
-    const OpenCheck check = CheckBeforeOpening(m_path);
+    const OpenCheck check = CheckBeforeOpening(m_path, mode);
     if (!check.ok) {
+        m_missing = check.missing;
         m_reason = check.reason;
         return;
     }
@@ -480,6 +481,17 @@ ImportSummary Library::importFiles(const QStringList &paths, const analysis::Cap
         s.knownRuns += f.knownRuns;
         s.badTables += f.bad;
         s.repeatedLabels += f.repeated;
+        ImportSummary::FileDating dating;
+        dating.path = f.path;
+        for (const RunInput &run : f.inputs) {
+            switch (run.dating) {
+            case RunDating::JournalStart: ++dating.byJournalStart; break;
+            case RunDating::FileTime: ++dating.byFileTime; break;
+            case RunDating::Stamp: ++dating.byStamp; break;
+            case RunDating::Received: break; // a capture's, never a file's
+            }
+        }
+        s.dating.append(dating);
     };
     const auto flush = [&] {
         if (batch.isEmpty())
@@ -521,6 +533,12 @@ ImportSummary Library::importFiles(const QStringList &paths, const analysis::Cap
             s.failures.append({path, read.failure});
             continue;
         }
+        if (read.notText) {
+            s.problems.append({path, ImportSummary::Problem::NotText});
+            continue;
+        }
+        if (read.runs.isEmpty())
+            s.problems.append({path, ImportSummary::Problem::NoTable});
         Pending file;
         file.path = path;
         file.inputs = std::move(read.runs);

@@ -6,6 +6,7 @@
 // Every call that fails throws LibraryError with a text for the user.
 #include "library/Grade.h"
 #include "library/LibraryError.h"
+#include "library/OpenCheck.h"
 #include "library/Pool.h"
 #include "library/Records.h"
 #include "library/Schema.h"
@@ -30,8 +31,12 @@ public:
     // state() and reason(). A file that is damaged, not VOLTRAK's, or in a folder
     // that cannot be written is not opened and never written; a newer schema
     // opens read-only. busyTimeoutMs: how long a write waits for another
-    // process holding the file before it is retried.
-    explicit Library(const QString &path, int busyTimeoutMs = 5000);
+    // process holding the file before it is retried. With ExistingOnly nothing
+    // is made: no library there fails with isMissing().
+    explicit Library(const QString &path, int busyTimeoutMs = 5000, OpenMode mode = OpenMode::CreateIfMissing);
+    Library(const QString &path, OpenMode mode)
+        : Library(path, 5000, mode)
+    { }
     ~Library();
     Library(const Library &) = delete;
     Library &operator=(const Library &) = delete;
@@ -39,6 +44,8 @@ public:
     State state() const { return m_state; }
     bool isOpen() const { return m_state != State::Failed; }
     bool isWritable() const { return m_state == State::Open; }
+    // Failed because there is no library at the path (ExistingOnly); reason() is MissingText.
+    bool isMissing() const { return m_missing; }
     // Empty when Open; the reason for the warning otherwise.
     QString reason() const { return m_reason; }
     QString path() const { return m_path; }
@@ -64,10 +71,12 @@ public:
     // each file in one transaction (wholly in or not at all). A line
     // "セル: a b c d" or "CELLS: a b c d" ("-" = empty bay) above a table's
     // header and after the previous table names that table's bays; the nearest
-    // date stamp above a table is its time, else the file's time. progress is
-    // called before each file (done so far, total, the file); cancel, when set,
-    // stops before the next file, keeping those done. Never throws for a file:
-    // failures are in the summary.
+    // date stamp or 再開 line above a table is its time, else a receive
+    // journal's start, else the file's time (ReadRunsOfFile). A file that is not
+    // text is not read. progress is called before each file (done so far,
+    // total, the file); cancel, when set, stops before the next file, keeping
+    // those done. Never throws for a file: failures, files that gave nothing and
+    // how each file's tables were dated are in the summary.
     ImportSummary importFiles(const QStringList &paths, const analysis::CapacityParameters &parameters,
         const std::function<void(int done, int total, const QString &path)> &progress = {},
         const std::atomic<bool> *cancel = nullptr);
@@ -132,6 +141,7 @@ private:
     struct Impl;
     Impl *d = nullptr;
     State m_state = State::Failed;
+    bool m_missing = false;
     QString m_reason;
     QString m_path;
 };

@@ -9,10 +9,16 @@ namespace library {
 namespace {
 void Warn(const Library &lib, QTextStream &err)
 {
-    err << CannotOpenTitle() << ": " << lib.reason() << '\n';
+    err << OpenFailureText(lib) << '\n';
     err.flush();
 }
 } // namespace
+
+QString OpenFailureText(const Library &lib)
+{
+    // A missing library is no failure to open: the reason says it all.
+    return lib.isMissing() ? lib.reason() : CannotOpenTitle() + QStringLiteral(": ") + lib.reason();
+}
 
 int RunImport(const QString &libraryPath, const QStringList &files, const analysis::CapacityParameters &parameters,
     QTextStream &out, QTextStream &err)
@@ -23,14 +29,16 @@ int RunImport(const QString &libraryPath, const QStringList &files, const analys
         return 1;
     }
     const ImportSummary s = lib.importFiles(files, parameters);
-    out << SummaryText(s);
+    out << SummaryText(s, FileProblems::Left);
     out.flush();
-    return s.failures.isEmpty() ? 0 : 1;
+    err << FileProblemsText(s);
+    err.flush();
+    return s.failures.isEmpty() && s.problems.isEmpty() ? 0 : 1;
 }
 
 int RunExport(const QString &libraryPath, Export what, QIODevice &out, QTextStream &err)
 {
-    Library lib(libraryPath);
+    Library lib(libraryPath, OpenMode::ExistingOnly);
     if (!lib.isOpen()) {
         Warn(lib, err);
         return 1;
@@ -38,7 +46,8 @@ int RunExport(const QString &libraryPath, Export what, QIODevice &out, QTextStre
     if (lib.state() == Library::State::ReadOnly)
         Warn(lib, err);
     try {
-        const QByteArray csv = what == Export::Cells ? CellsCsv(lib.cellSummaries()) : RunsCsv(lib.runs());
+        const QByteArray csv
+            = what == Export::Cells ? CellsCsv(lib.cellSummaries(), lib.gradeLimits()) : RunsCsv(lib.runs());
         if (out.write(csv) != csv.size())
             return 1;
     } catch (const LibraryError &e) {

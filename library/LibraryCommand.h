@@ -10,15 +10,24 @@ class QTextStream;
 
 namespace library {
 
-// Imports the files into the library at libraryPath with the given settings and
-// writes the summary to out. Returns 0, or 1 when the library could not be
-// opened for writing or a file could not be read.
+class Library;
+
+// Imports the files into the library at libraryPath (made when missing) with
+// the given settings and writes the summary to out, the files without a table
+// or not text to err. Returns 0, or 1 when the library could not be opened for
+// writing, or a file could not be read or gave nothing (the others are imported
+// all the same).
 int RunImport(const QString &libraryPath, const QStringList &files, const analysis::CapacityParameters &parameters,
     QTextStream &out, QTextStream &err);
 
 enum class Export { Cells, Runs };
 // Writes the cells or the runs as CSV (UTF-8, CR LF, header first) to out.
-// Returns 0, or 1 when the library could not be opened or read.
+// Returns 0, or 1 when there is no library (nothing is made), or it could not
+// be opened or read.
 int RunExport(const QString &libraryPath, Export what, QIODevice &out, QTextStream &err);
+
+// The line a command prints when lib did not open: "セル台帳がありません: <path>",
+// or "セル台帳を開けません: <reason>".
+QString OpenFailureText(const Library &lib);
 
 } // namespace library

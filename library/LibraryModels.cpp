@@ -101,8 +101,8 @@ QVariant CellTableModel::headerData(int section, Qt::Orientation orientation, in
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
     switch (section) {
-    case CellGradeColumn: return QStringLiteral("判定");
-    case CellCurveColumn: return QStringLiteral("曲線差(分)");
+    case CellGradeColumn: return GradeColumnTitle();
+    case CellCurveColumn: return CurveColumnTitle();
     default: return CellColumnTitle(section);
     }
 }

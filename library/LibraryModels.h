@@ -40,6 +40,7 @@ public:
     // The cells in order of curve distance, nearest first, with the minutes of
     // those that have one. Cells left out sort after all listed ones.
     void setCurveOrder(const QList<qint64> &order, const QHash<qint64, double> &minutes);
+    const QHash<qint64, double> &curveMinutes() const { return m_curveMinutes; }
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;

@@ -2,7 +2,9 @@
 #include "analysis/DischargeTable.h"
 #include "core/FileReason.h"
 #include "core/LogFile.h"
+#include "core/LogTimes.h"
 #include "core/SjisText.h"
+#include "core/TextSniff.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -74,24 +76,44 @@ QDateTime StampTime(const QByteArray &stamp)
     return QDateTime::fromString(QString::fromLatin1(stamp.left(16)), QStringLiteral("yyyy/MM/dd HH:mm"));
 }
 
+QDateTime LineTime(const QByteArray &line)
+{
+    return analysis::BeginsWithDateStamp(line) ? StampTime(line) : logtimes::RestartTime(line);
+}
+
 QList<RunInput> RunsInLog(const LineSource &lines, const QDateTime &fileTime, const QString &source,
-    const analysis::CapacityParameters &parameters)
+    const analysis::CapacityParameters &parameters, const QDateTime &journalStart)
 {
     QList<RunInput> runs;
     int scanFrom = 0;
+    // The nearest stamp or 再開 line so far; rows never are one, so the lines
+    // between tables are all there is to look at.
+    QDateTime stamped;
     for (const analysis::FoundTable &t : analysis::FindAllTables(lines)) {
         QString labels[BayCount];
         for (int k = scanFrom; k < t.headerLine; ++k) {
+            const QByteArray line = lines.line(k);
             QString found[BayCount];
-            if (ParseCellsLine(lines.line(k), found))
+            if (ParseCellsLine(line, found)) {
                 std::copy(std::begin(found), std::end(found), std::begin(labels));
+            } else if (const QDateTime at = LineTime(line); at.isValid()) {
+                stamped = at;
+            }
         }
         scanFrom = qMax(t.headerLine, 0) + 1 + int(t.rows.size());
         if (t.rows.isEmpty())
             continue;
         RunInput run;
-        const QDateTime stamp = StampTime(t.stamp);
-        run.when = stamp.isValid() ? stamp : fileTime;
+        if (stamped.isValid()) {
+            run.when = stamped;
+            run.dating = RunDating::Stamp;
+        } else if (journalStart.isValid()) {
+            run.when = journalStart;
+            run.dating = RunDating::JournalStart;
+        } else {
+            run.when = fileTime;
+            run.dating = RunDating::FileTime;
+        }
         run.source = source;
         run.rows = t.rows;
         run.parameters = parameters;
@@ -124,17 +146,24 @@ QString ReadFailure(const QString &path, const std::exception &e)
 FileRuns ReadRunsOfFile(const QString &path, const analysis::CapacityParameters &parameters)
 {
     FileRuns out;
+    const QDateTime journalStart = logtimes::RunStartOf(path);
     ByteLines lines;
     try {
         if (QFileInfo(path).isDir())
             throw std::runtime_error("");
+        // A journal holds the line's bytes as they came, noise and all; any
+        // other file that is not text could only give tables by chance.
+        if (!journalStart.isValid() && !textsniff::LooksLikeText(textsniff::ReadHead(path))) {
+            out.notText = true;
+            return out;
+        }
         lines = ReadLogFileLines(path);
     } catch (const std::exception &e) {
         out.failure = ReadFailure(path, e);
         return out;
     }
     const QFileInfo info(path);
-    out.runs = RunsInLog(lines, info.lastModified(), info.fileName(), parameters);
+    out.runs = RunsInLog(lines, info.lastModified(), info.fileName(), parameters, journalStart);
     return out;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // What the import makes of a log file or a receive journal, before any
 // database sees it: each table as a run to record, with the labels a line
-// "セル: a b c d" above it names and the time of the nearest date stamp.
+// "セル: a b c d" above it names and the time of the nearest date stamp or
+// 再開 line, else of the journal's start, else of the file.
 #include "core/LogLines.h"
 #include "library/Records.h"
 
@@ -37,19 +38,26 @@ std::optional<CellsLinePlace> PlaceCellsLine(const LineSource &lines, const RunI
 // The time of a date stamp "yyyy/MM/dd HH:mm..."; invalid when it is none.
 QDateTime StampTime(const QByteArray &stamp);
 
+// The time of a date stamp or of a 再開 line; invalid for any other line.
+QDateTime LineTime(const QByteArray &line);
+
 // Every table of the lines as a run: rows as they stand, the labels of the
-// last "セル:" line between the previous table and its header, the time of
-// the nearest date stamp above it or else fileTime; source names the file.
-// Tables without rows are left out.
+// last "セル:" line between the previous table and its header; the time of the
+// nearest date stamp or 再開 line above it, else journalStart when valid, else
+// fileTime, with the dating that says which. source names the file. Tables
+// without rows are left out.
 QList<RunInput> RunsInLog(const LineSource &lines, const QDateTime &fileTime, const QString &source,
-    const analysis::CapacityParameters &parameters);
+    const analysis::CapacityParameters &parameters, const QDateTime &journalStart = QDateTime());
 
 // The runs of one file, or why it could not be read.
 struct FileRuns {
     QList<RunInput> runs;
     QString failure; // empty when read
+    bool notText = false; // not read: the file does not look like text
 };
-// Reads path as the open command does.
+// Reads path as the open command does. A file named as a receive journal is
+// dated by its start and read whatever bytes the line brought; any other file
+// must look like text.
 FileRuns ReadRunsOfFile(const QString &path, const analysis::CapacityParameters &parameters);
 
 } // namespace library

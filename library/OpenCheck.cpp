@@ -76,16 +76,29 @@ OpenCheck Inspect(const QString &path)
 
 } // namespace
 
-OpenCheck CheckBeforeOpening(const QString &path)
+QString MissingText(const QString &path)
+{
+    return QStringLiteral("セル台帳がありません: %1").arg(QDir::toNativeSeparators(path));
+}
+
+OpenCheck CheckBeforeOpening(const QString &path, OpenMode mode)
 {
     OpenCheck check;
     const QString display = QDir::toNativeSeparators(path);
     const QFileInfo info(path);
     const QString folder = info.absolutePath();
+    const auto missing = [&path] {
+        OpenCheck m;
+        m.missing = true;
+        m.reason = MissingText(path);
+        return m;
+    };
     if (info.isDir()) {
         check.reason = QStringLiteral("%1 はフォルダです").arg(display);
         return check;
     }
+    if (!info.exists() && mode == OpenMode::ExistingOnly)
+        return missing();
     if (!info.exists() && !QDir().mkpath(folder)) {
         check.reason = QStringLiteral("フォルダ %1 を作成できません").arg(QDir::toNativeSeparators(folder));
         return check;
@@ -104,7 +117,11 @@ OpenCheck CheckBeforeOpening(const QString &path)
         check.ok = check.fresh = true;
         return check;
     }
-    return Inspect(path);
+    const OpenCheck inspected = Inspect(path);
+    // Opening would write the schema into it: that is making a library.
+    if (inspected.ok && inspected.fresh && mode == OpenMode::ExistingOnly)
+        return missing();
+    return inspected;
 }
 
 } // namespace library

@@ -1,5 +1,6 @@
 #include "library/Records.h"
 #include "cells/CellList.h"
+#include "library/Pool.h"
 
 #include <QCryptographicHash>
 
@@ -31,7 +32,17 @@ QByteArray RowsKey(const QList<QByteArray> &rows)
     return hash.result();
 }
 
-QString SummaryText(const ImportSummary &s)
+QString FileProblemsText(const ImportSummary &s)
+{
+    QString text;
+    for (const ImportSummary::ProblemFile &p : s.problems)
+        text += (p.problem == ImportSummary::Problem::NoTable ? QStringLiteral("表がありません: %1\n")
+                                                              : QStringLiteral("テキストではありません: %1\n"))
+                    .arg(p.path);
+    return text;
+}
+
+QString SummaryText(const ImportSummary &s, FileProblems problems)
 {
     QString text = QStringLiteral("ファイル: %1\n表: %2\n新しい記録: %3\n既知の記録: %4\n")
                        .arg(s.files)
@@ -42,6 +53,21 @@ QString SummaryText(const ImportSummary &s)
         text += QStringLiteral("読めない表: %1\n").arg(s.badTables);
     for (const QString &r : s.repeatedLabels)
         text += QStringLiteral("同じセルが2つのベイに: %1\n").arg(r);
+    // A stamp is the log's own word; only the times taken from elsewhere are worth a line.
+    for (const ImportSummary::FileDating &d : s.dating) {
+        if (d.byJournalStart == 0 && d.byFileTime == 0)
+            continue;
+        QStringList parts;
+        for (const auto &[title, count] : {std::pair{QStringLiteral("日付行"), d.byStamp},
+                 std::pair{QStringLiteral("受信記録の開始"), d.byJournalStart},
+                 std::pair{QStringLiteral("ファイルの時刻"), d.byFileTime}}) {
+            if (count > 0)
+                parts << QStringLiteral("%1 %2").arg(title).arg(count);
+        }
+        text += QStringLiteral("日時: %1: %2\n").arg(d.path, parts.join(QStringLiteral("、")));
+    }
+    if (problems == FileProblems::Shown)
+        text += FileProblemsText(s);
     for (const ImportSummary::Failure &f : s.failures)
         text += QStringLiteral("読めません: %1: %2\n").arg(f.path, f.reason);
     if (s.cancelled)
@@ -119,16 +145,35 @@ QVariant CellSortKey(const CellSummary &s, int column)
     }
 }
 
-QByteArray CellsCsv(const QList<CellSummary> &cells)
+QString GradeColumnTitle()
+{
+    return QStringLiteral("判定");
+}
+
+QString CurveColumnTitle()
+{
+    return QStringLiteral("曲線差(分)");
+}
+
+QByteArray CellsCsv(
+    const QList<CellSummary> &cells, const GradeLimits &limits, const QHash<qint64, double> *curveMinutes)
 {
     QStringList fields;
     for (int c = 0; c < CellColumnCount; ++c)
         fields << CellColumnTitle(c);
+    fields << GradeColumnTitle();
+    if (curveMinutes)
+        fields << CurveColumnTitle();
     QByteArray out = cells::CsvRecord(fields);
     for (const CellSummary &s : cells) {
         fields.clear();
         for (int c = 0; c < CellColumnCount; ++c)
             fields << CellColumnText(s, c);
+        fields << GradeText(GradeOfCell(s, limits));
+        if (curveMinutes) {
+            const auto m = curveMinutes->constFind(s.info.id);
+            fields << (m == curveMinutes->constEnd() ? QString() : OneDecimal(*m));
+        }
         out += cells::CsvRecord(fields);
     }
     return out;
@@ -137,16 +182,18 @@ QByteArray CellsCsv(const QList<CellSummary> &cells)
 QByteArray RunsCsv(const QList<RunRow> &runs)
 {
     QByteArray out = cells::CsvRecord({QStringLiteral("日時"), QStringLiteral("出典"), QStringLiteral("時間軸"),
-        QStringLiteral("Hteiko"), QStringLiteral("Hvds"), QStringLiteral("ベイ"), QStringLiteral("ラベル"),
+        QStringLiteral("放電抵抗(Ω)"), QStringLiteral("FET電圧(V)"), QStringLiteral("ベイ"), QStringLiteral("ラベル"),
         QStringLiteral("容量(mAh)"), QStringLiteral("平均電圧(V)"), QStringLiteral("放電時間")});
+    // Stored in hundredths, as the settings hold them; the titles name the units.
+    const auto hundredths = [](qint32 v) { return QString::number(v / 100.0, 'f', 2); };
     for (const RunRow &r : runs) {
         const QString unit = analysis::TimeUnitText(r.parameters.Htime);
         for (int b = 0; b < BayCount; ++b) {
             const BayFigures &bay = r.bays[b];
             if (!bay.present)
                 continue;
-            out += cells::CsvRecord({DateText(r.when), r.source, unit, QString::number(r.parameters.Hteiko),
-                QString::number(r.parameters.Hvds), QString::number(b + 1), bay.label, OneDecimal(bay.capacity),
+            out += cells::CsvRecord({DateText(r.when), r.source, unit, hundredths(r.parameters.Hteiko),
+                hundredths(r.parameters.Hvds), QString::number(b + 1), bay.label, OneDecimal(bay.capacity),
                 bay.hasMeanVoltage ? QString::number(bay.meanVoltage, 'f', 3) : QString(),
                 QString::number(bay.lastTime) + QLatin1Char(' ') + unit});
         }

@@ -1,9 +1,11 @@
 #pragma once
 // The plain values the cell library stores and hands out; no database here.
 #include "analysis/Capacity.h"
+#include "library/Grade.h"
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QMetaType>
 #include <QString>
@@ -21,9 +23,17 @@ enum class CellState { InUse = 0, Retired = 1, BuiltIn = 2 };
 // "使用中", "引退", "組込み: <pack>".
 QString CellStateText(CellState state, const QString &pack = QString());
 
+// Where a run's time came from.
+enum class RunDating {
+    Received, // the clock when the table arrived
+    Stamp, // the nearest date stamp or 再開 line above the table
+    JournalStart, // the start of the receive journal it was read from
+    FileTime, // the file's time: nothing else dated it
+};
+
 // A discharge table to record: a capture or one table of an imported file.
 struct RunInput {
-    QDateTime when; // local time: received, or the date stamp above the table, or the file's time
+    QDateTime when; // local time: received, or the stamp above the table, the journal's start, the file's time
     QString source; // ReceivedSource(n) or the file's name
     QList<QByteArray> rows; // whole row lines without line breaks, exactly as they stood
     analysis::CapacityParameters parameters; // time unit, Hteiko and Hvds in force
@@ -31,6 +41,7 @@ struct RunInput {
     // The cells by identity, where known: a bay with an id goes to that cell
     // whatever its label is now (renamed since it was put in); 0 = by label.
     qint64 cellIds[BayCount] = {0, 0, 0, 0};
+    RunDating dating = RunDating::Received; // where when came from
 };
 
 // What one bay holds: a cell of the library (cellId), or a label typed that
@@ -151,12 +162,36 @@ struct ImportSummary {
     // "<file> 表<n>: <label>" for each table whose cells line names a cell twice
     // (the later bays were left without it).
     QStringList repeatedLabels;
+    // How the tables of each file read were dated, in the order of the files.
+    struct FileDating {
+        QString path;
+        int byStamp = 0; // a date stamp or a 再開 line above the table
+        int byJournalStart = 0; // the receive journal's start, from its name
+        int byFileTime = 0; // the file's time
+    };
+    QList<FileDating> dating;
+    // Files that gave nothing: read but without a table (counted in files), or
+    // not read at all because they are not text.
+    enum class Problem { NoTable, NotText };
+    struct ProblemFile {
+        QString path;
+        Problem problem;
+    };
+    QList<ProblemFile> problems;
 };
 
+// Whether the summary's text names the files that gave nothing; the command
+// line writes them to standard error instead.
+enum class FileProblems { Shown, Left };
+
 // The summary for the user, one item per line:
-// "ファイル: 3\n表: 12\n新しい記録: 10\n既知の記録: 2\n" then one "読めません: <path>: <reason>"
-// line per failure, and "中止しました" when cancelled.
-QString SummaryText(const ImportSummary &s);
+// "ファイル: 3\n表: 12\n新しい記録: 10\n既知の記録: 2\n", "読めない表: n" when there are,
+// "日時: <path>: 日付行 a、受信記録の開始 b、ファイルの時刻 c" (only the counts that are not 0) for
+// each file with a table that no date stamp or 再開 line dated, the file problems (FileProblemsText),
+// one "読めません: <path>: <reason>" line per failure, and "中止しました" when cancelled.
+QString SummaryText(const ImportSummary &s, FileProblems problems = FileProblems::Shown);
+// "表がありません: <path>" and "テキストではありません: <path>", one line per file, in order.
+QString FileProblemsText(const ImportSummary &s);
 
 // The columns of the cells tab, in order, and of its CSV.
 enum CellColumn {
@@ -183,10 +218,19 @@ QString CellColumnText(const CellSummary &s, int column);
 // Sort value: numbers as numbers (missing ones below every value), dates as dates.
 QVariant CellSortKey(const CellSummary &s, int column);
 
-// The CSV of the cells (header first, UTF-8 without BOM, CR LF), and of the runs:
-// "日時", "出典", "時間軸", "Hteiko", "Hvds", "ベイ", "ラベル", "容量(mAh)", "平均電圧(V)",
-// "放電時間", one record per run and present bay.
-QByteArray CellsCsv(const QList<CellSummary> &cells);
+// The columns the cells tab shows beyond these: "判定", the grade by the
+// library's limits, and "曲線差(分)" while the cells are in order of curve distance.
+QString GradeColumnTitle();
+QString CurveColumnTitle();
+
+// The CSV of the cells as the cells tab shows them (header first, UTF-8
+// without BOM, CR LF): the columns above, then 判定 by limits, then, when
+// curveMinutes is given, 曲線差(分) (empty for a cell without a distance).
+QByteArray CellsCsv(
+    const QList<CellSummary> &cells, const GradeLimits &limits, const QHash<qint64, double> *curveMinutes = nullptr);
+// The CSV of the runs: "日時", "出典", "時間軸", "放電抵抗(Ω)", "FET電圧(V)", "ベイ", "ラベル",
+// "容量(mAh)", "平均電圧(V)", "放電時間", one record per run and present bay; the resistor
+// and the FET voltage in ohms and volts (two decimals).
 QByteArray RunsCsv(const QList<RunRow> &runs);
 
 // "yyyy/MM/dd HH:mm" as the cell list writes dates.

@@ -1,6 +1,7 @@
 #include "packs/PackCommand.h"
 
 #include "library/Library.h"
+#include "library/LibraryCommand.h"
 #include "packs/LibraryPlan.h"
 #include "packs/PlanFiles.h"
 
@@ -37,9 +38,9 @@ int RunPack(const QString &libraryPath, const PackCommandOptions &options, QIODe
             return 2;
         }
     }
-    library::Library lib(libraryPath);
+    library::Library lib(libraryPath, library::OpenMode::ExistingOnly);
     if (!lib.isOpen()) {
-        err << library::CannotOpenTitle() << ": " << lib.reason() << '\n';
+        err << library::OpenFailureText(lib) << '\n';
         return 1;
     }
     try {

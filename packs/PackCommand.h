@@ -18,9 +18,9 @@ struct PackCommandOptions {
     Aim aim = Aim::Capacity;
 };
 
-// Writes the plan's CSV to out. Returns 0; 1 when the library cannot be read or
-// the pool is too small (the message on err); 2 for a shape or grade that is
-// not one.
+// Writes the plan's CSV to out. Returns 0; 1 when there is no library (none is
+// made), it cannot be read or the pool is too small (the message on err); 2 for
+// a shape or grade that is not one.
 int RunPack(const QString &libraryPath, const PackCommandOptions &options, QIODevice &out, QTextStream &err);
 
 } // namespace packs

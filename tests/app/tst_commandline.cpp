@@ -134,6 +134,10 @@ void TestCommandLine::parse_data()
     QTest::newRow("library without file")
         << QStringList{"--library"} << A(cli::Action::Error) << "voltrak: option --library needs a file name";
     QTest::newRow("window with a library") << QStringList{"--library", "z.sqlite"} << A(cli::Action::Run) << "";
+    QTest::newRow("library with render") << QStringList{"--render", "a.log", "--output", "g.png", "--library=z.sqlite"}
+                                         << A(cli::Action::Error) << "voltrak: --library は --render では使えません";
+    QTest::newRow("library with cells") << QStringList{"--library", "z.sqlite", "--cells", "a.log"}
+                                        << A(cli::Action::Error) << "voltrak: --library は --cells では使えません";
     QTest::newRow("pack") << QStringList{"--pack", "10S20P"} << A(cli::Action::Pack) << "10S20P|1|0|";
     QTest::newRow("pack, every option") << QStringList{"--grade=良", "--curve", "--pack=4S", "--packs", "3"}
                                         << A(cli::Action::Pack) << "4S|3|1|良";

@@ -6,6 +6,7 @@
 #include "library/Library.h"
 #include "library/LibraryService.h"
 #include "packs/PackCommand.h"
+#include "tests/support/FileDialogs.h"
 #include "tests/support/TestFiles.h"
 
 #include <QApplication>
@@ -87,6 +88,8 @@ private slots:
     void tooFewCells();
     void gradeLimits_data();
     void gradeLimits();
+    void savedFilesTakeTheTypesExtension_data();
+    void savedFilesTakeTheTypesExtension();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -302,6 +305,41 @@ void TestPackDialog::gradeLimits()
     const library::GradeLimits stored = lib.gradeLimits();
     QCOMPARE(stored.good, accepted ? good.toDouble() : 90.0);
     QCOMPARE(stored.fair, accepted ? fair.toDouble() : 80.0);
+}
+
+// A name typed without an extension in CSV保存 and PDF保存 takes the type's.
+void TestPackDialog::savedFilesTakeTheTypesExtension_data()
+{
+    QTest::addColumn<bool>("pdf");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("start");
+    QTest::newRow("CSV") << false << "plan"
+                         << "plan.csv" << QByteArray("\xEF\xBB\xBF");
+    QTest::newRow("PDF") << true << "plan"
+                         << "plan.pdf" << QByteArray("%PDF-");
+    QTest::newRow("an extension typed stays") << false << "plan.txt"
+                                              << "plan.txt" << QByteArray("\xEF\xBB\xBF");
+}
+
+void TestPackDialog::savedFilesTakeTheTypesExtension()
+{
+    QFETCH(bool, pdf);
+    QFETCH(QString, typed);
+    QFETCH(QString, file);
+    QFETCH(QByteArray, start);
+    Tpackplan dlg(m_service.get(), &m_files, std::nullopt);
+    dlg.show();
+    QSignalSpy ready(&dlg, &Tpackplan::planReady);
+    dlg.calcClicked();
+    QTRY_COMPARE(ready.count(), 1);
+    QSignalSpy done(&dlg, &Tpackplan::workDone);
+    QTimer watch;
+    AnswerFileDialog(watch, m_dir->path(), typed);
+    (pdf ? dlg.pdfButton : dlg.csvButton)->click();
+    QTRY_COMPARE(done.count(), 1);
+    QCOMPARE(dlg.statusLabel->text(), QStringLiteral("保存しました: %1").arg(m_dir->filePath(file)));
+    QVERIFY(ReadFile(m_dir->filePath(file)).startsWith(start));
 }
 
 QTEST_MAIN(TestPackDialog)

@@ -4,6 +4,7 @@
 #include "tests/library/LibraryTestData.h"
 #include "tests/support/TestFiles.h"
 
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -116,6 +117,10 @@ private slots:
     void exportsReadBackByPython_data();
     void exportsReadBackByPython();
     void unopenableLibrary();
+    void readingCommandsMakeNothing_data();
+    void readingCommandsMakeNothing();
+    void importNamesFilesThatGiveNothing_data();
+    void importNamesFilesThatGiveNothing();
 };
 
 void TestLibraryProgram::importManyFiles()
@@ -221,11 +226,11 @@ void TestLibraryProgram::exportsReadBackByPython_data()
     QTest::addColumn<QStringList>("labels"); // that column of every record
     QTest::newRow("cells") << "--export-cells"
                            << "ラベル,型番,公称(mAh),回数,最新(mAh),最大(mAh),初回(mAh),劣化(%),健全度(%),平均電圧(V),"
-                              "最終測定,状態"
+                              "最終測定,状態,判定"
                            << QStringList{"A, first", "", "", "1"} << 0 << QStringList{"A, first", "B", "Q\"uote", "x"};
     QTest::newRow("runs") << "--export-runs"
-                          << "日時,出典,時間軸,Hteiko,Hvds,ベイ,ラベル,容量(mAh),平均電圧(V),放電時間"
-                          << QStringList{"2026/12/02 11:00", "two.log", "分", "100", "5", "1", "x"} << 6
+                          << "日時,出典,時間軸,放電抵抗(Ω),FET電圧(V),ベイ,ラベル,容量(mAh),平均電圧(V),放電時間"
+                          << QStringList{"2026/12/02 11:00", "two.log", "分", "1.00", "0.05", "1", "x"} << 6
                           << QStringList{"x", "", "Q\"uote", "", "A, first", "B", "", ""};
 }
 
@@ -298,6 +303,95 @@ void TestLibraryProgram::unopenableLibrary()
             QStringLiteral("セル台帳を開けません: %1 はデータベースではないか、壊れています\n").arg(lib));
     }
     QCOMPARE(ReadFile(lib), QByteArray("not a database at all"));
+}
+
+// Every file and folder below the folder, with each file's bytes.
+QStringList Listing(const QString &folder)
+{
+    QStringList out;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        out << path + (QFileInfo(path).isFile() ? ' ' + QString::fromLatin1(ReadFile(path).toHex()) : QString());
+    }
+    out.sort();
+    return out;
+}
+
+// The commands that only read the library: no library there is said in one
+// line, and nothing is made, neither the file nor its folder.
+void TestLibraryProgram::readingCommandsMakeNothing_data()
+{
+    QTest::addColumn<QStringList>("args"); // @ = the test's folder
+    QTest::addColumn<QString>("library");
+    QTest::newRow("cells, in a missing folder")
+        << QStringList{"--library", "@/no/such/lib.sqlite", "--export-cells"} << "@/no/such/lib.sqlite";
+    QTest::newRow("runs, a missing file") << QStringList{"--library=@/lib.sqlite", "--export-runs"} << "@/lib.sqlite";
+    QTest::newRow("pack, beside the settings")
+        << QStringList{"--settings", "@/s.ini", "--pack", "2S"} << "@/library.sqlite";
+    QTest::newRow("cells, an empty file")
+        << QStringList{"--library", "@/empty.sqlite", "--export-cells"} << "@/empty.sqlite";
+    QTest::newRow("pack, an empty file") << QStringList{"--library", "@/empty.sqlite", "--pack", "1S", "--grade", "良"}
+                                         << "@/empty.sqlite";
+}
+
+void TestLibraryProgram::readingCommandsMakeNothing()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, library);
+    QTemporaryDir dir;
+    WriteFile(dir.filePath("empty.sqlite"), QByteArray());
+    WriteFile(dir.filePath("s.ini"), "[VOLTRAK]\r\n");
+    const QStringList before = Listing(dir.path());
+    const Result r = Voltrak(args.replaceInStrings("@", dir.path()));
+    QCOMPARE(r.status, 1);
+    QCOMPARE(r.out, QByteArray());
+    QCOMPARE(
+        QString::fromUtf8(r.err), QStringLiteral("セル台帳がありません: %1\n").arg(library.replace("@", dir.path())));
+    QCOMPARE(Listing(dir.path()), before);
+}
+
+// --import names each file that gave nothing on standard error, imports the
+// others and ends with status 1; a receive journal is read whatever its bytes.
+void TestLibraryProgram::importNamesFilesThatGiveNothing_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("err"); // @ = the test's folder
+    QTest::addColumn<int>("runs");
+    QTest::newRow("no table") << QStringList{"notes.txt"} << 1 << "表がありません: @/notes.txt\n" << 0;
+    QTest::newRow("not text, a table in it")
+        << QStringList{"copy.sqlite"} << 1 << "テキストではありません: @/copy.sqlite\n"
+        << 0;
+    QTest::newRow("the others still imported")
+        << QStringList{"a.log", "copy.sqlite", "20261201-090000.log", "notes.txt"} << 1
+        << "テキストではありません: @/copy.sqlite\n表がありません: @/notes.txt\n"
+        << 2;
+    QTest::newRow("all imported") << QStringList{"a.log", "20261201-090000.log"} << 0 << "" << 2;
+}
+
+void TestLibraryProgram::importNamesFilesThatGiveNothing()
+{
+    QFETCH(QStringList, files);
+    QFETCH(int, status);
+    QFETCH(QString, err);
+    QFETCH(int, runs);
+    QTemporaryDir dir;
+    WriteFile(dir.filePath("a.log"), "2026/12/01 10:00\r\n" + TableText(1));
+    WriteFile(dir.filePath("notes.txt"), "2026/12/01 10:00\r\nBat-V Bat1 Bat2 Bat3 Bat4\r\nno rows\r\n");
+    WriteFile(dir.filePath("copy.sqlite"), QByteArray("SQLite format 3\0", 16) + TableText(2));
+    // What the line brought before the table: a zero byte among the noise.
+    WriteFile(dir.filePath("20261201-090000.log"), QByteArray("\0\xff\r\n", 4) + TableText(3));
+    QStringList paths;
+    for (const QString &f : std::as_const(files))
+        paths << dir.filePath(f);
+    const QString lib = dir.filePath("lib.sqlite");
+    const Result r = Voltrak(QStringList{"--settings", dir.filePath("v.ini"), "--library", lib, "--import"} + paths);
+    QCOMPARE(r.status, status);
+    QCOMPARE(QString::fromUtf8(r.err), err.replace("@", dir.path()));
+    QVERIFY(!r.out.contains(QStringLiteral("ありません").toUtf8()));
+    QVERIFY(r.out.startsWith(QStringLiteral("ファイル: ").toUtf8()));
+    QCOMPARE(Reader(lib).value("SELECT count(*) FROM runs").toInt(), runs);
 }
 
 QTEST_GUILESS_MAIN(TestLibraryProgram)
