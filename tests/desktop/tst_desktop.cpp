@@ -559,8 +559,12 @@ private slots:
             return main != 0;
         }));
         QVERIFY(closeProgram(p, main));
-        // Closed the normal way: no snapshot and no marker left of this run.
-        QCOMPARE(logs.entryList({QStringLiteral("*.pane"), QStringLiteral("*.run")}, QDir::Files), QStringList());
+        // Closed the normal way: no marker left of this run; its pane, written
+        // in by the recovery, stays beside its journal with the note.
+        QCOMPARE(logs.entryList({QStringLiteral("*.run")}, QDir::Files), QStringList());
+        const QStringList panes = logs.entryList({QStringLiteral("*.pane")}, QDir::Files);
+        QCOMPARE(panes.size(), 1);
+        QVERIFY(ReadFile(logs.filePath(panes.first())).contains("note"));
     }
 
     // "voltrak FILE" (the file manager's "open with") opens FILE into the log
