@@ -225,6 +225,24 @@ bool Session::isViewable(WindowId w) const
     return XGetWindowAttributes(m_dpy, w, &a) && a.map_state == IsViewable;
 }
 
+int Session::shownPopups(qint64 pid) const
+{
+    ::Window root = 0, parent = 0, *children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(m_dpy, DefaultRootWindow(m_dpy), &root, &parent, &children, &count))
+        return 0;
+    int shown = 0;
+    for (unsigned int i = 0; i < count; ++i) {
+        XWindowAttributes a{};
+        if (XGetWindowAttributes(m_dpy, children[i], &a) && a.map_state == IsViewable && a.override_redirect
+            && this->pid(children[i]) == pid)
+            ++shown;
+    }
+    if (children)
+        XFree(children);
+    return shown;
+}
+
 WindowId Session::activeWindow() const
 {
     const QList<long> v = longs(property(DefaultRootWindow(m_dpy), "_NET_ACTIVE_WINDOW", XA_WINDOW));

@@ -53,6 +53,9 @@ public:
     QRect outerRect(WindowId w) const; // client grown by the frame
     bool isViewable(WindowId w) const;
     WindowId activeWindow() const;
+    // Shown windows of pid that the window manager does not manage: pop-ups
+    // such as a completion list or an open menu.
+    int shownPopups(qint64 pid) const;
 
     // The shown window of process pid titled exactly title, or 0 after the time-out.
     WindowId waitForWindow(qint64 pid, const QString &title, int timeoutMs = TimeoutMs) const;

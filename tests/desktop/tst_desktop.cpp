@@ -59,9 +59,20 @@ class TestDesktop : public QObject
     // Keys on the active window from (a menu of) from, then the window titled title.
     WindowId openWith(desktop::Program &p, WindowId from, const QStringList &keys, const QString &title)
     {
-        if (!m_x.activate(from) || !m_x.keys(keys))
-            return 0;
-        const WindowId w = m_x.waitForWindow(p.pid(), title);
+        // On a loaded machine a menu's letter can come before the menu is
+        // open; then a menu's keys are given again, a menu left open closed
+        // first. Other keys are given once: twice could mean something else.
+        const bool menu = !keys.isEmpty() && keys.first().startsWith(QLatin1String("alt+"));
+        WindowId w = 0;
+        for (int attempt = 0; attempt < (menu ? 3 : 1) && !w; ++attempt) {
+            if (attempt > 0 && (w = m_x.waitForWindow(p.pid(), title, 1000)))
+                break;
+            if (attempt > 0 && m_x.shownPopups(p.pid()) > 0)
+                m_x.keys({"Escape", "Escape"});
+            if (!m_x.activate(from) || !m_x.keys(keys))
+                return 0;
+            w = m_x.waitForWindow(p.pid(), title, menu ? desktop::TimeoutMs / 3 : desktop::TimeoutMs);
+        }
         // A window the program raises itself becomes active a little after it
         // is mapped; keys meant for the next window must not race it.
         if (w)
@@ -321,9 +332,12 @@ private slots:
         const WindowId bays = openWith(p, main, {"alt+v", "m"}, QStringLiteral("装着セル"));
         QVERIFY2(bays, qPrintable(seen(p)));
         // "e-" opens the list of the four; Escape closes it; "1" and Enter go on typing.
-        QVERIFY(m_x.keys(typing(QStringLiteral("e-")) << "Escape"
-                                                      << "1"
-                                                      << "Return"));
+        QVERIFY(m_x.keys(typing(QStringLiteral("e-"))));
+        QVERIFY2(desktop::waitFor([&] { return m_x.shownPopups(p.pid()) > 0; }), "no completion list");
+        QVERIFY(m_x.keys({"Escape"}));
+        QVERIFY(desktop::waitFor([&] { return m_x.shownPopups(p.pid()) == 0; }));
+        QVERIFY(m_x.isViewable(bays));
+        QVERIFY(m_x.keys({"1", "Return"}));
         QVERIFY(m_x.isViewable(bays));
         QVERIFY(m_com1->writeAll("2026/12/09 04:00\r\n" + dischargeTable()));
         const WindowId ledger = openWith(p, main, {"alt+v", "b"}, QStringLiteral("セル台帳"));
