@@ -117,11 +117,11 @@ OpenCheck CheckBeforeOpening(const QString &path, OpenMode mode)
         check.ok = check.fresh = true;
         return check;
     }
-    const OpenCheck inspected = Inspect(path);
+    const OpenCheck found = Inspect(path);
     // Opening would write the schema into it: that is making a library.
-    if (inspected.ok && inspected.fresh && mode == OpenMode::ExistingOnly)
+    if (found.ok && found.fresh && mode == OpenMode::ExistingOnly)
         return missing();
-    return inspected;
+    return found;
 }
 
 } // namespace library

@@ -19,7 +19,6 @@
 #include "library/LibraryModels.h"
 #include "library/LibraryService.h"
 #include "library/LogImport.h"
-#include "tests/support/FileDialogs.h"
 #include "tests/support/TestFiles.h"
 #include "widgets/Chart.h"
 #include "widgets/ErrorDisplay.h"
@@ -1461,71 +1460,6 @@ private slots:
         w->packPlanButton->click();
         QVERIFY(got.has_value());
         QCOMPARE(*got, expected);
-    }
-
-    // CSV保存 and バックアップ: a name typed without an extension takes the
-    // type's; the セル tab's CSV is headed by the columns the tab shows.
-    void savedFilesTakeTheTypesExtension_data()
-    {
-        QTest::addColumn<QString>("what"); // cells, similar (cells in order of curve), runs, backup
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("file");
-        QTest::newRow("cells") << "cells"
-                               << "cells"
-                               << "cells.csv";
-        QTest::newRow("cells in order of curve") << "similar"
-                                                 << "near"
-                                                 << "near.csv";
-        QTest::newRow("runs") << "runs"
-                              << "runs"
-                              << "runs.csv";
-        QTest::newRow("backup") << "backup"
-                                << "copy"
-                                << "copy.sqlite";
-        QTest::newRow("an extension typed stays") << "cells"
-                                                  << "cells.txt"
-                                                  << "cells.txt";
-    }
-    void savedFilesTakeTheTypesExtension()
-    {
-        QFETCH(QString, what);
-        QFETCH(QString, typed);
-        QFETCH(QString, file);
-        fillLibrary();
-        auto w = shownLibrary();
-        if (what == "similar") {
-            w->selectCell(cellId("E-10"));
-            settle();
-            QSignalSpy shown(w.get(), &Tlibrary::similarShown);
-            w->similarButton->click();
-            QVERIFY(shown.wait(5000) || shown.count() == 1);
-            QVERIFY(!w->cellView->isColumnHidden(library::CellCurveColumn));
-        }
-        w->tabs->setCurrentIndex(what == "runs" ? 1 : 0);
-        QSignalSpy saved(w.get(), &Tlibrary::saved);
-        QTimer watch;
-        AnswerFileDialog(watch, m_dir->path(), typed);
-        (what == "backup" ? w->backupButton : w->csvButton)->click();
-        QTRY_COMPARE(saved.count(), 1);
-        QVERIFY(m_boxes.isEmpty());
-        const QByteArray bytes = ReadFile(m_dir->filePath(file));
-        if (what == "backup") {
-            QVERIFY(bytes.startsWith(QByteArray("SQLite format 3\0", 16)));
-            return;
-        }
-        QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
-        const QStringList header = QString::fromUtf8(bytes.mid(3, bytes.indexOf("\r\n") - 3)).split(',');
-        QStringList shown;
-        if (what == "runs") {
-            shown = QStringList{"日時", "出典", "時間軸", "放電抵抗(Ω)", "FET電圧(V)", "ベイ", "ラベル", "容量(mAh)",
-                "平均電圧(V)", "放電時間"};
-        } else {
-            for (int c = 0; c < w->cellView->model()->columnCount(); ++c) {
-                if (!w->cellView->isColumnHidden(c))
-                    shown << w->cellView->model()->headerData(c, Qt::Horizontal).toString();
-            }
-        }
-        QCOMPARE(header, shown);
     }
 
     // セルの情報 puts a built-in cell back in use with 組込み解除; the button

@@ -75,34 +75,6 @@ QByteArray Sjis(const QString &text)
     return sjis::encode(text);
 }
 
-// The records of a CSV as Python's csv module reads them.
-QList<QStringList> PythonCsv(const QByteArray &csv)
-{
-    QProcess py;
-    py.start("python3",
-        {"-c",
-            "import csv,sys,json,io\n"
-            "print(json.dumps(list(csv.reader(io.TextIOWrapper(sys.stdin.buffer, encoding='utf-8', newline='')))))"});
-    py.waitForStarted();
-    py.write(csv);
-    py.closeWriteChannel();
-    py.waitForFinished(30000);
-    QList<QStringList> records;
-    for (const QJsonValue &r : QJsonDocument::fromJson(py.readAllStandardOutput()).array()) {
-        QStringList fields;
-        for (const QJsonValue &f : r.toArray())
-            fields << f.toString();
-        records << fields;
-    }
-    return records;
-}
-
-// The lines of a summary that tell how files were dated.
-QStringList DatingLines(const QString &summary)
-{
-    return summary.split('\n').filter(QRegularExpression("^日時: "));
-}
-
 } // namespace
 
 class TestLibrary : public QObject
@@ -118,9 +90,6 @@ private slots:
     void import_data();
     void import();
     void importSkipsBadFilesAndTables();
-    void importDating_data();
-    void importDating();
-    void importNamesFilesThatGiveNothing();
     void importCancelKeepsFilesDone();
     void capturedRunImportedAgainAddsNothing();
     void labels();
@@ -130,8 +99,6 @@ private slots:
     void backup();
     void twoConnectionsWriteAtOnce();
     void csvReadBackByPython();
-    void cellsCsvAsShown_data();
-    void cellsCsvAsShown();
     void location_data();
     void location();
 };
@@ -353,6 +320,20 @@ void TestLibrary::import_data()
         << QList<int>{2, 3, 2, 1} << QStringList{"FILE|d.txt|,,,", "2026/11/05 07:00|c.log|,,,"};
     QTest::newRow("a file without a table")
         << QStringList{"e.log"} << QByteArrayList{"hello\r\n"} << QList<int>{1, 0, 0, 0} << QStringList{};
+    // A 再開 line dates what follows it as a stamp does, whichever is nearer; a journal is dated by the start
+    // it is named after unless a line of its own is nearer; only a name the journal writes is a journal's.
+    const QByteArray restart = Sjis(logtimes::RestartLine(QDateTime(QDate(2026, 11, 3), QTime(7, 30, 59)))) + "\r\n";
+    QTest::newRow("a 再開 line above the second table")
+        << QStringList{"r.log"} << QByteArrayList{"2026/11/02 08:00\r\n" + t1 + "notes\r\n" + restart + t2}
+        << QList<int>{1, 2, 2, 0} << QStringList{"2026/11/02 08:00|r.log|,,,", "2026/11/03 07:30|r.log|,,,"};
+    QTest::newRow("a stamp nearer than a 再開 line")
+        << QStringList{"s.log"} << QByteArrayList{restart + "2026/11/04 09:00 x\r\n" + t1} << QList<int>{1, 1, 1, 0}
+        << QStringList{"2026/11/04 09:00|s.log|,,,"};
+    QTest::newRow("journals by their start, unless a stamp is nearer")
+        << QStringList{"20261103-101500-2.log", "20261103-101500 copy.log"}
+        << QByteArrayList{t1 + "x\r\n2026/11/04 09:00\r\n" + t2, t3} << QList<int>{2, 3, 3, 0}
+        << QStringList{"FILE|20261103-101500 copy.log|,,,", "2026/11/03 10:15|20261103-101500-2.log|,,,",
+               "2026/11/04 09:00|20261103-101500-2.log|,,,"};
 }
 
 void TestLibrary::import()
@@ -426,87 +407,6 @@ void TestLibrary::importSkipsBadFilesAndTables()
                        "読めません: %1: ファイルがありません\n読めません: %2: 読み取りが許可されていません\n"
                        "読めません: %3: フォルダです\n")
             .arg(bad, locked, dir.path(), good));
-}
-
-// Each table by the nearest date stamp or 再開 line above it, then by the
-// journal's start for a receive journal, then by the file's time; the summary
-// names the files whose tables no line of their own dated.
-void TestLibrary::importDating_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QStringList>("times"); // oldest first; FILE = the file's time
-    QTest::addColumn<QString>("line"); // the summary's 日時 line, %1 = the file; empty: none
-
-    const QByteArray t1 = TableText(1), t2 = TableText(2);
-    const QByteArray restart = Sjis(logtimes::RestartLine(QDateTime(QDate(2026, 11, 3), QTime(7, 30, 59)))) + "\r\n";
-    QTest::newRow("a stamp above, a 再開 line above the next table")
-        << "r.log"
-        << "2026/11/02 08:00\r\n" + t1 + "notes\r\n" + restart + t2
-        << QStringList{"2026/11/02 08:00", "2026/11/03 07:30"} << "";
-    QTest::newRow("a stamp nearer than a 再開 line")
-        << "s.log" << restart + "2026/11/04 09:00 x\r\n" + t1 << QStringList{"2026/11/04 09:00"} << "";
-    QTest::newRow("a receive journal") << "20261103-101500.log" << t1 + "Discharge end\r\n" + t2
-                                       << QStringList{"2026/11/03 10:15", "2026/11/03 10:15"}
-                                       << "日時: %1: 受信記録の開始 2";
-    QTest::newRow("a journal of the same second, a stamp in it")
-        << "20261103-101500-2.log" << t1 + "x\r\n2026/11/04 09:00\r\n" + t2
-        << QStringList{"2026/11/03 10:15", "2026/11/04 09:00"} << "日時: %1: 日付行 1、受信記録の開始 1";
-    QTest::newRow("neither: the file's time")
-        << "plain.log" << t1 << QStringList{"FILE"} << "日時: %1: ファイルの時刻 1";
-    QTest::newRow("a name that only begins as a journal's")
-        << "20261103-101500 copy.log" << t1 << QStringList{"FILE"} << "日時: %1: ファイルの時刻 1";
-    QTest::newRow("a 再開 line without its time") << "t.log" << Sjis(QStringLiteral("---- 再開 ----\r\n")) + t1
-                                                  << QStringList{"FILE"} << "日時: %1: ファイルの時刻 1";
-}
-
-void TestLibrary::importDating()
-{
-    QFETCH(QString, name);
-    QFETCH(QByteArray, content);
-    QFETCH(QStringList, times);
-    QFETCH(QString, line);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(name);
-    WriteFile(path, content);
-    const QDateTime fileTime(QDate(2026, 10, 1), QTime(12, 34));
-    {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::ReadWrite));
-        QVERIFY(f.setFileTime(fileTime, QFileDevice::FileModificationTime));
-    }
-    Library lib(dir.filePath("library.sqlite"));
-    const library::ImportSummary s = lib.importFiles({path}, {});
-    QCOMPARE(s.newRuns, times.size());
-    QStringList got;
-    for (const library::RunRow &r : lib.runs())
-        got.prepend(library::DateText(r.when).replace(library::DateText(fileTime), "FILE"));
-    QCOMPARE(got, times);
-    QCOMPARE(DatingLines(library::SummaryText(s)), line.isEmpty() ? QStringList() : QStringList{line.arg(path)});
-}
-
-// A file without a table is read and named; one that is not text is named and
-// not read; a journal is read whatever noise the line put into it.
-void TestLibrary::importNamesFilesThatGiveNothing()
-{
-    QTemporaryDir dir;
-    const QString none = dir.filePath("none.log"), binary = dir.filePath("cells.sqlite"),
-                  journal = dir.filePath("20261105-080000.log"), good = dir.filePath("good.log");
-    WriteFile(none, "2026/11/05 07:00\r\nno table here\r\n");
-    WriteFile(binary, QByteArray("SQLite format 3\0", 16) + TableText(1));
-    WriteFile(journal, QByteArray("\0\x7f\0\r\n", 5) + TableText(2));
-    WriteFile(good, "2026/11/05 07:00\r\n" + TableText(3));
-    Library lib(dir.filePath("library.sqlite"));
-    const library::ImportSummary s = lib.importFiles({none, binary, journal, good}, {});
-    QCOMPARE(lib.runs().size(), 2);
-    QVERIFY(s.failures.isEmpty());
-    const QString counts = QStringLiteral("ファイル: 3\n表: 2\n新しい記録: 2\n既知の記録: 0\n"
-                                          "日時: %1: 受信記録の開始 1\n")
-                               .arg(journal);
-    const QString problems = QStringLiteral("表がありません: %1\nテキストではありません: %2\n").arg(none, binary);
-    QCOMPARE(library::FileProblemsText(s), problems);
-    QCOMPARE(library::SummaryText(s), counts + problems);
-    QCOMPARE(library::SummaryText(s, library::FileProblems::Left), counts);
 }
 
 void TestLibrary::importCancelKeepsFilesDone()
@@ -821,7 +721,16 @@ void TestLibrary::csvReadBackByPython()
     Library lib(dir.filePath("library.sqlite"));
     const QStringList labels{"A,1", "say \"hi\"", QStringLiteral("電池 ３"), "plain"};
     lib.recordRun(Run(1, labels));
-    const QByteArray cells = library::CellsCsv(lib.cellSummaries(), lib.gradeLimits());
+    library::CellInfo plain = lib.cell(lib.cellIdOf("plain"));
+    plain.hasNominal = true;
+    plain.nominalMah = 500;
+    lib.updateCell(plain);
+    // The cells as the セル tab shows them, in order of curve distance from "plain".
+    library::CellTableModel model;
+    model.setRows(lib.cellSummaries());
+    model.setGradeLimits(lib.gradeLimits());
+    model.setCurveOrder({plain.id}, {{plain.id, 0.0}});
+    const QByteArray cells = library::CellsCsv(model.rows(), model.gradeLimits(), &model.curveMinutes());
     const QByteArray runs = library::RunsCsv(lib.runs());
     QVERIFY(cells.endsWith("\r\n"));
     QCOMPARE(cells.count("\r\n"), cells.count('\n'));
@@ -842,7 +751,14 @@ void TestLibrary::csvReadBackByPython()
     const QJsonArray cellRows = files.at(0).toArray(), runRows = files.at(1).toArray();
     QCOMPARE(cellRows.size(), 5);
     QCOMPARE(cellRows.at(0).toArray().at(0).toString(), QStringLiteral("ラベル"));
-    QCOMPARE(cellRows.at(0).toArray().size(), library::CellColumnCount + 1);
+    QCOMPARE(cellRows.at(0).toArray().size(), library::CellColumnCount + 2);
+    // The model's titles and texts, 判定 and 曲線差(分) after the library's own columns.
+    for (int r = 0; r < cellRows.size(); ++r) {
+        for (int c = 0; c < library::CellViewColumnCount; ++c)
+            QCOMPARE(cellRows.at(r).toArray().at(c).toString(),
+                (r == 0 ? model.headerData(c, Qt::Horizontal) : model.index(r - 1, c).data()).toString());
+    }
+    QCOMPARE(cellRows.at(2).toArray().at(library::CellGradeColumn).toString(), QStringLiteral("良"));
     QStringList readLabels;
     for (int i = 1; i < cellRows.size(); ++i)
         readLabels << cellRows.at(i).toArray().at(0).toString();
@@ -859,68 +775,6 @@ void TestLibrary::csvReadBackByPython()
         QCOMPARE(rec.at(6).toString(), labels.at(b));
         QCOMPARE(rec.at(7).toString(), QString::number(r.bays[b].capacity, 'f', 1));
     }
-}
-
-// The cells' CSV holds what the セル tab's model shows: its titles, each cell's
-// texts with its grade, and the curve distances while their order applies.
-void TestLibrary::cellsCsvAsShown_data()
-{
-    QTest::addColumn<double>("good");
-    QTest::addColumn<double>("fair");
-    QTest::addColumn<bool>("curve");
-    QTest::addColumn<QStringList>("grades"); // F, G, N, P, Z: healths 85, 95, none, 70 and no runs
-    QTest::newRow("the default limits") << 90.0 << 80.0 << false << QStringList{"可", "良", "―", "不良", "―"};
-    QTest::newRow("stored limits, in order of curve distance")
-        << 96.0 << 86.0 << true << QStringList{"不良", "可", "―", "不良", "―"};
-}
-
-void TestLibrary::cellsCsvAsShown()
-{
-    QFETCH(double, good);
-    QFETCH(double, fair);
-    QFETCH(bool, curve);
-    QFETCH(QStringList, grades);
-    if (QStandardPaths::findExecutable("python3").isEmpty())
-        QSKIP("python3 is not installed");
-    QTemporaryDir dir;
-    Library lib(dir.filePath("library.sqlite"));
-    lib.recordRun(Run(1, {"G", "F", "P", "N"}));
-    lib.ensureCell("Z");
-    // Nominals that put each cell's health at 95, 85 and 70 %; N has none.
-    for (const auto &[label, fraction] : {std::pair{"G", 0.95}, std::pair{"F", 0.85}, std::pair{"P", 0.70}}) {
-        library::CellInfo info = lib.cell(lib.cellIdOf(label));
-        info.hasNominal = true;
-        info.nominalMah = Find(lib.cellSummaries(), label)->latestMah / fraction;
-        lib.updateCell(info);
-    }
-    lib.setGradeLimits({good, fair});
-    library::CellTableModel model;
-    model.setRows(lib.cellSummaries());
-    model.setGradeLimits(lib.gradeLimits());
-    QList<int> columns;
-    for (int c = 0; c < library::CellViewColumnCount; ++c) {
-        if (c != library::CellCurveColumn || curve)
-            columns << c;
-    }
-    if (curve)
-        model.setCurveOrder(
-            {lib.cellIdOf("P"), lib.cellIdOf("G")}, {{lib.cellIdOf("P"), 0.0}, {lib.cellIdOf("G"), 12.25}});
-    const QList<QStringList> records
-        = PythonCsv(library::CellsCsv(model.rows(), model.gradeLimits(), curve ? &model.curveMinutes() : nullptr));
-    QCOMPARE(records.size(), model.rowCount() + 1);
-    QStringList titles;
-    for (int c : columns)
-        titles << model.headerData(c, Qt::Horizontal).toString();
-    QCOMPARE(records.first(), titles);
-    QStringList shownGrades;
-    for (int r = 0; r < model.rowCount(); ++r) {
-        QStringList shown;
-        for (int c : columns)
-            shown << model.index(r, c).data().toString();
-        QCOMPARE(records.at(r + 1), shown);
-        shownGrades << shown.at(columns.indexOf(library::CellGradeColumn));
-    }
-    QCOMPARE(shownGrades, grades);
 }
 
 void TestLibrary::location_data()
