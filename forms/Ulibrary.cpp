@@ -747,10 +747,13 @@ void Tlibrary::backupClicked()
         return;
     statusLabel->setText(QStringLiteral("バックアップ中..."));
     m_service->backup(path, this, [this, path](const library::Reply<library::Nothing> &r) {
-        if (r.ok())
+        if (r.ok()) {
             statusLabel->setText(QStringLiteral("バックアップしました: ") + path);
-        else
+        } else {
+            // The line ends with the outcome, not with "…中" for ever.
+            statusLabel->setText(QStringLiteral("バックアップできませんでした: ") + path);
             errors::ShowWarning(r.error);
+        }
         emit saved();
     });
 }

@@ -869,6 +869,34 @@ private slots:
         QCOMPARE(m_boxes.size(), 1); // the question only
     }
 
+    // バックアップ's status line ends with what happened, a refused copy too.
+    void backupTellsItsOutcome_data()
+    {
+        QTest::addColumn<QString>("target"); // in the test's folder
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<int>("warnings");
+        QTest::newRow("copied") << "copy.sqlite"
+                                << "バックアップしました: " << 0;
+        QTest::newRow("into a folder that is not there") << "none/copy.sqlite"
+                                                         << "バックアップできませんでした: " << 1;
+    }
+    void backupTellsItsOutcome()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, status);
+        QFETCH(int, warnings);
+        fillLibrary();
+        auto w = shownLibrary();
+        const QString path = m_dir->filePath(target);
+        w->SaveDialog = [path](const QString &, const QString &) { return path; };
+        QSignalSpy saved(w.get(), &Tlibrary::saved);
+        w->backupButton->click();
+        QTRY_COMPARE(saved.size(), 1);
+        QCOMPARE(w->statusLabel->text(), status + path);
+        QCOMPARE(m_boxes.size(), warnings);
+        QCOMPARE(QFileInfo::exists(path), warnings == 0);
+    }
+
     // "削除" asks first; No keeps everything, Yes removes exactly the selection.
     void deleteAsksFirst_data()
     {
