@@ -712,7 +712,7 @@ void Tlibrary::importFinished(const library::ImportSummary &summary)
     m_progress = nullptr;
     updateButtons();
     // Nothing stored needs no reading again; a change was announced otherwise.
-    errors::ShowMessage(library::SummaryText(summary));
+    errors::ShowReport(QStringLiteral("取り込み結果"), library::SummaryText(summary));
 }
 
 void Tlibrary::saveCsvClicked()

@@ -2,8 +2,10 @@
 #include "core/SjisText.h"
 
 #include <QApplication>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpacerItem>
 
 namespace errors {
 namespace {
@@ -65,6 +67,22 @@ void ShowWarning(const QString &text)
 void ShowMessage(const QString &text)
 {
     showBox(BoxKind::Message, QMessageBox::NoIcon, QStringLiteral("VOLTRAK"), text);
+}
+
+void ShowReport(const QString &title, const QString &text)
+{
+    if (hook()) {
+        hook()(BoxKind::Message, title, text);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, QApplication::activeWindow());
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
+    // A message box sizes itself to its shortest fit; the report's lines name files.
+    if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
+        grid->addItem(
+            new QSpacerItem(box.fontMetrics().averageCharWidth() * 60, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+            grid->rowCount(), 0, 1, grid->columnCount());
+    box.exec();
 }
 
 bool AskYesNo(const QString &text)

@@ -24,6 +24,9 @@ void ShowWarning(const QString &text);
 
 // Plain notice titled with the application title.
 void ShowMessage(const QString &text);
+// A report of several lines titled title, wide enough to read without
+// wrapping each line (the import's summary "取り込み結果").
+void ShowReport(const QString &title, const QString &text);
 
 // Question titled "VOLTRAK" with Yes and No, Yes the default; true for Yes.
 bool AskYesNo(const QString &text);

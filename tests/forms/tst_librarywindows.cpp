@@ -1060,6 +1060,7 @@ private slots:
         settle();
         QTRY_VERIFY(!w->importing());
         QCOMPARE(m_boxes.size(), 1);
+        QVERIFY2(m_boxes.first().startsWith(QStringLiteral("取り込み結果|")), qPrintable(m_boxes.first()));
         QVERIFY2(m_boxes.first().contains("新しい記録: 2") && m_boxes.first().contains("既知の記録: 1")
                 && m_boxes.first().contains("missing.log"),
             qPrintable(m_boxes.first()));
