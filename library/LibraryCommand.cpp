@@ -1,6 +1,8 @@
 #include "library/LibraryCommand.h"
 #include "library/Library.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QIODevice>
 #include <QTextStream>
 
@@ -43,6 +45,31 @@ int RunExport(const QString &libraryPath, Export what, QIODevice &out, QTextStre
             return 1;
     } catch (const LibraryError &e) {
         err << e.text() << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+int ReadExistingCells(const QString &libraryPath, QList<CellSummary> &cells, GradeLimits &limits, QTextStream &err)
+{
+    // Library's constructor makes a missing file (and its folder): a command that only reads must not.
+    const QFileInfo file(libraryPath);
+    if (!file.exists()) {
+        err << QStringLiteral("セル台帳がありません: ") << QDir::toNativeSeparators(file.absoluteFilePath()) << '\n';
+        err.flush();
+        return 1;
+    }
+    Library lib(libraryPath);
+    if (!lib.isOpen()) {
+        Warn(lib, err);
+        return 1;
+    }
+    try {
+        cells = lib.cellSummaries();
+        limits = lib.gradeLimits();
+    } catch (const LibraryError &e) {
+        err << e.text() << '\n';
+        err.flush();
         return 1;
     }
     return 0;

@@ -2,6 +2,8 @@
 // The cell library from the command line: import files, print cells or runs
 // as CSV. No window and no display.
 #include "analysis/Capacity.h"
+#include "library/Grade.h"
+#include "library/Records.h"
 
 #include <QStringList>
 
@@ -20,5 +22,9 @@ enum class Export { Cells, Runs };
 // Writes the cells or the runs as CSV (UTF-8, CR LF, header first) to out.
 // Returns 0, or 1 when the library could not be opened or read.
 int RunExport(const QString &libraryPath, Export what, QIODevice &out, QTextStream &err);
+
+// The cells and the grade limits of a library that exists, for a command that only reads them: a missing file
+// is not made ("セル台帳がありません: <path>"). Returns 0, or 1 with the message on err.
+int ReadExistingCells(const QString &libraryPath, QList<CellSummary> &cells, GradeLimits &limits, QTextStream &err);
 
 } // namespace library
