@@ -4,6 +4,9 @@
 #include "core/SettingsLocation.h"
 #include "core/SignalClose.h"
 #include "forms/Forms.h"
+#ifdef VOLTRAK_LABELS
+#include "forms/LabelCommand.h"
+#endif
 #include "forms/RenderCommand.h"
 #include "forms/Uvoltrak.h"
 #include "library/LibraryCommand.h"
@@ -97,6 +100,31 @@ int RunLibrary(int argc, char **argv, const cli::Options &options)
         path, options.action == cli::Action::ExportCells ? library::Export::Cells : library::Export::Runs, out, err);
 }
 
+// --labels, --labels-all: the labels' file, drawn with the toolkit's fonts on no display.
+int RunLabels(int argc, char **argv, const cli::Options &options)
+{
+#ifdef VOLTRAK_LABELS
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    VoltrakApplication app(argc, argv);
+    fonts::InstallSubstitutions();
+    settings::LoadSettings();
+    celllabels::LabelCommandOptions labels;
+    labels.cells = options.labelCells;
+    labels.all = options.labelsAll;
+    labels.output = options.output;
+    labels.size = options.labelSize;
+    labels.code = options.labelCode;
+    QTextStream err(stderr);
+    return celllabels::RunLabels(library::CurrentLibraryPath(options.libraryFile), labels, err);
+#else
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+    Q_UNUSED(options);
+    std::fprintf(stderr, "voltrak: this build prints no labels\n");
+    return cli::ExitFailure;
+#endif
+}
+
 } // namespace
 
 int VOLTRAK_ENTRY(int argc, char **argv)
@@ -117,6 +145,8 @@ int VOLTRAK_ENTRY(int argc, char **argv)
     if (options.action == cli::Action::Import || options.action == cli::Action::ExportCells
         || options.action == cli::Action::ExportRuns || options.action == cli::Action::Pack)
         return RunLibrary(argc, argv, options);
+    if (options.action == cli::Action::Labels)
+        return RunLabels(argc, argv, options);
 
     // Without a display the toolkit would abort with its own message; say it plainly.
     const char *platform = std::getenv("QT_QPA_PLATFORM");

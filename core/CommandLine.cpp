@@ -16,6 +16,9 @@ QString UsageText()
                           "       voltrak [--settings FILE] [--library FILE] --export-cells | --export-runs\n"
                           "       voltrak [--settings FILE] [--library FILE] --pack SHAPE [--packs K] [--curve]\n"
                           "               [--grade GRADE] [--aim capacity|even]\n"
+                          "       voltrak [--settings FILE] [--library FILE] --labels LABEL... | --labels-all\n"
+                          "               --output LABELS.pdf|LABELS.png [--label-size NAME]\n"
+                          "               [--code qr|code128|datamatrix]\n"
                           "       voltrak --version | --help\n"
                           "\n"
                           "Works beside a ZEPH4 four-cell battery discharger: shows what it sends,\n"
@@ -46,6 +49,16 @@ QString UsageText()
                           "                        poor, none)\n"
                           "  --aim capacity|even   the strongest pack first (default), or the cells of\n"
                           "                        closest capacity first\n"
+                          "  --labels LABEL...     write the labels of these cells of the library, each\n"
+                          "                        with its code, capacity, grade and date of the latest\n"
+                          "                        run, into the file given by --output (.pdf, or .png\n"
+                          "                        with one file a page); status 1 when a cell is unknown\n"
+                          "                        or its label cannot be printed, and nothing is written\n"
+                          "  --labels-all          the labels of every cell in use\n"
+                          "  --label-size NAME     a4-65 (default, A4 sheet of 65), roll-62x29, tape-24 or\n"
+                          "                        tape-12\n"
+                          "  --code NAME           the code on the labels: qr (default), code128 or\n"
+                          "                        datamatrix\n"
                           "  --version             print the version and exit\n"
                           "  --help                print this help and exit\n");
 }
@@ -86,6 +99,7 @@ Options Parse(const QStringList &args)
     QStringList positional;
     bool render = false, cells = false, version = false, help = false, optionsEnded = false;
     bool import = false, exportCells = false, exportRuns = false, pack = false, packOption = false, library = false;
+    bool labelList = false, labelOption = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args.at(i);
         if (optionsEnded || a == QLatin1String("-") || !a.startsWith(QLatin1Char('-'))) {
@@ -147,6 +161,18 @@ Options Parse(const QStringList &args)
                 return o;
             }
             packOption = true;
+        } else if (a == QLatin1String("--labels")) {
+            labelList = true;
+        } else if (a == QLatin1String("--labels-all")) {
+            o.labelsAll = true;
+        } else if (Is(a, "--label-size")) {
+            if (!TakeValue(args, i, QStringLiteral("--label-size"), o.labelSize, o, "a label size"))
+                return o;
+            labelOption = true;
+        } else if (Is(a, "--code")) {
+            if (!TakeValue(args, i, QStringLiteral("--code"), o.labelCode, o, "qr, code128 or datamatrix"))
+                return o;
+            labelOption = true;
         } else if (Is(a, "--grade")) {
             if (!TakeValue(args, i, QStringLiteral("--grade"), o.packGrade, o, "a grade"))
                 return o;
@@ -173,15 +199,36 @@ Options Parse(const QStringList &args)
     }
     if (render && cells)
         return fail(QStringLiteral("--render and --cells cannot be used together"));
-    if (int(render || cells) + int(import) + int(exportCells) + int(exportRuns) + int(pack) > 1)
-        return fail(
-            QStringLiteral("only one of --render, --cells, --import, --export-cells, --export-runs and --pack"));
+    const bool labels = labelList || o.labelsAll;
+    if (labelList && o.labelsAll)
+        return fail(QStringLiteral("--labels and --labels-all cannot be used together"));
+    if (int(render || cells) + int(import) + int(exportCells) + int(exportRuns) + int(pack) + int(labels) > 1)
+        return fail(QStringLiteral(
+            "only one of --render, --cells, --import, --export-cells, --export-runs, --pack and --labels"));
     if (packOption && !pack)
         return fail(QStringLiteral("--packs, --curve, --grade and --aim are only used with --pack"));
     // Neither reads the library: a library named there was meant for something else.
     if (library && (render || cells))
         return fail(QStringLiteral("--library は %1 では使えません")
                         .arg(render ? QStringLiteral("--render") : QStringLiteral("--cells")));
+    if (labelOption && !labels)
+        return fail(QStringLiteral("--label-size and --code are only used with --labels or --labels-all"));
+    if (labels) {
+        if (labelList && positional.isEmpty())
+            return fail(QStringLiteral("--labels needs at least one cell label"));
+        if (o.labelsAll && !positional.isEmpty())
+            return fail(QStringLiteral("unexpected argument %1").arg(positional.first()));
+        if (o.output.isEmpty())
+            return fail(QStringLiteral("--labels needs --output LABELS.pdf or LABELS.png"));
+        const QString name = o.output.section(QLatin1Char('/'), -1);
+        const QString suffix = name.section(QLatin1Char('.'), -1).toLower();
+        if (name.lastIndexOf(QLatin1Char('.')) <= 0
+            || (suffix != QLatin1String("pdf") && suffix != QLatin1String("png")))
+            return fail(QStringLiteral("--output %1 is not a file name ending in .pdf or .png").arg(o.output));
+        o.labelCells = positional;
+        o.action = Action::Labels;
+        return o;
+    }
     if (pack) {
         if (!positional.isEmpty())
             return fail(QStringLiteral("unexpected argument %1").arg(positional.first()));
@@ -214,7 +261,7 @@ Options Parse(const QStringList &args)
         return o;
     }
     if (!o.output.isEmpty())
-        return fail(QStringLiteral("--output is only used with --render"));
+        return fail(QStringLiteral("--output is only used with --render and --labels"));
     if (cells) {
         if (positional.isEmpty())
             return fail(QStringLiteral("--cells needs at least one log file"));

@@ -16,6 +16,7 @@ enum class Action {
     ExportCells, // print the library's cells as CSV
     ExportRuns, // print the library's runs as CSV, one record per run and bay
     Pack, // print a pack plan from the library's cells as CSV
+    Labels, // write the labels of cells of the library as PDF or PNG
     Error, // a bad command line: print `error` and end with status 2
 };
 
@@ -24,7 +25,7 @@ struct Options {
     QString openFile; // voltrak FILE
     QString settingsFile; // --settings FILE
     QString renderLog; // --render LOG
-    QString output; // --output PICTURE
+    QString output; // --output PICTURE, or the labels' PDF or PNG
     QStringList cellLogs; // --cells LOG...
     QString libraryFile; // --library FILE
     QStringList importFiles; // --import FILE...
@@ -33,6 +34,10 @@ struct Options {
     bool packCurve = false; // --curve
     QString packGrade; // --grade 良
     QString packAim; // --aim: "capacity", "even", or empty (capacity)
+    QStringList labelCells; // --labels LABEL...
+    bool labelsAll = false; // --labels-all: every cell in use
+    QString labelSize; // --label-size NAME; empty: the default size
+    QString labelCode; // --code NAME; empty: the default code
     QString error; // one line naming what is wrong
 };
 

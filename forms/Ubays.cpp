@@ -3,6 +3,7 @@
 
 #include "library/Capture.h"
 #include "library/LibraryService.h"
+#include "library/Scanner.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/FieldKeys.h"
 #include "widgets/WindowSize.h"
@@ -95,6 +96,8 @@ Tbays::Tbays(library::BayAssignment *bays, library::LibraryService *service, QWi
         connect(m_service, &library::LibraryService::changed, this, [this](library::Changes what) {
             if (what & library::Change::Cells)
                 refreshCompletions();
+            if (what & library::Change::Settings)
+                refreshScannerPrefix();
         });
     }
     takeFromAssignment();
@@ -131,6 +134,18 @@ void Tbays::refreshCompletions()
     });
 }
 
+void Tbays::refreshScannerPrefix()
+{
+    if (!m_service)
+        return;
+    m_service->readScannerPrefix(this, [this](const library::Reply<QString> &r) {
+        if (r.ok())
+            m_prefix = r.value;
+        else
+            errors::ShowWarning(r.error);
+    });
+}
+
 void Tbays::runRecorded(const library::RecordResult &result, const QDateTime &when)
 {
     const QString time = when.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
@@ -145,6 +160,12 @@ void Tbays::typed(int i, const QString &text)
 {
     if (!m_bays)
         return;
+    // The scanner's prefix is no part of the label: the field shows the label alone, and typing it again
+    // brings back here with that.
+    if (!m_prefix.isEmpty() && text.trimmed().startsWith(m_prefix)) {
+        bayEdits[i]->setText(library::ScannedLabel(text, m_prefix));
+        return;
+    }
     // A cell is in one bay at a time: the label stays in the field to be
     // corrected, the bay holds nothing meanwhile.
     const int other = m_bays->bayHolding(text, i + 1);
@@ -184,6 +205,8 @@ void Tbays::showEvent(QShowEvent *event)
     }
     QWidget::showEvent(event);
     refreshCompletions();
+    // Before the first scan, as the completions; a library that could not be opened was reported once already.
+    refreshScannerPrefix();
     // The scanner starts at Bat1, ready to replace what is there.
     bayEdits[0]->setFocus(Qt::OtherFocusReason);
     bayEdits[0]->selectAll();

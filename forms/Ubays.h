@@ -3,7 +3,8 @@
 // to Bat4, completed from the labels the library knows; Enter moves on to the
 // next field, so a barcode scanner that types a label and Enter fills the
 // four in a row. The labels go into the bay assignment as they are typed and
-// stay there for every following run until changed.
+// stay there for every following run until changed. A scanner's prefix, when
+// the library names one, is taken off what it types.
 #include <QWidget>
 
 class QLabel;
@@ -34,12 +35,16 @@ public:
 
     // The labels the fields complete from.
     QStringList completions() const;
+    // The scanner's prefix taken off, as read from the library when the window is shown or the setting changed.
+    QString scannerPrefix() const { return m_prefix; }
 
 public slots:
     void clearClicked();
     void closeClicked();
     // Reads the known labels again.
     void refreshCompletions();
+    // Reads the scanner's prefix again.
+    void refreshScannerPrefix();
     // A run went into the library (or was there already).
     void runRecorded(const library::RecordResult &result, const QDateTime &when);
 
@@ -54,6 +59,7 @@ private:
     library::BayAssignment *m_bays;
     library::LibraryService *m_service;
     QStringListModel *m_labels;
+    QString m_prefix;
     windowsize::FramedGeometry *m_geometry;
     bool m_placed = false;
     bool m_refused[4] = {false, false, false, false}; // the field's label is in another bay

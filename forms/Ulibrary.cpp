@@ -7,6 +7,10 @@
 #include "forms/Ucellinfo.h"
 #include "forms/Ucompare.h"
 #include "forms/Ugradelimits.h"
+#ifdef VOLTRAK_LABELS
+#include "forms/LabelCommand.h"
+#include "forms/Ulabelprint.h"
+#endif
 #include "forms/Upackplan.h"
 #include "forms/Urunparam.h"
 #include "library/LibraryModels.h"
@@ -36,6 +40,8 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 const QString Tlibrary::IniSection = QStringLiteral("CellLibrary");
 
@@ -200,6 +206,10 @@ QLayout *Tlibrary::buildButtonRow()
     closeButton = new QPushButton(QStringLiteral("閉じる(&C)"), this);
     packPlanButton = new QPushButton(QStringLiteral("組電池の設計(&B)..."), this);
     gradeLimitsButton = new QPushButton(QStringLiteral("判定の基準(&J)..."), this);
+#ifdef VOLTRAK_LABELS
+    labelsButton = new QPushButton(QStringLiteral("ラベル印刷(&L)..."), this);
+    labelsButton->setAutoDefault(false);
+#endif
     for (QPushButton *b : {compareButton, deleteRunsButton, undoDeleteButton, recomputeButton, importButton, csvButton,
              backupButton, closeButton, similarButton, packPlanButton, gradeLimitsButton})
         b->setAutoDefault(false);
@@ -210,6 +220,8 @@ QLayout *Tlibrary::buildButtonRow()
     auto *row = new QHBoxLayout;
     for (QPushButton *b : {importButton, csvButton, backupButton, packPlanButton, gradeLimitsButton})
         row->addWidget(b);
+    if (labelsButton)
+        row->addWidget(labelsButton);
     row->addWidget(statusLabel, 1);
     row->addWidget(closeButton);
     return row;
@@ -239,6 +251,8 @@ void Tlibrary::connectControls()
     connect(similarButton, &QPushButton::clicked, this, &Tlibrary::similarClicked);
     connect(packPlanButton, &QPushButton::clicked, this, &Tlibrary::packPlanClicked);
     connect(gradeLimitsButton, &QPushButton::clicked, this, &Tlibrary::gradeLimitsClicked);
+    if (labelsButton)
+        connect(labelsButton, &QPushButton::clicked, this, &Tlibrary::labelsClicked);
     auto *escape = new QAction(this);
     escape->setShortcut(QKeySequence(Qt::Key_Escape));
     connect(escape, &QAction::triggered, this, &Tlibrary::closeClicked);
@@ -295,6 +309,15 @@ void Tlibrary::makeDialogs()
         Tgradelimits dlg(m_service, this);
         dlg.exec();
     };
+#ifdef VOLTRAK_LABELS
+    LabelDialog = [this](const QList<library::CellSummary> &cells) {
+        QList<labels::LabelContent> contents;
+        for (const library::CellSummary &c : cells)
+            contents << celllabels::ContentOf(c, gradeLimits());
+        Tlabelprint dlg(contents, m_service, m_files, this);
+        dlg.exec();
+    };
+#endif
 }
 
 Tlibrary::~Tlibrary()
@@ -349,6 +372,8 @@ void Tlibrary::updateButtons()
     similarButton->setEnabled(service && m_currentCell != 0);
     packPlanButton->setEnabled(service);
     gradeLimitsButton->setEnabled(service && m_writable);
+    if (labelsButton)
+        labelsButton->setEnabled(service);
 }
 
 void Tlibrary::cellSortChanged(int column)
@@ -602,6 +627,28 @@ void Tlibrary::packPlanClicked()
     for (const library::CellSummary &s : shownCells())
         ids.append(s.info.id);
     PlanDialog(ids);
+}
+
+QList<library::CellSummary> Tlibrary::labelCells() const
+{
+    const QList<library::CellSummary> shown = shownCells();
+    QList<int> rows;
+    for (const QModelIndex &i : cellView->selectionModel()->selectedRows())
+        rows << i.row();
+    if (rows.isEmpty())
+        return shown;
+    std::sort(rows.begin(), rows.end());
+    QList<library::CellSummary> selected;
+    for (int row : rows)
+        selected << shown.at(row);
+    return selected;
+}
+
+void Tlibrary::labelsClicked()
+{
+    const QList<library::CellSummary> cells = labelCells();
+    if (m_service && LabelDialog && !cells.isEmpty())
+        LabelDialog(cells);
 }
 
 void Tlibrary::gradeLimitsClicked()

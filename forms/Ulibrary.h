@@ -65,6 +65,7 @@ public:
     QPushButton *closeButton; // 閉じる
     QPushButton *packPlanButton; // 組電池の設計
     QPushButton *gradeLimitsButton; // 判定の基準
+    QPushButton *labelsButton = nullptr; // ラベル印刷; none in a build without labels
     QLabel *statusLabel; // what the library is doing
     Tcompare *compare;
 
@@ -79,6 +80,8 @@ public:
     std::function<void(const QList<qint64> &shownCells)> PlanDialog;
     // Opens 判定の基準.
     std::function<void()> LimitsDialog;
+    // Opens ラベル印刷 for these cells, judged by the limits shown.
+    std::function<void(const QList<library::CellSummary> &cells)> LabelDialog;
     QString IniPath;
 
     library::CellTableModel *cellModel() const { return m_cells; }
@@ -87,6 +90,8 @@ public:
     QList<library::CellSummary> shownCells() const;
     QList<library::RunRow> shownRuns() const;
     QList<qint64> selectedRunIds() const;
+    // The cells ラベル印刷 is for: those selected in the セル tab in the order shown, or every one shown when none is.
+    QList<library::CellSummary> labelCells() const;
     // The cell whose history is shown, or 0.
     qint64 currentCellId() const { return m_currentCell; }
     // The limits the 判定 column shows, as last read from the library.
@@ -117,6 +122,7 @@ public slots:
     void similarClicked(); // 似た曲線
     void packPlanClicked(); // 組電池の設計
     void gradeLimitsClicked(); // 判定の基準
+    void labelsClicked(); // ラベル印刷
     void editCurrentCell(); // double-click or Enter on a cell
 
 signals:

@@ -1,6 +1,8 @@
 #include "library/LibraryCommand.h"
 #include "library/Library.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QIODevice>
 #include <QTextStream>
 
@@ -52,6 +54,25 @@ int RunExport(const QString &libraryPath, Export what, QIODevice &out, QTextStre
             return 1;
     } catch (const LibraryError &e) {
         err << e.text() << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+int ReadExistingCells(const QString &libraryPath, QList<CellSummary> &cells, GradeLimits &limits, QTextStream &err)
+{
+    // A command that only reads never makes a library (nor its folder).
+    Library lib(libraryPath, OpenMode::ExistingOnly);
+    if (!lib.isOpen()) {
+        Warn(lib, err);
+        return 1;
+    }
+    try {
+        cells = lib.cellSummaries();
+        limits = lib.gradeLimits();
+    } catch (const LibraryError &e) {
+        err << e.text() << '\n';
+        err.flush();
         return 1;
     }
     return 0;

@@ -2,6 +2,8 @@
 // The cell library from the command line: import files, print cells or runs
 // as CSV. No window and no display.
 #include "analysis/Capacity.h"
+#include "library/Grade.h"
+#include "library/Records.h"
 
 #include <QStringList>
 
@@ -29,5 +31,8 @@ int RunExport(const QString &libraryPath, Export what, QIODevice &out, QTextStre
 // The line a command prints when lib did not open: "セル台帳がありません: <path>",
 // or "セル台帳を開けません: <reason>".
 QString OpenFailureText(const Library &lib);
+// The cells and the grade limits of a library that exists, for a command that only reads them: a missing file
+// is not made ("セル台帳がありません: <path>"). Returns 0, or 1 with the message on err.
+int ReadExistingCells(const QString &libraryPath, QList<CellSummary> &cells, GradeLimits &limits, QTextStream &err);
 
 } // namespace library

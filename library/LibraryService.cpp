@@ -1,6 +1,7 @@
 #include "library/LibraryService.h"
 #include "library/Backup.h"
 #include "library/Library.h"
+#include "library/Scanner.h"
 
 #include <QMetaObject>
 
@@ -151,6 +152,12 @@ void LibraryService::readGradeLimits(QObject *context, Then<GradeLimits> then)
     ask<GradeLimits>([](Library &lib) { return lib.gradeLimits(); }, {}, context, std::move(then));
 }
 
+void LibraryService::readScannerPrefix(QObject *context, Then<QString> then)
+{
+    ask<QString>(
+        [](Library &lib) { return lib.setting(QString::fromLatin1(ScannerPrefixKey)); }, {}, context, std::move(then));
+}
+
 void LibraryService::readCurveNeighbours(qint64 cellId, QObject *context, Then<QList<CurveNeighbour>> then)
 {
     ask<QList<CurveNeighbour>>(
@@ -223,6 +230,16 @@ void LibraryService::writeGradeLimits(const GradeLimits &limits, QObject *contex
     ask<Nothing>(
         [limits](Library &lib) {
             lib.setGradeLimits(limits);
+            return Nothing{};
+        },
+        Change::Settings, context, std::move(then));
+}
+
+void LibraryService::writeScannerPrefix(const QString &prefix, QObject *context, Then<Nothing> then)
+{
+    ask<Nothing>(
+        [prefix = prefix.trimmed()](Library &lib) {
+            lib.setSetting(QString::fromLatin1(ScannerPrefixKey), prefix);
             return Nothing{};
         },
         Change::Settings, context, std::move(then));

@@ -80,6 +80,8 @@ public:
     // Every label, sorted (the completion of the bay fields).
     void readLabels(QObject *context, Then<QStringList> then);
     void readGradeLimits(QObject *context, Then<GradeLimits> then);
+    // The prefix a barcode scanner puts before a label ("VT:"); empty when none is set.
+    void readScannerPrefix(QObject *context, Then<QString> then);
     // The measured cells by the distance of their curves from the cell's.
     void readCurveNeighbours(qint64 cellId, QObject *context, Then<QList<CurveNeighbour>> then);
     // The cells a pack plan may use, with their latest curves.
@@ -103,6 +105,8 @@ public:
     void recomputeRuns(const QList<qint64> &runIds, const analysis::CapacityParameters &parameters, QObject *context,
         Then<Nothing> then);
     void writeGradeLimits(const GradeLimits &limits, QObject *context, Then<Nothing> then);
+    // The scanner's prefix (trimmed); empty: none.
+    void writeScannerPrefix(const QString &prefix, QObject *context, Then<Nothing> then);
     // The cells built into the pack named name: all of them or, failing, none.
     void recordBuiltIn(const QList<qint64> &cellIds, const QString &name, QObject *context, Then<Nothing> then);
     void undoBuiltIn(const QList<qint64> &cellIds, QObject *context, Then<Nothing> then);

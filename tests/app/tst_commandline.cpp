@@ -110,7 +110,7 @@ void TestCommandLine::parse_data()
     QTest::newRow("hidden name with an extension")
         << QStringList{"--render", "a.log", "--output", ".graph.png"} << A(cli::Action::Render) << "a.log>.graph.png";
     QTest::newRow("output alone") << QStringList{"--output", "g.bmp"} << A(cli::Action::Error)
-                                  << "voltrak: --output is only used with --render";
+                                  << "voltrak: --output is only used with --render and --labels";
     QTest::newRow("render and cells") << QStringList{"--cells", "--render", "a", "--output", "b.bmp"}
                                       << A(cli::Action::Error)
                                       << "voltrak: --render and --cells cannot be used together";
@@ -130,7 +130,7 @@ void TestCommandLine::parse_data()
                                         << "voltrak: unexpected argument a.log";
     QTest::newRow("two library commands")
         << QStringList{"--import", "a.log", "--export-cells"} << A(cli::Action::Error)
-        << "voltrak: only one of --render, --cells, --import, --export-cells, --export-runs and --pack";
+        << "voltrak: only one of --render, --cells, --import, --export-cells, --export-runs, --pack and --labels";
     QTest::newRow("library without file")
         << QStringList{"--library"} << A(cli::Action::Error) << "voltrak: option --library needs a file name";
     QTest::newRow("window with a library") << QStringList{"--library", "z.sqlite"} << A(cli::Action::Run) << "";
@@ -159,7 +159,32 @@ void TestCommandLine::parse_data()
                                       << "voltrak: --packs, --curve, --grade and --aim are only used with --pack";
     QTest::newRow("pack and import") << QStringList{"--pack", "4S", "--import", "a.log"} << A(cli::Action::Error)
                                      << "voltrak: only one of --render, --cells, --import, --export-cells, "
-                                        "--export-runs and --pack";
+                                        "--export-runs, --pack and --labels";
+    QTest::newRow("labels") << QStringList{"--labels", "A1", "B2", "--output", "l.pdf"} << A(cli::Action::Labels)
+                            << "A1,B2>l.pdf||";
+    QTest::newRow("every label, every option")
+        << QStringList{"--labels-all", "--output=x/l.PNG", "--label-size", "tape-12", "--code=datamatrix"}
+        << A(cli::Action::Labels) << "*>x/l.PNG|tape-12|datamatrix";
+    QTest::newRow("labels without cells") << QStringList{"--labels", "--output", "l.pdf"} << A(cli::Action::Error)
+                                          << "voltrak: --labels needs at least one cell label";
+    QTest::newRow("labels without output") << QStringList{"--labels", "A1"} << A(cli::Action::Error)
+                                           << "voltrak: --labels needs --output LABELS.pdf or LABELS.png";
+    QTest::newRow("labels into a picture format") << QStringList{"--labels-all", "--output",
+        "l.svg"} << A(cli::Action::Error) << "voltrak: --output l.svg is not a file name ending in .pdf or .png";
+    QTest::newRow("labels into only an extension") << QStringList{"--labels-all", "--output",
+        "d/.pdf"} << A(cli::Action::Error) << "voltrak: --output d/.pdf is not a file name ending in .pdf or .png";
+    QTest::newRow("every label and a list") << QStringList{"--labels-all", "A1", "--output", "l.pdf"}
+                                            << A(cli::Action::Error) << "voltrak: unexpected argument A1";
+    QTest::newRow("both label options") << QStringList{"--labels", "A1", "--labels-all", "--output", "l.pdf"}
+                                        << A(cli::Action::Error)
+                                        << "voltrak: --labels and --labels-all cannot be used together";
+    QTest::newRow("code without labels")
+        << QStringList{"--code", "qr"} << A(cli::Action::Error)
+        << "voltrak: --label-size and --code are only used with --labels or --labels-all";
+    QTest::newRow("labels and pack") << QStringList{"--labels-all", "--output", "l.pdf", "--pack", "4S"}
+                                     << A(cli::Action::Error)
+                                     << "voltrak: only one of --render, --cells, --import, --export-cells, "
+                                        "--export-runs, --pack and --labels";
 }
 
 void TestCommandLine::parse()
@@ -183,6 +208,11 @@ void TestCommandLine::parse()
     case cli::Action::Pack:
         QCOMPARE(QStringLiteral("%1|%2|%3|%4").arg(o.packShape).arg(o.packCount).arg(int(o.packCurve)).arg(o.packGrade)
                 + (o.packAim.isEmpty() ? QString() : QLatin1Char('|') + o.packAim),
+            detail);
+        break;
+    case cli::Action::Labels:
+        QCOMPARE((o.labelsAll ? QStringLiteral("*") : o.labelCells.join(QLatin1Char(','))) + '>' + o.output + '|'
+                + o.labelSize + '|' + o.labelCode,
             detail);
         break;
     default: break;

@@ -3,6 +3,7 @@
 #include "LibraryTestData.h"
 #include "library/Library.h"
 #include "library/LibraryService.h"
+#include "library/Scanner.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -20,6 +21,10 @@ private slots:
     void operationsAnnounceWhatTheyWrote_data();
     void operationsAnnounceWhatTheyWrote();
     void announcementFollowsTheLibraryOnAnotherThread();
+    void scannerPrefixIsKept_data();
+    void scannerPrefixIsKept();
+    void scannedLabel_data();
+    void scannedLabel();
 };
 
 namespace {
@@ -76,6 +81,8 @@ void TestLibraryService::operationsAnnounceWhatTheyWrote_data()
     QTest::newRow("back up") << "backup" << true << 0;
     QTest::newRow("read the cells") << "readCells" << true << 0;
     QTest::newRow("read the plan's pool") << "readPlanPool" << true << 0;
+    QTest::newRow("write the scanner's prefix") << "writeScannerPrefix" << true << int(Changes(Change::Settings));
+    QTest::newRow("read the scanner's prefix") << "readScannerPrefix" << true << 0;
 }
 
 void TestLibraryService::operationsAnnounceWhatTheyWrote()
@@ -164,6 +171,10 @@ void TestLibraryService::operationsAnnounceWhatTheyWrote()
         service.readCells(this, then);
     } else if (operation == "readPlanPool") {
         service.readPlanPool({}, this, then);
+    } else if (operation == "writeScannerPrefix") {
+        service.writeScannerPrefix("VT:", this, then);
+    } else if (operation == "readScannerPrefix") {
+        service.readScannerPrefix(this, then);
     } else {
         QFAIL("unknown operation");
     }
@@ -214,6 +225,79 @@ void TestLibraryService::announcementFollowsTheLibraryOnAnotherThread()
         service, [service] { delete service; }, Qt::BlockingQueuedConnection);
     owner.quit();
     owner.wait();
+}
+
+void TestLibraryService::scannerPrefixIsKept_data()
+{
+    QTest::addColumn<QString>("written");
+    QTest::addColumn<QString>("kept");
+    QTest::newRow("a prefix") << "VT:"
+                              << "VT:";
+    QTest::newRow("blanks around it") << " #\t"
+                                      << "#";
+    QTest::newRow("none") << ""
+                          << "";
+}
+
+void TestLibraryService::scannerPrefixIsKept()
+{
+    QFETCH(QString, written);
+    QFETCH(QString, kept);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("library.sqlite");
+    {
+        library::LibraryService service(path);
+        QString error = "unanswered";
+        service.writeScannerPrefix("old", this, [](const auto &) {});
+        service.writeScannerPrefix(written, this, [&](const auto &r) { error = r.error; });
+        QTRY_COMPARE(error, QString());
+    }
+    // In the library's settings, for the next start and for another bench on the same file.
+    QCOMPARE(library::Library(path).setting(QString::fromLatin1(library::ScannerPrefixKey), "unset"), kept);
+    library::LibraryService again(path);
+    QString read = "unanswered";
+    again.readScannerPrefix(this, [&](const library::Reply<QString> &r) { read = r.ok() ? r.value : r.error; });
+    QTRY_COMPARE(read, kept);
+}
+
+void TestLibraryService::scannedLabel_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<QString>("label");
+    QTest::newRow("prefix") << "VT:C-001"
+                            << "VT:"
+                            << "C-001";
+    QTest::newRow("prefix and Tab") << "VT:C-001\t"
+                                    << "VT:"
+                                    << "C-001";
+    QTest::newRow("prefix and CR LF") << "VT:C-001\r\n"
+                                      << "VT:"
+                                      << "C-001";
+    QTest::newRow("without the prefix") << "C-001"
+                                        << "VT:"
+                                        << "C-001";
+    QTest::newRow("prefix in the middle stays") << "C-VT:1"
+                                                << "VT:"
+                                                << "C-VT:1";
+    QTest::newRow("no prefix set") << "VT:C-001\n"
+                                   << ""
+                                   << "VT:C-001";
+    QTest::newRow("other case is another prefix") << "vt:C-001"
+                                                  << "VT:"
+                                                  << "vt:C-001";
+    QTest::newRow("the prefix alone") << "VT:"
+                                      << "VT:"
+                                      << "";
+}
+
+void TestLibraryService::scannedLabel()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, prefix);
+    QFETCH(QString, label);
+    QCOMPARE(library::ScannedLabel(typed, prefix), label);
 }
 
 QTEST_GUILESS_MAIN(TestLibraryService)
