@@ -1,7 +1,6 @@
 #include "core/FileWriter.h"
 #include "core/SafeWrite.h"
 
-#include <QMetaObject>
 #include <QPointer>
 
 FileWriter::FileWriter(QObject *parent)
@@ -34,12 +33,9 @@ void FileWriter::run(std::function<void()> job, QObject *context, Done done)
         }
         // Through this object, which outlives its thread: the answer is never
         // delivered to a receiver that is gone.
-        QMetaObject::invokeMethod(
-            this,
-            [guard, hasContext, done, error] {
-                if (done && (!hasContext || guard))
-                    done(error);
-            },
-            Qt::QueuedConnection);
+        m_mailbox.post([guard, hasContext, done, error] {
+            if (done && (!hasContext || guard))
+                done(error);
+        });
     });
 }

@@ -2,6 +2,7 @@
 // Files the windows save (a list as CSV, a plan as PDF, a copy of the cell
 // library) written on a thread of their own, in the order asked: no window
 // waits for the disk, and the library's worker is never held by a save.
+#include "core/Mailbox.h"
 #include "core/WorkerThread.h"
 
 #include <QByteArray>
@@ -29,5 +30,6 @@ public:
     void waitForIdle() { m_thread.waitForIdle(); }
 
 private:
-    WorkerThread m_thread;
+    Mailbox m_mailbox{this}; // the answers to this object's thread
+    WorkerThread m_thread; // last: it ends first
 };

@@ -3,8 +3,6 @@
 #include "library/Library.h"
 #include "library/Scanner.h"
 
-#include <QMetaObject>
-
 #include <algorithm>
 
 namespace library {
@@ -68,7 +66,7 @@ void LibraryService::deliver(std::function<void()> fn)
 {
     // Through this object: it outlives the worker, so the call is never lost
     // to a deleted receiver, and runs on this object's thread.
-    QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
+    m_mailbox.post(std::move(fn));
 }
 
 template <typename T>

@@ -7,6 +7,7 @@
 // answer; windows read again on that signal and never announce anything
 // themselves.
 #include "core/FileWriter.h"
+#include "core/Mailbox.h"
 #include "core/WorkerThread.h"
 #include "library/Grade.h"
 #include "library/LibraryError.h"
@@ -157,6 +158,7 @@ private:
     std::mutex m_importLock;
     std::vector<std::weak_ptr<std::atomic<bool>>> m_imports; // under m_importLock: their cancel flags
     FileWriter m_files;
+    Mailbox m_mailbox{this}; // the worker's answers to this object's thread; moves with it
     WorkerThread m_worker; // last: it ends first, running what was asked
 };
 

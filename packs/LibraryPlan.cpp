@@ -1,6 +1,5 @@
 #include "packs/LibraryPlan.h"
 
-#include <QMetaObject>
 #include <QPointer>
 
 #include <memory>
@@ -43,13 +42,10 @@ void Planner::plan(const QList<library::PoolCandidate> &candidates, const PlanRe
     QPointer<QObject> guard(context);
     m_thread.post([this, candidates, request, guard, done = std::move(done)] {
         auto plan = std::make_shared<LibraryPlan>(PlanFromLibrary(candidates, request));
-        QMetaObject::invokeMethod(
-            this,
-            [guard, done, plan] {
-                if (guard && done)
-                    done(*plan);
-            },
-            Qt::QueuedConnection);
+        m_mailbox.post([guard, done, plan] {
+            if (guard && done)
+                done(*plan);
+        });
     });
 }
 

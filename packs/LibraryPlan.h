@@ -3,6 +3,7 @@
 // and the command line's --pack make: what is asked, the cells the library
 // offers for it, the plan. And the planner's own thread, so that a window
 // never waits for a large plan and the library's worker never waits for one.
+#include "core/Mailbox.h"
 #include "core/WorkerThread.h"
 #include "library/Grade.h"
 #include "library/Pool.h"
@@ -49,7 +50,8 @@ public:
     void waitForIdle() { m_thread.waitForIdle(); }
 
 private:
-    WorkerThread m_thread;
+    Mailbox m_mailbox{this}; // the plans to this object's thread
+    WorkerThread m_thread; // last: it ends first
 };
 
 } // namespace packs
