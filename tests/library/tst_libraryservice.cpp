@@ -1,6 +1,7 @@
 // The library's service: every operation that writes announces it once, on the
 // service's own thread, before its answer; reads and failures announce nothing.
 #include "LibraryTestData.h"
+#include "core/Mailbox.h"
 #include "library/Library.h"
 #include "library/LibraryService.h"
 #include "library/Scanner.h"
@@ -10,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+
+#include <atomic>
 
 using library::Change;
 using library::Changes;
@@ -204,9 +207,12 @@ void TestLibraryService::announcementFollowsTheLibraryOnAnotherThread()
 
     QThread owner;
     owner.start();
+    // Work handed to that thread through a mailbox: a hand-over ThreadSanitizer can follow.
+    Mailbox onOwner;
+    onOwner.moveToThread(&owner);
     auto *service = new library::LibraryService(path);
     service->moveToThread(&owner);
-    QThread *seenOn = nullptr;
+    std::atomic<QThread *> seenOn{nullptr};
     QAtomicInt count = 0;
     connect(
         service, &library::LibraryService::changed, service,
@@ -218,11 +224,15 @@ void TestLibraryService::announcementFollowsTheLibraryOnAnotherThread()
     library::CellInfo info;
     info.id = seeded.cellB;
     info.label = "B-2";
-    QMetaObject::invokeMethod(service, [service, info] { service->editCell(info, nullptr, nullptr); });
+    onOwner.post([service, info] { service->editCell(info, nullptr, nullptr); });
     QTRY_COMPARE(count.loadAcquire(), 1);
-    QCOMPARE(seenOn, &owner);
-    QMetaObject::invokeMethod(
-        service, [service] { delete service; }, Qt::BlockingQueuedConnection);
+    QCOMPARE(seenOn.load(), &owner);
+    std::atomic<bool> deleted{false};
+    onOwner.post([service, &deleted] {
+        delete service;
+        deleted = true;
+    });
+    QTRY_VERIFY(deleted.load());
     owner.quit();
     owner.wait();
 }
