@@ -205,9 +205,9 @@ void TestLibraryService::announcementFollowsTheLibraryOnAnotherThread()
     const QString path = dir.filePath("library.sqlite");
     const Seeded seeded = Seed(path);
 
+    // Made and moved before the thread starts, and work handed to it through a
+    // mailbox: hand-overs ThreadSanitizer can follow.
     QThread owner;
-    owner.start();
-    // Work handed to that thread through a mailbox: a hand-over ThreadSanitizer can follow.
     Mailbox onOwner;
     onOwner.moveToThread(&owner);
     auto *service = new library::LibraryService(path);
@@ -221,6 +221,7 @@ void TestLibraryService::announcementFollowsTheLibraryOnAnotherThread()
             count.fetchAndAddOrdered(1);
         },
         Qt::DirectConnection);
+    owner.start();
     library::CellInfo info;
     info.id = seeded.cellB;
     info.label = "B-2";
