@@ -80,6 +80,21 @@ class TestDesktop : public QObject
         return w;
     }
 
+    // The program on a library that knows the four labels (imported from a
+    // log first), with 装着セル open; main and bays stay 0 when either never shows.
+    void startWithCellsInLibrary(desktop::Program &p, const QString &labels, WindowId &main, WindowId &bays)
+    {
+        p.writeIni(ini(""));
+        const QString log = p.writeFile(QStringLiteral("cells.log"),
+            sjis::encode(QStringLiteral("セル: ") + labels + QStringLiteral("\r\n")) + "2026/12/08 09:00\r\n"
+                + dischargeTable(3));
+        if (!p.start({QStringLiteral("--import"), log}) || !p.waitForExit())
+            return;
+        main = startProgram(p);
+        if (main)
+            bays = openWith(p, main, {"alt+v", "m"}, QStringLiteral("装着セル"));
+    }
+
     // Waits for the completion list of what was typed. The list opens on a
     // key, so while the labels are still being read the last key (lastKey)
     // is typed again.
@@ -296,16 +311,9 @@ private slots:
     void renamedCellCompletesInTheBays()
     {
         desktop::Program p(m_x);
-        p.writeIni(ini(""));
-        const QString log = p.writeFile(QStringLiteral("cells.log"),
-            sjis::encode(QStringLiteral("セル: e-1 e-2 e-3 e-4\r\n")) + "2026/12/08 09:00\r\n" + dischargeTable(3));
-        QVERIFY(p.start({QStringLiteral("--import"), log}));
-        QVERIFY2(p.waitForExit(), qPrintable(p.output()));
-
-        const WindowId main = startProgram(p);
-        QVERIFY2(main, qPrintable(seen(p) + p.output()));
-        const WindowId bays = openWith(p, main, {"alt+v", "m"}, QStringLiteral("装着セル"));
-        QVERIFY2(bays, qPrintable(seen(p)));
+        WindowId main = 0, bays = 0;
+        startWithCellsInLibrary(p, QStringLiteral("e-1 e-2 e-3 e-4"), main, bays);
+        QVERIFY2(main && bays, qPrintable(seen(p) + p.output()));
         const WindowId ledger = openWith(p, main, {"alt+v", "b"}, QStringLiteral("セル台帳"));
         QVERIFY2(ledger, qPrintable(seen(p)));
         // The list has the focus; Down takes its first row, e-1, Enter opens it.
@@ -335,16 +343,9 @@ private slots:
     void escapeClosesTheCompletionFirst()
     {
         desktop::Program p(m_x);
-        p.writeIni(ini(""));
-        const QString log = p.writeFile(QStringLiteral("cells.log"),
-            sjis::encode(QStringLiteral("セル: e-10 e-20 e-30 e-40\r\n")) + "2026/12/08 09:00\r\n" + dischargeTable(3));
-        QVERIFY(p.start({QStringLiteral("--import"), log}));
-        QVERIFY2(p.waitForExit(), qPrintable(p.output()));
-
-        const WindowId main = startProgram(p);
-        QVERIFY2(main, qPrintable(seen(p) + p.output()));
-        const WindowId bays = openWith(p, main, {"alt+v", "m"}, QStringLiteral("装着セル"));
-        QVERIFY2(bays, qPrintable(seen(p)));
+        WindowId main = 0, bays = 0;
+        startWithCellsInLibrary(p, QStringLiteral("e-10 e-20 e-30 e-40"), main, bays);
+        QVERIFY2(main && bays, qPrintable(seen(p) + p.output()));
         // "e-" opens the list of the four; Escape closes it; "1" and Enter go on typing.
         QVERIFY(m_x.keys(typing(QStringLiteral("e-"))));
         QVERIFY2(completionShown(p, "minus"), "no completion list");

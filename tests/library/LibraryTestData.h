@@ -1,9 +1,12 @@
 #pragma once
 // Discharge tables for the library's tests: the header, then rows whose time
 // counts depend on a variant number, so different variants are different runs.
+#include "library/Records.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // The rows of table `variant` for four cells (or `cells` columns).
 inline QList<QByteArray> TableRows(int variant, int cells = 4)
@@ -27,4 +30,17 @@ inline QByteArray TableText(int variant, int cells = 4)
     for (const QByteArray &r : TableRows(variant, cells))
         out += r + "\r\n";
     return out;
+}
+
+// A run of table `variant` with the bays' labels given ("" = empty bay), on
+// 1 December 2026 at 09:<variant>.
+inline library::RunInput RunOf(int variant, const QStringList &labels)
+{
+    library::RunInput run;
+    run.when = QDateTime(QDate(2026, 12, 1), QTime(9, variant));
+    run.source = QStringLiteral("a.log");
+    run.rows = TableRows(variant);
+    for (int b = 0; b < labels.size() && b < library::BayCount; ++b)
+        run.labels[b] = labels.at(b);
+    return run;
 }

@@ -75,14 +75,8 @@ void TestBays::renamedCellKeepsItsHistory()
     {
         // E-004 with three runs already.
         library::Library lib(path);
-        for (int v = 1; v <= 3; ++v) {
-            library::RunInput run;
-            run.when = QDateTime(QDate(2026, 12, v), QTime(9, 0));
-            run.source = "a.log";
-            run.rows = TableRows(v);
-            run.labels[3] = "E-004";
-            lib.recordRun(run);
-        }
+        for (int v = 1; v <= 3; ++v)
+            lib.recordRun(RunOf(v, {"", "", "", "E-004"}));
     }
     library::LibraryService service(path);
     library::BayAssignment bays;
@@ -138,13 +132,7 @@ void TestBays::baysComeBackAtTheNextStart()
     const QString path = dir.filePath("library.sqlite");
     {
         library::Library lib(path);
-        library::RunInput run;
-        run.when = QDateTime(QDate(2026, 12, 1), QTime(9, 0));
-        run.source = "a.log";
-        run.rows = TableRows(1);
-        run.labels[0] = "E-1";
-        run.labels[3] = "E-4";
-        lib.recordRun(run);
+        lib.recordRun(RunOf(1, {"E-1", "", "", "E-4"}));
     }
     {
         library::LibraryService service(path);
@@ -204,14 +192,9 @@ void TestBays::oneCellPerBayOfARun()
     QVERIFY(dir.isValid());
     library::Library lib(dir.filePath("library.sqlite"));
     const qint64 x1 = lib.ensureCell("X-1");
-    library::RunInput run;
-    run.when = QDateTime(QDate(2026, 12, 1), QTime(9, 0));
-    run.source = "a.log";
-    run.rows = TableRows(1);
-    for (int b = 0; b < 4; ++b) {
-        run.labels[b] = labels.at(b);
+    library::RunInput run = RunOf(1, labels);
+    for (int b = 0; b < 4; ++b)
         run.cellIds[b] = ids.at(b) == -1 ? x1 : ids.at(b);
-    }
     const library::RecordResult r = lib.recordRun(run);
     QCOMPARE(r.repeatedBays, repeated);
     QCOMPARE(r.assignedBays, int(labels.size() - labels.count(QString()) - repeated.size()));

@@ -32,17 +32,6 @@ private slots:
 
 namespace {
 
-library::RunInput Run(int variant, const QStringList &labels)
-{
-    library::RunInput run;
-    run.when = QDateTime(QDate(2026, 12, 1), QTime(9, variant));
-    run.source = library::ReceivedSource(1);
-    run.rows = TableRows(variant);
-    for (int b = 0; b < labels.size() && b < library::BayCount; ++b)
-        run.labels[b] = labels.at(b);
-    return run;
-}
-
 struct Seeded {
     qint64 firstRun = 0, secondRun = 0;
     qint64 cellA = 0, cellB = 0;
@@ -53,8 +42,8 @@ Seeded Seed(const QString &path)
 {
     library::Library lib(path);
     Seeded s;
-    s.firstRun = lib.recordRun(Run(1, {"A-1", "A-2", "A-3", "A-4"})).runId;
-    s.secondRun = lib.recordRun(Run(2, {"B-1", "A-2", "A-3", "A-4"})).runId;
+    s.firstRun = lib.recordRun(RunOf(1, {"A-1", "A-2", "A-3", "A-4"})).runId;
+    s.secondRun = lib.recordRun(RunOf(2, {"B-1", "A-2", "A-3", "A-4"})).runId;
     s.cellA = lib.cellIdOf("A-1");
     s.cellB = lib.cellIdOf("B-1");
     return s;
@@ -155,7 +144,7 @@ void TestLibraryService::operationsAnnounceWhatTheyWrote()
         events.clear();
         service.undoBuiltIn({seeded.cellA}, this, then);
     } else if (operation == "record" || operation == "recordKnown") {
-        service.record(Run(operation == "record" ? 3 : 1, {"A-1"}));
+        service.record(RunOf(operation == "record" ? 3 : 1, {"A-1"}));
         QTRY_COMPARE(recorded.size(), 1);
         events.append("answer");
         answered = true;
