@@ -71,13 +71,18 @@ int RunCells(int argc, char **argv, const cli::Options &options)
     return cells::PrintCellFigures(options.cellLogs, out, err);
 }
 
-// --import, --export-cells, --export-runs, --pack: the cell library without a window.
+// --import, --export-cells, --export-runs, --pack, --library-copy: the cell library without a window.
 int RunLibrary(int argc, char **argv, const cli::Options &options)
 {
     QCoreApplication app(argc, argv);
     settings::LoadSettings();
     const QString path = library::CurrentLibraryPath(options.libraryFile);
     QTextStream err(stderr);
+    if (options.action == cli::Action::LibraryCopy) {
+        QTextStream out(stdout);
+        return library::RunCopy(library::CurrentLibraryPath(options.copyFrom),
+            library::CurrentLibraryPath(options.copyTo), out, err);
+    }
     if (options.action == cli::Action::Import) {
         QTextStream out(stdout);
         return library::RunImport(path, options.importFiles, analysis::CurrentCapacityParameters(), out, err);
@@ -143,7 +148,8 @@ int VOLTRAK_ENTRY(int argc, char **argv)
     if (options.action == cli::Action::Cells)
         return RunCells(argc, argv, options);
     if (options.action == cli::Action::Import || options.action == cli::Action::ExportCells
-        || options.action == cli::Action::ExportRuns || options.action == cli::Action::Pack)
+        || options.action == cli::Action::ExportRuns || options.action == cli::Action::Pack
+        || options.action == cli::Action::LibraryCopy)
         return RunLibrary(argc, argv, options);
     if (options.action == cli::Action::Labels)
         return RunLabels(argc, argv, options);

@@ -19,6 +19,7 @@ QString UsageText()
                           "       voltrak [--settings FILE] [--library FILE] --labels LABEL... | --labels-all\n"
                           "               --output LABELS.pdf|LABELS.png [--label-size NAME]\n"
                           "               [--code qr|code128|datamatrix]\n"
+                          "       voltrak --library-copy FROM TO\n"
                           "       voltrak --version | --help\n"
                           "\n"
                           "Works beside a ZEPH4 four-cell battery discharger: shows what it sends,\n"
@@ -32,7 +33,13 @@ QString UsageText()
                           "                        .png .svg .pdf\n"
                           "  --cells LOG...        print the cell figures of every table in the logs\n"
                           "                        as CSV on standard output\n"
-                          "  --library FILE        keep the cell library in FILE instead of library.sqlite\n"
+                          "  --library FILE        keep the cell library in FILE instead of library.sqlite,\n"
+                          "                        or on a PostgreSQL server named by a libpq URI\n"
+                          "                        (postgresql://[user@]host[:port]/database[?sslmode=...])\n"
+                          "                        or service=NAME; the password comes from ~/.pgpass,\n"
+                          "                        PGPASSWORD or the service file, never from here\n"
+                          "  --library-copy FROM TO  copy a whole library (file or server) into an empty\n"
+                          "                        one, made if missing: runs, cells, settings\n"
                           "  --import FILE...      record every discharge table of the log files and\n"
                           "                        journals into the cell library (made if missing); the\n"
                           "                        summary goes to standard output, status 1 when a file\n"
@@ -99,7 +106,7 @@ Options Parse(const QStringList &args)
     QStringList positional;
     bool render = false, cells = false, version = false, help = false, optionsEnded = false;
     bool import = false, exportCells = false, exportRuns = false, pack = false, packOption = false, library = false;
-    bool labelList = false, labelOption = false;
+    bool labelList = false, labelOption = false, copy = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args.at(i);
         if (optionsEnded || a == QLatin1String("-") || !a.startsWith(QLatin1Char('-'))) {
@@ -128,6 +135,8 @@ Options Parse(const QStringList &args)
             library = true;
         } else if (a == QLatin1String("--import")) {
             import = true;
+        } else if (a == QLatin1String("--library-copy")) {
+            copy = true;
         } else if (a == QLatin1String("--export-cells")) {
             exportCells = true;
         } else if (a == QLatin1String("--export-runs")) {
@@ -205,6 +214,17 @@ Options Parse(const QStringList &args)
     if (int(render || cells) + int(import) + int(exportCells) + int(exportRuns) + int(pack) + int(labels) > 1)
         return fail(QStringLiteral(
             "only one of --render, --cells, --import, --export-cells, --export-runs, --pack and --labels"));
+    if (copy) {
+        if (int(render || cells) + int(import) + int(exportCells) + int(exportRuns) + int(pack) + int(labels) > 0
+            || library)
+            return fail(QStringLiteral("--library-copy takes only FROM and TO"));
+        if (positional.size() != 2)
+            return fail(QStringLiteral("--library-copy needs FROM and TO"));
+        o.copyFrom = positional.at(0);
+        o.copyTo = positional.at(1);
+        o.action = Action::LibraryCopy;
+        return o;
+    }
     if (packOption && !pack)
         return fail(QStringLiteral("--packs, --curve, --grade and --aim are only used with --pack"));
     // Neither reads the library: a library named there was meant for something else.

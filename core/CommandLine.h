@@ -17,6 +17,7 @@ enum class Action {
     ExportRuns, // print the library's runs as CSV, one record per run and bay
     Pack, // print a pack plan from the library's cells as CSV
     Labels, // write the labels of cells of the library as PDF or PNG
+    LibraryCopy, // copy a whole library into an empty one
     Error, // a bad command line: print `error` and end with status 2
 };
 
@@ -27,7 +28,8 @@ struct Options {
     QString renderLog; // --render LOG
     QString output; // --output PICTURE, or the labels' PDF or PNG
     QStringList cellLogs; // --cells LOG...
-    QString libraryFile; // --library FILE
+    QString libraryFile; // --library FILE, or a server: postgresql://... or service=NAME
+    QString copyFrom, copyTo; // --library-copy FROM TO
     QStringList importFiles; // --import FILE...
     QString packShape; // --pack 10S20P
     int packCount = 1; // --packs K

@@ -1,6 +1,9 @@
 #include "library/Backup.h"
 #include "core/SafeWrite.h"
+#include "library/Library.h"
+#include "library/LibraryCopy.h"
 #include "library/LibraryError.h"
+#include "library/ServerLocation.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,8 +20,44 @@ namespace {
 std::atomic<int> g_backups{0};
 }
 
+namespace {
+
+// A server library's backup is a library file: the whole library copied into
+// a new file beside the target, then put in its place.
+void BackupServer(const QString &location, const QString &file)
+{
+    const QString target = QFileInfo(file).absoluteFilePath();
+    const QString display = QDir::toNativeSeparators(target);
+    const QString part = target + QStringLiteral(".part");
+    QFile::remove(part);
+    try {
+        Library from(location, OpenMode::ExistingOnly);
+        if (!from.isOpen())
+            throw LibraryError(from.reason());
+        Library to(part);
+        CopyLibrary(from, to);
+    } catch (const LibraryError &e) {
+        QFile::remove(part);
+        throw LibraryError(QStringLiteral("%1 を作成できません（%2）").arg(display, e.text()));
+    }
+    for (const char *companion : {"-wal", "-shm"})
+        QFile::remove(part + QLatin1String(companion));
+    try {
+        safewrite::CommitFile(part, target);
+    } catch (const safewrite::WriteError &) {
+        QFile::remove(part);
+        throw LibraryError(QStringLiteral("%1 を作成できません").arg(display));
+    }
+}
+
+} // namespace
+
 void BackupLibrary(const QString &libraryPath, const QString &file)
 {
+    if (IsServerLocation(libraryPath)) {
+        BackupServer(libraryPath, file);
+        return;
+    }
     const QString source = QFileInfo(libraryPath).absoluteFilePath();
     const QString target = QFileInfo(file).absoluteFilePath();
     const QString display = QDir::toNativeSeparators(target);

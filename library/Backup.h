@@ -7,7 +7,8 @@ namespace library {
 
 // A consistent copy of the library at libraryPath into file (VACUUM INTO a
 // file beside it, to the disk, then renamed into place): a crash leaves the
-// old copy or the new one. Any thread. Throws LibraryError.
+// old copy or the new one. A library on a server is copied whole into a new
+// library file (CopyLibrary). Any thread. Throws LibraryError.
 void BackupLibrary(const QString &libraryPath, const QString &file);
 
 } // namespace library

@@ -3,6 +3,7 @@
 #include "cells/CellList.h"
 #include "library/LogImport.h"
 #include "library/OpenCheck.h"
+#include "library/ServerLocation.h"
 #include "library/Sql.h"
 
 #include <QDir>
@@ -19,6 +20,7 @@
 #include <QVariant>
 
 #include <chrono>
+#include <limits>
 
 namespace library {
 
@@ -132,10 +134,10 @@ struct Library::Impl {
             return 0;
         if (const qint64 id = cellIdOf(l))
             return id;
-        QSqlQuery &q = statement(QStringLiteral("INSERT INTO cells(label) VALUES (?)"));
+        QSqlQuery &q = statement(QStringLiteral("INSERT INTO cells(label) VALUES (?) RETURNING id"));
         q.bindValue(0, l);
         Exec(q);
-        return q.lastInsertId().toLongLong();
+        return ReturnedId(q);
     }
 
     // Inside a write transaction.
@@ -228,7 +230,7 @@ struct Library::Impl {
         const cells::TableFigures f = Figures(run.rows, run.parameters);
         QSqlQuery &ins
             = statement(QStringLiteral("INSERT INTO runs(recorded_at, source, rows, row_key, htime, hteiko, hvds) "
-                                       "VALUES (?, ?, ?, ?, ?, ?, ?)"));
+                                       "VALUES (?, ?, ?, ?, ?, ?, ?) RETURNING id"));
         ins.bindValue(0, ToStored(run.when));
         ins.bindValue(1, run.source);
         ins.bindValue(2, JoinRows(run.rows));
@@ -237,7 +239,7 @@ struct Library::Impl {
         ins.bindValue(5, run.parameters.Hteiko);
         ins.bindValue(6, run.parameters.Hvds);
         Exec(ins);
-        r.runId = ins.lastInsertId().toLongLong();
+        r.runId = ReturnedId(ins);
         r.isNew = true;
         const Bays cells = cellsOf(run, r);
         for (int j = 0; j < f.cellCount && j < BayCount; ++j) {
@@ -283,10 +285,14 @@ struct Library::Impl {
 
 Library::Library(const QString &path, int busyTimeoutMs, OpenMode mode)
     : d(new Impl)
-    , m_path(QFileInfo(path).absoluteFilePath())
+    , m_path(IsServerLocation(path) ? path.trimmed() : QFileInfo(path).absoluteFilePath())
 {
     d->name = QStringLiteral("voltrak-library-%1").arg(++g_connections);
     d->busyMs = busyTimeoutMs;
+    if (IsServerLocation(path)) {
+        openServer(mode);
+        return;
+    }
     const QString display = QDir::toNativeSeparators(m_path);
     const OpenCheck check = CheckBeforeOpening(m_path, mode);
     if (!check.ok) {
@@ -343,6 +349,73 @@ Library::Library(const QString &path, int busyTimeoutMs, OpenMode mode)
     m_state = State::Open;
 }
 
+void Library::openServer(OpenMode mode)
+{
+    const ServerLocation where = ParseServerLocation(m_path);
+    if (!where.ok) {
+        m_reason = where.reason;
+        return;
+    }
+    m_path = where.display;
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), d->name);
+    if (!db.isValid()) {
+        m_reason = QStringLiteral("%1 を開けません（PostgreSQL のドライバーがありません）").arg(m_path);
+        return;
+    }
+    // A server that does not answer is not waited on for long: a capture goes to the outbox meanwhile.
+    db.setConnectOptions(where.connectOptions + QStringLiteral(";connect_timeout='10';application_name='voltrak'"));
+    if (!db.open()) {
+        m_unreachable = true;
+        m_reason = QStringLiteral("%1 につながりません（%2）").arg(m_path, db.lastError().databaseText().trimmed());
+        return;
+    }
+    try {
+        ExecText(db, QStringLiteral("SET client_min_messages = warning"));
+        const int version = schema::ServerVersion(db);
+        if (version > SchemaVersion) {
+            m_state = State::ReadOnly;
+            m_reason = QStringLiteral("%1 はこの版より新しい VOLTRAK のセル台帳です（版 %2）。読み取り専用で開きます")
+                           .arg(m_path)
+                           .arg(version);
+            return;
+        }
+        if (version == 0 && mode == OpenMode::ExistingOnly) {
+            m_missing = true;
+            m_reason = MissingText(m_path);
+            db.close();
+            return;
+        }
+        if (!schema::IsCurrent(db))
+            schema::Migrate(db, m_path);
+        // A role that may only read (a desk that plans packs) reads and never writes.
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("SELECT has_table_privilege('runs', 'INSERT') AND "
+                                   "has_table_privilege('cells', 'UPDATE')"))
+            || !q.next())
+            Fail(q.lastError());
+        if (!q.value(0).toBool()) {
+            m_state = State::ReadOnly;
+            m_reason = QStringLiteral("%1 に書き込む権限がありません。読み取り専用で開きます").arg(m_path);
+            return;
+        }
+    } catch (const LibraryError &e) {
+        m_reason = e.text();
+        db.close();
+        return;
+    }
+    m_state = State::Open;
+}
+
+QSqlDatabase Library::database() const
+{
+    return d->db();
+}
+
+bool Library::isServer() const
+{
+    return schema::IsServer(d->db());
+}
+
 Library::~Library()
 {
     d->statements.clear();
@@ -369,7 +442,8 @@ void Library::setSetting(const QString &key, const QString &value)
 {
     RequireWritable(m_state);
     d->write([&] {
-        QSqlQuery q = Prepare(d->db(), QStringLiteral("INSERT OR REPLACE INTO settings(key, value) VALUES (?, ?)"));
+        QSqlQuery q = Prepare(d->db(), QStringLiteral("INSERT INTO settings(key, value) VALUES (?, ?) "
+                                  "ON CONFLICT(key) DO UPDATE SET value = excluded.value"));
         q.addBindValue(key);
         q.addBindValue(value);
         Exec(q);
@@ -621,7 +695,8 @@ QList<RunRow> Library::runs(int limit) const
                                   "LEFT JOIN run_bays b ON b.run_id = r.id LEFT JOIN cells c ON c.id = b.cell_id "
                                   "ORDER BY r.recorded_at DESC, r.id DESC, b.bay")))
         Fail(q.lastError());
-    q.addBindValue(limit < 0 ? -1 : limit);
+    // No limit: more than any library holds (a file and a server read -1 differently).
+    q.addBindValue(limit < 0 ? std::numeric_limits<qint64>::max() : qint64(limit));
     Exec(q);
     QList<RunRow> out;
     while (q.next()) {
@@ -827,6 +902,10 @@ int Library::restoreRuns(const DeletedRuns &runs)
         QSqlQuery idTaken = Prepare(d->db(), QStringLiteral("SELECT 1 FROM runs WHERE id = ?"));
         QSqlQuery run
             = Prepare(d->db(), QStringLiteral("INSERT INTO runs(%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?)").arg(RunColumns));
+        // Under a new id: the server gives one only when the column is left out.
+        QSqlQuery renumbered = Prepare(d->db(),
+            QStringLiteral("INSERT INTO runs(%1) VALUES (?, ?, ?, ?, ?, ?, ?) RETURNING id")
+                .arg(RunColumns.mid(RunColumns.indexOf(QLatin1Char(',')) + 2)));
         QSqlQuery bay
             = Prepare(d->db(), QStringLiteral("INSERT INTO run_bays(%1) VALUES (?, ?, ?, ?, ?, ?, ?)").arg(BayColumns));
         const auto exists = [](QSqlQuery &q, const QVariant &value) {
@@ -843,12 +922,17 @@ int Library::restoreRuns(const DeletedRuns &runs)
                 continue;
             // Its id given to a newer run: it comes back under a new one.
             const qint64 was = r.at(0).toLongLong();
-            if (exists(idTaken, r.at(0)))
-                r[0] = QVariant(QMetaType(QMetaType::LongLong));
+            if (exists(idTaken, r.at(0))) {
+                for (int c = 1; c < r.size(); ++c)
+                    renumbered.bindValue(c - 1, r.at(c));
+                Exec(renumbered);
+                restored.insert(was, ReturnedId(renumbered));
+                continue;
+            }
             for (int c = 0; c < r.size(); ++c)
                 run.bindValue(c, r.at(c));
             Exec(run);
-            restored.insert(was, r.at(0).isNull() ? run.lastInsertId().toLongLong() : was);
+            restored.insert(was, was);
         }
         for (QVariantList b : runs.bays) {
             const auto it = restored.constFind(b.at(0).toLongLong());
@@ -918,7 +1002,8 @@ void Library::setGradeLimits(const GradeLimits &limits)
     RequireWritable(m_state);
     // Both or neither: a plan must never see one new limit and one old.
     d->write([&] {
-        QSqlQuery q = Prepare(d->db(), QStringLiteral("INSERT OR REPLACE INTO settings(key, value) VALUES (?, ?)"));
+        QSqlQuery q = Prepare(d->db(), QStringLiteral("INSERT INTO settings(key, value) VALUES (?, ?) "
+                                  "ON CONFLICT(key) DO UPDATE SET value = excluded.value"));
         for (const auto &[key, value] : {std::pair{GoodKey, limits.good}, std::pair{FairKey, limits.fair}}) {
             q.bindValue(0, key);
             q.bindValue(1, QString::number(value, 'g', 17));

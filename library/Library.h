@@ -1,6 +1,7 @@
 #pragma once
-// The cell library: one SQLite file holding every discharge run, the figures
-// of each run's bays and the cells by their labels. A Library is one
+// The cell library: one SQLite file, or a database on a PostgreSQL server,
+// holding every discharge run, the figures of each run's bays and the cells by
+// their labels. A Library is one
 // connection and belongs to the thread that made it (Qt SQL allows no other);
 // the program's windows reach it only through LibraryService's worker thread.
 // Every call that fails throws LibraryError with a text for the user.
@@ -11,6 +12,7 @@
 #include "library/Records.h"
 #include "library/Schema.h"
 
+#include <QSqlDatabase>
 #include <QString>
 
 #include <atomic>
@@ -27,7 +29,8 @@ public:
         Failed, // not opened at all; reason() says why, the file was not touched
     };
 
-    // Opens or creates the file on the calling thread. Never throws: check
+    // Opens or creates the file (or the library on the server path names, see
+    // ServerLocation) on the calling thread. Never throws: check
     // state() and reason(). A file that is damaged, not VOLTRAK's, or in a folder
     // that cannot be written is not opened and never written; a newer schema
     // opens read-only. busyTimeoutMs: how long a write waits for another
@@ -46,9 +49,15 @@ public:
     bool isWritable() const { return m_state == State::Open; }
     // Failed because there is no library at the path (ExistingOnly); reason() is MissingText.
     bool isMissing() const { return m_missing; }
+    // Failed because the server could not be reached (it may answer later).
+    bool isUnreachable() const { return m_unreachable; }
     // Empty when Open; the reason for the warning otherwise.
     QString reason() const { return m_reason; }
+    // The file, or the server as shown to the user.
     QString path() const { return m_path; }
+    bool isServer() const;
+    // The connection itself, for a copy of the whole library (CopyLibrary) on this thread.
+    QSqlDatabase database() const;
 
     // Library-wide settings (key/value text); fallback when the key is unset.
     QString setting(const QString &key, const QString &fallback = QString()) const;
@@ -138,10 +147,13 @@ public:
     void undoBuiltIn(const QList<qint64> &cellIds);
 
 private:
+    void openServer(OpenMode mode);
+
     struct Impl;
     Impl *d = nullptr;
     State m_state = State::Failed;
     bool m_missing = false;
+    bool m_unreachable = false;
     QString m_reason;
     QString m_path;
 };

@@ -1,5 +1,7 @@
 #include "library/LibraryCommand.h"
 #include "library/Library.h"
+#include "library/LibraryCopy.h"
+#include "library/ServerLocation.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -54,6 +56,31 @@ int RunExport(const QString &libraryPath, Export what, QIODevice &out, QTextStre
             return 1;
     } catch (const LibraryError &e) {
         err << e.text() << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+int RunCopy(const QString &from, const QString &to, QTextStream &out, QTextStream &err)
+{
+    Library source(from, OpenMode::ExistingOnly);
+    if (!source.isOpen()) {
+        Warn(source, err);
+        return 1;
+    }
+    // A file that is not there yet is made; a server database must exist (an empty one).
+    Library target(to);
+    if (!target.isWritable()) {
+        Warn(target, err);
+        return 1;
+    }
+    try {
+        const CopySummary s = CopyLibrary(source, target);
+        out << CopySummaryText(s) << QStringLiteral("（%1 → %2）").arg(source.path(), target.path()) << '\n';
+        out.flush();
+    } catch (const LibraryError &e) {
+        err << e.text() << '\n';
+        err.flush();
         return 1;
     }
     return 0;

@@ -28,6 +28,11 @@ enum class Export { Cells, Runs };
 // be opened or read.
 int RunExport(const QString &libraryPath, Export what, QIODevice &out, QTextStream &err);
 
+// Copies the library at from (which must exist) into the one at to (made when
+// missing; it must hold nothing yet) and prints what it copied on out.
+// Returns 0, or 1 with the reason on err, to unchanged.
+int RunCopy(const QString &from, const QString &to, QTextStream &out, QTextStream &err);
+
 // The line a command prints when lib did not open: "セル台帳がありません: <path>",
 // or "セル台帳を開けません: <reason>".
 QString OpenFailureText(const Library &lib);

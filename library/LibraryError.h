@@ -15,6 +15,14 @@ public:
     QString text() const { return QString::fromUtf8(what()); }
 };
 
+// The library's server cannot be reached, or went away under a statement:
+// what was to be written may be sent again later.
+class UnreachableError : public LibraryError
+{
+public:
+    using LibraryError::LibraryError;
+};
+
 // The warning's title when the library cannot be opened (the reason goes below it).
 QString CannotOpenTitle(); // "セル台帳を開けません"
 

@@ -1,4 +1,5 @@
 #include "library/LibraryLocation.h"
+#include "library/ServerLocation.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -7,6 +8,8 @@ namespace library {
 
 QString ChooseLibraryPath(const LibraryPlaceInputs &in)
 {
+    if (IsServerLocation(in.explicitPath))
+        return in.explicitPath.trimmed();
     if (!in.explicitPath.isEmpty())
         return QFileInfo(in.explicitPath).absoluteFilePath();
     // A portable copy (or one told where its ini file is) keeps everything together.

@@ -1,7 +1,7 @@
 #pragma once
 // Where the cell library's file lives: beside the ini file for a portable copy
 // or when --settings names the ini file; where Linux desktops keep data for an
-// installed program; --library names any other file.
+// installed program; --library names any other file, or a PostgreSQL server.
 #include "core/SettingsLocation.h"
 
 #include <QString>
@@ -15,7 +15,8 @@ struct LibraryPlaceInputs {
 };
 
 // The library file for these inputs:
-//  - the explicit file when one is given (made absolute);
+//  - the explicit file when one is given (made absolute), or the server it
+//    names as it is given;
 //  - library.sqlite beside the ini file when the ini file is named with
 //    --settings or lives beside the program;
 //  - otherwise $XDG_DATA_HOME/voltrak/library.sqlite, or

@@ -1,6 +1,7 @@
 #pragma once
 // The library's tables, one step per schema version, and the bringing of a
-// file up to date under the write lock.
+// file or a server library up to date under the write lock. A server library
+// keeps its mark and version in the table voltrak_library.
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
@@ -15,8 +16,15 @@ constexpr int SchemaVersion = 1;
 
 namespace schema {
 
-// The statements that take a library from version from to from + 1.
+// The statements that take a library file from version from to from + 1.
 const QStringList &MigrationStep(int from);
+// The same for a library on a PostgreSQL server (its own types and triggers).
+const QStringList &ServerMigrationStep(int from);
+
+// Whether db is a server library (Qt's PostgreSQL driver) rather than a file.
+bool IsServer(const QSqlDatabase &db);
+// A server library's version, 0 where the database holds none yet.
+int ServerVersion(const QSqlDatabase &db);
 
 // Whether the open file is at this build's version and marked as VOLTRAK's,
 // read without a write.

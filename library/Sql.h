@@ -23,12 +23,16 @@ public:
     using LibraryError::LibraryError;
 };
 
-// The database's "busy" or "locked".
+// The database's "busy" or "locked", or a server transaction that must be run again.
 bool IsBusy(const QSqlError &e);
-// "セル台帳の操作に失敗しました: <the database's text>", as BusyError when busy.
+bool IsUnreachable(const QSqlError &e);
+// "セル台帳の操作に失敗しました: <the database's text>", as BusyError when busy,
+// as UnreachableError when the server is gone.
 [[noreturn]] void Fail(const QSqlError &e);
 void Exec(QSqlQuery &q);
 QSqlQuery Prepare(const QSqlDatabase &db, const QString &sql);
+// The id an INSERT ... RETURNING id gave (the same on a file and a server).
+qint64 ReturnedId(QSqlQuery &q);
 // A statement without values (schema, pragmas, transactions).
 void ExecText(const QSqlDatabase &db, const QString &sql);
 

@@ -1,6 +1,8 @@
 // The library's service: every operation that writes announces it once, on the
 // service's own thread, before its answer; reads and failures announce nothing.
+// Every case runs on a library file and on a library on a PostgreSQL server.
 #include "LibraryTestData.h"
+#include "tests/support/PgServer.h"
 #include "core/Mailbox.h"
 #include "library/Library.h"
 #include "library/LibraryService.h"
@@ -21,14 +23,59 @@ class TestLibraryService : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase_data();
+    void initTestCase();
+    void cleanupTestCase();
     void operationsAnnounceWhatTheyWrote_data();
     void operationsAnnounceWhatTheyWrote();
     void announcementFollowsTheLibraryOnAnotherThread();
     void scannerPrefixIsKept_data();
     void scannerPrefixIsKept();
+    // (A function of the text alone: the same on both stores.)
     void scannedLabel_data();
     void scannedLabel();
 };
+
+namespace {
+
+PgServer *g_server = nullptr;
+
+// A new, empty library of the store the case runs on; empty when there is no server.
+QString NewLibrary(const QTemporaryDir &dir)
+{
+    QFETCH_GLOBAL(QString, store);
+    if (store == "file")
+        return dir.filePath("library.sqlite");
+    return g_server->isRunning() ? g_server->newDatabase() : QString();
+}
+
+} // namespace
+
+// Skips the case, saying why, where the store cannot be had.
+#define NEW_LIBRARY(path, dir)                                                                                         \
+    const QString path = NewLibrary(dir);                                                                              \
+    if (path.isEmpty())                                                                                                \
+        QSKIP(qPrintable("no PostgreSQL server for this case: " + g_server->reason()));
+
+void TestLibraryService::initTestCase_data()
+{
+    QTest::addColumn<QString>("store");
+    QTest::newRow("file") << "file";
+    QTest::newRow("server") << "server";
+}
+
+void TestLibraryService::initTestCase()
+{
+    g_server = new PgServer;
+    if (!g_server->start())
+        qWarning("the server cases are skipped: %s", qPrintable(g_server->reason()));
+}
+
+void TestLibraryService::cleanupTestCase()
+{
+    delete g_server;
+    g_server = nullptr;
+}
 
 namespace {
 
@@ -85,8 +132,10 @@ void TestLibraryService::operationsAnnounceWhatTheyWrote()
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QString path = dir.filePath("library.sqlite");
+    NEW_LIBRARY(path, dir);
     const Seeded seeded = Seed(path);
+    QFETCH_GLOBAL(QString, store);
+    QCOMPARE(library::Library(path).isServer(), store == "server");
 
     library::LibraryService service(path);
     QSignalSpy opened(&service, &library::LibraryService::opened);
@@ -191,7 +240,7 @@ void TestLibraryService::announcementFollowsTheLibraryOnAnotherThread()
     // A service living on a thread other than the test's still announces on its own.
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QString path = dir.filePath("library.sqlite");
+    NEW_LIBRARY(path, dir);
     const Seeded seeded = Seed(path);
 
 #if defined(__SANITIZE_THREAD__)
@@ -250,7 +299,7 @@ void TestLibraryService::scannerPrefixIsKept()
     QFETCH(QString, kept);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QString path = dir.filePath("library.sqlite");
+    NEW_LIBRARY(path, dir);
     {
         library::LibraryService service(path);
         QString error = "unanswered";
