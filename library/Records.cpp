@@ -3,6 +3,7 @@
 #include "library/Pool.h"
 
 #include <QCryptographicHash>
+#include <QSysInfo>
 
 namespace library {
 
@@ -16,9 +17,15 @@ QString CellStateText(CellState state, const QString &pack)
     return QStringLiteral("使用中");
 }
 
-QString ReceivedSource(int channel)
+QString BenchName()
 {
-    return QStringLiteral("受信 ch%1").arg(channel);
+    const QString host = QSysInfo::machineHostName().section(QLatin1Char('.'), 0, 0).trimmed();
+    return host.isEmpty() ? QStringLiteral("PC") : host;
+}
+
+QString ReceivedSource(int channel, const QString &bench)
+{
+    return QStringLiteral("受信 %1 ch%2").arg(bench).arg(channel);
 }
 
 QByteArray RowsKey(const QList<QByteArray> &rows)

@@ -53,8 +53,12 @@ struct BayCell {
     bool operator==(const BayCell &o) const { return cellId == o.cellId && label == o.label; }
 };
 
-// "受信 ch<n>": the source of a run received on channel n.
-QString ReceivedSource(int channel);
+// "受信 <bench> ch<n>": the source of a run received on channel n of this
+// computer (its host name), so the runs of several benches sharing one
+// library on a server say where each was measured.
+// This computer's host name, or "PC" when it has none.
+QString BenchName();
+QString ReceivedSource(int channel, const QString &bench = BenchName());
 
 // The key that makes a table stored once: SHA-256 of the rows joined by "\n".
 QByteArray RowsKey(const QList<QByteArray> &rows);
@@ -62,6 +66,8 @@ QByteArray RowsKey(const QList<QByteArray> &rows);
 struct RecordResult {
     qint64 runId = 0;
     bool isNew = false; // false: the same rows were stored before, nothing was written
+    // Kept in the outbox: the server could not be reached; sent when it answers.
+    bool queued = false;
     int assignedBays = 0; // bays of the new run that got a cell
     // Bays left without a cell because an earlier bay of the run has the same
     // one: a cell is in one bay of a run at the most.

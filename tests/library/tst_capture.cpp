@@ -154,7 +154,7 @@ void TestCapture::liveCaptureRecordsOnceWithLabels()
     service.readRuns(this, [&](const library::Reply<QList<library::RunRow>> &r) { runs = r.value; });
     QTRY_COMPARE(runs.size(), 2);
     const library::RunRow &older = runs.at(1), &newer = runs.at(0);
-    QCOMPARE(older.source, QStringLiteral("受信 ch2"));
+    QCOMPARE(older.source, QStringLiteral("受信 %1 ch2").arg(QSysInfo::machineHostName().section('.', 0, 0)));
     QCOMPARE(older.when, when);
     QCOMPARE(older.parameters.Htime, 1);
     QCOMPARE(older.bays[0].label, QStringLiteral("E-001"));
