@@ -406,6 +406,19 @@ void Library::openServer(OpenMode mode)
     m_state = State::Open;
 }
 
+qint64 Library::changeCounter() const
+{
+    RequireOpen(m_state);
+    QSqlQuery q(d->db());
+    // A file's data_version moves only for the commits of other connections;
+    // the server's sequence moves for every write.
+    const QString sql = isServer() ? QStringLiteral("SELECT last_value FROM voltrak_changes")
+                                   : QStringLiteral("PRAGMA data_version");
+    if (!q.exec(sql) || !q.next())
+        Fail(q.lastError());
+    return q.value(0).toLongLong();
+}
+
 QSqlDatabase Library::database() const
 {
     return d->db();

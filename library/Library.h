@@ -59,6 +59,11 @@ public:
     // The connection itself, for a copy of the whole library (CopyLibrary) on this thread.
     QSqlDatabase database() const;
 
+    // A number that changes when another connection (another bench, another
+    // copy of the program) has written the library; compare it with the last
+    // one read.
+    qint64 changeCounter() const;
+
     // Library-wide settings (key/value text); fallback when the key is unset.
     QString setting(const QString &key, const QString &fallback = QString()) const;
     // What the bays hold now: a bay's cell by its id, with the label it has

@@ -1,36 +1,88 @@
 #include "library/LibraryService.h"
 #include "library/Backup.h"
 #include "library/Library.h"
+#include "library/Outbox.h"
+#include "library/ServerLocation.h"
 #include "library/Scanner.h"
 
 #include <algorithm>
 
 namespace library {
 
+namespace {
+
+QString UnreachableText()
+{
+    return QStringLiteral("セル台帳のサーバーにつながりません（表示は前回読んだものです）");
+}
+
+} // namespace
+
 LibraryService::LibraryService(const QString &path, QObject *parent)
+    : LibraryService(path, QString(), parent)
+{ }
+
+LibraryService::LibraryService(const QString &path, const QString &outboxPath, QObject *parent)
     : QObject(parent)
     , m_path(path)
+    , m_outboxPath(outboxPath)
+    , m_server(IsServerLocation(path))
 {
     qRegisterMetaType<library::RecordResult>();
     qRegisterMetaType<library::ImportSummary>();
     qRegisterMetaType<library::Changes>();
+    m_pollTimer = new QTimer(this);
+    m_pollTimer->setInterval(2000);
+    connect(m_pollTimer, &QTimer::timeout, this, [this] {
+        // One poll waiting at a time, however long the worker is busy.
+        if (!m_pollAsked.exchange(true))
+            m_worker.post([this] {
+                m_pollAsked = false;
+                poll();
+            });
+    });
+    m_pollTimer->start();
     m_worker.post([this] {
         m_library = std::make_unique<Library>(m_path);
+        QString outboxError;
+        if (m_server && !m_outboxPath.isEmpty()) {
+            try {
+                m_outbox = std::make_unique<Outbox>(m_outboxPath);
+            } catch (const LibraryError &e) {
+                outboxError = e.text();
+            }
+        }
+        // A server that does not answer yet is no failure: captures wait in
+        // the outbox and the windows open on nothing until it answers.
+        const bool unreachable = m_library->isUnreachable();
+        m_connected = !unreachable;
+        if (unreachable)
+            m_library.reset();
+        const bool open = unreachable || m_library->isOpen();
+        const bool writable = unreachable || m_library->isWritable();
+        const QString reason = unreachable ? QString() : m_library->reason();
+        if (m_library && m_library->isOpen())
+            noteOwnWrite();
+        const int waiting = unsent();
+        const bool connected = m_connected;
         // From this object's own thread once its event loop runs, so a receiver
         // connected right after the constructor cannot miss it.
-        const bool open = m_library->isOpen(), writable = m_library->isWritable();
-        const QString reason = m_library->reason();
-        deliver([this, open, writable, reason] {
+        deliver([this, open, writable, reason, waiting, connected, outboxError] {
             if (open)
                 emit opened(writable, reason);
             else
                 emit openFailed(reason);
+            if (m_server && open)
+                emit connectionChanged(connected, waiting);
+            if (!outboxError.isEmpty())
+                emit failed(outboxError);
         });
     });
 }
 
 LibraryService::~LibraryService()
 {
+    m_pollTimer->stop();
     {
         std::lock_guard<std::mutex> hold(m_importLock);
         for (const std::weak_ptr<std::atomic<bool>> &flag : m_imports) {
@@ -39,7 +91,10 @@ LibraryService::~LibraryService()
         }
     }
     // Closed on the thread that opened it, after everything asked before.
-    m_worker.post([this] { m_library.reset(); });
+    m_worker.post([this] {
+        m_library.reset();
+        m_outbox.reset();
+    });
     m_worker.waitForIdle();
     m_files.waitForIdle();
 }
@@ -51,6 +106,10 @@ void LibraryService::post(std::function<void(Library &)> job)
         if (m_library && m_library->isOpen()) {
             try {
                 job(*m_library);
+            } catch (const UnreachableError &e) {
+                lostServer();
+                const QString text = e.text();
+                deliver([this, text] { emit failed(text); });
             } catch (const LibraryError &e) {
                 const QString text = e.text();
                 deliver([this, text] { emit failed(text); });
@@ -96,14 +155,22 @@ void LibraryService::ask(std::function<T(Library &)> job, Changes writes, QObjec
         Reply<T> reply;
         if (!m_library || !m_library->isOpen()) {
             // Asked of a library that never opened: the answer says so, so no
-            // caller waits for ever; openFailed() was the one warning.
-            reply.error = CannotOpenTitle();
-            if (then)
+            // caller waits for ever; openFailed() was the one warning. A server
+            // not reached: the window keeps what it shows, and says it is old.
+            reply.stale = m_server && !m_connected;
+            reply.error = reply.stale ? UnreachableText() : CannotOpenTitle();
+            if (then || reply.stale)
                 answer(std::move(reply), {}, guard, hasContext, then);
             return;
         }
         try {
             reply.value = job(*m_library);
+            if (writes)
+                noteOwnWrite();
+        } catch (const UnreachableError &) {
+            lostServer();
+            reply.stale = true;
+            reply.error = UnreachableText();
         } catch (const LibraryError &e) {
             reply.error = e.text();
         } catch (const std::exception &e) {
@@ -279,15 +346,52 @@ void LibraryService::keepBays(int channel, const QList<BayCell> &bays, QObject *
 void LibraryService::record(const RunInput &run)
 {
     const QDateTime when = run.when;
-    post([this, run, when](Library &lib) {
-        // A read-only library was warned about when it opened.
-        if (!lib.isWritable())
+    m_worker.post([this, run, when] {
+        if (m_library && m_library->isOpen()) {
+            // A read-only library was warned about when it opened.
+            if (!m_library->isWritable())
+                return;
+            try {
+                const RecordResult r = m_library->recordRun(run);
+                noteOwnWrite();
+                deliver([this, r, when] {
+                    if (r.isNew)
+                        emit changed(Change::Cells | Change::Runs);
+                    emit runRecorded(r, when);
+                });
+                return;
+            } catch (const UnreachableError &) {
+                lostServer();
+            } catch (const LibraryError &e) {
+                const QString text = e.text();
+                deliver([this, text] { emit failed(text); });
+                return;
+            }
+        }
+        // A file that never opened was warned about once.
+        if (!m_server)
             return;
-        const RecordResult r = lib.recordRun(run);
-        deliver([this, r, when] {
-            if (r.isNew)
-                emit changed(Change::Cells | Change::Runs);
+        if (!m_outbox) {
+            deliver([this] {
+                emit failed(QStringLiteral("セル台帳のサーバーにつながらず、放電記録を残せませんでした"));
+            });
+            return;
+        }
+        RecordResult r;
+        r.queued = true;
+        for (int b = 0; b < BayCount; ++b)
+            r.assignedBays += !run.labels[b].trimmed().isEmpty() || run.cellIds[b] != 0;
+        try {
+            m_outbox->add(run);
+        } catch (const LibraryError &e) {
+            const QString text = e.text();
+            deliver([this, text] { emit failed(text); });
+            return;
+        }
+        const int waiting = unsent();
+        deliver([this, r, when, waiting] {
             emit runRecorded(r, when);
+            emit connectionChanged(false, waiting);
         });
     });
 }
@@ -303,13 +407,24 @@ std::shared_ptr<std::atomic<bool>> LibraryService::importFiles(
             m_imports.end());
         m_imports.push_back(cancel);
     }
-    post([this, paths, parameters, cancel](Library &lib) {
+    m_worker.post([this, paths, parameters, cancel] {
+        if (!m_library || !m_library->isOpen()) {
+            // Nothing is imported into a library that is not there; the window hears why.
+            ImportSummary none;
+            const QString reason = m_server && !m_connected ? UnreachableText() : CannotOpenTitle();
+            for (const QString &p : paths)
+                none.failures.append({p, reason});
+            deliver([this, none] { emit importFinished(none); });
+            return;
+        }
+        Library &lib = *m_library;
         const ImportSummary s = lib.importFiles(
             paths, parameters,
             [this](int done, int total, const QString &path) {
                 deliver([this, done, total, path] { emit importProgress(done, total, path); });
             },
             cancel.get());
+        noteOwnWrite();
         deliver([this, s] {
             if (s.newRuns > 0 || s.knownRuns > 0)
                 emit changed(Change::Cells | Change::Runs);
@@ -339,6 +454,139 @@ void LibraryService::backup(const QString &file, QObject *context, Then<Nothing>
                     then(reply);
             });
     });
+}
+
+void LibraryService::setPollInterval(int ms)
+{
+    if (ms <= 0) {
+        m_pollTimer->stop();
+        return;
+    }
+    m_pollTimer->setInterval(ms);
+    m_pollTimer->start();
+}
+
+int LibraryService::unsent() const
+{
+    if (!m_outbox)
+        return 0;
+    try {
+        return m_outbox->count();
+    } catch (const LibraryError &e) {
+        qWarning("%s", qPrintable(e.text()));
+        return 0;
+    }
+}
+
+void LibraryService::noteOwnWrite()
+{
+    try {
+        m_seenChanges = m_library->changeCounter();
+    } catch (const UnreachableError &) {
+        lostServer();
+    } catch (const LibraryError &) {
+        // Not known: the next poll reads everything again once, which is all this costs.
+        m_seenChanges = -1;
+    }
+}
+
+void LibraryService::lostServer()
+{
+    if (!m_server || !m_connected)
+        return;
+    m_connected = false;
+    // The broken connection is dropped; the poll makes a new one.
+    m_library.reset();
+    const int waiting = unsent();
+    deliver([this, waiting] { emit connectionChanged(false, waiting); });
+}
+
+void LibraryService::sendOutbox()
+{
+    if (!m_outbox || !m_library || !m_library->isWritable())
+        return;
+    bool sent = false;
+    for (;;) {
+        const QList<Outbox::Entry> batch = m_outbox->pending(50);
+        if (batch.isEmpty())
+            break;
+        for (const Outbox::Entry &e : batch) {
+            RecordResult r;
+            try {
+                r = m_library->recordRun(e.run);
+            } catch (const UnreachableError &) {
+                throw;
+            } catch (const LibraryError &ex) {
+                // A table the library can never take (no rows, a voltage that is no
+                // number): said once and taken out, so the rest still goes.
+                const QString text = ex.text();
+                deliver([this, text] { emit failed(text); });
+            }
+            // Only now: killed before this, the run is sent again and found stored.
+            m_outbox->remove(e.id);
+            sent = true;
+            if (r.runId == 0)
+                continue;
+            const QDateTime when = e.run.when;
+            deliver([this, r, when] {
+                if (r.isNew)
+                    emit changed(Change::Cells | Change::Runs);
+                emit runRecorded(r, when);
+            });
+        }
+    }
+    if (sent) {
+        noteOwnWrite();
+        const int waiting = unsent();
+        deliver([this, waiting] { emit connectionChanged(true, waiting); });
+    }
+}
+
+void LibraryService::poll()
+{
+    try {
+        if (m_server && !m_connected) {
+            auto lib = std::make_unique<Library>(m_path);
+            if (!lib->isOpen()) {
+                if (!lib->isUnreachable()) {
+                    const QString text = lib->reason();
+                    if (text != m_pollError) {
+                        m_pollError = text;
+                        deliver([this, text] { emit failed(text); });
+                    }
+                }
+                return;
+            }
+            m_pollError.clear();
+            m_library = std::move(lib);
+            m_connected = true;
+            sendOutbox();
+            noteOwnWrite();
+            const int waiting = unsent();
+            // What the windows show was read before the server went away.
+            deliver([this, waiting] {
+                emit connectionChanged(true, waiting);
+                emit changed(Change::Cells | Change::Runs | Change::Settings);
+            });
+            return;
+        }
+        if (!m_library || !m_library->isOpen())
+            return;
+        if (m_server)
+            sendOutbox();
+        const qint64 now = m_library->changeCounter();
+        if (m_seenChanges >= 0 && now != m_seenChanges)
+            deliver([this] { emit changed(Change::Cells | Change::Runs | Change::Settings); });
+        m_seenChanges = now;
+    } catch (const UnreachableError &) {
+        lostServer();
+    } catch (const LibraryError &e) {
+        const QString text = e.text();
+        if (text != m_pollError) {
+            m_pollError = text;
+            deliver([this, text] { emit failed(text); });
+        }
+    }
 }
 
 void LibraryService::waitForIdle()

@@ -18,6 +18,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <atomic>
 #include <functional>
@@ -42,6 +43,9 @@ Q_DECLARE_FLAGS(Changes, Change)
 template <typename T> struct Reply {
     T value{};
     QString error; // empty when it succeeded
+    // The server could not be reached: nothing was read, what is shown is
+    // what was read last (error says so).
+    bool stale = false;
     bool ok() const { return error.isEmpty(); }
 };
 // The value of an operation that only writes.
@@ -64,11 +68,17 @@ public:
     // Starts the worker, which opens path; opened() or openFailed() follows
     // from the event loop, so connecting right after construction is in time.
     explicit LibraryService(const QString &path, QObject *parent = nullptr);
+    // outboxPath: where captures wait while a server library cannot be
+    // reached (an SQLite file beside the ini file); empty for none.
+    LibraryService(const QString &path, const QString &outboxPath, QObject *parent = nullptr);
     // Finishes the work already asked for (nothing recorded is lost; an import
     // still running stops after its current file, keeping those done), then closes.
     ~LibraryService() override;
 
     QString path() const { return m_path; }
+    // How often the library is looked at for other benches' writes, for the
+    // server's return and for sending the outbox (2 s; 0: never).
+    void setPollInterval(int ms);
 
     // ---- Reads
     void readCells(QObject *context, Then<CellsRead> then);
@@ -142,6 +152,9 @@ signals:
     void importFinished(const library::ImportSummary &summary);
     // Work asked without anyone to answer failed; the text is for the user.
     void failed(const QString &text);
+    // A server library: reached or not, and the captures waiting in the
+    // outbox. Reads answer with Reply::stale while it is not reached.
+    void connectionChanged(bool connected, int unsent);
 
 private:
     // Runs job on the worker with the library, after the work asked before.
@@ -152,9 +165,25 @@ private:
     template <typename T>
     void answer(Reply<T> reply, Changes writes, const QPointer<QObject> &guard, bool hasContext, Then<T> then);
     void deliver(std::function<void()> fn);
+    // The worker's part of the poll: the server back, the outbox sent, other benches' writes.
+    void poll();
+    // On the worker: the server is not reached; say so once.
+    void lostServer();
+    void sendOutbox();
+    // On the worker, after this program wrote: its own write is no news.
+    void noteOwnWrite();
+    int unsent() const;
 
     const QString m_path;
+    const QString m_outboxPath;
     std::unique_ptr<Library> m_library; // the worker's alone
+    std::unique_ptr<class Outbox> m_outbox; // the worker's alone
+    const bool m_server; // a library on a server
+    bool m_connected = true; // the worker's alone
+    qint64 m_seenChanges = -1; // the worker's alone
+    QString m_pollError; // the worker's alone: the last failure a poll reported
+    std::atomic<bool> m_pollAsked{false};
+    QTimer *m_pollTimer = nullptr;
     std::mutex m_importLock;
     std::vector<std::weak_ptr<std::atomic<bool>>> m_imports; // under m_importLock: their cancel flags
     FileWriter m_files;

@@ -4,9 +4,12 @@
 #include "LibraryTestData.h"
 #include "library/Library.h"
 #include "library/LibraryCopy.h"
+#include "library/LibraryService.h"
+#include "library/Outbox.h"
 #include "library/ServerLocation.h"
 #include "tests/support/PgServer.h"
 
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -28,6 +31,10 @@ private slots:
     void copyRefusesALibraryInUse();
     void benchesRecordingAtOnceLoseNothing();
     void serverThatIsGoneSaysSo();
+    void capturesWaitForTheServer();
+    void outboxSentOnceAfterAKill();
+    void otherBenchesWritesAreSeen_data();
+    void otherBenchesWritesAreSeen();
 
 private:
     QString newDatabase();
@@ -310,6 +317,120 @@ void TestLibraryServer::serverThatIsGoneSaysSo()
     QVERIFY(unreachable);
     QVERIFY(m_server.start());
     QCOMPARE(library::Library(where).runs().size(), 1);
+}
+
+void TestLibraryServer::capturesWaitForTheServer()
+{
+    NEED_SERVER();
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString where = newDatabase();
+    library::Library(where).recordRun(RunOf(1, {"A-1"}));
+    const QString outbox = dir.filePath("outbox.sqlite");
+    library::LibraryService service(where, outbox);
+    service.setPollInterval(100);
+    QSignalSpy connection(&service, &library::LibraryService::connectionChanged);
+    QSignalSpy recorded(&service, &library::LibraryService::runRecorded);
+    QTRY_COMPARE(connection.size(), 1);
+    QCOMPARE(connection.takeFirst(), QVariantList({true, 0}));
+
+    QVERIFY(m_server.stop());
+    service.record(RunOf(2, {"A-1", "B-1"}));
+    QTRY_COMPARE(recorded.size(), 1);
+    const auto queued = recorded.takeFirst().at(0).value<library::RecordResult>();
+    QVERIFY(queued.queued);
+    QVERIFY(!queued.isNew);
+    QCOMPARE(queued.assignedBays, 2);
+    QTRY_VERIFY(!connection.isEmpty() && connection.last() == QVariantList({false, 1}));
+    // The same table again while it waits is one run waiting.
+    service.record(RunOf(2, {"A-1", "B-1"}));
+    QTRY_COMPARE(recorded.size(), 1);
+    recorded.clear();
+    QCOMPARE(library::Outbox(outbox).count(), 1);
+    // Reads say they are not current.
+    bool stale = false;
+    service.readCells(this, [&](const library::Reply<library::CellsRead> &r) { stale = r.stale && !r.ok(); });
+    QTRY_VERIFY(stale);
+
+    QVERIFY(m_server.start());
+    QTRY_VERIFY_WITH_TIMEOUT(!connection.isEmpty() && connection.last() == QVariantList({true, 0}), 20000);
+    QTRY_COMPARE(recorded.size(), 1);
+    QVERIFY(recorded.first().at(0).value<library::RecordResult>().isNew);
+    service.waitForIdle();
+    library::Library lib(where);
+    QCOMPARE(lib.runs().size(), 2);
+    QCOMPARE(lib.cellHistory(lib.cellIdOf("B-1")).size(), 1);
+    QCOMPARE(lib.cellHistory(lib.cellIdOf("A-1")).size(), 2);
+    QCOMPARE(library::Outbox(outbox).count(), 0);
+}
+
+void TestLibraryServer::outboxSentOnceAfterAKill()
+{
+    // Killed after the server took a run and before the outbox let go of it:
+    // the next start sends it again, and the server has it once.
+    NEED_SERVER();
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString where = newDatabase();
+    const QString outbox = dir.filePath("outbox.sqlite");
+    {
+        library::Outbox box(outbox);
+        box.add(RunOf(3, {"K-1"}));
+        box.add(RunOf(4, {"K-1"}));
+        library::Library(where).recordRun(RunOf(3, {"K-1"}));
+    }
+    library::LibraryService service(where, outbox);
+    service.setPollInterval(100);
+    QSignalSpy connection(&service, &library::LibraryService::connectionChanged);
+    QTRY_VERIFY(!connection.isEmpty() && connection.last() == QVariantList({true, 0}));
+    service.waitForIdle();
+    library::Library lib(where);
+    QCOMPARE(lib.runs().size(), 2);
+    QCOMPARE(lib.cellHistory(lib.cellIdOf("K-1")).size(), 2);
+    QCOMPARE(library::Outbox(outbox).count(), 0);
+}
+
+void TestLibraryServer::otherBenchesWritesAreSeen_data()
+{
+    QTest::addColumn<bool>("server");
+    QTest::newRow("server") << true;
+    QTest::newRow("file") << false;
+}
+
+void TestLibraryServer::otherBenchesWritesAreSeen()
+{
+    QFETCH(bool, server);
+    if (server)
+        NEED_SERVER();
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString where = server ? newDatabase() : dir.filePath("shared.sqlite");
+    library::Library(where).recordRun(RunOf(1, {"A-1"}));
+    library::LibraryService desk(where);
+    desk.setPollInterval(100);
+    QSignalSpy opened(&desk, &library::LibraryService::opened);
+    QVERIFY(opened.wait());
+    QSignalSpy changed(&desk, &library::LibraryService::changed);
+    // Quiet while nobody writes.
+    QTest::qWait(400);
+    QCOMPARE(changed.size(), 0);
+    {
+        library::Library bench(where);
+        bench.recordRun(RunOf(2, {"A-1"}));
+    }
+    QTRY_COMPARE(changed.size(), 1);
+    QVERIFY(changed.first().at(0).value<library::Changes>().testFlag(library::Change::Runs));
+    // The desk's own write is no news to it: announced once, by the write.
+    library::CellInfo info;
+    bool written = false;
+    desk.readCells(this, [&](const library::Reply<library::CellsRead> &r) {
+        info = r.value.cells.first().info;
+        info.memo = "机";
+        desk.editCell(info, this, [&](const auto &) { written = true; });
+    });
+    QTRY_VERIFY(written);
+    QTest::qWait(400);
+    QCOMPARE(changed.size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestLibraryServer)
