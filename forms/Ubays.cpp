@@ -150,8 +150,10 @@ void Tbays::runRecorded(const library::RecordResult &result, const QDateTime &wh
 {
     const QString time = when.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
     QString text = result.isNew ? QStringLiteral("記録しました: ") + time : QStringLiteral("記録済みです: ") + time;
+    if (result.queued)
+        text = QStringLiteral("未送信で保存しました: ") + time;
     // A discharge recorded to no cell must not pass unnoticed.
-    if (result.isNew && result.assignedBays == 0)
+    if ((result.isNew || result.queued) && result.assignedBays == 0)
         text += QStringLiteral("（装着なし）");
     statusLabel->setText(text);
 }

@@ -454,12 +454,25 @@ void Tlibrary::reload(std::function<void()> done)
         library::CellsRead cells;
         QList<library::RunRow> runs;
         QString error;
+        bool stale = false; // the server was not reached: nothing was read
     };
     auto read = std::make_shared<Read>();
     const auto show = [this, serial, reference, done, read](const QList<library::CurveNeighbour> &neighbours) {
         // An older answer than one asked for since is of no use.
         if (serial != m_reloadSerial)
             return;
+        // The server away: the rows shown stay, and the window says they are old.
+        if (read->stale) {
+            statusLabel->setText(read->error);
+            m_showsStale = true;
+            if (done)
+                done();
+            return;
+        }
+        if (m_showsStale) {
+            statusLabel->clear();
+            m_showsStale = false;
+        }
         if (!read->error.isEmpty())
             errors::ShowWarning(read->error);
         const qint64 current = m_currentCell;
@@ -480,6 +493,7 @@ void Tlibrary::reload(std::function<void()> done)
     };
     m_service->readCells(this, [read](const library::Reply<library::CellsRead> &r) {
         read->cells = r.value;
+        read->stale = r.stale;
         if (!r.ok())
             read->error = r.error;
     });

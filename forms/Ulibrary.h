@@ -67,6 +67,7 @@ public:
     QPushButton *gradeLimitsButton; // 判定の基準
     QPushButton *labelsButton = nullptr; // ラベル印刷; none in a build without labels
     QLabel *statusLabel; // what the library is doing
+    bool m_showsStale = false; // statusLabel says the rows are what was read before the server went away
     Tcompare *compare;
 
     // Dialogs; tests replace them. Empty results mean the user cancelled.

@@ -12,11 +12,13 @@
 #include "forms/Ubays.h"
 #include "forms/Ucells.h"
 #include "forms/Ulibrary.h"
+#include "forms/Ulibraryplace.h"
 #include "forms/Uparam.h"
 #include "journal/Journal.h"
 #include "journal/PaneSnapshot.h"
 #include "library/BayKeeper.h"
 #include "library/Capture.h"
+#include "library/LibraryLocation.h"
 #include "library/LibraryService.h"
 #include "library/LogImport.h"
 #include "serial/Commx.h"
@@ -99,9 +101,14 @@ Tmain::Tmain(QWidget *parent, const QString &libraryPath)
     StatusBays = new QLabel(statusBar());
     StatusBays->setObjectName(QStringLiteral("StatusBays"));
     StatusBays->hide();
+    // Only for a library on a server: reached, or how many captures wait.
+    StatusLibrary = new QLabel(statusBar());
+    StatusLibrary->setObjectName(QStringLiteral("StatusLibrary"));
+    StatusLibrary->hide();
     statusBar()->addWidget(StatusPort, 1);
     statusBar()->addWidget(StatusJournal);
     statusBar()->addWidget(StatusBays);
+    statusBar()->addWidget(StatusLibrary);
     statusBar()->addWidget(StatusLastRun);
 
     cells = new Tcells(RichEdit1, this);
@@ -164,7 +171,8 @@ void Tmain::StartLibrary(const QString &path)
 {
     Bays1 = new library::BayAssignment(this);
     if (!path.isEmpty()) {
-        m_library = std::make_unique<library::LibraryService>(path);
+        m_library = std::make_unique<library::LibraryService>(path, library::OutboxPathBeside(settings::IniFilePath()));
+        connect(m_library.get(), &library::LibraryService::connectionChanged, this, &Tmain::ShowLibraryConnection);
         connect(m_library.get(), &library::LibraryService::openFailed, this,
             [this](const QString &reason) { LibraryUnavailable(reason, false); });
         connect(m_library.get(), &library::LibraryService::opened, this, [this](bool writable, const QString &reason) {
@@ -177,8 +185,9 @@ void Tmain::StartLibrary(const QString &path)
         // when it went to no cell at all.
         connect(m_library.get(), &library::LibraryService::runRecorded, this,
             [this](const library::RecordResult &result, const QDateTime &when) {
-                if (result.isNew)
-                    ShowLastRun(QStringLiteral("記録: ") + when.toString(QStringLiteral("MM/dd HH:mm"))
+                if (result.isNew || result.queued)
+                    ShowLastRun((result.queued ? QStringLiteral("未送信: ") : QStringLiteral("記録: "))
+                        + when.toString(QStringLiteral("MM/dd HH:mm"))
                         + (result.assignedBays == 0 ? QStringLiteral(" 装着なし") : QString()));
             });
         // The bays of the last session come back, and follow the library's cells.
@@ -252,6 +261,18 @@ void Tmain::createMenus()
     ParamSetting1
         = setup->addAction(QStringLiteral("放電器の設定(&V)"), this, [] { forms::ShowForm(forms::FormId::Param); });
     ComSetting1 = setup->addAction(QStringLiteral("通信設定(&C)"), this, [] { forms::ShowForm(forms::FormId::Comch); });
+    LibraryPlace1 = setup->addAction(QStringLiteral("セル台帳の場所(&L)..."), this, [this] {
+        if (!libraryPlace) {
+            libraryPlace = new Tlibraryplace(Files1, settings::IniFilePath(),
+                m_library ? m_library->path() : QStringLiteral("（なし）"), this);
+            connect(libraryPlace, &Tlibraryplace::kept, this, [this](const QString &) {
+                statusBar()->showMessage(QStringLiteral("セル台帳の場所は次の起動から使います"), 5000);
+            });
+        }
+        libraryPlace->show();
+        libraryPlace->raise();
+        libraryPlace->activateWindow();
+    });
 
     QMenu *view = menuBar()->addMenu(QStringLiteral("表示(&V)"));
     CellList1 = view->addAction(QStringLiteral("セル一覧(&L)..."), this, [this] {
@@ -377,6 +398,16 @@ void Tmain::ShowBays()
     StatusBays->setText(n > 0 ? QStringLiteral("装着: %1").arg(n) : QStringLiteral("装着なし"));
     StatusBays->setToolTip(QStringLiteral("装着セル: ") + StatusBays->text());
     StatusBays->show();
+}
+
+void Tmain::ShowLibraryConnection(bool connected, int unsent)
+{
+    QString text = connected ? QStringLiteral("台帳: 接続") : QStringLiteral("台帳: 未接続");
+    if (unsent > 0)
+        text += QStringLiteral("（未送信 %1）").arg(unsent);
+    StatusLibrary->setText(text);
+    StatusLibrary->setToolTip(text + QStringLiteral("\n") + m_library->path());
+    StatusLibrary->show();
 }
 
 void Tmain::ShowLastRun(const QString &text)

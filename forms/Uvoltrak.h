@@ -59,10 +59,13 @@ public:
     QLabel *StatusJournal;
     QLabel *StatusLastRun;
     QLabel *StatusBays; // "装着: 4" or "装着なし"
+    QLabel *StatusLibrary; // a server library: "台帳: 接続" or "台帳: 未接続（未送信 n）"
 
     QAction *Open1, *OpenJournal1, *SaveAs1, *Exit1;
     QAction *Cut1, *Copy1, *Paste1;
     QAction *GraphSetting1, *ParamSetting1, *ComSetting1, *About1;
+    QAction *LibraryPlace1; // セル台帳の場所
+    class Tlibraryplace *libraryPlace = nullptr;
     QAction *CellList1; // 表示 > セル一覧
     QAction *MountedCells1; // 表示 > 装着セル
     QAction *CellLibrary1; // 表示 > セル台帳
@@ -109,6 +112,7 @@ public:
     void ShowBays();
     // Brings the status bar's port and journal texts up to date.
     void UpdateStatus();
+    void ShowLibraryConnection(bool connected, int unsent);
 
     void CommX1Receive(TCustomCommX *Sender, qint32 ReceiveSize);
 

@@ -785,30 +785,46 @@ void TestLibrary::location_data()
     QTest::addColumn<QString>("option");
     QTest::addColumn<QString>("xdgData");
     QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("stored"); // セル台帳の場所 in the ini file
     QTest::newRow("portable copy") << "/media/stick/voltrak" << true << ""
                                    << ""
                                    << "/x"
-                                   << "/media/stick/library.sqlite";
+                                   << "/media/stick/library.sqlite" << "";
     QTest::newRow("with --settings") << "/usr/bin/voltrak" << false << "/home/u/two/vt.ini"
                                      << ""
                                      << "/x"
-                                     << "/home/u/two/library.sqlite";
+                                     << "/home/u/two/library.sqlite" << "";
     QTest::newRow("installed, XDG set") << "/usr/bin/voltrak" << true << ""
                                         << ""
                                         << "/home/u/data"
-                                        << "/home/u/data/voltrak/library.sqlite";
+                                        << "/home/u/data/voltrak/library.sqlite" << "";
     QTest::newRow("installed, XDG unset") << "/opt/vt/voltrak" << false << ""
                                           << ""
                                           << ""
-                                          << "/home/u/.local/share/voltrak/library.sqlite";
+                                          << "/home/u/.local/share/voltrak/library.sqlite" << "";
     QTest::newRow("installed, XDG relative") << "/usr/bin/voltrak" << false << ""
                                              << ""
                                              << "data"
-                                             << "/home/u/.local/share/voltrak/library.sqlite";
+                                             << "/home/u/.local/share/voltrak/library.sqlite" << "";
     QTest::newRow("--library wins") << "/media/stick/voltrak" << true << "/a/b.ini"
                                     << "/srv/shared/cells.sqlite"
                                     << "/x"
-                                    << "/srv/shared/cells.sqlite";
+                                    << "/srv/shared/cells.sqlite" << "";
+    QTest::newRow("kept file") << "/usr/bin/voltrak" << false << ""
+                               << ""
+                               << ""
+                               << "/srv/cells.sqlite"
+                               << "/srv/cells.sqlite";
+    QTest::newRow("kept server") << "/media/stick/voltrak" << true << ""
+                                 << ""
+                                 << ""
+                                 << "postgresql://bench@db/cells"
+                                 << " postgresql://bench@db/cells ";
+    QTest::newRow("--library over the kept one") << "/usr/bin/voltrak" << false << ""
+                                                 << "service=workshop"
+                                                 << ""
+                                                 << "service=workshop"
+                                                 << "/srv/cells.sqlite";
 }
 
 void TestLibrary::location()
@@ -819,7 +835,9 @@ void TestLibrary::location()
     QFETCH(QString, option);
     QFETCH(QString, xdgData);
     QFETCH(QString, expected);
+    QFETCH(QString, stored);
     library::LibraryPlaceInputs in;
+    in.storedLocation = stored;
     in.ini.programPath = program;
     in.ini.explicitPath = settings;
     in.ini.home = "/home/u";
