@@ -38,6 +38,9 @@ QString UsageText()
                           "                        (postgresql://[user@]host[:port]/database[?sslmode=...])\n"
                           "                        or service=NAME; the password comes from ~/.pgpass,\n"
                           "                        PGPASSWORD or the service file, never from here\n"
+#ifdef _WIN32
+                          "                        (not in this Windows build: files only)\n"
+#endif
                           "  --library-copy FROM TO  copy a whole library (file or server) into an empty\n"
                           "                        one, made if missing: runs, cells, settings\n"
                           "  --import FILE...      record every discharge table of the log files and\n"

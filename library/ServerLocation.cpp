@@ -2,7 +2,9 @@
 
 #include <QStringList>
 
+#ifdef VOLTRAK_SERVER
 #include <libpq-fe.h>
+#endif
 
 namespace library {
 
@@ -23,7 +25,7 @@ bool IsServerLocation(const QString &location)
 namespace {
 
 // libpq's keyword value quoting: in single quotes, \ and ' escaped.
-QString Quoted(const QString &value)
+[[maybe_unused]] QString Quoted(const QString &value)
 {
     QString v = value;
     v.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
@@ -32,6 +34,18 @@ QString Quoted(const QString &value)
 }
 
 } // namespace
+
+#ifndef VOLTRAK_SERVER
+
+ServerLocation ParseServerLocation(const QString &location)
+{
+    ServerLocation out;
+    out.display = location.trimmed();
+    out.reason = QStringLiteral("この版は PostgreSQL サーバーのセル台帳を開けません: %1").arg(out.display);
+    return out;
+}
+
+#else
 
 ServerLocation ParseServerLocation(const QString &location)
 {
@@ -76,5 +90,7 @@ ServerLocation ParseServerLocation(const QString &location)
     out.ok = true;
     return out;
 }
+
+#endif
 
 } // namespace library
