@@ -209,9 +209,15 @@ qint64 ServerTableCount(const QSqlDatabase &db)
 
 void MigrateServer(const QSqlDatabase &db, const QString &display)
 {
+    // Two benches reaching an empty database at once: one makes the library,
+    // the other waits and then finds it made. The lock is taken before the
+    // transaction, whose view of the database starts with its first statement.
+    ExecText(db, QStringLiteral("SELECT pg_advisory_lock(%1)").arg(ApplicationId));
+    struct Unlock {
+        const QSqlDatabase &db;
+        ~Unlock() { QSqlQuery(db).exec(QStringLiteral("SELECT pg_advisory_unlock(%1)").arg(ApplicationId)); }
+    } unlock{db};
     Write(db, [&] {
-        // Two benches reaching an empty database at once: one makes the library.
-        ExecText(db, QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(ApplicationId));
         if (!ServerHasTable(db, "voltrak_library")) {
             if (ServerTableCount(db) > 0)
                 throw LibraryError(

@@ -2,12 +2,14 @@
 // files, one killed in the middle, two at once into one library, and the CSV
 // it prints read back by Python.
 #include "tests/library/LibraryTestData.h"
+#include "tests/support/PgServer.h"
 #include "tests/support/TestFiles.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -112,13 +114,22 @@ class TestLibraryProgram : public QObject
 private slots:
     void importManyFiles();
     void killedInTheMiddleOfAnImport();
+    void initTestCase();
+    void twoProcessesWriteOneLibrary_data();
     void twoProcessesWriteOneLibrary();
+    void libraryCopyBothWays();
     void exportsReadBackByPython_data();
     void exportsReadBackByPython();
     void unopenableLibrary();
     void readingCommandsMakeNothing_data();
     void readingCommandsMakeNothing();
     void importNamesFilesThatGiveNothing();
+
+private:
+    // A new library of the store: a file in dir, or a database on the test's server (empty when none).
+    QString libraryOf(const QString &store, const QTemporaryDir &dir, const QString &name);
+    PgServer m_server;
+    bool m_serverUp = false;
 };
 
 void TestLibraryProgram::importManyFiles()
@@ -191,12 +202,34 @@ void TestLibraryProgram::killedInTheMiddleOfAnImport()
             .arg(whole * 3));
 }
 
+void TestLibraryProgram::initTestCase()
+{
+    m_serverUp = m_server.start();
+}
+
+QString TestLibraryProgram::libraryOf(const QString &store, const QTemporaryDir &dir, const QString &name)
+{
+    if (store == "file")
+        return dir.filePath(name + ".sqlite");
+    return m_serverUp ? m_server.newDatabase() : QString();
+}
+
+void TestLibraryProgram::twoProcessesWriteOneLibrary_data()
+{
+    QTest::addColumn<QString>("store");
+    QTest::newRow("file") << "file";
+    QTest::newRow("server") << "server";
+}
+
 void TestLibraryProgram::twoProcessesWriteOneLibrary()
 {
+    QFETCH(QString, store);
     QTemporaryDir dir;
+    const QString lib = libraryOf(store, dir, "shared");
+    if (lib.isEmpty())
+        QSKIP(qPrintable("no PostgreSQL server: " + m_server.reason()));
     // Two copies with their own settings, one library; 20 files given to both.
     const QStringList a = MakeLogs(dir.path(), 0, 120, 2), b = MakeLogs(dir.path(), 100, 120, 2);
-    const QString lib = dir.filePath("shared.sqlite");
     QProcess pa, pb;
     for (QProcess *p : {&pa, &pb})
         p->setProcessEnvironment(NoDisplay());
@@ -209,10 +242,70 @@ void TestLibraryProgram::twoProcessesWriteOneLibrary()
     QCOMPARE(pa.exitCode(), 0);
     QCOMPARE(pb.exitCode(), 0);
     QCOMPARE(pa.readAllStandardError() + pb.readAllStandardError(), QByteArray());
-    Reader reader(lib);
-    QCOMPARE(reader.value("SELECT count(*) FROM runs").toInt(), 220 * 2);
-    QCOMPARE(reader.value("SELECT count(DISTINCT source) FROM runs").toInt(), 220);
-    QCOMPARE(reader.value("PRAGMA integrity_check").toString(), QStringLiteral("ok"));
+    // Read back as the user would: one CSV record per run and bay.
+    const Result runs = Voltrak({"--settings", dir.filePath("a.ini"), "--library", lib, "--export-runs"});
+    QCOMPARE(runs.status, 0);
+    QList<QByteArray> records = runs.out.split('\n');
+    records.removeFirst();
+    records.removeAll(QByteArray());
+    QCOMPARE(records.size(), 220 * 2 * 4);
+    QSet<QByteArray> sources;
+    for (const QByteArray &r : std::as_const(records))
+        sources.insert(r.split(',').value(1));
+    QCOMPARE(sources.size(), 220);
+    if (store == "file") {
+        Reader reader(lib);
+        QCOMPARE(reader.value("PRAGMA integrity_check").toString(), QStringLiteral("ok"));
+    }
+}
+
+void TestLibraryProgram::libraryCopyBothWays()
+{
+    QTemporaryDir dir;
+    const QString server = libraryOf("server", dir, "");
+    if (server.isEmpty())
+        QSKIP(qPrintable("no PostgreSQL server: " + m_server.reason()));
+    const QString file = dir.filePath("bench.sqlite"), back = dir.filePath("back/again.sqlite");
+    const QString ini = dir.filePath("v.ini");
+    // Five logs of three tables, each table with its own two cells and one cell in all of them.
+    QStringList logs;
+    for (int i = 0; i < 5; ++i) {
+        QByteArray text = "2026/12/01 10:00\r\n";
+        for (int t = 0; t < 3; ++t)
+            text += QStringLiteral("CELLS: A-%1 B-%1 - C-1\r\n").arg(i * 3 + t).toLatin1() + TableText(i * 3 + t)
+                + "Discharge end\r\n";
+        logs << dir.filePath(QStringLiteral("c%1.log").arg(i));
+        QFile f(logs.last());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    QCOMPARE(Voltrak(QStringList{"--settings", ini, "--library", file, "--import"} + logs).status, 0);
+    const auto exported = [&](const QString &lib, const char *what) {
+        return Voltrak({"--settings", ini, "--library", lib, what}).out;
+    };
+    const Result in = Voltrak({"--settings", ini, "--library-copy", file, server});
+    QCOMPARE(in.status, 0);
+    QVERIFY2(in.out.contains("セル 31、放電記録 15（ベイ 60）"), in.out.constData());
+    const Result out = Voltrak({"--settings", ini, "--library-copy", server, back});
+    QCOMPARE(out.status, 0);
+    QVERIFY2(out.out.contains("放電記録 15（ベイ 60）"), out.out.constData());
+    for (const char *what : {"--export-cells", "--export-runs"}) {
+        const QByteArray original = exported(file, what);
+        QVERIFY(original.count('\n') > 15);
+        QCOMPARE(exported(server, what), original);
+        QCOMPARE(exported(back, what), original);
+    }
+    // Into a library that holds something: refused, and it stays as it was.
+    const QByteArray before = exported(back, "--export-runs");
+    const Result again = Voltrak({"--settings", ini, "--library-copy", file, back});
+    QCOMPARE(again.status, 1);
+    QVERIFY2(again.err.contains("空ではありません"), again.err.constData());
+    QCOMPARE(exported(back, "--export-runs"), before);
+    // From nothing: nothing is made.
+    const Result none = Voltrak({"--settings", ini, "--library-copy", dir.filePath("missing.sqlite"), server});
+    QCOMPARE(none.status, 1);
+    QVERIFY(none.err.contains("セル台帳がありません"));
+    QVERIFY(!QFile::exists(dir.filePath("missing.sqlite")));
 }
 
 void TestLibraryProgram::exportsReadBackByPython_data()
