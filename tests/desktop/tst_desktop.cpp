@@ -3,16 +3,20 @@
 // dialog. Channel 1 (and 2) are pseudo-terminals, so no start-up error box.
 #include "core/SjisText.h"
 #include "tests/desktop/Desktop.h"
+#include "tests/support/PgServer.h"
 #include "tests/support/PtyHelpers.h"
 #include "tests/support/TestFiles.h"
 
 #include <QDir>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QSysInfo>
 #include <QtTest>
 
 #include <csignal>
 #include <memory>
 #include <optional>
+#include <tuple>
 
 using desktop::WindowId;
 
@@ -337,6 +341,90 @@ private slots:
             qPrintable(seen(p)));
         QCOMPARE(*bay1, QStringLiteral("f-102"));
         QVERIFY(closeProgram(p, main));
+    }
+
+    // Two benches, each beside its own discharger, on one library on a
+    // PostgreSQL server: each sees the other's cells; with the server
+    // stopped a discharge waits in the outbox and arrives, once, when the
+    // server is back, and the other bench's セル台帳 follows.
+    void workshopOnOneServer()
+    {
+        PgServer server;
+        if (!server.start())
+            QSKIP(qPrintable("no PostgreSQL server: " + server.reason()));
+        const QString where = server.newDatabase();
+        QVERIFY2(!where.isEmpty(), qPrintable(server.reason()));
+        Pty comB;
+        desktop::Program a(m_x), b(m_x);
+        a.writeIni(ini(""));
+        b.writeIni("[Ports]\r\nCOM1=" + comB.name.toLocal8Bit() + "\r\n[VOLTRAK]\r\n");
+        const WindowId mainA = startProgram(a, {"--library", where});
+        QVERIFY2(mainA, qPrintable(seen(a) + a.output()));
+        const WindowId mainB = startProgram(b, {"--library", where});
+        QVERIFY2(mainB, qPrintable(seen(b) + b.output()));
+        for (auto [p, main, prefix] : {std::tuple{&a, mainA, "a"}, std::tuple{&b, mainB, "b"}}) {
+            const WindowId bays = openWith(*p, main, {"alt+v", "m"}, QStringLiteral("装着セル"));
+            QVERIFY2(bays, qPrintable(seen(*p)));
+            for (int i = 1; i <= 4; ++i)
+                QVERIFY(m_x.keys(typing(QStringLiteral("%1-%2").arg(prefix).arg(i)) << "Return"));
+            QVERIFY(m_x.keys({"Escape"}));
+        }
+        const WindowId ledgerA = openWith(a, mainA, {"alt+v", "b"}, QStringLiteral("セル台帳"));
+        const WindowId ledgerB = openWith(b, mainB, {"alt+v", "b"}, QStringLiteral("セル台帳"));
+        QVERIFY2(ledgerA && ledgerB, qPrintable(seen(a) + seen(b)));
+        QVERIFY(m_com1->writeAll("2026/12/09 04:00\r\n" + dischargeTable()));
+        QVERIFY(comB.writeAll("2026/12/09 04:10\r\n" + dischargeTable(1)));
+
+        // 回数 of every cell each ledger shows, as "label=n".
+        const auto counts = [&](desktop::Program &p, WindowId ledger) {
+            QStringList out;
+            const QList<QStringList> csv = saveCsv(p, ledger, QStringLiteral("cells.csv"));
+            if (csv.isEmpty())
+                return out;
+            const qsizetype label = csv.first().indexOf("ラベル"), runs = csv.first().indexOf("回数");
+            for (const QStringList &r : csv.mid(1))
+                if (label >= 0 && runs >= 0 && r.size() > qMax(label, runs))
+                    out << r.at(label) + '=' + r.at(runs);
+            return out;
+        };
+        const QStringList eight{"a-1=1", "a-2=1", "a-3=1", "a-4=1", "b-1=1", "b-2=1", "b-3=1", "b-4=1"};
+        for (auto [p, ledger] : {std::pair{&a, ledgerA}, std::pair{&b, ledgerB}}) {
+            QStringList seenCounts;
+            QVERIFY2(desktop::waitFor([&] { return (seenCounts = counts(*p, ledger)) == eight; }),
+                qPrintable(seenCounts.join(' ')));
+        }
+
+        // The server away: bench a's third discharge waits beside its ini file.
+        QVERIFY(server.stop());
+        const auto waiting = [&] {
+            int n = -1;
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "outbox");
+                db.setDatabaseName(a.filePath("outbox.sqlite"));
+                db.setConnectOptions("QSQLITE_OPEN_READONLY");
+                QSqlQuery q(db);
+                if (db.open() && q.exec("SELECT count(*) FROM outbox") && q.next())
+                    n = q.value(0).toInt();
+            }
+            QSqlDatabase::removeDatabase("outbox");
+            return n;
+        };
+        QVERIFY(m_com1->writeAll("2026/12/09 06:00\r\n" + dischargeTable(5)));
+        QVERIFY2(desktop::waitFor([&] { return waiting() == 1; }), qPrintable(a.output()));
+        QVERIFY(server.start());
+        QVERIFY2(desktop::waitFor([&] { return waiting() == 0; }, 30000), qPrintable(a.output()));
+        QString runs, aRuns;
+        QVERIFY(server.psql(where.section("dbname=", 1), "SELECT count(*) FROM runs", &runs));
+        QCOMPARE(runs, QStringLiteral("3"));
+        QVERIFY(server.psql(where.section("dbname=", 1),
+            "SELECT count(*) FROM run_bays b JOIN cells c ON c.id = b.cell_id WHERE c.label = 'a-1'", &aRuns));
+        QCOMPARE(aRuns, QStringLiteral("2"));
+        // The other bench reads it again by itself.
+        QStringList seenCounts;
+        QVERIFY2(desktop::waitFor([&] { return (seenCounts = counts(b, ledgerB)).contains("a-1=2"); }, 30000),
+            qPrintable(seenCounts.join(' ')));
+        QVERIFY(closeProgram(a, mainA));
+        QVERIFY(closeProgram(b, mainB));
     }
 
     // Escape with the completion list open closes the list only: what is
