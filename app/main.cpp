@@ -80,8 +80,8 @@ int RunLibrary(int argc, char **argv, const cli::Options &options)
     QTextStream err(stderr);
     if (options.action == cli::Action::LibraryCopy) {
         QTextStream out(stdout);
-        return library::RunCopy(library::CurrentLibraryPath(options.copyFrom),
-            library::CurrentLibraryPath(options.copyTo), out, err);
+        return library::RunCopy(
+            library::CurrentLibraryPath(options.copyFrom), library::CurrentLibraryPath(options.copyTo), out, err);
     }
     if (options.action == cli::Action::Import) {
         QTextStream out(stdout);

@@ -263,8 +263,8 @@ void Tmain::createMenus()
     ComSetting1 = setup->addAction(QStringLiteral("通信設定(&C)"), this, [] { forms::ShowForm(forms::FormId::Comch); });
     LibraryPlace1 = setup->addAction(QStringLiteral("セル台帳の場所(&L)..."), this, [this] {
         if (!libraryPlace) {
-            libraryPlace = new Tlibraryplace(Files1, settings::IniFilePath(),
-                m_library ? m_library->path() : QStringLiteral("（なし）"), this);
+            libraryPlace = new Tlibraryplace(
+                Files1, settings::IniFilePath(), m_library ? m_library->path() : QStringLiteral("（なし）"), this);
             connect(libraryPlace, &Tlibraryplace::kept, this, [this](const QString &) {
                 statusBar()->showMessage(QStringLiteral("セル台帳の場所は次の起動から使います"), 5000);
             });

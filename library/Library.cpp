@@ -412,8 +412,8 @@ qint64 Library::changeCounter() const
     QSqlQuery q(d->db());
     // A file's data_version moves only for the commits of other connections;
     // the server's sequence moves for every write.
-    const QString sql = isServer() ? QStringLiteral("SELECT last_value FROM voltrak_changes")
-                                   : QStringLiteral("PRAGMA data_version");
+    const QString sql
+        = isServer() ? QStringLiteral("SELECT last_value FROM voltrak_changes") : QStringLiteral("PRAGMA data_version");
     if (!q.exec(sql) || !q.next())
         Fail(q.lastError());
     return q.value(0).toLongLong();
@@ -455,8 +455,9 @@ void Library::setSetting(const QString &key, const QString &value)
 {
     RequireWritable(m_state);
     d->write([&] {
-        QSqlQuery q = Prepare(d->db(), QStringLiteral("INSERT INTO settings(key, value) VALUES (?, ?) "
-                                  "ON CONFLICT(key) DO UPDATE SET value = excluded.value"));
+        QSqlQuery q = Prepare(d->db(),
+            QStringLiteral("INSERT INTO settings(key, value) VALUES (?, ?) "
+                           "ON CONFLICT(key) DO UPDATE SET value = excluded.value"));
         q.addBindValue(key);
         q.addBindValue(value);
         Exec(q);
@@ -1015,8 +1016,9 @@ void Library::setGradeLimits(const GradeLimits &limits)
     RequireWritable(m_state);
     // Both or neither: a plan must never see one new limit and one old.
     d->write([&] {
-        QSqlQuery q = Prepare(d->db(), QStringLiteral("INSERT INTO settings(key, value) VALUES (?, ?) "
-                                  "ON CONFLICT(key) DO UPDATE SET value = excluded.value"));
+        QSqlQuery q = Prepare(d->db(),
+            QStringLiteral("INSERT INTO settings(key, value) VALUES (?, ?) "
+                           "ON CONFLICT(key) DO UPDATE SET value = excluded.value"));
         for (const auto &[key, value] : {std::pair{GoodKey, limits.good}, std::pair{FairKey, limits.fair}}) {
             q.bindValue(0, key);
             q.bindValue(1, QString::number(value, 'g', 17));

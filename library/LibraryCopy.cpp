@@ -64,13 +64,15 @@ CopySummary CopyLibrary(Library &from, Library &to)
     for (const char *t : CopiedTables)
         held += Count(target, QLatin1String(t));
     if (held > 0)
-        throw LibraryError(QStringLiteral("%1 は空ではありません（%2 行）。空のセル台帳にだけ写します").arg(to.path()).arg(held));
+        throw LibraryError(
+            QStringLiteral("%1 は空ではありません（%2 行）。空のセル台帳にだけ写します").arg(to.path()).arg(held));
     if (schema::IsServer(source) ? schema::ServerVersion(source) != SchemaVersion : !schema::IsCurrent(source))
         throw LibraryError(QStringLiteral("%1 はこの版のセル台帳ではありません").arg(from.path()));
     CopySummary s;
     // One view of the source, whatever other benches write meanwhile.
-    ExecText(source, schema::IsServer(source) ? QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY")
-                                              : QStringLiteral("BEGIN"));
+    ExecText(source,
+        schema::IsServer(source) ? QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY")
+                                 : QStringLiteral("BEGIN"));
     struct EndRead {
         QSqlDatabase db;
         ~EndRead() { QSqlQuery(db).exec(QStringLiteral("ROLLBACK")); }

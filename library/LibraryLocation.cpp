@@ -1,9 +1,9 @@
 #include "library/LibraryLocation.h"
+#include "core/IniFile.h"
+#include "core/Settings.h"
 #include "library/Library.h"
 #include "library/OpenCheck.h"
 #include "library/ServerLocation.h"
-#include "core/IniFile.h"
-#include "core/Settings.h"
 
 #include <QDir>
 #include <QFileInfo>

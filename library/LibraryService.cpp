@@ -2,8 +2,8 @@
 #include "library/Backup.h"
 #include "library/Library.h"
 #include "library/Outbox.h"
-#include "library/ServerLocation.h"
 #include "library/Scanner.h"
+#include "library/ServerLocation.h"
 
 #include <algorithm>
 
@@ -372,9 +372,8 @@ void LibraryService::record(const RunInput &run)
         if (!m_server)
             return;
         if (!m_outbox) {
-            deliver([this] {
-                emit failed(QStringLiteral("セル台帳のサーバーにつながらず、放電記録を残せませんでした"));
-            });
+            deliver(
+                [this] { emit failed(QStringLiteral("セル台帳のサーバーにつながらず、放電記録を残せませんでした")); });
             return;
         }
         RecordResult r;

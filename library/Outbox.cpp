@@ -72,8 +72,9 @@ Outbox::Outbox(const QString &path)
                                .arg(QDir::toNativeSeparators(m_path), db.lastError().databaseText()));
     // Every run to the disk before the capture is called kept.
     ExecText(db, QStringLiteral("PRAGMA synchronous = FULL"));
-    ExecText(db, QStringLiteral("CREATE TABLE IF NOT EXISTS outbox(id INTEGER PRIMARY KEY, "
-                                "row_key BLOB NOT NULL UNIQUE, run BLOB NOT NULL)"));
+    ExecText(db,
+        QStringLiteral("CREATE TABLE IF NOT EXISTS outbox(id INTEGER PRIMARY KEY, "
+                       "row_key BLOB NOT NULL UNIQUE, run BLOB NOT NULL)"));
 }
 
 Outbox::~Outbox()
@@ -90,8 +91,9 @@ void Outbox::add(const RunInput &run)
 {
     const QSqlDatabase db = QSqlDatabase::database(m_name, false);
     Write(db, [&] {
-        QSqlQuery q = Prepare(db, QStringLiteral("INSERT INTO outbox(row_key, run) VALUES (?, ?) "
-                                                 "ON CONFLICT(row_key) DO NOTHING"));
+        QSqlQuery q = Prepare(db,
+            QStringLiteral("INSERT INTO outbox(row_key, run) VALUES (?, ?) "
+                           "ON CONFLICT(row_key) DO NOTHING"));
         q.addBindValue(RowsKey(run.rows));
         q.addBindValue(RunToBytes(run));
         Exec(q);
@@ -108,8 +110,8 @@ int Outbox::count() const
 
 QList<Outbox::Entry> Outbox::pending(int limit) const
 {
-    QSqlQuery q = Prepare(QSqlDatabase::database(m_name, false),
-        QStringLiteral("SELECT id, run FROM outbox ORDER BY id LIMIT ?"));
+    QSqlQuery q = Prepare(
+        QSqlDatabase::database(m_name, false), QStringLiteral("SELECT id, run FROM outbox ORDER BY id LIMIT ?"));
     q.addBindValue(limit);
     Exec(q);
     QList<Entry> out;

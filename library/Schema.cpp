@@ -222,8 +222,9 @@ void MigrateServer(const QSqlDatabase &db, const QString &display)
             if (ServerTableCount(db) > 0)
                 throw LibraryError(
                     QStringLiteral("%1 は VOLTRAK のセル台帳ではありません（ほかの表があります）").arg(display));
-            ExecText(db, QStringLiteral("CREATE TABLE voltrak_library(application_id BIGINT NOT NULL, "
-                                        "version INTEGER NOT NULL)"));
+            ExecText(db,
+                QStringLiteral("CREATE TABLE voltrak_library(application_id BIGINT NOT NULL, "
+                               "version INTEGER NOT NULL)"));
             ExecText(db, QStringLiteral("INSERT INTO voltrak_library VALUES (%1, 0)").arg(ApplicationId));
             // Bumped by every write; the other benches look at it to know when to read again.
             ExecText(db, QStringLiteral("CREATE SEQUENCE voltrak_changes"));

@@ -35,7 +35,8 @@ void Fail(const QSqlError &e)
     if (IsBusy(e))
         throw BusyError(text);
     if (IsUnreachable(e))
-        throw UnreachableError(QStringLiteral("セル台帳のサーバーにつながりません: %1").arg(e.databaseText().trimmed()));
+        throw UnreachableError(
+            QStringLiteral("セル台帳のサーバーにつながりません: %1").arg(e.databaseText().trimmed()));
     throw LibraryError(text);
 }
 
@@ -101,7 +102,8 @@ void WriteTransaction(const QSqlDatabase &db, const std::function<void()> &fn)
     // A file: the write lock at once. A server: every write serializable, so
     // two benches editing one cell at once never leave it half done; the one
     // that loses is run again from the start.
-    const QString begin = server ? QStringLiteral("BEGIN ISOLATION LEVEL SERIALIZABLE") : QStringLiteral("BEGIN IMMEDIATE");
+    const QString begin
+        = server ? QStringLiteral("BEGIN ISOLATION LEVEL SERIALIZABLE") : QStringLiteral("BEGIN IMMEDIATE");
     for (int attempt = 0;; ++attempt) {
         try {
             ExecText(db, begin);

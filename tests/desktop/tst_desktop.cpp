@@ -163,7 +163,8 @@ class TestDesktop : public QObject
         const qsizetype source = csv.first().indexOf("出典"), bayColumn = csv.first().indexOf("ベイ"),
                         label = csv.first().indexOf("ラベル");
         for (const QStringList &r : csv.mid(1))
-            if (r.size() > qMax(qMax(source, bayColumn), label) && r.at(source) == QStringLiteral("受信 %1 ch1").arg(QSysInfo::machineHostName().section('.', 0, 0))
+            if (r.size() > qMax(qMax(source, bayColumn), label)
+                && r.at(source) == QStringLiteral("受信 %1 ch1").arg(QSysInfo::machineHostName().section('.', 0, 0))
                 && r.at(bayColumn) == QString::number(bay))
                 return r.at(label);
         return std::nullopt;

@@ -789,27 +789,33 @@ void TestLibrary::location_data()
     QTest::newRow("portable copy") << "/media/stick/voltrak" << true << ""
                                    << ""
                                    << "/x"
-                                   << "/media/stick/library.sqlite" << "";
+                                   << "/media/stick/library.sqlite"
+                                   << "";
     QTest::newRow("with --settings") << "/usr/bin/voltrak" << false << "/home/u/two/vt.ini"
                                      << ""
                                      << "/x"
-                                     << "/home/u/two/library.sqlite" << "";
+                                     << "/home/u/two/library.sqlite"
+                                     << "";
     QTest::newRow("installed, XDG set") << "/usr/bin/voltrak" << true << ""
                                         << ""
                                         << "/home/u/data"
-                                        << "/home/u/data/voltrak/library.sqlite" << "";
+                                        << "/home/u/data/voltrak/library.sqlite"
+                                        << "";
     QTest::newRow("installed, XDG unset") << "/opt/vt/voltrak" << false << ""
                                           << ""
                                           << ""
-                                          << "/home/u/.local/share/voltrak/library.sqlite" << "";
+                                          << "/home/u/.local/share/voltrak/library.sqlite"
+                                          << "";
     QTest::newRow("installed, XDG relative") << "/usr/bin/voltrak" << false << ""
                                              << ""
                                              << "data"
-                                             << "/home/u/.local/share/voltrak/library.sqlite" << "";
+                                             << "/home/u/.local/share/voltrak/library.sqlite"
+                                             << "";
     QTest::newRow("--library wins") << "/media/stick/voltrak" << true << "/a/b.ini"
                                     << "/srv/shared/cells.sqlite"
                                     << "/x"
-                                    << "/srv/shared/cells.sqlite" << "";
+                                    << "/srv/shared/cells.sqlite"
+                                    << "";
     QTest::newRow("kept file") << "/usr/bin/voltrak" << false << ""
                                << ""
                                << ""

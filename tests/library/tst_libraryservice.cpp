@@ -2,11 +2,11 @@
 // service's own thread, before its answer; reads and failures announce nothing.
 // Every case runs on a library file and on a library on a PostgreSQL server.
 #include "LibraryTestData.h"
-#include "tests/support/PgServer.h"
 #include "core/Mailbox.h"
 #include "library/Library.h"
 #include "library/LibraryService.h"
 #include "library/Scanner.h"
+#include "tests/support/PgServer.h"
 
 #include <QFile>
 #include <QSignalSpy>
