@@ -127,9 +127,10 @@ void Tbays::refreshCompletions()
     if (!m_service)
         return;
     m_service->readLabels(this, [this](const library::Reply<QStringList> &r) {
+        // The server away: the labels read before still complete.
         if (r.ok())
             m_labels->setStringList(r.value);
-        else
+        else if (!r.stale)
             errors::ShowWarning(r.error);
     });
 }
@@ -141,7 +142,7 @@ void Tbays::refreshScannerPrefix()
     m_service->readScannerPrefix(this, [this](const library::Reply<QString> &r) {
         if (r.ok())
             m_prefix = r.value;
-        else
+        else if (!r.stale)
             errors::ShowWarning(r.error);
     });
 }

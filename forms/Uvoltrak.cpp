@@ -192,6 +192,7 @@ void Tmain::StartLibrary(const QString &path)
             });
         // The bays of the last session come back, and follow the library's cells.
         BayKeeper1 = new library::BayKeeper(Bays1, m_library.get(), int(settings::Comch), this);
+        connect(BayKeeper1, &library::BayKeeper::failed, this, [](const QString &text) { errors::ShowWarning(text); });
         connect(Bays1, &library::BayAssignment::changed, this, &Tmain::ShowBays);
         ShowBays();
         // The line's bytes as they arrive; the time, channel and settings of

@@ -18,8 +18,18 @@ BayKeeper::BayKeeper(BayAssignment *bays, LibraryService *service, int channel, 
         if (what & Change::Cells)
             resolve();
     });
+    connect(m_service, &LibraryService::connectionChanged, this, [this](bool connected, int) {
+        if (connected)
+            reconnected();
+    });
+    load();
+}
+
+void BayKeeper::load()
+{
     m_service->readKeptBays(m_channel, this, [this](const Reply<QList<BayCell>> &r) {
         m_loaded = true;
+        m_loadedStale = r.stale;
         // A library that did not open was warned about once; the bays then
         // simply start empty. What was typed before the answer came stands.
         if (r.ok() && !m_typedBeforeLoad)
@@ -30,14 +40,28 @@ BayKeeper::BayKeeper(BayAssignment *bays, LibraryService *service, int channel, 
     });
 }
 
+void BayKeeper::reconnected()
+{
+    if (m_loadedStale && !m_typedBeforeLoad) {
+        // Nothing typed meanwhile: the bays kept on the server come back.
+        m_loaded = false;
+        load();
+    } else if (m_unsaved) {
+        save();
+    }
+}
+
 BayKeeper::~BayKeeper()
 {
-    if (m_saveTimer.isActive())
-        save();
+    // At close no answer can come back here: a failure goes to the service's failed().
+    if (m_saveTimer.isActive() || m_unsaved)
+        m_service->keepBays(m_channel, m_bays->cells(), nullptr, nullptr);
 }
 
 void BayKeeper::assignmentChanged()
 {
+    // Typed while the kept bays were out of reach: these are the bays now.
+    m_loadedStale = false;
     if (!m_loaded) {
         m_typedBeforeLoad = true;
         return;
@@ -69,8 +93,14 @@ void BayKeeper::resolve()
 void BayKeeper::save()
 {
     m_saveTimer.stop();
-    // Without an answer: a failure reaches the user through the service's failed().
-    m_service->keepBays(m_channel, m_bays->cells(), nullptr, nullptr);
+    m_unsaved = false;
+    // The server away: kept when it answers again, without a warning at every letter typed.
+    m_service->keepBays(m_channel, m_bays->cells(), this, [this](const Reply<Nothing> &r) {
+        if (r.stale)
+            m_unsaved = true;
+        else if (!r.ok())
+            emit failed(r.error);
+    });
 }
 
 } // namespace library

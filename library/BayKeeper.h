@@ -29,8 +29,13 @@ public:
 signals:
     // The kept bays are in the assignment (or none were kept).
     void loaded();
+    // The bays could not be kept; the text is for the user.
+    void failed(const QString &text);
 
 private:
+    void load();
+    // A server library reached again: what could not be read or kept then is now.
+    void reconnected();
     void assignmentChanged();
     void resolve();
     void save();
@@ -40,6 +45,8 @@ private:
     const int m_channel;
     bool m_loaded = false;
     bool m_typedBeforeLoad = false;
+    bool m_loadedStale = false; // the server was away when the kept bays were asked for
+    bool m_unsaved = false; // the server was away when they were to be kept
     QTimer m_saveTimer;
 };
 

@@ -2,6 +2,8 @@
 // program's tables, roles, several connections writing at once, a server that
 // goes away) and the copy of a whole library between a file and a server.
 #include "LibraryTestData.h"
+#include "library/BayKeeper.h"
+#include "library/Capture.h"
 #include "library/Library.h"
 #include "library/LibraryCopy.h"
 #include "library/LibraryService.h"
@@ -33,6 +35,7 @@ private slots:
     void serverThatIsGoneSaysSo();
     void capturesWaitForTheServer();
     void outboxSentOnceAfterAKill();
+    void baysKeptThroughAnOutage();
     void otherBenchesWritesAreSeen_data();
     void otherBenchesWritesAreSeen();
 
@@ -388,6 +391,49 @@ void TestLibraryServer::outboxSentOnceAfterAKill()
     QCOMPARE(lib.runs().size(), 2);
     QCOMPARE(lib.cellHistory(lib.cellIdOf("K-1")).size(), 2);
     QCOMPARE(library::Outbox(outbox).count(), 0);
+}
+
+void TestLibraryServer::baysKeptThroughAnOutage()
+{
+    // Started while the server is away, the bays come back when it answers;
+    // typed while it is away, they are kept when it answers, without a warning.
+    NEED_SERVER();
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString where = newDatabase();
+    {
+        library::Library lib(where);
+        lib.recordRun(RunOf(1, {"A-1", "A-2"}));
+        lib.keepBays(1, {{lib.cellIdOf("A-1"), "A-1"}, {lib.cellIdOf("A-2"), "A-2"}, {}, {}});
+    }
+    QVERIFY(m_server.stop());
+    {
+        library::LibraryService service(where, dir.filePath("outbox.sqlite"));
+        service.setPollInterval(100);
+        QSignalSpy failed(&service, &library::LibraryService::failed);
+        library::BayAssignment bays;
+        library::BayKeeper keeper(&bays, &service, 1);
+        QSignalSpy keeperFailed(&keeper, &library::BayKeeper::failed);
+        QSignalSpy loaded(&keeper, &library::BayKeeper::loaded);
+        QTRY_COMPARE(loaded.size(), 1);
+        QCOMPARE(bays.assignedCount(), 0);
+        QVERIFY(m_server.start());
+        QTRY_VERIFY_WITH_TIMEOUT(bays.label(1) == "A-1" && bays.label(2) == "A-2", 20000);
+
+        QVERIFY(m_server.stop());
+        QSignalSpy connection(&service, &library::LibraryService::connectionChanged);
+        // The next poll finds the server gone.
+        QTRY_VERIFY_WITH_TIMEOUT(!connection.isEmpty() && connection.last().at(0) == false, 20000);
+        bays.setLabel(3, "A-3");
+        QTest::qWait(library::BayKeeper::SaveDelayMs * 2);
+        QCOMPARE(keeperFailed.size(), 0);
+        QVERIFY(m_server.start());
+        QTRY_VERIFY_WITH_TIMEOUT(!connection.isEmpty() && connection.last().at(0) == true, 20000);
+        service.waitForIdle();
+        QTRY_COMPARE(library::Library(where).keptBays(1).value(2).label, QString("A-3"));
+        QCOMPARE(keeperFailed.size(), 0);
+        QCOMPARE(failed.size(), 0);
+    }
 }
 
 void TestLibraryServer::otherBenchesWritesAreSeen_data()
