@@ -71,7 +71,7 @@ int RunCells(int argc, char **argv, const cli::Options &options)
     return cells::PrintCellFigures(options.cellLogs, out, err);
 }
 
-// --import, --export-cells, --export-runs, --pack: the cell library without a window.
+// --import, --import-figures, --export-cells, --export-runs, --pack: the cell library without a window.
 int RunLibrary(int argc, char **argv, const cli::Options &options)
 {
     QCoreApplication app(argc, argv);
@@ -81,6 +81,10 @@ int RunLibrary(int argc, char **argv, const cli::Options &options)
     if (options.action == cli::Action::Import) {
         QTextStream out(stdout);
         return library::RunImport(path, options.importFiles, analysis::CurrentCapacityParameters(), out, err);
+    }
+    if (options.action == cli::Action::ImportFigures) {
+        QTextStream out(stdout);
+        return library::RunImportFigures(path, options.figuresFile, options.figureColumns, out, err);
     }
     QFile out;
     if (!out.open(stdout, QIODevice::WriteOnly))
@@ -92,6 +96,7 @@ int RunLibrary(int argc, char **argv, const cli::Options &options)
         pack.curve = options.packCurve;
         pack.grade = options.packGrade;
         pack.aim = options.packAim == QLatin1String("even") ? packs::Aim::Even : packs::Aim::Capacity;
+        pack.maxResistance = options.packMaxResistance;
         const int status = packs::RunPack(path, pack, out, err);
         err.flush();
         return status;
@@ -142,8 +147,9 @@ int VOLTRAK_ENTRY(int argc, char **argv)
         return RunRender(argc, argv, options);
     if (options.action == cli::Action::Cells)
         return RunCells(argc, argv, options);
-    if (options.action == cli::Action::Import || options.action == cli::Action::ExportCells
-        || options.action == cli::Action::ExportRuns || options.action == cli::Action::Pack)
+    if (options.action == cli::Action::Import || options.action == cli::Action::ImportFigures
+        || options.action == cli::Action::ExportCells || options.action == cli::Action::ExportRuns
+        || options.action == cli::Action::Pack)
         return RunLibrary(argc, argv, options);
     if (options.action == cli::Action::Labels)
         return RunLabels(argc, argv, options);

@@ -85,8 +85,26 @@ const QStringList &MigrationStep(int from)
             QStringLiteral("CREATE TRIGGER cells_removed AFTER DELETE ON cells BEGIN "
                            "DELETE FROM cell_stats WHERE cell_id = OLD.id; END"),
         },
+        // 1 -> 2: the figures of other meters. Plain statements only (no
+        // trigger, no WITHOUT ROWID), so they read the same to another database.
+        {
+            QStringLiteral("CREATE TABLE measurements("
+                           "id INTEGER PRIMARY KEY,"
+                           "cell_id INTEGER NOT NULL REFERENCES cells(id) ON DELETE CASCADE,"
+                           "measured_on TEXT NOT NULL,"
+                           "kind INTEGER NOT NULL CHECK(kind IN (0, 1)),"
+                           "resistance_mohm REAL,"
+                           "charged_v REAL,"
+                           "rested_v REAL,"
+                           "rest_days INTEGER,"
+                           "CHECK(kind <> 0 OR resistance_mohm IS NOT NULL),"
+                           "CHECK(kind <> 1 OR (charged_v IS NOT NULL AND rested_v IS NOT NULL "
+                           "AND rest_days IS NOT NULL)))"),
+            // A cell's figures by kind and date: its list and its latest of each kind.
+            QStringLiteral("CREATE INDEX measurements_cell ON measurements(cell_id, kind, measured_on, id)"),
+        },
     };
-    static_assert(SchemaVersion == 1, "one migration step per schema version");
+    static_assert(SchemaVersion == 2, "one migration step per schema version");
     return steps.at(from);
 }
 
