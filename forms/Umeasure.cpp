@@ -12,6 +12,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -107,6 +108,8 @@ Tmeasure::Tmeasure(library::LibraryService *service, QWidget *parent)
 
     connect(kindBox, &QComboBox::currentIndexChanged, this, &Tmeasure::kindChanged);
     connect(labelEdit, &QLineEdit::returnPressed, this, &Tmeasure::labelEntered);
+    for (QLineEdit *e : {labelEdit, resistanceEdit, chargedEdit, restedEdit})
+        e->installEventFilter(this);
     for (QLineEdit *e : {resistanceEdit, chargedEdit, restedEdit})
         connect(e, &QLineEdit::returnPressed, this, [this, e] { valueEntered(e); });
     // Enter in the days goes on to the label, as the kind's other settings do.
@@ -130,6 +133,25 @@ void Tmeasure::showEvent(QShowEvent *event)
     QDialog::showEvent(event);
     readLabels();
     labelEdit->setFocus(Qt::OtherFocusReason);
+}
+
+bool Tmeasure::eventFilter(QObject *watched, QEvent *event)
+{
+    // A Tab typed into a field that holds text ends it as Enter does; an
+    // empty field lets Tab move on as always.
+    if (event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        auto *field = qobject_cast<QLineEdit *>(watched);
+        if (field && key->key() == Qt::Key_Tab && key->modifiers() == Qt::NoModifier
+            && !field->text().trimmed().isEmpty()) {
+            if (field == labelEdit)
+                labelEntered();
+            else
+                valueEntered(field);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void Tmeasure::readLabels()

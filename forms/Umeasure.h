@@ -54,6 +54,8 @@ public slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    // A scanner that ends what it types with Tab: Tab there is Enter.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void kindChanged();

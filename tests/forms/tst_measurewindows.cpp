@@ -83,8 +83,8 @@ private slots:
         m_dir.reset();
     }
 
-    // Steps: "type:TEXT" types into the field with the focus, "enter" presses
-    // Enter there, "kind:N" chooses the kind, "days:N" fills the days, "focus:NAME"
+    // Steps: "type:TEXT" types into the field with the focus, "enter" (or "tab") presses
+    // Enter (Tab) there, "kind:N" chooses the kind, "days:N" fills the days, "focus:NAME"
     // checks the field with the focus (Label, Resistance, Charged, Rested, Days).
     void scannerKeys_data()
     {
@@ -98,6 +98,9 @@ private slots:
         QTest::newRow("the scanner's prefix is taken off")
             << QStringList{"type:VT:C-2", "enter", "type:40", "enter", "type:VT:C-3", "enter", "type:41.2", "enter"}
             << QStringList{"C-2 IR 40", "C-3 IR 41.2"} << "記録しました: C-3 41.2 mΩ";
+        QTest::newRow("a scanner that ends with Tab")
+            << QStringList{"type:VT:C-1", "tab", "focus:Resistance", "type:12.5", "tab", "focus:Label"}
+            << QStringList{"C-1 IR 12.5"} << "記録しました: C-1 12.5 mΩ";
         QTest::newRow("an unknown label stays to be scanned again") << QStringList{"type:Z-9", "enter", "focus:Label",
             "type:40", "enter", "focus:Label"} << QStringList{} << "セル 40 はありません";
         QTest::newRow("a value out of range stays to be typed again") << QStringList{"type:C-1", "enter", "type:0",
@@ -128,9 +131,9 @@ private slots:
             if (step.startsWith("type:")) {
                 QVERIFY(focus);
                 QTest::keyClicks(focus, arg);
-            } else if (step == "enter") {
+            } else if (step == "enter" || step == "tab") {
                 QVERIFY(focus);
-                QTest::keyClick(focus, Qt::Key_Return);
+                QTest::keyClick(focus, step == "enter" ? Qt::Key_Return : Qt::Key_Tab);
                 settle();
             } else if (step.startsWith("kind:")) {
                 w.kindBox->setCurrentIndex(arg.toInt());
