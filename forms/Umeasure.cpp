@@ -16,7 +16,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStackedWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -54,24 +53,14 @@ Tmeasure::Tmeasure(library::LibraryService *service, QWidget *parent)
     chargedEdit = makeField(this, QStringLiteral("Charged"));
     restedEdit = makeField(this, QStringLiteral("Rested"));
 
-    auto *form = new QFormLayout;
-    form->addRow(QStringLiteral("種類(&K)"), kindBox);
-    form->addRow(QStringLiteral("日付(&T)"), dateEdit);
-    form->addRow(QStringLiteral("日数(&N)"), daysEdit);
-    form->addRow(QStringLiteral("ラベル(&L)"), labelEdit);
-    // The value fields of each kind on a page of their own.
-    valuePages = new QStackedWidget(this);
-    auto *irPage = new QWidget(valuePages);
-    auto *irForm = new QFormLayout(irPage);
-    irForm->setContentsMargins(0, 0, 0, 0);
-    irForm->addRow(QStringLiteral("内部抵抗(mΩ)(&V)"), resistanceEdit);
-    auto *sdPage = new QWidget(valuePages);
-    auto *sdForm = new QFormLayout(sdPage);
-    sdForm->setContentsMargins(0, 0, 0, 0);
-    sdForm->addRow(QStringLiteral("充電後(V)(&C)"), chargedEdit);
-    sdForm->addRow(QStringLiteral("放置後(V)(&R)"), restedEdit);
-    valuePages->addWidget(irPage);
-    valuePages->addWidget(sdPage);
+    m_form = new QFormLayout;
+    m_form->addRow(QStringLiteral("種類(&K)"), kindBox);
+    m_form->addRow(QStringLiteral("日付(&T)"), dateEdit);
+    m_form->addRow(QStringLiteral("日数(&N)"), daysEdit);
+    m_form->addRow(QStringLiteral("ラベル(&L)"), labelEdit);
+    m_form->addRow(QStringLiteral("内部抵抗(mΩ)(&V)"), resistanceEdit);
+    m_form->addRow(QStringLiteral("充電後(V)(&C)"), chargedEdit);
+    m_form->addRow(QStringLiteral("放置後(V)(&R)"), restedEdit);
 
     entryView = new QTableWidget(0, 4, this);
     entryView->setHorizontalHeaderLabels(
@@ -100,8 +89,7 @@ Tmeasure::Tmeasure(library::LibraryService *service, QWidget *parent)
     buttons->addStretch(1);
     buttons->addWidget(closeButton);
     auto *layout = new QVBoxLayout(this);
-    layout->addLayout(form);
-    layout->addWidget(valuePages);
+    layout->addLayout(m_form);
     layout->addWidget(entryView, 1);
     layout->addWidget(statusLabel);
     layout->addLayout(buttons);
@@ -175,8 +163,10 @@ void Tmeasure::readLabels()
 void Tmeasure::kindChanged()
 {
     const bool sd = kind() == library::FigureKind::SelfDischarge;
-    valuePages->setCurrentIndex(sd ? 1 : 0);
-    daysEdit->setEnabled(sd);
+    m_form->setRowVisible(resistanceEdit, !sd);
+    m_form->setRowVisible(chargedEdit, sd);
+    m_form->setRowVisible(restedEdit, sd);
+    m_form->setRowVisible(daysEdit, sd);
 }
 
 void Tmeasure::refuse(QLineEdit *field, const QString &why)

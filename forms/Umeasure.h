@@ -15,7 +15,7 @@ class QDateEdit;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QStackedWidget;
+class QFormLayout;
 class QTableWidget;
 class QTableWidgetItem;
 namespace library {
@@ -32,7 +32,6 @@ public:
     QDateEdit *dateEdit; // 日付
     QLineEdit *daysEdit; // 日数 (自己放電)
     QLineEdit *labelEdit; // ラベル
-    QStackedWidget *valuePages; // the value fields of the kind chosen
     QLineEdit *resistanceEdit; // 内部抵抗(mΩ)
     QLineEdit *chargedEdit; // 充電後(V)
     QLineEdit *restedEdit; // 放置後(V)
@@ -66,6 +65,7 @@ private:
     void readLabels();
 
     library::LibraryService *m_service;
+    QFormLayout *m_form; // the value rows of the kind chosen are shown
     QString m_prefix;
     QSet<QString> m_labels; // the known labels, once read
     bool m_labelsRead = false;
