@@ -71,7 +71,8 @@ int RunCells(int argc, char **argv, const cli::Options &options)
     return cells::PrintCellFigures(options.cellLogs, out, err);
 }
 
-// --import, --export-cells, --export-runs, --pack, --library-copy: the cell library without a window.
+// --import, --import-figures, --export-cells, --export-runs, --pack, --library-copy: the cell library
+// without a window.
 int RunLibrary(int argc, char **argv, const cli::Options &options)
 {
     QCoreApplication app(argc, argv);
@@ -87,6 +88,10 @@ int RunLibrary(int argc, char **argv, const cli::Options &options)
         QTextStream out(stdout);
         return library::RunImport(path, options.importFiles, analysis::CurrentCapacityParameters(), out, err);
     }
+    if (options.action == cli::Action::ImportFigures) {
+        QTextStream out(stdout);
+        return library::RunImportFigures(path, options.figuresFile, options.figureColumns, out, err);
+    }
     QFile out;
     if (!out.open(stdout, QIODevice::WriteOnly))
         return cli::ExitFailure;
@@ -97,6 +102,7 @@ int RunLibrary(int argc, char **argv, const cli::Options &options)
         pack.curve = options.packCurve;
         pack.grade = options.packGrade;
         pack.aim = options.packAim == QLatin1String("even") ? packs::Aim::Even : packs::Aim::Capacity;
+        pack.maxResistance = options.packMaxResistance;
         const int status = packs::RunPack(path, pack, out, err);
         err.flush();
         return status;
@@ -147,9 +153,9 @@ int VOLTRAK_ENTRY(int argc, char **argv)
         return RunRender(argc, argv, options);
     if (options.action == cli::Action::Cells)
         return RunCells(argc, argv, options);
-    if (options.action == cli::Action::Import || options.action == cli::Action::ExportCells
-        || options.action == cli::Action::ExportRuns || options.action == cli::Action::Pack
-        || options.action == cli::Action::LibraryCopy)
+    if (options.action == cli::Action::Import || options.action == cli::Action::ImportFigures
+        || options.action == cli::Action::ExportCells || options.action == cli::Action::ExportRuns
+        || options.action == cli::Action::Pack || options.action == cli::Action::LibraryCopy)
         return RunLibrary(argc, argv, options);
     if (options.action == cli::Action::Labels)
         return RunLabels(argc, argv, options);

@@ -13,9 +13,11 @@ QString UsageText()
                           "       voltrak [--settings FILE] --render LOG --output PICTURE\n"
                           "       voltrak [--settings FILE] --cells LOG...\n"
                           "       voltrak [--settings FILE] [--library FILE] --import FILE...\n"
+                          "       voltrak [--settings FILE] [--library FILE] --import-figures FILE.csv\n"
+                          "               [--figure-columns L,D,F,V[,header]]\n"
                           "       voltrak [--settings FILE] [--library FILE] --export-cells | --export-runs\n"
                           "       voltrak [--settings FILE] [--library FILE] --pack SHAPE [--packs K] [--curve]\n"
-                          "               [--grade GRADE] [--aim capacity|even]\n"
+                          "               [--grade GRADE] [--aim capacity|even] [--max-ir MILLIOHM]\n"
                           "       voltrak [--settings FILE] [--library FILE] --labels LABEL... | --labels-all\n"
                           "               --output LABELS.pdf|LABELS.png [--label-size NAME]\n"
                           "               [--code qr|code128|datamatrix]\n"
@@ -47,6 +49,16 @@ QString UsageText()
                           "                        journals into the cell library (made if missing); the\n"
                           "                        summary goes to standard output, status 1 when a file\n"
                           "                        was not read or held no table\n"
+                          "  --import-figures FILE.csv\n"
+                          "                        store the internal resistances and self-discharges of\n"
+                          "                        a CSV file (label, date, figure, value) in the cell\n"
+                          "                        library; figure is 内部抵抗 (value in mOhm) or 自己放電\n"
+                          "                        (value: volts after charge/volts after rest/days);\n"
+                          "                        records left out are listed, status 1 when there are\n"
+                          "  --figure-columns L,D,F,V[,header]\n"
+                          "                        the columns (from 1) of label, date, figure and value,\n"
+                          "                        and whether the first record is a header; kept in the\n"
+                          "                        library for the next import (default 1,2,3,4,header)\n"
                           "  --export-cells        print the library's cells as CSV on standard output\n"
                           "  --export-runs         print the library's runs as CSV, one record per run\n"
                           "                        and bay; neither makes a library that is not there\n"
@@ -59,6 +71,8 @@ QString UsageText()
                           "                        poor, none)\n"
                           "  --aim capacity|even   the strongest pack first (default), or the cells of\n"
                           "                        closest capacity first\n"
+                          "  --max-ir MILLIOHM     leave out the cells whose latest internal resistance is\n"
+                          "                        above MILLIOHM (cells never measured stay in)\n"
                           "  --labels LABEL...     write the labels of these cells of the library, each\n"
                           "                        with its code, capacity, grade and date of the latest\n"
                           "                        run, into the file given by --output (.pdf, or .png\n"
@@ -109,7 +123,7 @@ Options Parse(const QStringList &args)
     QStringList positional;
     bool render = false, cells = false, version = false, help = false, optionsEnded = false;
     bool import = false, exportCells = false, exportRuns = false, pack = false, packOption = false, library = false;
-    bool labelList = false, labelOption = false, copy = false;
+    bool labelList = false, labelOption = false, importFigures = false, copy = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args.at(i);
         if (optionsEnded || a == QLatin1String("-") || !a.startsWith(QLatin1Char('-'))) {
@@ -140,6 +154,13 @@ Options Parse(const QStringList &args)
             import = true;
         } else if (a == QLatin1String("--library-copy")) {
             copy = true;
+        } else if (Is(a, "--import-figures")) {
+            if (!TakeValue(args, i, QStringLiteral("--import-figures"), o.figuresFile, o))
+                return o;
+            importFigures = true;
+        } else if (Is(a, "--figure-columns")) {
+            if (!TakeValue(args, i, QStringLiteral("--figure-columns"), o.figureColumns, o, "L,D,F,V[,header]"))
+                return o;
         } else if (a == QLatin1String("--export-cells")) {
             exportCells = true;
         } else if (a == QLatin1String("--export-runs")) {
@@ -159,6 +180,10 @@ Options Parse(const QStringList &args)
                 o.error = QStringLiteral("voltrak: --packs takes 1 to 20");
                 return o;
             }
+            packOption = true;
+        } else if (Is(a, "--max-ir")) {
+            if (!TakeValue(args, i, QStringLiteral("--max-ir"), o.packMaxResistance, o, "a resistance in mOhm"))
+                return o;
             packOption = true;
         } else if (a == QLatin1String("--curve")) {
             o.packCurve = true;
@@ -214,11 +239,17 @@ Options Parse(const QStringList &args)
     const bool labels = labelList || o.labelsAll;
     if (labelList && o.labelsAll)
         return fail(QStringLiteral("--labels and --labels-all cannot be used together"));
-    if (int(render || cells) + int(import) + int(exportCells) + int(exportRuns) + int(pack) + int(labels) > 1)
-        return fail(QStringLiteral(
-            "only one of --render, --cells, --import, --export-cells, --export-runs, --pack and --labels"));
+    if (int(render || cells) + int(import) + int(importFigures) + int(exportCells) + int(exportRuns) + int(pack)
+            + int(labels)
+        > 1)
+        return fail(QStringLiteral("only one of --render, --cells, --import, --import-figures, --export-cells, "
+                                   "--export-runs, --pack and --labels"));
+    if (!o.figureColumns.isEmpty() && !importFigures)
+        return fail(QStringLiteral("--figure-columns is only used with --import-figures"));
     if (copy) {
-        if (int(render || cells) + int(import) + int(exportCells) + int(exportRuns) + int(pack) + int(labels) > 0
+        if (int(render || cells) + int(import) + int(importFigures) + int(exportCells) + int(exportRuns) + int(pack)
+                    + int(labels)
+                > 0
             || library)
             return fail(QStringLiteral("--library-copy takes only FROM and TO"));
         if (positional.size() != 2)
@@ -229,7 +260,7 @@ Options Parse(const QStringList &args)
         return o;
     }
     if (packOption && !pack)
-        return fail(QStringLiteral("--packs, --curve, --grade and --aim are only used with --pack"));
+        return fail(QStringLiteral("--packs, --curve, --grade, --aim and --max-ir are only used with --pack"));
     // Neither reads the library: a library named there was meant for something else.
     if (library && (render || cells))
         return fail(QStringLiteral("--library は %1 では使えません")
@@ -263,6 +294,12 @@ Options Parse(const QStringList &args)
             return fail(QStringLiteral("--import needs at least one file"));
         o.importFiles = positional;
         o.action = Action::Import;
+        return o;
+    }
+    if (importFigures) {
+        if (!positional.isEmpty())
+            return fail(QStringLiteral("unexpected argument %1").arg(positional.first()));
+        o.action = Action::ImportFigures;
         return o;
     }
     if (exportCells || exportRuns) {

@@ -13,6 +13,7 @@ enum class Action {
     Render, // draw a log's last table into a picture file, no window
     Cells, // print the cell figures of logs as CSV
     Import, // record every table of files into the cell library
+    ImportFigures, // store the measurements of a figures CSV in the cell library
     ExportCells, // print the library's cells as CSV
     ExportRuns, // print the library's runs as CSV, one record per run and bay
     Pack, // print a pack plan from the library's cells as CSV
@@ -31,11 +32,14 @@ struct Options {
     QString libraryFile; // --library FILE, or a server: postgresql://... or service=NAME
     QString copyFrom, copyTo; // --library-copy FROM TO
     QStringList importFiles; // --import FILE...
+    QString figuresFile; // --import-figures FILE.csv
+    QString figureColumns; // --figure-columns L,D,F,V[,header]; empty: those the library keeps
     QString packShape; // --pack 10S20P
     int packCount = 1; // --packs K
     bool packCurve = false; // --curve
     QString packGrade; // --grade 良
     QString packAim; // --aim: "capacity", "even", or empty (capacity)
+    QString packMaxResistance; // --max-ir MILLIOHM; empty: no limit
     QStringList labelCells; // --labels LABEL...
     bool labelsAll = false; // --labels-all: every cell in use
     QString labelSize; // --label-size NAME; empty: the default size

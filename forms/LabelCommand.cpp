@@ -22,6 +22,8 @@ labels::LabelContent ContentOf(const library::CellSummary &cell, const library::
         if (cell.lastMeasured.isValid())
             c.lastRun = cell.lastMeasured.date();
     }
+    if (cell.hasResistance)
+        c.resistance = cell.resistanceMilliohm;
     const library::Grade grade = library::GradeOfCell(cell, limits);
     if (grade != library::Grade::None)
         c.grade = library::GradeText(grade);

@@ -1,4 +1,5 @@
 #include "forms/Ucellinfo.h"
+#include "library/LibraryService.h"
 #include "widgets/Fonts.h"
 
 #include "widgets/DialogButtons.h"
@@ -6,17 +7,27 @@
 #include "widgets/FieldKeys.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QVBoxLayout>
 
 Tcellinfo::Tcellinfo(const library::CellInfo &info, QWidget *parent)
+    : Tcellinfo(info, nullptr, parent)
+{ }
+
+Tcellinfo::Tcellinfo(const library::CellInfo &info, library::LibraryService *service, QWidget *parent)
     : QDialog(parent)
     , m_info(info)
+    , m_service(service)
 {
     setObjectName(QStringLiteral("cellinfo"));
     setWindowTitle(QStringLiteral("セルの情報"));
@@ -55,6 +66,8 @@ Tcellinfo::Tcellinfo(const library::CellInfo &info, QWidget *parent)
     cancelButton = buttons.cancel;
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);
+    if (m_service && info.id != 0)
+        layout->addLayout(buildFigures());
     layout->addLayout(buttons.row);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -124,4 +137,139 @@ void Tcellinfo::accept()
     else if (m_info.state == library::CellState::Retired)
         m_info.state = library::CellState::InUse;
     QDialog::accept();
+}
+
+QLayout *Tcellinfo::buildFigures()
+{
+    auto *title = new QLabel(QStringLiteral("測定"), this);
+    figureView = new QTableWidget(0, 3, this);
+    figureView->setHorizontalHeaderLabels({QStringLiteral("日付"), QStringLiteral("種類"), QStringLiteral("値")});
+    figureView->verticalHeader()->hide();
+    figureView->horizontalHeader()->setStretchLastSection(true);
+    figureView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    figureView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    figureView->setSelectionMode(QAbstractItemView::SingleSelection);
+    figureView->setTabKeyNavigation(false);
+    figureView->setMinimumSize(420, 140);
+    title->setBuddy(figureView);
+    figureKindBox = new QComboBox(this);
+    for (library::FigureKind k : {library::FigureKind::Resistance, library::FigureKind::SelfDischarge})
+        figureKindBox->addItem(library::FigureKindText(k), int(k));
+    figureDateEdit = new QDateEdit(QDate::currentDate(), this);
+    figureDateEdit->setCalendarPopup(true);
+    figureDateEdit->setDisplayFormat(QStringLiteral("yyyy/MM/dd"));
+    figureValueEdit = new QLineEdit(this);
+    figureValueEdit->setObjectName(QStringLiteral("FigureValue"));
+    fieldkeys::IgnoreAltText(figureValueEdit);
+    addFigureButton = new QPushButton(QStringLiteral("追加(&A)"), this);
+    deleteFigureButton = new QPushButton(QStringLiteral("削除(&D)"), this);
+    for (QPushButton *b : {addFigureButton, deleteFigureButton})
+        b->setAutoDefault(false);
+    figureMessageLabel = new QLabel(this);
+    figureMessageLabel->setTextFormat(Qt::PlainText);
+    const auto placeholder = [this] {
+        figureValueEdit->setPlaceholderText(figureKindBox->currentData().toInt() == int(library::FigureKind::Resistance)
+                ? QStringLiteral("mΩ")
+                : QStringLiteral("充電後V/放置後V/日数"));
+    };
+    placeholder();
+    connect(figureKindBox, &QComboBox::currentIndexChanged, this, placeholder);
+    connect(addFigureButton, &QPushButton::clicked, this, &Tcellinfo::addFigureClicked);
+    connect(deleteFigureButton, &QPushButton::clicked, this, &Tcellinfo::deleteFigureClicked);
+    // Enter in the value adds it rather than closing the dialog.
+    figureValueEdit->installEventFilter(this);
+    connect(m_service, &library::LibraryService::changed, this, [this](library::Changes what) {
+        if (what & library::Change::Cells)
+            readFigures();
+    });
+
+    auto *entry = new QHBoxLayout;
+    entry->addWidget(figureKindBox);
+    entry->addWidget(figureDateEdit);
+    entry->addWidget(figureValueEdit, 1);
+    entry->addWidget(addFigureButton);
+    entry->addWidget(deleteFigureButton);
+    auto *box = new QVBoxLayout;
+    box->addWidget(title);
+    box->addWidget(figureView, 1);
+    box->addLayout(entry);
+    box->addWidget(figureMessageLabel);
+    readFigures();
+    return box;
+}
+
+void Tcellinfo::readFigures()
+{
+    if (!m_service || !figureView)
+        return;
+    m_service->readFigures(m_info.id, this, [this](const library::Reply<QList<library::Measurement>> &r) {
+        if (!r.ok())
+            figureMessageLabel->setText(r.error);
+        m_figures = r.value;
+        figureView->setRowCount(int(m_figures.size()));
+        for (int row = 0; row < int(m_figures.size()); ++row) {
+            const library::Measurement &m = m_figures.at(row);
+            const QStringList texts{m.date.toString(QStringLiteral("yyyy/MM/dd")), library::FigureKindText(m.kind),
+                library::MeasurementText(m)};
+            for (int c = 0; c < texts.size(); ++c)
+                figureView->setItem(row, c, new QTableWidgetItem(texts.at(c)));
+        }
+        figureView->resizeColumnsToContents();
+        deleteFigureButton->setEnabled(!m_figures.isEmpty());
+        emit figuresShown();
+    });
+}
+
+void Tcellinfo::addFigureClicked()
+{
+    if (!m_service)
+        return;
+    library::Measurement m;
+    m.cellId = m_info.id;
+    m.date = figureDateEdit->date();
+    const QString problem = library::ReadFigureValue(
+        library::FigureKind(figureKindBox->currentData().toInt()), figureValueEdit->text(), m);
+    if (!problem.isEmpty()) {
+        figureMessageLabel->setText(problem);
+        figureValueEdit->setFocus(Qt::OtherFocusReason);
+        figureValueEdit->selectAll();
+        return;
+    }
+    figureMessageLabel->clear();
+    // The list follows from the service's announcement.
+    m_service->addFigure(m, this, [this](const library::Reply<qint64> &r) {
+        if (!r.ok()) {
+            figureMessageLabel->setText(r.error);
+            return;
+        }
+        figureValueEdit->clear();
+    });
+    figureValueEdit->setFocus(Qt::OtherFocusReason);
+}
+
+void Tcellinfo::deleteFigureClicked()
+{
+    if (!m_service || !figureView)
+        return;
+    const int row = figureView->currentRow();
+    if (row < 0 || row >= m_figures.size()) {
+        figureMessageLabel->setText(QStringLiteral("削除する測定を選んでください"));
+        return;
+    }
+    m_service->deleteFigure(m_figures.at(row).id, this, [this](const library::Reply<library::Nothing> &r) {
+        if (!r.ok())
+            figureMessageLabel->setText(r.error);
+    });
+}
+
+bool Tcellinfo::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == figureValueEdit && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            addFigureClicked();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }

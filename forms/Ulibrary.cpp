@@ -6,11 +6,13 @@
 #include "core/Settings.h"
 #include "forms/Ucellinfo.h"
 #include "forms/Ucompare.h"
+#include "forms/Ufigurecolumns.h"
 #include "forms/Ugradelimits.h"
 #ifdef VOLTRAK_LABELS
 #include "forms/LabelCommand.h"
 #include "forms/Ulabelprint.h"
 #endif
+#include "forms/Umeasure.h"
 #include "forms/Upackplan.h"
 #include "forms/Urunparam.h"
 #include "library/LibraryModels.h"
@@ -143,6 +145,8 @@ QWidget *Tlibrary::buildCellsTab()
     historyChart->setMinimumWidth(260);
     compareButton = new QPushButton(QStringLiteral("曲線比較(&D)"), page);
     similarButton = new QPushButton(QStringLiteral("似た曲線(&N)"), page);
+    measureButton = new QPushButton(QStringLiteral("測定の入力(&M)..."), page);
+    importFiguresButton = new QPushButton(QStringLiteral("測定の取り込み(&F)..."), page);
 
     auto *filterRow = new QHBoxLayout;
     filterRow->addWidget(filterLabel);
@@ -155,6 +159,8 @@ QWidget *Tlibrary::buildCellsTab()
     rightLayout->setContentsMargins(0, 0, 0, 0);
     rightLayout->addWidget(historyChart, 1);
     auto *compareRow = new QHBoxLayout;
+    compareRow->addWidget(measureButton);
+    compareRow->addWidget(importFiguresButton);
     compareRow->addStretch(1);
     compareRow->addWidget(similarButton);
     compareRow->addWidget(compareButton);
@@ -210,8 +216,9 @@ QLayout *Tlibrary::buildButtonRow()
     labelsButton = new QPushButton(QStringLiteral("ラベル印刷(&L)..."), this);
     labelsButton->setAutoDefault(false);
 #endif
-    for (QPushButton *b : {compareButton, deleteRunsButton, undoDeleteButton, recomputeButton, importButton, csvButton,
-             backupButton, closeButton, similarButton, packPlanButton, gradeLimitsButton})
+    for (QPushButton *b :
+        {compareButton, deleteRunsButton, undoDeleteButton, recomputeButton, importButton, csvButton, backupButton,
+            closeButton, similarButton, packPlanButton, gradeLimitsButton, measureButton, importFiguresButton})
         b->setAutoDefault(false);
     statusLabel = new QLabel(this);
     statusLabel->setObjectName(QStringLiteral("Status"));
@@ -251,6 +258,8 @@ void Tlibrary::connectControls()
     connect(similarButton, &QPushButton::clicked, this, &Tlibrary::similarClicked);
     connect(packPlanButton, &QPushButton::clicked, this, &Tlibrary::packPlanClicked);
     connect(gradeLimitsButton, &QPushButton::clicked, this, &Tlibrary::gradeLimitsClicked);
+    connect(measureButton, &QPushButton::clicked, this, &Tlibrary::measureClicked);
+    connect(importFiguresButton, &QPushButton::clicked, this, &Tlibrary::importFiguresClicked);
     if (labelsButton)
         connect(labelsButton, &QPushButton::clicked, this, &Tlibrary::labelsClicked);
     auto *escape = new QAction(this);
@@ -288,7 +297,7 @@ void Tlibrary::makeDialogs()
     OpenDialog = [this] { return runOpenDialog(); };
     SaveDialog = [this](const QString &title, const QString &filter) { return runSaveDialog(title, filter); };
     CellDialog = [this](library::CellInfo &info) {
-        Tcellinfo dlg(info, this);
+        Tcellinfo dlg(info, m_service, this);
         if (dlg.exec() != QDialog::Accepted)
             return false;
         info = dlg.info();
@@ -308,6 +317,25 @@ void Tlibrary::makeDialogs()
     LimitsDialog = [this] {
         Tgradelimits dlg(m_service, this);
         dlg.exec();
+    };
+    MeasureDialog = [this] {
+        Tmeasure dlg(m_service, this);
+        dlg.exec();
+    };
+    FigureFileDialog = [this] {
+        QFileDialog dlg(this, QStringLiteral("測定の取り込み"));
+        dlg.setAcceptMode(QFileDialog::AcceptOpen);
+        dlg.setFileMode(QFileDialog::ExistingFile);
+        dlg.setNameFilters({QStringLiteral("CSVファイル (*.csv)"), QStringLiteral("すべてのファイル (*)")});
+        return dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty() ? dlg.selectedFiles().first()
+                                                                                 : QString();
+    };
+    FigureColumnsDialog = [this](const QString &file, library::FigureColumns &columns) {
+        Tfigurecolumns dlg(file, columns, this);
+        if (dlg.exec() != QDialog::Accepted)
+            return false;
+        columns = dlg.columns();
+        return true;
     };
 #ifdef VOLTRAK_LABELS
     LabelDialog = [this](const QList<library::CellSummary> &cells) {
@@ -372,6 +400,8 @@ void Tlibrary::updateButtons()
     similarButton->setEnabled(service && m_currentCell != 0);
     packPlanButton->setEnabled(service);
     gradeLimitsButton->setEnabled(service && m_writable);
+    measureButton->setEnabled(service && m_writable);
+    importFiguresButton->setEnabled(service && m_writable);
     if (labelsButton)
         labelsButton->setEnabled(service);
 }
@@ -663,6 +693,47 @@ void Tlibrary::labelsClicked()
     const QList<library::CellSummary> cells = labelCells();
     if (m_service && LabelDialog && !cells.isEmpty())
         LabelDialog(cells);
+}
+
+void Tlibrary::measureClicked()
+{
+    // Its writes announce themselves; this window reads again then.
+    if (m_service && m_writable && MeasureDialog)
+        MeasureDialog();
+}
+
+void Tlibrary::importFiguresClicked()
+{
+    const QString path = m_service && m_writable && FigureFileDialog ? FigureFileDialog() : QString();
+    if (!path.isEmpty())
+        ImportFigures(path);
+}
+
+void Tlibrary::ImportFigures(const QString &path)
+{
+    if (!m_service || !m_writable || path.isEmpty())
+        return;
+    m_service->readFigureColumns(this, [this, path](const library::Reply<library::FigureColumns> &r) {
+        if (!r.ok()) {
+            errors::ShowWarning(r.error);
+            return;
+        }
+        library::FigureColumns columns = r.value;
+        if (!FigureColumnsDialog || !FigureColumnsDialog(path, columns))
+            return;
+        if (!(columns == r.value))
+            m_service->writeFigureColumns(columns, this, warnOnFailure());
+        statusLabel->setText(QStringLiteral("測定を取り込み中..."));
+        m_service->importFigures(
+            path, columns, this, [this](const library::Reply<library::FigureImportSummary> &summary) {
+                statusLabel->clear();
+                if (!summary.ok())
+                    errors::ShowWarning(summary.error);
+                else
+                    errors::ShowReport(QStringLiteral("測定の取り込み結果"), library::FigureSummaryText(summary.value));
+                emit figuresImported();
+            });
+    });
 }
 
 void Tlibrary::gradeLimitsClicked()

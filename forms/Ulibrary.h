@@ -53,6 +53,8 @@ public:
     Chart *historyChart; // the selected cell's capacity per run
     QPushButton *compareButton; // 曲線比較
     QPushButton *similarButton; // 似た曲線: sorts by curve distance from the selected cell
+    QPushButton *measureButton; // 測定の入力: figures of other meters, cell after cell
+    QPushButton *importFiguresButton; // 測定の取り込み: figures from a CSV file
     // 放電記録
     QTableView *runView;
     QPushButton *deleteRunsButton; // 削除
@@ -81,6 +83,12 @@ public:
     std::function<void(const QList<qint64> &shownCells)> PlanDialog;
     // Opens 判定の基準.
     std::function<void()> LimitsDialog;
+    // Opens 測定の入力.
+    std::function<void()> MeasureDialog;
+    // The figures CSV to import; empty when cancelled.
+    std::function<QString()> FigureFileDialog;
+    // Chooses the columns of the file (given those last used); false when cancelled.
+    std::function<bool(const QString &file, library::FigureColumns &columns)> FigureColumnsDialog;
     // Opens ラベル印刷 for these cells, judged by the limits shown.
     std::function<void(const QList<library::CellSummary> &cells)> LabelDialog;
     QString IniPath;
@@ -108,6 +116,10 @@ public:
     void reload(std::function<void()> done = {});
     // Imports the files with the progress dialog; one summary box at the end.
     void Import(const QStringList &paths);
+    // Asks for the columns of the figures CSV at path (those last used
+    // offered), keeps them in the library and imports the file; the summary
+    // in a box, then figuresImported().
+    void ImportFigures(const QString &path);
     // Selects the cell in the cells tab (shows its history).
     void selectCell(qint64 cellId);
 
@@ -124,6 +136,8 @@ public slots:
     void packPlanClicked(); // 組電池の設計
     void gradeLimitsClicked(); // 判定の基準
     void labelsClicked(); // ラベル印刷
+    void measureClicked(); // 測定の入力
+    void importFiguresClicked(); // 測定の取り込み
     void editCurrentCell(); // double-click or Enter on a cell
 
 signals:
@@ -135,6 +149,8 @@ signals:
     void similarShown();
     // A file the window saved was written, or why not was shown.
     void saved();
+    // A figures import ended and its summary was shown.
+    void figuresImported();
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -1,8 +1,10 @@
 #include "forms/Upackplan.h"
 
 #include "core/FileWriter.h"
+#include "library/Figures.h"
 #include "library/LibraryService.h"
 #include "packs/PlanFiles.h"
+#include "widgets/FieldKeys.h"
 #include "widgets/Fonts.h"
 #include "widgets/SaveDialog.h"
 
@@ -13,6 +15,7 @@
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTreeWidget>
@@ -68,6 +71,10 @@ Tpackplan::Tpackplan(
     form->addRow(QStringLiteral("基準(&T)"), criterionBox);
     form->addRow(QStringLiteral("優先(&O)"), aimBox);
     form->addRow(QString(), goodOnlyCheck);
+    maxResistanceEdit = new QLineEdit(this);
+    maxResistanceEdit->setPlaceholderText(QStringLiteral("上限なし"));
+    fieldkeys::IgnoreAltText(maxResistanceEdit);
+    form->addRow(QStringLiteral("内部抵抗の上限(mΩ)(&M)"), maxResistanceEdit);
 
     planView = new QTreeWidget(this);
     planView->setColumnCount(3);
@@ -123,9 +130,17 @@ void Tpackplan::setBusy(bool busy)
     recordButton->setEnabled(plan);
 }
 
-packs::PlanRequest Tpackplan::request() const
+std::optional<packs::PlanRequest> Tpackplan::request()
 {
     packs::PlanRequest r;
+    if (!maxResistanceEdit->text().trimmed().isEmpty()) {
+        const std::optional<double> limit = library::ParseFigureNumber(maxResistanceEdit->text());
+        if (!limit || !(*limit > 0.0)) {
+            statusLabel->setText(QStringLiteral("内部抵抗の上限は 0 より大きい数で入力してください"));
+            return std::nullopt;
+        }
+        r.maxResistance = *limit;
+    }
     r.shape.series = seriesEdit->value();
     r.shape.parallel = parallelEdit->value();
     r.shape.packs = packsEdit->value();
@@ -139,7 +154,13 @@ packs::PlanRequest Tpackplan::request() const
 
 void Tpackplan::calcClicked()
 {
-    const packs::PlanRequest asked = request();
+    const std::optional<packs::PlanRequest> request = this->request();
+    if (!request) {
+        maxResistanceEdit->setFocus(Qt::OtherFocusReason);
+        maxResistanceEdit->selectAll();
+        return;
+    }
+    const packs::PlanRequest asked = *request;
     const int serial = ++m_serial;
     statusLabel->setText(QStringLiteral("計算しています…"));
     setBusy(true);

@@ -13,6 +13,7 @@
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QSpinBox;
 class QTreeWidget;
@@ -37,6 +38,7 @@ public:
     QComboBox *criterionBox; // "容量", "容量＋曲線"
     QComboBox *aimBox; // "容量優先" (the strongest pack), "揃い優先" (the closest cells)
     QCheckBox *goodOnlyCheck;
+    QLineEdit *maxResistanceEdit; // 内部抵抗の上限(mΩ): empty, no limit
     QPushButton *calcButton; // 計算(&R)
     QTreeWidget *planView;
     QLabel *figuresLabel;
@@ -50,8 +52,9 @@ public:
     // The plan shown and the cells it was made from.
     const packs::LibraryPlan &libraryPlan() const { return m_result; }
     const std::optional<packs::Plan> &plan() const { return m_plan; }
-    // What 計算 asks for with the fields as they are.
-    packs::PlanRequest request() const;
+    // What 計算 asks for with the fields as they are; none, with the reason in
+    // the status line, for a resistance limit that is not a number above 0.
+    std::optional<packs::PlanRequest> request();
 
 public slots:
     void calcClicked();

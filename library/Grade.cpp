@@ -8,7 +8,14 @@ namespace library {
 bool LimitsAreValid(const GradeLimits &limits)
 {
     const auto inRange = [](double v) { return std::isfinite(v) && v >= 0.0 && v <= 1000.0; };
-    return inRange(limits.good) && inRange(limits.fair) && limits.fair <= limits.good;
+    const auto figure = [](const std::optional<double> &v) { return !v || (std::isfinite(*v) && *v > 0.0); };
+    const auto ordered = [](const std::optional<double> &good, const std::optional<double> &fair) {
+        return !good || !fair || *good <= *fair;
+    };
+    return inRange(limits.good) && inRange(limits.fair) && limits.fair <= limits.good && figure(limits.goodResistance)
+        && figure(limits.fairResistance) && figure(limits.goodSelfDischarge) && figure(limits.fairSelfDischarge)
+        && ordered(limits.goodResistance, limits.fairResistance)
+        && ordered(limits.goodSelfDischarge, limits.fairSelfDischarge);
 }
 
 std::optional<double> HealthPercent(double latest, std::optional<double> nominal)
@@ -37,6 +44,26 @@ Grade GradeOf(std::optional<double> health, const GradeLimits &limits)
     if (reaches(*health, limits.fair))
         return Grade::Fair;
     return Grade::Poor;
+}
+
+Grade GradeWithFigures(
+    Grade byHealth, std::optional<double> resistance, std::optional<double> selfDischarge, const GradeLimits &limits)
+{
+    if (byHealth == Grade::None)
+        return Grade::None;
+    Grade g = byHealth;
+    const auto lower = [&g](const std::optional<double> &value, const std::optional<double> &good,
+                           const std::optional<double> &fair) {
+        if (!value)
+            return;
+        if (fair && *value > *fair)
+            g = Grade::Poor;
+        else if (good && *value > *good && g == Grade::Good)
+            g = Grade::Fair;
+    };
+    lower(resistance, limits.goodResistance, limits.fairResistance);
+    lower(selfDischarge, limits.goodSelfDischarge, limits.fairSelfDischarge);
+    return g;
 }
 
 QString GradeText(Grade grade)

@@ -1,6 +1,9 @@
 #include "library/Library.h"
 #include "analysis/DischargeTable.h"
 #include "cells/CellList.h"
+#include "core/FileReason.h"
+#include "core/TextSniff.h"
+#include "library/FigureTable.h"
 #include "library/LogImport.h"
 #include "library/OpenCheck.h"
 #include "library/ServerLocation.h"
@@ -673,6 +676,17 @@ QList<CellSummary> Library::cellSummaries() const
         }
         out.append(std::move(s));
     }
+    const figuretable::Latest latest = figuretable::ReadLatest(d->db());
+    for (CellSummary &s : out) {
+        if (const auto r = latest.resistance.constFind(s.info.id); r != latest.resistance.constEnd()) {
+            s.hasResistance = true;
+            s.resistanceMilliohm = *r;
+        }
+        if (const auto sd = latest.selfDischarge.constFind(s.info.id); sd != latest.selfDischarge.constEnd()) {
+            s.hasSelfDischarge = true;
+            s.selfDischargeMvPerDay = *sd;
+        }
+    }
     return out;
 }
 
@@ -996,6 +1010,18 @@ void Library::setRunParameters(const QList<qint64> &runIds, const analysis::Capa
     });
 }
 
+namespace {
+
+// The keys of the figures' limits; an empty value is no limit.
+const std::pair<QString, std::optional<double> GradeLimits::*> FigureLimitKeys[] = {
+    {QStringLiteral("grade.good.ir"), &GradeLimits::goodResistance},
+    {QStringLiteral("grade.fair.ir"), &GradeLimits::fairResistance},
+    {QStringLiteral("grade.good.sd"), &GradeLimits::goodSelfDischarge},
+    {QStringLiteral("grade.fair.sd"), &GradeLimits::fairSelfDischarge},
+};
+
+} // namespace
+
 GradeLimits Library::gradeLimits() const
 {
     const GradeLimits defaults;
@@ -1003,18 +1029,34 @@ GradeLimits Library::gradeLimits() const
     GradeLimits limits;
     limits.good = setting(GoodKey, QString::number(defaults.good)).toDouble(&goodOk);
     limits.fair = setting(FairKey, QString::number(defaults.fair)).toDouble(&fairOk);
-    if (!goodOk || !fairOk || !LimitsAreValid(limits))
+    bool figuresOk = true;
+    for (const auto &[key, member] : FigureLimitKeys) {
+        const QString text = setting(key);
+        if (text.isEmpty())
+            continue;
+        bool ok = false;
+        limits.*member = text.toDouble(&ok);
+        figuresOk = figuresOk && ok;
+    }
+    if (!goodOk || !fairOk || !figuresOk || !LimitsAreValid(limits))
         return defaults;
     return limits;
 }
 
 void Library::setGradeLimits(const GradeLimits &limits)
 {
-    if (!LimitsAreValid(limits))
-        throw LibraryError(QStringLiteral("判定の基準が正しくありません（良 %1、可 %2）")
-                               .arg(QString::number(limits.good), QString::number(limits.fair)));
+    if (!LimitsAreValid(limits)) {
+        GradeLimits health;
+        health.good = limits.good;
+        health.fair = limits.fair;
+        if (!LimitsAreValid(health))
+            throw LibraryError(QStringLiteral("判定の基準が正しくありません（良 %1、可 %2）")
+                                   .arg(QString::number(limits.good), QString::number(limits.fair)));
+        throw LibraryError(
+            QStringLiteral("判定の基準が正しくありません（上限は 0 より大きく、「良」は「可」以下にしてください）"));
+    }
     RequireWritable(m_state);
-    // Both or neither: a plan must never see one new limit and one old.
+    // All or none: a plan must never see one new limit and one old.
     d->write([&] {
         QSqlQuery q = Prepare(d->db(),
             QStringLiteral("INSERT INTO settings(key, value) VALUES (?, ?) "
@@ -1024,6 +1066,12 @@ void Library::setGradeLimits(const GradeLimits &limits)
             q.bindValue(1, QString::number(value, 'g', 17));
             Exec(q);
         }
+        for (const auto &[key, member] : FigureLimitKeys) {
+            const std::optional<double> &value = limits.*member;
+            q.bindValue(0, key);
+            q.bindValue(1, value ? QString::number(*value, 'g', 17) : QStringLiteral(""));
+            Exec(q);
+        }
     });
 }
 
@@ -1031,7 +1079,7 @@ QList<PoolCandidate> Library::planPool(const PoolRequest &request) const
 {
     QList<PoolCandidate> pool = PoolOf(cellSummaries(), gradeLimits(), request);
     for (PoolCandidate &c : pool) {
-        const QList<RunTable> latest = c.builtIn ? QList<RunTable>() : recentRunsOf(c.cellId, 1);
+        const QList<RunTable> latest = c.builtIn || c.aboveResistance ? QList<RunTable>() : recentRunsOf(c.cellId, 1);
         if (latest.isEmpty())
             continue;
         for (int bay = 1; bay <= BayCount; ++bay) {
@@ -1139,6 +1187,109 @@ void Library::undoBuiltIn(const QList<qint64> &cellIds)
             Exec(q);
         }
     });
+}
+
+namespace {
+const QString FigureColumnsKey = QStringLiteral("figures.columns");
+} // namespace
+
+QList<Measurement> Library::figures(qint64 cellId) const
+{
+    RequireOpen(m_state);
+    return figuretable::Read(d->db(), cellId);
+}
+
+qint64 Library::addFigure(const Measurement &m)
+{
+    RequireWritable(m_state);
+    return d->write([&] {
+        if (!d->cellExists(m.cellId))
+            throw LibraryError(QStringLiteral("セル %1 はありません").arg(m.cellId));
+        return figuretable::Add(d->db(), m);
+    });
+}
+
+qint64 Library::addFigureFor(const QString &label, Measurement m)
+{
+    RequireWritable(m_state);
+    return d->write([&] {
+        m.cellId = d->cellIdOf(label);
+        if (m.cellId == 0)
+            throw LibraryError(QStringLiteral("セル %1 はありません").arg(label.trimmed()));
+        return figuretable::Add(d->db(), m);
+    });
+}
+
+void Library::deleteFigure(qint64 id)
+{
+    RequireWritable(m_state);
+    d->write([&] { figuretable::Remove(d->db(), id); });
+}
+
+FigureImportSummary Library::importFigures(const QString &path, const FigureColumns &columns)
+{
+    FigureImportSummary s;
+    if (m_state != State::Open) {
+        s.failure = m_reason.isEmpty() ? CannotOpenTitle() : m_reason;
+        return s;
+    }
+    const QString display = QDir::toNativeSeparators(path);
+    QByteArray bytes;
+    if (const int err = filereason::ReadProblem(path)) {
+        s.failure = filereason::CannotRead(display, err);
+        return s;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        s.failure = QStringLiteral("ファイル %1 は開けません（%2）").arg(display, file.errorString());
+        return s;
+    }
+    bytes = file.readAll();
+    if (!textsniff::LooksLikeText(bytes.left(textsniff::HeadBytes))) {
+        s.failure = QStringLiteral("テキストではありません: %1").arg(display);
+        return s;
+    }
+    const FigureFile read = ReadFigureFile(bytes, columns);
+    s.records = int(read.records.size() + read.bad.size());
+    try {
+        d->write([&] {
+            s.stored = s.known = 0;
+            QList<BadFigureRecord> unknown;
+            for (const FigureRecord &r : read.records) {
+                Measurement m = r.measurement;
+                m.cellId = d->cellIdOf(r.label);
+                if (m.cellId == 0) {
+                    unknown.append({r.line, r.text, QStringLiteral("ラベル %1 のセルはありません").arg(r.label)});
+                    continue;
+                }
+                if (figuretable::IsStored(d->db(), m)) {
+                    ++s.known;
+                    continue;
+                }
+                figuretable::Add(d->db(), m);
+                ++s.stored;
+            }
+            s.bad = read.bad + unknown;
+        });
+    } catch (const LibraryError &e) {
+        s.stored = s.known = 0;
+        s.bad = read.bad;
+        s.failure = e.text();
+    }
+    // In the order of the file, with each record's text as it stood.
+    std::stable_sort(
+        s.bad.begin(), s.bad.end(), [](const BadFigureRecord &a, const BadFigureRecord &b) { return a.line < b.line; });
+    return s;
+}
+
+FigureColumns Library::figureColumns() const
+{
+    return FigureColumnsFromText(setting(FigureColumnsKey)).value_or(FigureColumns());
+}
+
+void Library::setFigureColumns(const FigureColumns &columns)
+{
+    setSetting(FigureColumnsKey, FigureColumnsText(columns));
 }
 
 } // namespace library

@@ -5,6 +5,7 @@
 // connection and belongs to the thread that made it (Qt SQL allows no other);
 // the program's windows reach it only through LibraryService's worker thread.
 // Every call that fails throws LibraryError with a text for the user.
+#include "library/Figures.h"
 #include "library/Grade.h"
 #include "library/LibraryError.h"
 #include "library/OpenCheck.h"
@@ -150,6 +151,26 @@ public:
     // Puts built-in cells back in use, in one transaction; any other cell
     // stays as it is.
     void undoBuiltIn(const QList<qint64> &cellIds);
+
+    // ---- The figures of other meters (internal resistance, self-discharge)
+    // A cell's measurements, newest date first.
+    QList<Measurement> figures(qint64 cellId) const;
+    // Stores a measurement of the cell m.cellId and returns its id. Throws for
+    // a cell that is not there and for a measurement MeasurementProblem refuses.
+    qint64 addFigure(const Measurement &m);
+    // The same for the cell of label (trimmed): "セル <label> はありません" when none has it.
+    qint64 addFigureFor(const QString &label, Measurement m);
+    // Throws when there is no measurement of that id.
+    void deleteFigure(qint64 id);
+    // Reads the figures CSV at path (ReadFigureFile) and stores its good
+    // records in one transaction; a record of a label no cell has is left out
+    // with the others the reader refused, a measurement stored before is
+    // counted as known. A file that cannot be read, or a library that cannot
+    // be written, stores nothing and is told in failure. Never throws.
+    FigureImportSummary importFigures(const QString &path, const FigureColumns &columns);
+    // The columns of the last figures import; FigureColumns() when none are kept.
+    FigureColumns figureColumns() const;
+    void setFigureColumns(const FigureColumns &columns);
 
 private:
     void openServer(OpenMode mode);

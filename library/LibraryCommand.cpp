@@ -40,6 +40,41 @@ int RunImport(const QString &libraryPath, const QStringList &files, const analys
     return s.failures.isEmpty() && s.problems.isEmpty() ? 0 : 1;
 }
 
+int RunImportFigures(
+    const QString &libraryPath, const QString &file, const QString &columnsText, QTextStream &out, QTextStream &err)
+{
+    std::optional<FigureColumns> columns;
+    if (!columnsText.isEmpty()) {
+        columns = FigureColumnsFromText(columnsText);
+        if (!columns) {
+            err << QStringLiteral("voltrak: --figure-columns takes four column numbers from 1 to %1, then "
+                                  "\"header\" when the first record is one (1,2,3,4,header)\n")
+                       .arg(MaxFigureColumn);
+            err.flush();
+            return 2;
+        }
+    }
+    Library lib(libraryPath, OpenMode::ExistingOnly);
+    if (!lib.isWritable()) {
+        Warn(lib, err);
+        return 1;
+    }
+    try {
+        if (columns)
+            lib.setFigureColumns(*columns);
+        else
+            columns = lib.figureColumns();
+    } catch (const LibraryError &e) {
+        err << e.text() << '\n';
+        err.flush();
+        return 1;
+    }
+    const FigureImportSummary s = lib.importFigures(file, *columns);
+    out << FigureSummaryText(s);
+    out.flush();
+    return s.failure.isEmpty() && s.bad.isEmpty() ? 0 : 1;
+}
+
 int RunExport(const QString &libraryPath, Export what, QIODevice &out, QTextStream &err)
 {
     Library lib(libraryPath, OpenMode::ExistingOnly);

@@ -22,6 +22,16 @@ class Library;
 int RunImport(const QString &libraryPath, const QStringList &files, const analysis::CapacityParameters &parameters,
     QTextStream &out, QTextStream &err);
 
+// Stores the measurements of the figures CSV file in the library at
+// libraryPath, which must exist (a cell is known by its label, so a new
+// library would know none). columnsText ("1,2,3,4,header") chooses the columns
+// and is kept in the library for the next import; empty takes those it keeps.
+// The summary goes to out. Returns 0; 1 when the library could not be opened
+// for writing, the file could not be read or a record was left out (the rest
+// is stored all the same); 2 for columns that are not a list of four.
+int RunImportFigures(
+    const QString &libraryPath, const QString &file, const QString &columnsText, QTextStream &out, QTextStream &err);
+
 enum class Export { Cells, Runs };
 // Writes the cells or the runs as CSV (UTF-8, CR LF, header first) to out.
 // Returns 0, or 1 when there is no library (nothing is made), or it could not

@@ -13,7 +13,7 @@ using namespace sql;
 namespace {
 
 // In the order their keys need; cell_stats is kept by the target itself.
-const char *const CopiedTables[] = {"settings", "cells", "runs", "run_bays"};
+const char *const CopiedTables[] = {"settings", "cells", "runs", "run_bays", "measurements"};
 
 qint64 Count(const QSqlDatabase &db, const QString &table)
 {
@@ -82,9 +82,10 @@ CopySummary CopyLibrary(Library &from, Library &to)
         s.cells = CopyTable(source, target, QStringLiteral("cells"));
         s.runs = CopyTable(source, target, QStringLiteral("runs"));
         s.bays = CopyTable(source, target, QStringLiteral("run_bays"));
+        s.figures = CopyTable(source, target, QStringLiteral("measurements"));
         if (schema::IsServer(target)) {
             // The ids came with the rows: the server's own numbering goes on after them.
-            for (const char *t : {"cells", "runs"}) {
+            for (const char *t : {"cells", "runs", "measurements"}) {
                 ExecText(target,
                     QStringLiteral("SELECT setval(pg_get_serial_sequence('%1', 'id'), "
                                    "coalesce((SELECT max(id) FROM %1), 0) + 1, false)")
@@ -97,10 +98,11 @@ CopySummary CopyLibrary(Library &from, Library &to)
 
 QString CopySummaryText(const CopySummary &s)
 {
-    return QStringLiteral("セル %1、放電記録 %2（ベイ %3）、設定 %4 を写しました")
+    return QStringLiteral("セル %1、放電記録 %2（ベイ %3）、測定 %4、設定 %5 を写しました")
         .arg(s.cells)
         .arg(s.runs)
         .arg(s.bays)
+        .arg(s.figures)
         .arg(s.settings);
 }
 

@@ -13,6 +13,7 @@ struct CopySummary {
     qint64 runs = 0;
     qint64 bays = 0;
     qint64 settings = 0;
+    qint64 figures = 0; // measurements of internal resistance and self-discharge
 };
 
 // Every row of from's tables into to, in one transaction on to; to must be
@@ -20,7 +21,7 @@ struct CopySummary {
 // file, an empty database). Throws LibraryError with the reason, to unchanged.
 CopySummary CopyLibrary(Library &from, Library &to);
 
-// "セル 12、放電記録 30（ベイ 120）、設定 4 を写しました"
+// "セル 12、放電記録 30（ベイ 120）、測定 5、設定 4 を写しました"
 QString CopySummaryText(const CopySummary &s);
 
 } // namespace library

@@ -31,6 +31,8 @@ LibraryService::LibraryService(const QString &path, const QString &outboxPath, Q
     qRegisterMetaType<library::RecordResult>();
     qRegisterMetaType<library::ImportSummary>();
     qRegisterMetaType<library::Changes>();
+    qRegisterMetaType<library::Measurement>();
+    qRegisterMetaType<library::FigureImportSummary>();
     m_pollTimer = new QTimer(this);
     m_pollTimer->setInterval(2000);
     connect(m_pollTimer, &QTimer::timeout, this, [this] {
@@ -244,6 +246,16 @@ void LibraryService::readKeptBays(int channel, QObject *context, Then<QList<BayC
     ask<QList<BayCell>>([channel](Library &lib) { return lib.keptBays(channel); }, {}, context, std::move(then));
 }
 
+void LibraryService::readFigures(qint64 cellId, QObject *context, Then<QList<Measurement>> then)
+{
+    ask<QList<Measurement>>([cellId](Library &lib) { return lib.figures(cellId); }, {}, context, std::move(then));
+}
+
+void LibraryService::readFigureColumns(QObject *context, Then<FigureColumns> then)
+{
+    ask<FigureColumns>([](Library &lib) { return lib.figureColumns(); }, {}, context, std::move(then));
+}
+
 // ---- Writes
 
 void LibraryService::editCell(const CellInfo &info, QObject *context, Then<Nothing> then)
@@ -341,6 +353,62 @@ void LibraryService::keepBays(int channel, const QList<BayCell> &bays, QObject *
             return Nothing{};
         },
         Change::Bays, context, std::move(then));
+}
+
+void LibraryService::addFigure(const Measurement &figure, QObject *context, Then<qint64> then)
+{
+    ask<qint64>([figure](Library &lib) { return lib.addFigure(figure); }, Change::Cells, context, std::move(then));
+}
+
+void LibraryService::addFigureFor(const QString &label, const Measurement &figure, QObject *context, Then<qint64> then)
+{
+    ask<qint64>([label, figure](Library &lib) { return lib.addFigureFor(label, figure); }, Change::Cells, context,
+        std::move(then));
+}
+
+void LibraryService::deleteFigure(qint64 figureId, QObject *context, Then<Nothing> then)
+{
+    ask<Nothing>(
+        [figureId](Library &lib) {
+            lib.deleteFigure(figureId);
+            return Nothing{};
+        },
+        Change::Cells, context, std::move(then));
+}
+
+void LibraryService::writeFigureColumns(const FigureColumns &columns, QObject *context, Then<Nothing> then)
+{
+    ask<Nothing>(
+        [columns](Library &lib) {
+            lib.setFigureColumns(columns);
+            return Nothing{};
+        },
+        Change::Settings, context, std::move(then));
+}
+
+void LibraryService::importFigures(
+    const QString &path, const FigureColumns &columns, QObject *context, Then<FigureImportSummary> then)
+{
+    QPointer<QObject> guard(context);
+    const bool hasContext = context != nullptr;
+    m_worker.post([this, path, columns, guard, hasContext, then = std::move(then)] {
+        Reply<FigureImportSummary> reply;
+        if (!m_library || !m_library->isOpen()) {
+            reply.error = CannotOpenTitle();
+            if (then)
+                answer(std::move(reply), {}, guard, hasContext, then);
+            return;
+        }
+        try {
+            // What went wrong with the file or the library is in the summary.
+            reply.value = m_library->importFigures(path, columns);
+        } catch (const std::exception &e) {
+            reply.error = QString::fromUtf8(e.what());
+        }
+        // Only what was stored is a change.
+        const Changes writes = reply.value.stored > 0 ? Changes(Change::Cells) : Changes();
+        answer(std::move(reply), writes, guard, hasContext, then);
+    });
 }
 
 void LibraryService::record(const RunInput &run)

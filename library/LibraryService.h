@@ -9,6 +9,7 @@
 #include "core/FileWriter.h"
 #include "core/Mailbox.h"
 #include "core/WorkerThread.h"
+#include "library/Figures.h"
 #include "library/Grade.h"
 #include "library/LibraryError.h"
 #include "library/Pool.h"
@@ -102,6 +103,11 @@ public:
     // The bays kept for channel, resolved; empty when none were kept.
     void readKeptBays(int channel, QObject *context, Then<QList<BayCell>> then);
 
+    // A cell's measurements of other meters, newest date first.
+    void readFigures(qint64 cellId, QObject *context, Then<QList<Measurement>> then);
+    // The columns of a figures CSV as last chosen (FigureColumns() when never).
+    void readFigureColumns(QObject *context, Then<FigureColumns> then);
+
     // ---- Writes
     // A cell's info by its id; a new label renames the cell and keeps its
     // history; a cell taken out of its pack is in use again.
@@ -123,6 +129,19 @@ public:
     void undoBuiltIn(const QList<qint64> &cellIds, QObject *context, Then<Nothing> then);
     // The bays of channel, for the next start.
     void keepBays(int channel, const QList<BayCell> &bays, QObject *context, Then<Nothing> then);
+    // A measurement of the cell figure.cellId; the answer is its id.
+    void addFigure(const Measurement &figure, QObject *context, Then<qint64> then);
+    // A measurement of the cell of label (as a scanner read it, the prefix
+    // already taken off); fails for a label no cell has.
+    void addFigureFor(const QString &label, const Measurement &figure, QObject *context, Then<qint64> then);
+    void deleteFigure(qint64 figureId, QObject *context, Then<Nothing> then);
+    // The columns of a figures CSV, kept for the next import.
+    void writeFigureColumns(const FigureColumns &columns, QObject *context, Then<Nothing> then);
+    // A figures CSV (Library::importFigures); changed(Cells) when it stored
+    // anything. The summary tells what was left out and why; a failure to read
+    // the file or write the library is in it too, never in the reply's error.
+    void importFigures(
+        const QString &path, const FigureColumns &columns, QObject *context, Then<FigureImportSummary> then);
     // A captured table; runRecorded() follows. Nothing happens in a read-only
     // library (opened() told why).
     void record(const RunInput &run);

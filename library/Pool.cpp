@@ -7,7 +7,9 @@ Grade GradeOfCell(const CellSummary &cell, const GradeLimits &limits)
 {
     if (!cell.hasHealth())
         return Grade::None;
-    return GradeOf(cell.healthPercent(), limits);
+    const auto known = [](bool has, double v) { return has ? std::optional<double>(v) : std::nullopt; };
+    return GradeWithFigures(GradeOf(cell.healthPercent(), limits), known(cell.hasResistance, cell.resistanceMilliohm),
+        known(cell.hasSelfDischarge, cell.selfDischargeMvPerDay), limits);
 }
 
 QList<PoolCandidate> PoolOf(const QList<CellSummary> &cells, const GradeLimits &limits, const PoolRequest &request)
@@ -25,6 +27,10 @@ QList<PoolCandidate> PoolOf(const QList<CellSummary> &cells, const GradeLimits &
         c.label = s.info.label;
         c.capacity = s.latestMah;
         c.builtIn = s.info.state == CellState::BuiltIn;
+        if (s.hasResistance) {
+            c.resistanceMilliohm = s.resistanceMilliohm;
+            c.aboveResistance = request.maxResistance && s.resistanceMilliohm > *request.maxResistance;
+        }
         pool.append(c);
     }
     return pool;

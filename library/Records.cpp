@@ -100,6 +100,8 @@ QString CellColumnTitle(int column)
     case CellFade: return QStringLiteral("劣化(%)");
     case CellHealth: return QStringLiteral("健全度(%)");
     case CellMeanVoltage: return QStringLiteral("平均電圧(V)");
+    case CellResistance: return QStringLiteral("内部抵抗(mΩ)");
+    case CellSelfDischarge: return QStringLiteral("自己放電(mV/日)");
     case CellLastMeasured: return QStringLiteral("最終測定");
     case CellStateColumn: return QStringLiteral("状態");
     default: return QString();
@@ -127,6 +129,8 @@ QString CellColumnText(const CellSummary &s, int column)
     case CellFade: return s.hasFade() ? OneDecimal(s.fadePercent()) : QString();
     case CellHealth: return s.hasHealth() ? OneDecimal(s.healthPercent()) : QString();
     case CellMeanVoltage: return runs && s.hasMeanVoltage ? QString::number(s.meanVoltage, 'f', 3) : QString();
+    case CellResistance: return s.hasResistance ? OneDecimal(s.resistanceMilliohm) : QString();
+    case CellSelfDischarge: return s.hasSelfDischarge ? OneDecimal(s.selfDischargeMvPerDay) : QString();
     case CellLastMeasured: return DateText(s.lastMeasured);
     case CellStateColumn: return CellStateText(s.info.state, s.info.pack);
     default: return QString();
@@ -147,6 +151,8 @@ QVariant CellSortKey(const CellSummary &s, int column)
     case CellFade: return s.hasFade() ? s.fadePercent() : none;
     case CellHealth: return s.hasHealth() ? s.healthPercent() : none;
     case CellMeanVoltage: return runs && s.hasMeanVoltage ? s.meanVoltage : none;
+    case CellResistance: return s.hasResistance ? s.resistanceMilliohm : none;
+    case CellSelfDischarge: return s.hasSelfDischarge ? s.selfDischargeMvPerDay : none;
     case CellLastMeasured: return s.lastMeasured.isValid() ? s.lastMeasured.toMSecsSinceEpoch() : qint64(-1);
     default: return CellColumnText(s, column);
     }

@@ -126,6 +126,11 @@ struct CellSummary {
     bool hasMeanVoltage = false;
     double meanVoltage = 0.0; // 平均電圧 of the most recent run
     QDateTime lastMeasured; // 最終測定; invalid without runs
+    // The latest figures of other meters: 内部抵抗(mΩ) and 自己放電(mV/日).
+    bool hasResistance = false;
+    double resistanceMilliohm = 0.0;
+    bool hasSelfDischarge = false;
+    double selfDischargeMvPerDay = 0.0;
     // 劣化%: how far the latest is below the largest, (max - latest) / max * 100.
     bool hasFade() const { return runCount > 0 && maxMah > 0.0; }
     double fadePercent() const { return hasFade() ? (maxMah - latestMah) / maxMah * 100.0 : 0.0; }
@@ -211,14 +216,16 @@ enum CellColumn {
     CellFade,
     CellHealth,
     CellMeanVoltage,
+    CellResistance,
+    CellSelfDischarge,
     CellLastMeasured,
     CellStateColumn,
     CellColumnCount
 };
 // "ラベル", "型番", "公称(mAh)", "回数", "最新(mAh)", "最大(mAh)", "初回(mAh)", "劣化(%)",
-// "健全度(%)", "平均電圧(V)", "最終測定", "状態".
+// "健全度(%)", "平均電圧(V)", "内部抵抗(mΩ)", "自己放電(mV/日)", "最終測定", "状態".
 QString CellColumnTitle(int column);
-// The text shown: one decimal for mAh and per cent, three for volts, empty when
+// The text shown: one decimal for mAh, per cent, mΩ and mV per day, three for volts, empty when
 // a figure does not exist, "yyyy/MM/dd HH:mm" for the date; "." as the point.
 QString CellColumnText(const CellSummary &s, int column);
 // Sort value: numbers as numbers (missing ones below every value), dates as dates.

@@ -12,7 +12,7 @@ namespace library {
 constexpr qint32 ApplicationId = 0x5654524B;
 // The schema version this build writes (PRAGMA user_version). Older files are
 // migrated step by step on open; newer ones open read-only.
-constexpr int SchemaVersion = 1;
+constexpr int SchemaVersion = 2;
 
 namespace schema {
 

@@ -11,6 +11,7 @@ library::PoolRequest PlanRequest::pool() const
     library::PoolRequest r;
     r.grade = grade;
     r.onlyCells = onlyCells;
+    r.maxResistance = maxResistance;
     return r;
 }
 
@@ -22,10 +23,15 @@ LibraryPlan PlanFromLibrary(const QList<library::PoolCandidate> &candidates, con
             ++out.builtIn;
             continue;
         }
+        if (c.aboveResistance) {
+            ++out.aboveResistance;
+            continue;
+        }
         PoolCell cell;
         cell.label = c.label;
         cell.capacity = c.capacity;
         cell.curve = c.curve;
+        cell.resistanceMilliohm = c.resistanceMilliohm;
         out.pool.append(std::move(cell));
         out.cellIds.append(c.cellId);
     }
@@ -33,6 +39,8 @@ LibraryPlan PlanFromLibrary(const QList<library::PoolCandidate> &candidates, con
     // "候補 3" alone does not tell that the other cells are in packs.
     if (!out.result.plan && out.builtIn > 0)
         out.result.error += QStringLiteral("（ほかに組込み済み %1）").arg(out.builtIn);
+    if (!out.result.plan && out.aboveResistance > 0)
+        out.result.error += QStringLiteral("（ほかに内部抵抗が上限を超えるもの %1）").arg(out.aboveResistance);
     return out;
 }
 

@@ -23,6 +23,7 @@ struct PlanRequest {
     Aim aim = Aim::Capacity;
     std::optional<library::Grade> grade; // only cells of this grade
     std::optional<QList<qint64>> onlyCells; // only these cells (what a filtered list shows)
+    std::optional<double> maxResistance; // not the cells above this internal resistance (mΩ)
 
     // What to ask the library for.
     library::PoolRequest pool() const;
@@ -32,6 +33,7 @@ struct LibraryPlan {
     QList<PoolCell> pool; // the candidates as the planner saw them
     QList<qint64> cellIds; // the library's id of each pool cell, same order
     int builtIn = 0; // cells the request would have taken but for being built into a pack
+    int aboveResistance = 0; // cells it would have taken but for their internal resistance
     PlanResult result;
 };
 

@@ -38,6 +38,14 @@ int RunPack(const QString &libraryPath, const PackCommandOptions &options, QIODe
             return 2;
         }
     }
+    if (!options.maxResistance.isEmpty()) {
+        const std::optional<double> limit = library::ParseFigureNumber(options.maxResistance);
+        if (!limit || *limit <= 0.0) {
+            err << QStringLiteral("voltrak: --max-ir takes a resistance in mΩ above 0\n");
+            return 2;
+        }
+        request.maxResistance = *limit;
+    }
     library::Library lib(libraryPath, library::OpenMode::ExistingOnly);
     if (!lib.isOpen()) {
         err << library::OpenFailureText(lib) << '\n';

@@ -16,11 +16,12 @@ struct PackCommandOptions {
     bool curve = false; // the criterion "容量＋曲線"
     QString grade; // only cells of this grade; empty: every grade
     Aim aim = Aim::Capacity;
+    QString maxResistance; // --max-ir: the largest internal resistance in mΩ; empty: no limit
 };
 
 // Writes the plan's CSV to out. Returns 0; 1 when there is no library (none is
 // made), it cannot be read or the pool is too small (the message on err); 2 for
-// a shape or grade that is not one.
+// a shape, grade or resistance limit that is not one.
 int RunPack(const QString &libraryPath, const PackCommandOptions &options, QIODevice &out, QTextStream &err);
 
 } // namespace packs

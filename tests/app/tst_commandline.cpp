@@ -130,7 +130,8 @@ void TestCommandLine::parse_data()
                                         << "voltrak: unexpected argument a.log";
     QTest::newRow("two library commands")
         << QStringList{"--import", "a.log", "--export-cells"} << A(cli::Action::Error)
-        << "voltrak: only one of --render, --cells, --import, --export-cells, --export-runs, --pack and --labels";
+        << "voltrak: only one of --render, --cells, --import, --import-figures, --export-cells, --export-runs, "
+           "--pack and --labels";
     QTest::newRow("library without file")
         << QStringList{"--library"} << A(cli::Action::Error) << "voltrak: option --library needs a file name";
     QTest::newRow("window with a library") << QStringList{"--library", "z.sqlite"} << A(cli::Action::Run) << "";
@@ -147,19 +148,41 @@ void TestCommandLine::parse_data()
                                         << "voltrak: --packs takes 1 to 20";
     QTest::newRow("packs not a number") << QStringList{"--pack", "4S", "--packs=two"} << A(cli::Action::Error)
                                         << "voltrak: --packs takes 1 to 20";
-    QTest::newRow("curve without pack") << QStringList{"--curve"} << A(cli::Action::Error)
-                                        << "voltrak: --packs, --curve, --grade and --aim are only used with --pack";
+    QTest::newRow("curve without pack")
+        << QStringList{"--curve"} << A(cli::Action::Error)
+        << "voltrak: --packs, --curve, --grade, --aim and --max-ir are only used with --pack";
     QTest::newRow("pack aiming for even cells")
         << QStringList{"--pack", "4S", "--aim", "even"} << A(cli::Action::Pack) << "4S|1|0||even";
     QTest::newRow("aim in capitals") << QStringList{"--pack", "4S", "--aim=CAPACITY"} << A(cli::Action::Pack)
                                      << "4S|1|0||capacity";
     QTest::newRow("aim not one") << QStringList{"--pack", "4S", "--aim", "fast"} << A(cli::Action::Error)
                                  << "voltrak: --aim takes capacity or even";
-    QTest::newRow("aim without pack") << QStringList{"--aim", "even"} << A(cli::Action::Error)
-                                      << "voltrak: --packs, --curve, --grade and --aim are only used with --pack";
+    QTest::newRow("aim without pack")
+        << QStringList{"--aim", "even"} << A(cli::Action::Error)
+        << "voltrak: --packs, --curve, --grade, --aim and --max-ir are only used with --pack";
     QTest::newRow("pack and import") << QStringList{"--pack", "4S", "--import", "a.log"} << A(cli::Action::Error)
-                                     << "voltrak: only one of --render, --cells, --import, --export-cells, "
-                                        "--export-runs, --pack and --labels";
+                                     << "voltrak: only one of --render, --cells, --import, --import-figures, "
+                                        "--export-cells, --export-runs, --pack and --labels";
+    QTest::newRow("pack with a resistance limit")
+        << QStringList{"--pack", "4S", "--max-ir=35.5"} << A(cli::Action::Pack) << "4S|1|0|<35.5";
+    QTest::newRow("resistance limit without pack")
+        << QStringList{"--max-ir", "30"} << A(cli::Action::Error)
+        << "voltrak: --packs, --curve, --grade, --aim and --max-ir are only used with --pack";
+    QTest::newRow("import figures") << QStringList{"--import-figures", "ir.csv", "--library", "x.sqlite"}
+                                    << A(cli::Action::ImportFigures) << "ir.csv@x.sqlite|";
+    QTest::newRow("import figures with columns")
+        << QStringList{"--figure-columns=2,1,4,3", "--import-figures", "ir.csv"} << A(cli::Action::ImportFigures)
+        << "ir.csv@|2,1,4,3";
+    QTest::newRow("import figures without a file") << QStringList{"--import-figures"} << A(cli::Action::Error)
+                                                   << "voltrak: option --import-figures needs a file name";
+    QTest::newRow("import figures and a second file") << QStringList{"--import-figures", "a.csv", "b.csv"}
+                                                      << A(cli::Action::Error) << "voltrak: unexpected argument b.csv";
+    QTest::newRow("figure columns without the import") << QStringList{"--import", "a.log", "--figure-columns",
+        "1,2,3,4"} << A(cli::Action::Error) << "voltrak: --figure-columns is only used with --import-figures";
+    QTest::newRow("import figures and logs")
+        << QStringList{"--import-figures", "a.csv", "--import", "a.log"} << A(cli::Action::Error)
+        << "voltrak: only one of --render, --cells, --import, --import-figures, --export-cells, --export-runs, "
+           "--pack and --labels";
     QTest::newRow("labels") << QStringList{"--labels", "A1", "B2", "--output", "l.pdf"} << A(cli::Action::Labels)
                             << "A1,B2>l.pdf||";
     QTest::newRow("every label, every option")
@@ -183,8 +206,8 @@ void TestCommandLine::parse_data()
         << "voltrak: --label-size and --code are only used with --labels or --labels-all";
     QTest::newRow("labels and pack") << QStringList{"--labels-all", "--output", "l.pdf", "--pack", "4S"}
                                      << A(cli::Action::Error)
-                                     << "voltrak: only one of --render, --cells, --import, --export-cells, "
-                                        "--export-runs, --pack and --labels";
+                                     << "voltrak: only one of --render, --cells, --import, --import-figures, "
+                                        "--export-cells, --export-runs, --pack and --labels";
 }
 
 void TestCommandLine::parse()
@@ -207,8 +230,12 @@ void TestCommandLine::parse()
     case cli::Action::ExportRuns: QCOMPARE('@' + o.libraryFile, detail); break;
     case cli::Action::Pack:
         QCOMPARE(QStringLiteral("%1|%2|%3|%4").arg(o.packShape).arg(o.packCount).arg(int(o.packCurve)).arg(o.packGrade)
-                + (o.packAim.isEmpty() ? QString() : QLatin1Char('|') + o.packAim),
+                + (o.packAim.isEmpty() ? QString() : QLatin1Char('|') + o.packAim)
+                + (o.packMaxResistance.isEmpty() ? QString() : QLatin1Char('<') + o.packMaxResistance),
             detail);
+        break;
+    case cli::Action::ImportFigures:
+        QCOMPARE(o.figuresFile + '@' + o.libraryFile + '|' + o.figureColumns, detail);
         break;
     case cli::Action::Labels:
         QCOMPARE((o.labelsAll ? QStringLiteral("*") : o.labelCells.join(QLatin1Char(','))) + '>' + o.output + '|'

@@ -611,6 +611,47 @@ private slots:
         QVERIFY(closeProgram(p, main));
     }
 
+    // 測定の入力 from セル台帳 by its accelerator, typed into as a scanner types:
+    // a label and Enter, the meter's value and Enter, the next cell. The セル
+    // tab's CSV then has each cell's internal resistance, read from the library.
+    void measureByScannerKeys()
+    {
+        desktop::Program p(m_x);
+        WindowId main = 0, bays = 0;
+        startWithCellsInLibrary(p, QStringLiteral("e-1 e-2 e-3 e-4"), main, bays);
+        QVERIFY2(main && bays, qPrintable(seen(p) + p.output()));
+        const WindowId ledger = openWith(p, main, {"alt+v", "b"}, QStringLiteral("セル台帳"));
+        QVERIFY2(ledger, qPrintable(seen(p)));
+        const WindowId measure = openWith(p, ledger, {"alt+m"}, QStringLiteral("測定の入力"));
+        QVERIFY2(measure, qPrintable(seen(p)));
+        QVERIFY(m_x.keys(typing(QStringLiteral("e-2")) << "Return"));
+        QVERIFY(m_x.keys(typing(QStringLiteral("23.5")) << "Return"));
+        QVERIFY(m_x.keys(typing(QStringLiteral("e-4")) << "Return"));
+        QVERIFY(m_x.keys(typing(QStringLiteral("41")) << "Return"));
+        QVERIFY(m_x.keys({"Escape"}));
+        QVERIFY(desktop::waitFor([&] { return !m_x.isViewable(measure); }));
+
+        const auto resistances = [&] {
+            const QList<QStringList> csv = saveCsv(p, ledger, QStringLiteral("cells.csv"));
+            QStringList found;
+            if (csv.isEmpty())
+                return found;
+            const qsizetype label = csv.first().indexOf("ラベル"), ir = csv.first().indexOf("内部抵抗(mΩ)");
+            for (const QStringList &r : csv.mid(1))
+                if (label >= 0 && ir >= 0 && r.size() > qMax(label, ir))
+                    found << r.at(label) + '=' + r.at(ir);
+            return found;
+        };
+        const QStringList expected{"e-1=", "e-2=23.5", "e-3=", "e-4=41.0"};
+        QStringList found;
+        QVERIFY2(desktop::waitFor([&] {
+            found = resistances();
+            return found == expected;
+        }),
+            qPrintable(found.join(' ') + " / " + seen(p)));
+        QVERIFY(closeProgram(p, main));
+    }
+
     // kill -9 a few seconds after typing a note: at the next start "はい" brings
     // the note back after what had been received, then the 再開 line. Read back
     // from the new run's snapshot, which the recovery writes at once.

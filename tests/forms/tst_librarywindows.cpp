@@ -495,7 +495,8 @@ private slots:
         if (tab == 0)
             QCOMPARE(titles,
                 (QStringList{"ラベル", "型番", "公称(mAh)", "回数", "最新(mAh)", "最大(mAh)", "初回(mAh)", "劣化(%)",
-                    "健全度(%)", "平均電圧(V)", "最終測定", "状態", "判定", "曲線差(分)"}));
+                    "健全度(%)", "平均電圧(V)", "内部抵抗(mΩ)", "自己放電(mV/日)", "最終測定", "状態", "判定",
+                    "曲線差(分)"}));
         else
             QCOMPARE(titles,
                 (QStringList{"日時", "出典", "時間軸", "Bat1", "Bat1(mAh)", "Bat2", "Bat2(mAh)", "Bat3", "Bat3(mAh)",

@@ -124,6 +124,7 @@ private slots:
     void readingCommandsMakeNothing_data();
     void readingCommandsMakeNothing();
     void importNamesFilesThatGiveNothing();
+    void importFigures();
 
 private:
     // A new library of the store: a file in dir, or a database on the test's server (empty when none).
@@ -285,7 +286,7 @@ void TestLibraryProgram::libraryCopyBothWays()
     };
     const Result in = Voltrak({"--settings", ini, "--library-copy", file, server});
     QCOMPARE(in.status, 0);
-    QVERIFY2(in.out.contains("セル 31、放電記録 15（ベイ 60）"), in.out.constData());
+    QVERIFY2(in.out.contains("セル 31、放電記録 15（ベイ 60）、測定 0"), in.out.constData());
     const Result out = Voltrak({"--settings", ini, "--library-copy", server, back});
     QCOMPARE(out.status, 0);
     QVERIFY2(out.out.contains("放電記録 15（ベイ 60）"), out.out.constData());
@@ -317,7 +318,7 @@ void TestLibraryProgram::exportsReadBackByPython_data()
     QTest::addColumn<QStringList>("labels"); // that column of every record
     QTest::newRow("cells") << "--export-cells"
                            << "ラベル,型番,公称(mAh),回数,最新(mAh),最大(mAh),初回(mAh),劣化(%),健全度(%),平均電圧(V),"
-                              "最終測定,状態,判定"
+                              "内部抵抗(mΩ),自己放電(mV/日),最終測定,状態,判定"
                            << QStringList{"A, first", "", "", "1"} << 0 << QStringList{"A, first", "B", "Q\"uote", "x"};
     QTest::newRow("runs") << "--export-runs"
                           << "日時,出典,時間軸,放電抵抗(Ω),FET電圧(V),ベイ,ラベル,容量(mAh),平均電圧(V),放電時間"
@@ -418,6 +419,9 @@ void TestLibraryProgram::readingCommandsMakeNothing_data()
         << QStringList{"--settings", "@/s.ini", "--pack", "2S"} << "@/library.sqlite";
     QTest::newRow("cells, an empty file")
         << QStringList{"--library", "@/empty.sqlite", "--export-cells"} << "@/empty.sqlite";
+    // Cells are known by their labels: a new library would know none.
+    QTest::newRow("figures, a missing file")
+        << QStringList{"--library", "@/lib.sqlite", "--import-figures", "@/s.ini"} << "@/lib.sqlite";
 }
 
 void TestLibraryProgram::readingCommandsMakeNothing()
@@ -456,6 +460,50 @@ void TestLibraryProgram::importNamesFilesThatGiveNothing()
     QCOMPARE(QString::fromUtf8(r.out),
         QStringLiteral("ファイル: 3\n表: 2\n新しい記録: 2\n既知の記録: 0\n日時: %1: 受信記録の開始 1\n").arg(journal));
     QCOMPARE(Reader(lib).value("SELECT count(*) FROM runs").toInt(), 2);
+}
+
+// --import-figures stores the good records of a figures CSV, lists the others
+// with their lines and ends with status 1; the columns given are kept for the
+// next import, which stores nothing twice.
+void TestLibraryProgram::importFigures()
+{
+    QTemporaryDir dir;
+    const QString lib = dir.filePath("lib.sqlite"), log = dir.filePath("a.log"), csv = dir.filePath("ir.csv");
+    WriteFile(log, "\x83\x5A\x83\x8B: K-1 K-2 - -\r\n2026/12/01 10:00\r\n" + TableText(1));
+    QCOMPARE(Voltrak({"--settings", dir.filePath("v.ini"), "--library", lib, "--import", log}).status, 0);
+    WriteFile(csv,
+        "2026/12/05;x,K-1,23.5,内部抵抗\r\n"
+        "2026/12/05,K-2,4.2/4.1/10,自己放電\r\n"
+        "2026/12/05,K-3,20,内部抵抗\r\n"
+        "2026/12/05,K-2,-5,内部抵抗\r\n");
+    const QStringList args{"--settings", dir.filePath("v.ini"), "--library", lib, "--import-figures", csv};
+    Result r = Voltrak(args + QStringList{"--figure-columns", "2,1,4,3"});
+    QCOMPARE(QString::fromUtf8(r.err), QString());
+    QCOMPARE(QString::fromUtf8(r.out),
+        QStringLiteral("記録: 4\n新しい測定: 1\n既知の測定: 0\n取り込まなかった記録: 3\n"
+                       "行 1: 日付が読めません: 2026/12/05;x,K-1,23.5,内部抵抗\n"
+                       "行 3: ラベル K-3 のセルはありません: 2026/12/05,K-3,20,内部抵抗\n"
+                       "行 4: 内部抵抗は 0 より大きく 10000 mΩ 以下です: 2026/12/05,K-2,-5,内部抵抗\n"));
+    QCOMPARE(r.status, 1);
+    QCOMPARE(Reader(lib).value("SELECT count(*) FROM measurements").toInt(), 1);
+    QCOMPARE(Reader(lib).value("SELECT value FROM settings WHERE key = 'figures.columns'").toString(),
+        QStringLiteral("2,1,4,3"));
+    // The columns kept; a file of good records only gives status 0, the cells' export shows the figure.
+    WriteFile(csv, "2026/12/06,K-1,30,IR\r\n2026/12/05,K-2,4.2/4.1/10,自己放電\r\n");
+    r = Voltrak(args);
+    QCOMPARE(QString::fromUtf8(r.out), QStringLiteral("記録: 2\n新しい測定: 1\n既知の測定: 1\n"));
+    QCOMPARE(r.status, 0);
+    r = Voltrak({"--settings", dir.filePath("v.ini"), "--library", lib, "--export-cells"});
+    const QStringList lines = QString::fromUtf8(r.out).split("\r\n");
+    const QStringList header = lines.first().split(',');
+    const qsizetype ir = header.indexOf("内部抵抗(mΩ)"), sd = header.indexOf("自己放電(mV/日)");
+    QVERIFY2(ir >= 0 && sd >= 0, qPrintable(lines.first()));
+    QCOMPARE(lines.at(1).split(',').at(ir), QStringLiteral("30.0"));
+    QCOMPARE(lines.at(2).split(',').at(sd), QStringLiteral("10.0"));
+    // Columns that are not four numbers: status 2, nothing read.
+    r = Voltrak(args + QStringList{"--figure-columns", "1,2,3"});
+    QCOMPARE(r.status, 2);
+    QVERIFY(r.err.startsWith("voltrak: --figure-columns takes four column numbers"));
 }
 
 QTEST_GUILESS_MAIN(TestLibraryProgram)

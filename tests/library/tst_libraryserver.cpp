@@ -211,8 +211,19 @@ void TestLibraryServer::copiesAWholeLibrary()
         info.model = "18650";
         info.memo = "へこみあり";
         lib.updateCell(info);
-        lib.setGradeLimits({88.0, 66.0});
+        lib.setGradeLimits({88.0, 66.0, 30.0});
         lib.recordBuiltIn({lib.cellIdOf("E-1")}, "P-1");
+        library::Measurement ir;
+        ir.date = QDate(2026, 12, 2);
+        ir.resistanceMilliohm = 24.5;
+        lib.addFigureFor("D-1", ir);
+        library::Measurement sd;
+        sd.date = QDate(2026, 12, 3);
+        sd.kind = library::FigureKind::SelfDischarge;
+        sd.chargedVolts = 4.18;
+        sd.restedVolts = 4.12;
+        sd.restDays = 30;
+        lib.addFigureFor("D-1", sd);
         cells = library::CellsCsv(lib.cellSummaries(), lib.gradeLimits());
         runs = library::RunsCsv(lib.runs());
     }
@@ -224,10 +235,12 @@ void TestLibraryServer::copiesAWholeLibrary()
     QCOMPARE(copied.runs, qint64(6));
     QCOMPARE(copied.bays, qint64(24));
     QCOMPARE(copied.cells, qint64(3 + 6 + 1));
+    QCOMPARE(copied.figures, qint64(2));
     library::Library copy(target, library::OpenMode::ExistingOnly);
     QCOMPARE(library::CellsCsv(copy.cellSummaries(), copy.gradeLimits()), cells);
     QCOMPARE(library::RunsCsv(copy.runs()), runs);
     QCOMPARE(copy.cell(copy.cellIdOf("D-2")).memo, QString("へこみあり"));
+    QCOMPARE(copy.figures(copy.cellIdOf("D-1")).size(), 2);
     // The copy goes on numbering after what it was given.
     const library::RecordResult next = copy.recordRun(RunOf(7, {"F-1"}));
     QVERIFY(next.isNew);

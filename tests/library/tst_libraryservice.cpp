@@ -122,6 +122,18 @@ void TestLibraryService::operationsAnnounceWhatTheyWrote_data()
     QTest::newRow("read the plan's pool") << "readPlanPool" << true << 0;
     QTest::newRow("write the scanner's prefix") << "writeScannerPrefix" << true << int(Changes(Change::Settings));
     QTest::newRow("read the scanner's prefix") << "readScannerPrefix" << true << 0;
+    const int cells = int(Changes(Change::Cells));
+    QTest::newRow("add a figure") << "addFigure" << true << cells;
+    QTest::newRow("add a figure by label") << "addFigureFor" << true << cells;
+    QTest::newRow("refuse a figure for a label no cell has") << "addFigureForUnknown" << false << 0;
+    QTest::newRow("refuse a figure out of range") << "addFigureBad" << false << 0;
+    QTest::newRow("delete a figure") << "deleteFigure" << true << cells;
+    QTest::newRow("refuse to delete a figure that is not there") << "deleteFigureMissing" << false << 0;
+    QTest::newRow("import figures") << "importFigures" << true << cells;
+    QTest::newRow("import figures that are all bad") << "importFiguresBad" << true << 0;
+    QTest::newRow("read a cell's figures") << "readFigures" << true << 0;
+    QTest::newRow("write the figures' columns") << "writeFigureColumns" << true << int(Changes(Change::Settings));
+    QTest::newRow("read the figures' columns") << "readFigureColumns" << true << 0;
 }
 
 void TestLibraryService::operationsAnnounceWhatTheyWrote()
@@ -163,6 +175,7 @@ void TestLibraryService::operationsAnnounceWhatTheyWrote()
     QSignalSpy recorded(&service, &library::LibraryService::runRecorded);
     QSignalSpy imported(&service, &library::LibraryService::importFinished);
 
+    std::optional<std::pair<qsizetype, qsizetype>> figuresAfter;
     library::CellInfo info;
     info.id = seeded.cellA;
     info.label = "F-102";
@@ -216,6 +229,65 @@ void TestLibraryService::operationsAnnounceWhatTheyWrote()
         service.writeScannerPrefix("VT:", this, then);
     } else if (operation == "readScannerPrefix") {
         service.readScannerPrefix(this, then);
+    } else if (operation.contains("Figure")) {
+        // The figures the cells have once the operation is done: A-1's, then B-1's.
+        library::Measurement ir;
+        ir.cellId = seeded.cellA;
+        ir.date = QDate(2026, 12, 9);
+        ir.resistanceMilliohm = 18.5;
+        qint64 stored = 0;
+        {
+            library::Library lib(path);
+            stored = lib.addFigure(ir);
+        }
+        const QString csv = dir.filePath("figures.csv");
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(operation == "importFiguresBad"
+                ? "ラベル,日付,測定,値\r\nZ-1,2026/12/09,IR,5\r\nB-1,2026/12/09,IR,0\r\n"
+                : "ラベル,日付,測定,値\r\nB-1,2026/12/09,自己放電,4.2/4.1/5\r\n");
+        file.close();
+        if (operation == "addFigure") {
+            service.addFigure(ir, this, then);
+            figuresAfter = {2, 0};
+        } else if (operation == "addFigureFor" || operation == "addFigureForUnknown") {
+            ir.cellId = 0;
+            service.addFigureFor(operation == "addFigureFor" ? "B-1" : "Z-1", ir, this, then);
+            figuresAfter = {1, operation == "addFigureFor" ? 1 : 0};
+        } else if (operation == "addFigureBad") {
+            ir.resistanceMilliohm = 10001;
+            service.addFigure(ir, this, then);
+            figuresAfter = {1, 0};
+        } else if (operation == "deleteFigure" || operation == "deleteFigureMissing") {
+            service.deleteFigure(operation == "deleteFigure" ? stored : stored + 1, this, then);
+            figuresAfter = {operation == "deleteFigure" ? 0 : 1, 0};
+        } else if (operation == "importFigures" || operation == "importFiguresBad") {
+            service.importFigures(csv, {}, this, [&](const library::Reply<library::FigureImportSummary> &r) {
+                error = r.error + r.value.failure;
+                events.append("answer");
+                answered = true;
+                QCOMPARE(r.value.stored, operation == "importFigures" ? 1 : 0);
+                QCOMPARE(r.value.bad.size(), operation == "importFigures" ? 0 : 2);
+            });
+            figuresAfter = {1, operation == "importFigures" ? 1 : 0};
+        } else if (operation == "readFigures") {
+            service.readFigures(seeded.cellA, this, [&](const library::Reply<QList<library::Measurement>> &r) {
+                then(r);
+                QCOMPARE(r.value.size(), 1);
+                QCOMPARE(r.value.first().id, stored);
+            });
+        } else if (operation == "writeFigureColumns") {
+            library::FigureColumns c;
+            c.label = 3;
+            service.writeFigureColumns(c, this, then);
+        } else if (operation == "readFigureColumns") {
+            service.readFigureColumns(this, [&](const library::Reply<library::FigureColumns> &r) {
+                then(r);
+                QVERIFY(r.value == library::FigureColumns());
+            });
+        } else {
+            QFAIL("unknown figure operation");
+        }
     } else {
         QFAIL("unknown operation");
     }
@@ -225,6 +297,13 @@ void TestLibraryService::operationsAnnounceWhatTheyWrote()
     QCoreApplication::processEvents();
 
     QCOMPARE(error.isEmpty(), succeeds);
+    if (figuresAfter) {
+        library::Library lib(path);
+        QCOMPARE(lib.figures(seeded.cellA).size(), figuresAfter->first);
+        QCOMPARE(lib.figures(seeded.cellB).size(), figuresAfter->second);
+    }
+    if (operation == "writeFigureColumns")
+        QCOMPARE(library::Library(path).figureColumns().label, 3);
     if (announced == 0) {
         QVERIFY2(changes.isEmpty(), qPrintable(events.join(' ')));
         return;

@@ -84,6 +84,8 @@ private slots:
     void curveNeighbours();
     void gradeLimitsStayInTheLibrary();
     void builtIn();
+    void resistanceLimit_data();
+    void resistanceLimit();
     void command_data();
     void command();
 
@@ -234,6 +236,97 @@ void TestLibraryPool::builtIn()
     lib.undoBuiltIn({lib.cellIdOf("G")});
     QCOMPARE(lib.cell(lib.cellIdOf("G")).state, CellState::Retired);
     QCOMPARE(sortedLabels(library::PoolOf(lib.cellSummaries(), {}, {})), (QStringList{"A", "B", "C", "D", "F", "H"}));
+}
+
+void TestLibraryPool::resistanceLimit_data()
+{
+    QTest::addColumn<double>("limit"); // 0: none
+    QTest::addColumn<QStringList>("labels");
+    QTest::addColumn<int>("above");
+    // A 20 mΩ, B 35, C 50 (20 before), E 10 (80 before); D, F and H never measured.
+    QTest::newRow("no limit") << 0.0 << QStringList{"A", "B", "C", "D", "E", "F", "H"} << 0;
+    QTest::newRow("at a cell's figure it stays") << 35.0 << QStringList{"A", "B", "D", "E", "F", "H"} << 1;
+    QTest::newRow("the latest figure counts, not an older one") << 19.9 << QStringList{"D", "E", "F", "H"} << 3;
+    QTest::newRow("below every figure") << 5.0 << QStringList{"D", "F", "H"} << 4;
+}
+
+void TestLibraryPool::resistanceLimit()
+{
+    QFETCH(double, limit);
+    QFETCH(QStringList, labels);
+    QFETCH(int, above);
+    library::Library lib(m_path);
+    const auto ir = [&](const QString &label, int month, int day, double milliohm) {
+        library::Measurement m;
+        m.date = QDate(2026, month, day);
+        m.resistanceMilliohm = milliohm;
+        lib.addFigureFor(label, m);
+    };
+    ir("A", 12, 1, 20.0);
+    ir("B", 12, 1, 35.0);
+    ir("C", 11, 1, 20.0);
+    ir("C", 12, 1, 50.0);
+    ir("E", 12, 2, 10.0);
+    ir("E", 10, 1, 80.0);
+    packs::PlanRequest request;
+    request.shape = *packs::ParseShape("7S");
+    if (limit > 0)
+        request.maxResistance = limit;
+    const QList<library::PoolCandidate> pool = lib.planPool(request.pool());
+    QStringList kept;
+    int counted = 0;
+    for (const library::PoolCandidate &c : pool) {
+        counted += c.aboveResistance;
+        if (!c.aboveResistance)
+            kept << c.label;
+        // Left out, no curve is read for it.
+        QCOMPARE(c.curve.isEmpty(), c.aboveResistance);
+    }
+    kept.sort();
+    QCOMPARE(kept, labels);
+    QCOMPARE(counted, above);
+    const packs::LibraryPlan plan = packs::PlanFromLibrary(pool, request);
+    QCOMPARE(plan.aboveResistance, above);
+    if (above == 0) {
+        QVERIFY(plan.result.plan);
+    } else {
+        QCOMPARE(plan.result.error,
+            QStringLiteral("セルが足りません（必要 7、候補 %1）（ほかに内部抵抗が上限を超えるもの %2）")
+                .arg(labels.size())
+                .arg(above));
+    }
+    // The planner sees each cell's latest figure: A and E side by side differ by 10 mΩ.
+    packs::PlanRequest pair;
+    pair.shape = *packs::ParseShape("1S2P");
+    pair.onlyCells = QList<qint64>{lib.cellIdOf("A"), lib.cellIdOf("E")};
+    pair.maxResistance = request.maxResistance;
+    const packs::LibraryPlan two = packs::PlanFromLibrary(lib.planPool(pair.pool()), pair);
+    if (labels.contains("A")) {
+        QVERIFY2(two.result.plan, qPrintable(two.result.error));
+        QCOMPARE(two.result.plan->figures.resistanceDifference, std::optional<double>(10.0));
+    } else {
+        QVERIFY(!two.result.plan);
+    }
+
+    // The command line's limit.
+    QByteArray out;
+    QBuffer buffer(&out);
+    buffer.open(QIODevice::WriteOnly);
+    QString errText;
+    QTextStream err(&errText);
+    packs::PackCommandOptions o;
+    o.shape = QStringLiteral("%1S").arg(labels.size());
+    o.maxResistance = limit > 0 ? QString::number(limit) : QString();
+    QCOMPARE(packs::RunPack(m_path, o, buffer, err), 0);
+    for (const QString label : {"A", "B", "C", "E"})
+        QCOMPARE(out.contains("," + label.toUtf8() + ","), labels.contains(label));
+    o.shape = QStringLiteral("%1S").arg(labels.size() + 1);
+    QCOMPARE(packs::RunPack(m_path, o, buffer, err), 1);
+    o.maxResistance = QStringLiteral("-1");
+    QCOMPARE(packs::RunPack(m_path, o, buffer, err), 2);
+    err.flush();
+    QVERIFY2(
+        errText.endsWith(QStringLiteral("voltrak: --max-ir takes a resistance in mΩ above 0\n")), qPrintable(errText));
 }
 
 void TestLibraryPool::command_data()
