@@ -39,6 +39,7 @@
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
@@ -138,6 +139,8 @@ QWidget *Tlibrary::buildCellsTab()
     gradeLabel->setBuddy(gradeFilterBox);
     // The label stays in view while the figures scroll sideways.
     cellView = makeList<FrozenTableView>(page, m_cellProxy);
+    // Columns as wide as their contents, so the width fitted to them holds them all.
+    cellView->horizontalHeader()->setStretchLastSection(false);
     cellView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     cellView->sortByColumn(library::CellLabel, Qt::AscendingOrder);
     // 判定 beside 健全度, 曲線差 beside the label and only while its order applies.
@@ -179,6 +182,7 @@ QWidget *Tlibrary::buildCellsTab()
     split->setStretchFactor(0, 0);
     split->setStretchFactor(1, 1);
     split->setChildrenCollapsible(false);
+    connect(split, &QSplitter::splitterMoved, this, [this] { m_fittedList = 0; });
     auto *layout = new QVBoxLayout(page);
     layout->addLayout(filterRow);
     layout->addWidget(split, 1);
@@ -552,6 +556,10 @@ void Tlibrary::reload(std::function<void()> done)
         if (m_fitWidth && !read->cells.cells.isEmpty()) {
             m_fitWidth = false;
             fitCellColumns();
+        } else if (m_fittedList > 0) {
+            // Columns grown by what is read now keep their room, as long as the user left the splitter alone.
+            m_fittedList = cellColumnsWidth();
+            placeCellSplit();
         }
         updateButtons();
         if (done)
@@ -920,8 +928,7 @@ void Tlibrary::closeClicked()
 
 int Tlibrary::cellColumnsWidth() const
 {
-    return cellView->horizontalHeader()->length() + 2 * cellView->frameWidth()
-        + cellView->verticalScrollBar()->sizeHint().width();
+    return cellView->contentsWidth();
 }
 
 void Tlibrary::fitCellColumns()
@@ -940,7 +947,21 @@ void Tlibrary::fitCellColumns()
             m_geometry->centre();
         }
     }
-    m_cellSplit->setSizes({list, qMax(historyChart->minimumWidth(), width() - list)});
+    m_fittedList = list;
+    placeCellSplit();
+}
+
+void Tlibrary::placeCellSplit()
+{
+    // The list keeps its width as the window grows to what was asked, until the user moves the splitter.
+    if (m_fittedList > 0)
+        m_cellSplit->setSizes({m_fittedList, qMax(historyChart->minimumWidth(), m_cellSplit->width() - m_fittedList)});
+}
+
+void Tlibrary::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    placeCellSplit();
 }
 
 void Tlibrary::LoadSize()

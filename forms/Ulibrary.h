@@ -147,6 +147,7 @@ signals:
 protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -172,6 +173,7 @@ private:
     // What the セル tab's list needs to show every column, and the window widened to give it that.
     int cellColumnsWidth() const;
     void fitCellColumns();
+    void placeCellSplit();
     void showHistory(qint64 cellId);
     void runLabelEdited(qint64 runId, int bay, const QString &label);
     void importProgress(int done, int total, const QString &path);
@@ -205,4 +207,5 @@ private:
     bool m_sizeLoaded = false;
     bool m_fitWidth = false; // no size kept: the first reading fits the window to the columns
     QSplitter *m_cellSplit;
+    int m_fittedList = 0; // the list's width fitted to its columns; 0 once the user moved the splitter
 };

@@ -53,11 +53,27 @@ int FrozenTableView::frozenColumn() const
     return horizontalHeader()->logicalIndex(0);
 }
 
+int FrozenTableView::contentsWidth() const
+{
+    const QHeaderView *header = horizontalHeader();
+    int columns = 0;
+    for (int c = 0; c < header->count(); ++c) {
+        if (!header->isSectionHidden(c))
+            columns += qMax(sizeHintForColumn(c), header->sectionSizeHint(c));
+    }
+    const int rows = verticalHeader()->isVisible() ? verticalHeader()->width() : 0;
+    return columns + rows + 2 * frameWidth() + verticalScrollBar()->sizeHint().width();
+}
+
 void FrozenTableView::setModel(QAbstractItemModel *model)
 {
     QTableView::setModel(model);
     m_frozen->setModel(model);
     m_frozen->setSelectionModel(selectionModel());
+    // A row's selection runs into columns the overlay hides, which leaves it
+    // no region to repaint of its own accord.
+    connect(
+        selectionModel(), &QItemSelectionModel::selectionChanged, m_frozen->viewport(), qOverload<>(&QWidget::update));
     m_frozen->horizontalHeader()->setSortIndicatorShown(horizontalHeader()->isSortIndicatorShown());
     if (model) {
         // A reset or new columns show every column of the overlay again.

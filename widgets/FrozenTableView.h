@@ -17,6 +17,10 @@ public:
     QTableView *frozenView() const { return m_frozen; }
     // The logical column kept in view: the one at the first visual place.
     int frozenColumn() const;
+    // The width that shows every column whole beside a vertical scroll bar:
+    // what the contents and titles ask for, not what the header has now (its
+    // last section may stretch).
+    int contentsWidth() const;
     // The frozen column's cells scroll only the rows.
     void scrollTo(const QModelIndex &index, ScrollHint hint = EnsureVisible) override;
 
