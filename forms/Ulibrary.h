@@ -6,6 +6,7 @@
 // writer. Its size is kept in the ini file in a section of its own.
 #include "library/LibraryService.h"
 #include "library/Records.h"
+#include "widgets/FrozenTableView.h" // cellView, which tests and windows use as a table
 
 #include <QWidget>
 
@@ -14,7 +15,6 @@
 #include <memory>
 
 class Chart;
-class FrozenTableView;
 class FileWriter;
 class QCheckBox;
 class QComboBox;
