@@ -287,7 +287,7 @@ private slots:
             return counts;
         };
         QVERIFY(m_com1->writeAll("2026/12/09 05:00\r\n" + dischargeTable(2)));
-        QVERIFY(m_x.activate(ledger) && m_x.keys({"ctrl+Tab"})); // セル
+        QVERIFY(m_x.activate(ledger) && m_x.keys({"ctrl+shift+Tab"})); // back to セル (組電池 follows 放電記録)
         const QStringList twice{"e-101=2", "e-102=2", "e-103=2", "e-104=2"};
         QStringList counts;
         QVERIFY2(desktop::waitFor([&] {
