@@ -99,7 +99,7 @@ Tmain::Tmain(QWidget *parent, const QString &libraryPath)
     auto *fields = new QWidget(statusBar());
     fields->setObjectName(QStringLiteral("StatusFields"));
     auto *lines = new QVBoxLayout(fields);
-    lines->setContentsMargins(0, 0, 0, 0);
+    lines->setContentsMargins(0, 0, 4, 0); // off the window's right edge
     lines->setSpacing(0);
     const auto field = [fields](const QString &name) {
         auto *label = new ElidedLabel(fields);
