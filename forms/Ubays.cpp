@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QCompleter>
 #include <QDateTime>
+#include <QFocusEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -46,6 +47,8 @@ Tbays::Tbays(library::BayAssignment *bays, library::LibraryService *service, QWi
         // Also when the completion list is open: it closes and what was typed
         // stands, unless a label in it was chosen.
         connect(bayEdits[i], &QLineEdit::returnPressed, this, [this, i] { enterPressed(i); });
+        connect(completer, qOverload<const QString &>(&QCompleter::activated), this, [this, i] { accepted(i); });
+        bayEdits[i]->installEventFilter(this);
         grid->addWidget(caption, i, 0);
         grid->addWidget(bayEdits[i], i, 1);
         // Typed labels are the assignment at once: a run that arrives before
@@ -84,6 +87,9 @@ Tbays::Tbays(library::BayAssignment *bays, library::LibraryService *service, QWi
                 return;
             }
         }
+        // What is typed and not taken with Enter is dropped: the window
+        // opens again with what the bays hold.
+        dropUnaccepted();
         closeClicked();
     });
     addAction(escape);
@@ -119,6 +125,9 @@ void Tbays::takeFromAssignment()
             continue;
         if (bayEdits[i]->text().trimmed() != m_bays->label(i + 1))
             bayEdits[i]->setText(m_bays->label(i + 1));
+        // A bay changed from outside (a rename, クリア, the kept bays) is what an edit starts from.
+        if (!m_typing[i])
+            m_beforeTyping[i] = m_bays->cells().value(i);
     }
 }
 
@@ -182,12 +191,18 @@ void Tbays::typed(int i, const QString &text)
         m_refused[i] = false;
         statusLabel->clear();
     }
-    if (m_bays->label(i + 1) != text.trimmed())
+    if (m_bays->label(i + 1) != text.trimmed()) {
+        // Typed by the user into the field being edited: not yet taken.
+        if (bayEdits[i]->hasFocus())
+            m_typing[i] = true;
         m_bays->setLabel(i + 1, text);
+    }
 }
 
 void Tbays::clearClicked()
 {
+    for (bool &typing : m_typing)
+        typing = false;
     if (m_bays)
         m_bays->clear();
     for (QLineEdit *e : bayEdits)
@@ -207,12 +222,56 @@ void Tbays::showEvent(QShowEvent *event)
         m_geometry->centre();
     }
     QWidget::showEvent(event);
+    for (int i = 0; i < 4; ++i)
+        accepted(i);
     refreshCompletions();
     // Before the first scan, as the completions; a library that could not be opened was reported once already.
     refreshScannerPrefix();
     // The scanner starts at Bat1, ready to replace what is there.
     bayEdits[0]->setFocus(Qt::OtherFocusReason);
     bayEdits[0]->selectAll();
+}
+
+void Tbays::accepted(int i)
+{
+    if (m_bays && !m_refused[i])
+        m_beforeTyping[i] = m_bays->cells().value(i);
+    m_typing[i] = false;
+}
+
+void Tbays::dropUnaccepted()
+{
+    for (int i = 0; i < 4; ++i) {
+        if (m_typing[i] && m_bays)
+            m_bays->setCell(i + 1, m_beforeTyping[i]);
+        m_typing[i] = false;
+        if (m_refused[i]) {
+            m_refused[i] = false;
+            statusLabel->clear();
+        }
+    }
+    takeFromAssignment();
+}
+
+bool Tbays::eventFilter(QObject *watched, QEvent *event)
+{
+    // A field entered starts an edit; leaving it for another field or a
+    // button takes what it shows, as Enter does.
+    for (int i = 0; i < 4; ++i) {
+        if (watched != bayEdits[i])
+            continue;
+        if (event->type() == QEvent::FocusIn) {
+            // Back from another window or the completion list, the edit goes on.
+            const auto reason = static_cast<QFocusEvent *>(event)->reason();
+            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+                accepted(i);
+        } else if (event->type() == QEvent::FocusOut) {
+            const auto reason = static_cast<QFocusEvent *>(event)->reason();
+            if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::MouseFocusReason)
+                accepted(i);
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void Tbays::enterPressed(int i)
@@ -224,6 +283,7 @@ void Tbays::enterPressed(int i)
     }
     if (m_bays)
         m_bays->setLabel(i + 1, bayEdits[i]->text());
+    accepted(i);
     // After Bat4 the next set starts again at Bat1.
     QLineEdit *next = bayEdits[(i + 1) % 4];
     next->setFocus(Qt::TabFocusReason);

@@ -5,6 +5,8 @@
 // four in a row. The labels go into the bay assignment as they are typed and
 // stay there for every following run until changed. A scanner's prefix, when
 // the library names one, is taken off what it types.
+#include "library/Records.h"
+
 #include <QWidget>
 
 class QLabel;
@@ -14,7 +16,6 @@ class QStringListModel;
 namespace library {
 class BayAssignment;
 class LibraryService;
-struct RecordResult;
 } // namespace library
 namespace windowsize {
 class FramedGeometry;
@@ -50,11 +51,16 @@ public slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void takeFromAssignment();
     void enterPressed(int field);
     void typed(int field, const QString &text);
+    // The field's text is taken (Enter, a completion chosen, the field left for another).
+    void accepted(int field);
+    // Escape: each bay back to what it held before the edit in progress, a refused label gone.
+    void dropUnaccepted();
 
     library::BayAssignment *m_bays;
     library::LibraryService *m_service;
@@ -63,4 +69,7 @@ private:
     windowsize::FramedGeometry *m_geometry;
     bool m_placed = false;
     bool m_refused[4] = {false, false, false, false}; // the field's label is in another bay
+    // The bay as it was when the field's edit began, and whether it was typed in since without being taken.
+    library::BayCell m_beforeTyping[4];
+    bool m_typing[4] = {false, false, false, false};
 };

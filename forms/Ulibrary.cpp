@@ -2,6 +2,7 @@
 
 #include "analysis/DischargeTable.h"
 #include "core/FileWriter.h"
+#include "core/IniFile.h"
 #include "core/Messages.h"
 #include "core/Settings.h"
 #include "forms/Ucellinfo.h"
@@ -16,10 +17,12 @@
 #include "forms/Upackplan.h"
 #include "forms/Urunparam.h"
 #include "library/LibraryModels.h"
+#include "library/Packs.h"
 #include "widgets/Chart.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/FieldKeys.h"
 #include "widgets/Fonts.h"
+#include "widgets/FrozenTableView.h"
 #include "widgets/SaveDialog.h"
 #include "widgets/ShownRows.h"
 #include "widgets/WindowSize.h"
@@ -38,6 +41,9 @@
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
@@ -49,9 +55,9 @@ const QString Tlibrary::IniSection = QStringLiteral("CellLibrary");
 
 namespace {
 
-QTableView *makeList(QWidget *parent, QAbstractItemModel *model)
+template <typename View = QTableView> View *makeList(QWidget *parent, QAbstractItemModel *model)
 {
-    auto *view = new QTableView(parent);
+    auto *view = new View(parent);
     view->setModel(model);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -96,10 +102,14 @@ Tlibrary::Tlibrary(library::LibraryService *service, FileWriter *files, QWidget 
     m_runs = new library::RunTableModel(this);
     m_runProxy = new library::ValueSortProxy(this);
     m_runProxy->setSourceModel(m_runs);
+    m_packs = new library::PackTableModel(this);
+    m_packProxy = new library::ValueSortProxy(this);
+    m_packProxy->setSourceModel(m_packs);
 
     tabs = new QTabWidget(this);
     tabs->addTab(buildCellsTab(), QStringLiteral("セル"));
     tabs->addTab(buildRunsTab(), QStringLiteral("放電記録"));
+    tabs->addTab(buildPacksTab(), QStringLiteral("組電池"));
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(tabs, 1);
     layout->addLayout(buildButtonRow());
@@ -129,7 +139,10 @@ QWidget *Tlibrary::buildCellsTab()
     for (library::Grade g : {library::Grade::Good, library::Grade::Fair, library::Grade::Poor, library::Grade::None})
         gradeFilterBox->addItem(library::GradeText(g), int(g));
     gradeLabel->setBuddy(gradeFilterBox);
-    cellView = makeList(page, m_cellProxy);
+    // The label stays in view while the figures scroll sideways.
+    cellView = makeList<FrozenTableView>(page, m_cellProxy);
+    // Columns as wide as their contents, so the width fitted to them holds them all.
+    cellView->horizontalHeader()->setStretchLastSection(false);
     cellView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     cellView->sortByColumn(library::CellLabel, Qt::AscendingOrder);
     // 判定 beside 健全度, 曲線差 beside the label and only while its order applies.
@@ -142,6 +155,9 @@ QWidget *Tlibrary::buildCellsTab()
     historyChart->setSeriesStyles({{QStringLiteral("容量"), QColor(0xFF, 0x00, 0x00), true}});
     historyChart->setLeftAxis(QStringLiteral("容量(mAh)"), 0);
     historyChart->setDateAxis(true);
+    // One series named by its axis and titled by its cell: the legend's width goes to the dates.
+    historyChart->setLegendVisible(false);
+    historyChart->setTitle(QString());
     historyChart->setMinimumWidth(260);
     compareButton = new QPushButton(QStringLiteral("曲線比較(&D)"), page);
     similarButton = new QPushButton(QStringLiteral("似た曲線(&N)"), page);
@@ -165,12 +181,14 @@ QWidget *Tlibrary::buildCellsTab()
     compareRow->addWidget(similarButton);
     compareRow->addWidget(compareButton);
     rightLayout->addLayout(compareRow);
-    auto *split = new QSplitter(Qt::Horizontal, page);
+    auto *split = m_cellSplit = new QSplitter(Qt::Horizontal, page);
     split->addWidget(cellView);
     split->addWidget(right);
-    split->setStretchFactor(0, 3);
-    split->setStretchFactor(1, 2);
+    // The list keeps the width its columns need; the chart takes what is left.
+    split->setStretchFactor(0, 0);
+    split->setStretchFactor(1, 1);
     split->setChildrenCollapsible(false);
+    connect(split, &QSplitter::splitterMoved, this, [this] { m_fittedList = 0; });
     auto *layout = new QVBoxLayout(page);
     layout->addLayout(filterRow);
     layout->addWidget(split, 1);
@@ -202,6 +220,50 @@ QWidget *Tlibrary::buildRunsTab()
     layout->addWidget(runView, 1);
     layout->addLayout(buttons);
     return page;
+}
+
+QWidget *Tlibrary::buildPacksTab()
+{
+    auto *page = new QWidget(tabs);
+    packView = makeList(page, m_packProxy);
+    packView->setObjectName(QStringLiteral("Packs"));
+    packView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    packView->setSelectionMode(QAbstractItemView::SingleSelection);
+    packView->sortByColumn(library::PackBuilt, Qt::DescendingOrder);
+    packView->installEventFilter(this);
+    dissolvePackButton = new QPushButton(QStringLiteral("解除(&R)..."), page);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(dissolvePackButton);
+    buttons->addStretch(1);
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(packView, 1);
+    layout->addLayout(buttons);
+    return page;
+}
+
+QString Tlibrary::selectedPack() const
+{
+    const QModelIndexList rows = packView->selectionModel()->selectedRows();
+    return rows.isEmpty() ? QString() : rows.first().data(library::IdRole).toString();
+}
+
+void Tlibrary::dissolvePackClicked()
+{
+    const QString name = selectedPack();
+    const int row = m_packs->rowOf(name);
+    if (!m_service || !m_writable || row < 0)
+        return;
+    const int cells = int(m_packs->rows().at(row).labels.size());
+    if (!errors::AskYesNo(
+            QStringLiteral("パック %1 を解除しますか？\n%2 本のセルが使用中に戻ります。").arg(name).arg(cells)))
+        return;
+    m_service->dissolvePack(name, this, [this, name](const library::Reply<int> &r) {
+        if (!r.ok()) {
+            errors::ShowWarning(r.error);
+            return;
+        }
+        statusLabel->setText(QStringLiteral("パック %1 を解除しました（%2 本）").arg(name).arg(r.value));
+    });
 }
 
 QLayout *Tlibrary::buildButtonRow()
@@ -236,16 +298,23 @@ QLayout *Tlibrary::buildButtonRow()
 
 void Tlibrary::connectControls()
 {
-    connect(filterEdit, &QLineEdit::textChanged, m_cellProxy, &library::CellFilterProxy::setFilterText);
-    connect(showRetiredCheck, &QCheckBox::toggled, m_cellProxy, &library::CellFilterProxy::setShowRetired);
+    connect(filterEdit, &QLineEdit::textChanged, this,
+        [this](const QString &text) { filterCells([&] { m_cellProxy->setFilterText(text); }); });
+    connect(showRetiredCheck, &QCheckBox::toggled, this,
+        [this](bool show) { filterCells([&] { m_cellProxy->setShowRetired(show); }); });
     connect(gradeFilterBox, &QComboBox::currentIndexChanged, this, [this] {
         const int g = gradeFilterBox->currentData().toInt();
-        m_cellProxy->setGradeFilter(g < 0 ? std::nullopt : std::optional<library::Grade>(library::Grade(g)));
+        filterCells([&] {
+            m_cellProxy->setGradeFilter(g < 0 ? std::nullopt : std::optional<library::Grade>(library::Grade(g)));
+        });
     });
     connect(cellView->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this, &Tlibrary::cellSortChanged);
     connect(cellView->selectionModel(), &QItemSelectionModel::currentRowChanged, this, &Tlibrary::cellSelectionChanged);
     connect(cellView, &QTableView::doubleClicked, this, &Tlibrary::editCurrentCell);
     connect(runView->selectionModel(), &QItemSelectionModel::selectionChanged, this, &Tlibrary::updateButtons);
+    connect(packView->selectionModel(), &QItemSelectionModel::selectionChanged, this, &Tlibrary::updateButtons);
+    connect(dissolvePackButton, &QPushButton::clicked, this, &Tlibrary::dissolvePackClicked);
+    connect(tabs, &QTabWidget::currentChanged, this, &Tlibrary::updateButtons);
     connect(m_runs, &library::RunTableModel::bayLabelEdited, this, &Tlibrary::runLabelEdited);
     connect(compareButton, &QPushButton::clicked, this, &Tlibrary::compareClicked);
     connect(deleteRunsButton, &QPushButton::clicked, this, &Tlibrary::deleteRunsClicked);
@@ -394,6 +463,9 @@ void Tlibrary::updateButtons()
     deleteRunsButton->setEnabled(service && m_writable && any);
     recomputeButton->setEnabled(service && m_writable && any);
     undoDeleteButton->setEnabled(service && m_writable && !m_deleted.isEmpty());
+    dissolvePackButton->setEnabled(service && m_writable && packView->selectionModel()->hasSelection());
+    // The packs have no file of their own.
+    csvButton->setEnabled(tabs->currentIndex() != PacksTab);
     importButton->setEnabled(service && m_writable && !m_cancelImport);
     backupButton->setEnabled(service);
     compareButton->setEnabled(service && m_currentCell != 0);
@@ -482,6 +554,7 @@ void Tlibrary::reload(std::function<void()> done)
     // order; the last answer shows them together.
     struct Read {
         library::CellsRead cells;
+        QList<library::PackRow> packs;
         QList<library::RunRow> runs;
         QString error;
         bool stale = false; // the server was not reached: nothing was read
@@ -509,6 +582,10 @@ void Tlibrary::reload(std::function<void()> done)
         m_cells->setGradeLimits(read->cells.limits);
         m_cells->setRows(read->cells.cells);
         m_runs->setRows(read->runs);
+        const QString pack = selectedPack();
+        m_packs->setRows(read->packs);
+        if (const int row = m_packs->rowOf(pack); row >= 0)
+            packView->selectRow(m_packProxy->mapFromSource(m_packs->index(row, 0)).row());
         if (reference != 0 && reference == m_curveReference)
             showCurveOrder(neighbours);
         if (m_cells->rowOf(current) >= 0)
@@ -517,6 +594,16 @@ void Tlibrary::reload(std::function<void()> done)
             cellSelectionChanged();
         cellView->resizeColumnsToContents();
         runView->resizeColumnsToContents();
+        packView->resizeColumnsToContents();
+        // Fitted once, by the first cells there are.
+        if (m_fitWidth && !read->cells.cells.isEmpty()) {
+            m_fitWidth = false;
+            fitCellColumns();
+        } else if (m_fittedList > 0) {
+            // Columns grown by what is read now keep their room, as long as the user left the splitter alone.
+            m_fittedList = cellColumnsWidth();
+            placeCellSplit();
+        }
         updateButtons();
         if (done)
             done();
@@ -525,6 +612,11 @@ void Tlibrary::reload(std::function<void()> done)
         read->cells = r.value;
         read->stale = r.stale;
         if (!r.ok())
+            read->error = r.error;
+    });
+    m_service->readPacks(this, [read](const library::Reply<QList<library::PackRow>> &r) {
+        read->packs = r.value;
+        if (!r.ok() && read->error.isEmpty())
             read->error = r.error;
     });
     m_service->readRuns(this, [read, reference, show](const library::Reply<QList<library::RunRow>> &r) {
@@ -540,14 +632,36 @@ void Tlibrary::reload(std::function<void()> done)
             reference, this, [show](const library::Reply<QList<library::CurveNeighbour>> &r) { show(r.value); });
 }
 
+void Tlibrary::filterCells(const std::function<void()> &apply)
+{
+    const qint64 before = m_currentCell;
+    apply();
+    // A cell the filter hides is not shown beside the list, nor is the
+    // neighbour the view may have moved to meanwhile chosen for the user.
+    if (before != 0 && !isShown(before)) {
+        cellView->selectionModel()->clear();
+        cellSelectionChanged();
+    }
+}
+
+bool Tlibrary::isShown(qint64 cellId) const
+{
+    const int row = m_cells->rowOf(cellId);
+    return row >= 0 && m_cellProxy->mapFromSource(m_cells->index(row, 0)).isValid();
+}
+
 void Tlibrary::selectCell(qint64 cellId)
 {
     const int row = m_cells->rowOf(cellId);
-    if (row < 0)
+    const QModelIndex at = row < 0 ? QModelIndex() : m_cellProxy->mapFromSource(m_cells->index(row, 0));
+    if (!at.isValid()) {
+        // Gone, or hidden by the filter: nothing is chosen, no history shown.
+        if (m_currentCell == cellId) {
+            cellView->selectionModel()->clear();
+            cellSelectionChanged();
+        }
         return;
-    const QModelIndex at = m_cellProxy->mapFromSource(m_cells->index(row, 0));
-    if (!at.isValid())
-        return;
+    }
     cellView->selectionModel()->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     cellView->scrollTo(at);
     // The same row again after a reload: its history may have changed.
@@ -567,6 +681,8 @@ void Tlibrary::cellSelectionChanged()
 void Tlibrary::showHistory(qint64 cellId)
 {
     historyChart->series(0).clear();
+    const int row = m_cells->rowOf(cellId);
+    historyChart->setTitle(row >= 0 ? m_cells->rows().at(row).info.label : QString());
     if (cellId == 0 || !m_service) {
         emit historyShown();
         return;
@@ -574,6 +690,8 @@ void Tlibrary::showHistory(qint64 cellId)
     m_service->readHistory(cellId, this, [this, cellId](const library::Reply<QList<library::HistoryPoint>> &r) {
         if (cellId != m_currentCell)
             return;
+        if (!r.ok())
+            errors::ShowWarning(r.error);
         ChartSeries &s = historyChart->series(0);
         s.clear();
         double lo = 0, hi = 0;
@@ -583,11 +701,9 @@ void Tlibrary::showHistory(qint64 cellId)
             lo = s.count() == 1 ? x : qMin(lo, x);
             hi = s.count() == 1 ? x : qMax(hi, x);
         }
-        // Room either side, so the first and last runs are not drawn on
-        // the frame; runs of one day read by their time.
+        // Room either side, so the first and last runs are not drawn on the frame.
         const double span = hi - lo;
         const double room = qMax(span * 0.1, span < 86400.0 ? 600.0 : 43200.0);
-        historyChart->setDateAxis(true, span < 86400.0 ? QStringLiteral("HH:mm") : QStringLiteral("MM/dd"));
         if (r.value.isEmpty())
             historyChart->bottomAxis().setAutomatic(true);
         else
@@ -851,7 +967,7 @@ void Tlibrary::saveCsvClicked()
 {
     if (!m_files)
         return;
-    const bool runs = tabs->currentIndex() == 1;
+    const bool runs = tabs->currentIndex() == RunsTab;
     const QString path
         = SaveDialog ? SaveDialog(QStringLiteral("CSV保存"), QStringLiteral("CSVファイル　(*.csv)")) : QString();
     if (path.isEmpty())
@@ -895,9 +1011,49 @@ void Tlibrary::closeClicked()
     hide();
 }
 
+int Tlibrary::cellColumnsWidth() const
+{
+    return cellView->contentsWidth();
+}
+
+void Tlibrary::fitCellColumns()
+{
+    // Wide enough that the セル tab shows every column beside the chart, as
+    // far as the screen allows; the list gets what its columns need.
+    const int list = cellColumnsWidth();
+    const int chart = qMax(historyChart->minimumWidth(), m_cellSplit->widget(1)->width());
+    const int missing = list + m_cellSplit->handleWidth() + chart - m_cellSplit->width();
+    if (missing > 0) {
+        int wanted = width() + missing;
+        if (const QScreen *screen = this->screen())
+            wanted = qMin(wanted, screen->availableGeometry().width() - (frameGeometry().width() - width()));
+        if (wanted > width()) {
+            resize(wanted, height());
+            m_geometry->centre();
+        }
+    }
+    m_fittedList = list;
+    placeCellSplit();
+}
+
+void Tlibrary::placeCellSplit()
+{
+    // The list keeps its width as the window grows to what was asked, until the user moves the splitter.
+    if (m_fittedList > 0)
+        m_cellSplit->setSizes({m_fittedList, qMax(historyChart->minimumWidth(), m_cellSplit->width() - m_fittedList)});
+}
+
+void Tlibrary::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    placeCellSplit();
+}
+
 void Tlibrary::LoadSize()
 {
     m_sizeLoaded = true;
+    // A size of the user's is kept; only the first size is made to fit the columns.
+    m_fitWidth = IniFile(IniPath).readInteger(IniSection, QStringLiteral("Width"), -1) < 0;
     windowsize::loadSectionSize(this, IniPath, IniSection, QSize(300, 200));
 }
 
@@ -936,7 +1092,7 @@ bool Tlibrary::eventFilter(QObject *watched, QEvent *event)
 {
     // Alt+letter still carries the letter as text, which a list would take
     // for its keyboard search; let the buttons' accelerators have it.
-    if ((watched == cellView || watched == runView) && event->type() == QEvent::ShortcutOverride
+    if ((watched == cellView || watched == runView || watched == packView) && event->type() == QEvent::ShortcutOverride
         && (static_cast<QKeyEvent *>(event)->modifiers() & Qt::AltModifier)) {
         event->ignore();
         return true;
@@ -950,6 +1106,10 @@ bool Tlibrary::eventFilter(QObject *watched, QEvent *event)
         }
         if (watched == runView && key->key() == Qt::Key_Delete) {
             deleteRunsClicked();
+            return true;
+        }
+        if (watched == packView && key->key() == Qt::Key_Delete) {
+            dissolvePackClicked();
             return true;
         }
     }

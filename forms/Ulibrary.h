@@ -6,6 +6,7 @@
 // writer. Its size is kept in the ini file in a section of its own.
 #include "library/LibraryService.h"
 #include "library/Records.h"
+#include "widgets/FrozenTableView.h" // cellView, which tests and windows use as a table
 
 #include <QWidget>
 
@@ -21,12 +22,14 @@ class QLabel;
 class QLineEdit;
 class QProgressDialog;
 class QPushButton;
+class QSplitter;
 class QTabWidget;
 class QTableView;
 class Tcompare;
 namespace library {
 class CellTableModel;
 class CellFilterProxy;
+class PackTableModel;
 class RunTableModel;
 class ValueSortProxy;
 } // namespace library
@@ -44,12 +47,13 @@ public:
     Tlibrary(library::LibraryService *service, FileWriter *files, QWidget *parent = nullptr);
     ~Tlibrary() override;
 
-    QTabWidget *tabs; // セル, 放電記録
+    QTabWidget *tabs; // セル, 放電記録, 組電池
+    enum Tab { CellsTab, RunsTab, PacksTab };
     // セル
     QLineEdit *filterEdit; // 絞り込み
     QCheckBox *showRetiredCheck; // 引退も表示
     QComboBox *gradeFilterBox; // 判定: すべて, 良, 可, 不良, ―
-    QTableView *cellView;
+    FrozenTableView *cellView; // ラベル stays in view when scrolled sideways
     Chart *historyChart; // the selected cell's capacity per run
     QPushButton *compareButton; // 曲線比較
     QPushButton *similarButton; // 似た曲線: sorts by curve distance from the selected cell
@@ -60,6 +64,9 @@ public:
     QPushButton *deleteRunsButton; // 削除
     QPushButton *recomputeButton; // 条件変更
     QPushButton *undoDeleteButton; // 元に戻す: the last 削除, until the window closes
+    // 組電池
+    QTableView *packView; // the built packs: 名前, 組込み日, セル数, セル, 容量(mAh)
+    QPushButton *dissolvePackButton; // 解除: the selected pack's cells back in use, after a question
     // both
     QPushButton *importButton; // 取り込み
     QPushButton *csvButton; // CSV保存
@@ -95,6 +102,7 @@ public:
 
     library::CellTableModel *cellModel() const { return m_cells; }
     library::RunTableModel *runModel() const { return m_runs; }
+    library::PackTableModel *packModel() const { return m_packs; }
     // The rows as shown (filtered and sorted).
     QList<library::CellSummary> shownCells() const;
     QList<library::RunRow> shownRuns() const;
@@ -128,6 +136,7 @@ public slots:
     void deleteRunsClicked(); // 削除
     void undoDeleteClicked(); // 元に戻す, Ctrl+Z in 放電記録
     void recomputeClicked(); // 条件変更
+    void dissolvePackClicked(); // 解除, Delete in 組電池
     void importClicked(); // 取り込み
     void saveCsvClicked(); // CSV保存
     void backupClicked(); // バックアップ
@@ -155,11 +164,15 @@ signals:
 protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QWidget *buildCellsTab();
     QWidget *buildRunsTab();
+    QWidget *buildPacksTab();
+    // The name of the pack selected in 組電池, or empty.
+    QString selectedPack() const;
     QLayout *buildButtonRow();
     void connectControls();
     void connectService();
@@ -171,6 +184,13 @@ private:
     void LoadSize();
     void SaveSize();
     void cellSelectionChanged();
+    // Applies a change of the cells' filter; a chosen cell it hides is no longer chosen.
+    void filterCells(const std::function<void()> &apply);
+    bool isShown(qint64 cellId) const;
+    // What the セル tab's list needs to show every column, and the window widened to give it that.
+    int cellColumnsWidth() const;
+    void fitCellColumns();
+    void placeCellSplit();
     void showHistory(qint64 cellId);
     void runLabelEdited(qint64 runId, int bay, const QString &label);
     void importProgress(int done, int total, const QString &path);
@@ -188,6 +208,8 @@ private:
     library::CellFilterProxy *m_cellProxy;
     library::RunTableModel *m_runs;
     library::ValueSortProxy *m_runProxy;
+    library::PackTableModel *m_packs;
+    library::ValueSortProxy *m_packProxy;
     qint64 m_currentCell = 0;
     // The cell 似た曲線 measured from while its order holds (0: none), so a reload measures again.
     qint64 m_curveReference = 0;
@@ -200,4 +222,7 @@ private:
     bool m_placed = false;
     QList<library::DeletedRuns> m_deleted; // newest last; forgotten when the window closes
     bool m_sizeLoaded = false;
+    bool m_fitWidth = false; // no size kept: the first reading fits the window to the columns
+    QSplitter *m_cellSplit;
+    int m_fittedList = 0; // the list's width fitted to its columns; 0 once the user moved the splitter
 };

@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -279,8 +280,12 @@ void Tpackplan::recordBuiltIn(const QString &name)
         for (const packs::Group &g : pack.groups)
             for (int k : g.cells)
                 ids << m_result.cellIds.at(k);
+    // The day it was built and the capacity planned are kept with it, for 組電池.
+    library::PackFacts facts;
+    facts.built = QDateTime::currentDateTime();
+    facts.capacityMah = m_plan->figures.packCapacity;
     setBusy(true);
-    m_service->recordBuiltIn(ids, name, this, [this, name](const library::Reply<library::Nothing> &r) {
+    m_service->recordBuiltIn(ids, name, facts, this, [this, name](const library::Reply<library::Nothing> &r) {
         if (r.ok()) {
             // Those cells are out of every later pool, so this plan is spent.
             m_plan.reset();

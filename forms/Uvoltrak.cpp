@@ -1,6 +1,7 @@
 #include "forms/Uvoltrak.h"
 #include "core/Debounce.h"
 #include "core/FileWriter.h"
+#include "core/JournalCells.h"
 #include "core/LogFile.h"
 #include "core/Messages.h"
 #include "core/Settings.h"
@@ -25,6 +26,7 @@
 #include "serial/DeviceDescription.h"
 #include "serial/PortStatus.h"
 #include "serial/PortWatcher.h"
+#include "widgets/ElidedLabel.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
 #include "widgets/LogPane.h"
@@ -38,6 +40,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
@@ -90,26 +93,39 @@ Tmain::Tmain(QWidget *parent, const QString &libraryPath)
     setCentralWidget(central);
 
     // Inside the window: its outer size stays the stored one, the pane gives way.
+    // Lines of their own, so that the narrow default window shows each field
+    // whole: the port and the bays, the journal, the last run once there is
+    // one. A field still too long for the window ends in "…"; its tip has the
+    // whole text.
     statusBar()->setSizeGripEnabled(false);
-    StatusPort = new QLabel(statusBar());
-    StatusPort->setObjectName(QStringLiteral("StatusPort"));
-    StatusJournal = new QLabel(statusBar());
-    StatusJournal->setObjectName(QStringLiteral("StatusJournal"));
-    StatusLastRun = new QLabel(statusBar());
-    StatusLastRun->setObjectName(QStringLiteral("StatusLastRun"));
-    StatusLastRun->hide();
-    StatusBays = new QLabel(statusBar());
-    StatusBays->setObjectName(QStringLiteral("StatusBays"));
+    auto *fields = new QWidget(statusBar());
+    fields->setObjectName(QStringLiteral("StatusFields"));
+    auto *lines = new QVBoxLayout(fields);
+    lines->setContentsMargins(0, 0, 4, 0); // off the window's right edge
+    lines->setSpacing(0);
+    const auto field = [fields](const QString &name) {
+        auto *label = new ElidedLabel(fields);
+        label->setObjectName(name);
+        return label;
+    };
+    StatusPort = field(QStringLiteral("StatusPort"));
+    StatusBays = field(QStringLiteral("StatusBays"));
     StatusBays->hide();
+    StatusJournal = field(QStringLiteral("StatusJournal"));
+    StatusLastRun = field(QStringLiteral("StatusLastRun"));
+    StatusLastRun->hide();
     // Only for a library on a server: reached, or how many captures wait.
-    StatusLibrary = new QLabel(statusBar());
-    StatusLibrary->setObjectName(QStringLiteral("StatusLibrary"));
+    StatusLibrary = field(QStringLiteral("StatusLibrary"));
     StatusLibrary->hide();
-    statusBar()->addWidget(StatusPort, 1);
-    statusBar()->addWidget(StatusJournal);
-    statusBar()->addWidget(StatusBays);
-    statusBar()->addWidget(StatusLibrary);
-    statusBar()->addWidget(StatusLastRun);
+    auto *first = new QHBoxLayout;
+    first->setSpacing(8);
+    first->addWidget(StatusPort, 1); // gives way first
+    first->addWidget(StatusBays, 0, Qt::AlignRight);
+    lines->addLayout(first);
+    lines->addWidget(StatusJournal);
+    lines->addWidget(StatusLibrary);
+    lines->addWidget(StatusLastRun);
+    statusBar()->addWidget(fields, 1);
 
     cells = new Tcells(RichEdit1, this);
     Clock = [] { return QDateTime::currentDateTime(); };
@@ -202,9 +218,14 @@ void Tmain::StartLibrary(const QString &path)
             [] { return int(settings::Comch); }, this);
         // The bays written into the log above the table, in the import's own
         // form, so a saved log brings its cells back when it is imported.
+        // The journal stays the bytes received; the bays and the time go
+        // beside it, so importing the journal gives what the capture recorded.
         connect(Capture1, &library::LiveCapture::captured, this, [this](const library::RunInput &run) {
             if (const auto place = library::PlaceCellsLine(*RichEdit1, run))
                 RichEdit1->insertLineAbove(place->line, place->text);
+            if (m_journal)
+                m_journal->appendCells(journalcells::Line({run.when, library::RowsKey(run.rows).toHex(),
+                    QStringList(std::begin(run.labels), std::end(run.labels))}));
         });
         OnReceived = [this](const QByteArray &received) {
             if (Capture1)
@@ -331,6 +352,8 @@ void Tmain::StartJournal()
     m_runMarker.create(m_journalFolder, start, ini);
     m_journal = std::make_unique<journal::Journal>(m_journalFolder, start, m_runMarker.index());
     connect(m_journal.get(), &journal::Journal::writeFailed, this, &Tmain::JournalFailed);
+    connect(m_journal.get(), &journal::Journal::cellsWriteFailed, this,
+        [this] { FolderWarning(QStringLiteral("受信記録のセルの控えを書き込めません")); });
     // Named like the marker, which is what the next start looks for.
     m_runName = journal::RunName(start, m_runMarker.index());
     m_snapshot = std::make_unique<journal::PaneSnapshot>(
@@ -414,6 +437,7 @@ void Tmain::ShowLibraryConnection(bool connected, int unsent)
 void Tmain::ShowLastRun(const QString &text)
 {
     StatusLastRun->setText(text);
+    StatusLastRun->setToolTip(text);
     StatusLastRun->setVisible(!text.isEmpty());
 }
 
@@ -444,7 +468,7 @@ void Tmain::UpdateStatus()
     // Named as it will be until the first byte creates it.
     const QString file = m_journal->filePath();
     const QString name = file.isEmpty() ? m_runName + QStringLiteral(".log") : QFileInfo(file).fileName();
-    // The name alone fits beside the port in the narrow window; the tip says the rest.
+    // The name alone; the tip says where.
     const QString journalText = m_journal->failed() ? QStringLiteral("受信記録を書き込めません") : name;
     if (StatusJournal->text() != journalText) {
         StatusJournal->setText(journalText);

@@ -8,6 +8,7 @@
 #include <memory>
 
 class Debounce;
+class ElidedLabel;
 class FileWriter;
 class LogPane;
 class PortWatcher;
@@ -54,12 +55,14 @@ public:
     QPushButton *BitBtn4; // クリア
     QPushButton *BitBtn3; // 描画
     QLabel *Panel2; // 通信データ title
-    // The status bar under the log pane: the port, the journal, the last run.
-    QLabel *StatusPort;
-    QLabel *StatusJournal;
-    QLabel *StatusLastRun;
-    QLabel *StatusBays; // "装着: 4" or "装着なし"
-    QLabel *StatusLibrary; // a server library: "台帳: 接続" or "台帳: 未接続（未送信 n）"
+    // The status bar under the log pane: the port and the bays, the journal,
+    // the last run, each on its line; each ends in "…" when cut, its tip whole.
+    ElidedLabel *StatusPort;
+    ElidedLabel *StatusJournal;
+    ElidedLabel *StatusLastRun;
+    ElidedLabel *StatusBays; // "装着: 4" or "装着なし"
+    // A server library, on a line of its own: "台帳: 接続" or "台帳: 未接続（未送信 n）".
+    ElidedLabel *StatusLibrary;
 
     QAction *Open1, *OpenJournal1, *SaveAs1, *Exit1;
     QAction *Cut1, *Copy1, *Paste1;

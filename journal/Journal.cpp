@@ -1,5 +1,7 @@
 #include "journal/Journal.h"
 
+#include "core/JournalCells.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -68,6 +70,57 @@ void Journal::append(const char *data, qsizetype size)
         m_wake.notify_one();
 }
 
+void Journal::appendCells(const QByteArray &line)
+{
+    if (line.isEmpty() || m_failed.load(std::memory_order_relaxed) || m_closed.load(std::memory_order_relaxed))
+        return;
+    std::lock_guard<std::mutex> g(m_lock);
+    const bool wake = m_buffer.empty() && m_cellsBuffer.empty();
+    m_cellsBuffer.append(line.constData(), static_cast<size_t>(line.size()));
+    if (wake)
+        m_wake.notify_one();
+}
+
+QString Journal::cellsPath() const
+{
+    std::lock_guard<std::mutex> g(m_lock);
+    return m_path.isEmpty() ? QString() : journalcells::PathFor(m_path);
+}
+
+void Journal::writeCells(const std::string &lines)
+{
+    if (m_cellsFailed.load())
+        return;
+    // Beside the journal: they wait for its file (a run that never received a
+    // byte has neither).
+    m_cellsPending += lines;
+    if (m_fd < 0)
+        return;
+    if (m_cellsFd < 0) {
+        const QString path = cellsPath();
+        m_cellsFd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_APPEND | OpenFlags, 0644);
+    }
+    const std::string out = std::move(m_cellsPending);
+    m_cellsPending.clear();
+    const char *p = out.data();
+    size_t left = out.size();
+    while (m_cellsFd >= 0 && left > 0) {
+        const ssize_t n = ::write(m_cellsFd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    if (m_cellsFd < 0 || left > 0) {
+        m_cellsFailed = true;
+        emit cellsWriteFailed();
+        return;
+    }
+    m_cellsDirty = true;
+}
+
 void Journal::close()
 {
     if (m_closed.exchange(true))
@@ -89,10 +142,10 @@ QString Journal::filePath() const
 
 void Journal::run()
 {
-    std::string chunk;
+    std::string chunk, cells;
     std::unique_lock<std::mutex> lk(m_lock);
     for (;;) {
-        if (m_buffer.empty() && !m_stop) {
+        if (m_buffer.empty() && m_cellsBuffer.empty() && !m_stop) {
             if (m_dirty)
                 m_wake.wait_until(lk, m_syncDue);
             else
@@ -100,6 +153,9 @@ void Journal::run()
         }
         chunk.clear();
         chunk.swap(m_buffer);
+        // Taken with the bytes: every byte before a line is written before it.
+        cells.clear();
+        cells.swap(m_cellsBuffer);
         const bool stop = m_stop;
         lk.unlock();
 
@@ -107,20 +163,35 @@ void Journal::run()
             m_dirty = true;
             m_syncDue = std::chrono::steady_clock::now() + SyncEvery;
         }
+        if ((!cells.empty() || (!m_cellsPending.empty() && m_fd >= 0)) && !m_failed.load()) {
+            writeCells(cells);
+            if (m_cellsDirty && !m_dirty) {
+                m_dirty = true;
+                m_syncDue = std::chrono::steady_clock::now() + SyncEvery;
+            }
+        }
         if (m_dirty && (stop || std::chrono::steady_clock::now() >= m_syncDue)) {
             m_dirty = false;
             if (m_fd >= 0 && SyncData(m_fd) != 0)
                 fail();
+            if (m_cellsDirty) {
+                m_cellsDirty = false;
+                if (m_cellsFd >= 0 && SyncData(m_cellsFd) != 0 && !m_cellsFailed.exchange(true))
+                    emit cellsWriteFailed();
+            }
         }
 
         lk.lock();
-        if (stop && m_buffer.empty())
+        if (stop && m_buffer.empty() && m_cellsBuffer.empty())
             break;
     }
     lk.unlock();
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
+    if (m_cellsFd >= 0)
+        ::close(m_cellsFd);
+    m_cellsFd = -1;
 }
 
 bool Journal::createFile()

@@ -39,6 +39,9 @@ public:
 
     // Any thread; never waits for the disk.
     void append(const char *data, qsizetype size);
+    // A line for the file beside the journal (core/JournalCells), written
+    // after every byte appended before it; any thread, never waits for the disk.
+    void appendCells(const QByteArray &line);
     // Writes and syncs what is left, then ends the writer. Further appends are dropped.
     void close();
 
@@ -48,15 +51,21 @@ public:
     // The file, once created; empty before.
     QString filePath() const;
     bool failed() const { return m_failed.load(); }
+    // The file beside it; empty before the journal's.
+    QString cellsPath() const;
 
 signals:
     // The file could not be created or written; emitted once, from the
     // writer thread. Nothing more is journalled in this run.
     void writeFailed();
+    // The file beside it could not be written; emitted once, from the writer
+    // thread. The journal goes on, the lines are no longer kept.
+    void cellsWriteFailed();
 
 private:
     void run();
     bool writeOut(const std::string &chunk);
+    void writeCells(const std::string &lines);
     bool createFile();
     void fail();
 
@@ -67,14 +76,20 @@ private:
     mutable std::mutex m_lock;
     std::condition_variable m_wake;
     std::string m_buffer; // under m_lock
+    std::string m_cellsBuffer; // under m_lock
     bool m_stop = false; // under m_lock
     QString m_path; // under m_lock
     std::atomic<bool> m_failed{false};
     std::atomic<bool> m_closed{false};
     std::atomic<qint64> m_appended{0};
 
+    std::atomic<bool> m_cellsFailed{false};
+
     // Writer thread only.
     int m_fd = -1;
+    int m_cellsFd = -1;
+    std::string m_cellsPending; // lines waiting for the journal's file
+    bool m_cellsDirty = false;
     bool m_dirty = false;
     std::chrono::steady_clock::time_point m_syncDue;
 

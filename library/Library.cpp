@@ -579,7 +579,7 @@ ImportSummary Library::importFiles(const QStringList &paths, const analysis::Cap
             case RunDating::JournalStart: ++dating.byJournalStart; break;
             case RunDating::FileTime: ++dating.byFileTime; break;
             case RunDating::Stamp: ++dating.byStamp; break;
-            case RunDating::Received: break; // a capture's, never a file's
+            case RunDating::Received: ++dating.byReceived; break; // kept beside a journal at its capture
             }
         }
         s.dating.append(dating);
@@ -1142,7 +1142,7 @@ QList<CurveNeighbour> Library::curveNeighbours(qint64 referenceCellId) const
     return out;
 }
 
-void Library::recordBuiltIn(const QList<qint64> &cellIds, const QString &name)
+void Library::recordBuiltIn(const QList<qint64> &cellIds, const QString &name, const PackFacts &facts)
 {
     const QString pack = name.trimmed();
     if (pack.isEmpty())
@@ -1152,6 +1152,14 @@ void Library::recordBuiltIn(const QList<qint64> &cellIds, const QString &name)
     // that another window or process has meanwhile retired or built in
     // elsewhere, leaves none recorded and no earlier record written over.
     d->write([&] {
+        // Two packs of one name would be listed as one, with the later's facts.
+        QSqlQuery taken = Prepare(d->db(), QStringLiteral("SELECT 1 FROM cells WHERE state = ? AND pack = ? LIMIT 1"));
+        taken.bindValue(0, int(CellState::BuiltIn));
+        taken.bindValue(1, pack);
+        Exec(taken);
+        if (taken.next())
+            throw LibraryError(QStringLiteral("パック %1 はもう記録されています").arg(pack));
+        taken.finish();
         QSqlQuery read = Prepare(d->db(), QStringLiteral("SELECT label, state, pack FROM cells WHERE id = ?"));
         for (qint64 id : cellIds) {
             read.bindValue(0, id);
@@ -1171,6 +1179,57 @@ void Library::recordBuiltIn(const QList<qint64> &cellIds, const QString &name)
             mark.bindValue(2, id);
             Exec(mark);
         }
+        QSqlQuery keep = Prepare(d->db(),
+            QStringLiteral("INSERT INTO settings(key, value) VALUES (?, ?) "
+                           "ON CONFLICT(key) DO UPDATE SET value = excluded.value"));
+        keep.addBindValue(PackKey(pack));
+        keep.addBindValue(PackFactsText(facts));
+        Exec(keep);
+    });
+}
+
+QList<PackRow> Library::packs() const
+{
+    RequireOpen(m_state);
+    QSqlQuery q = Prepare(d->db(),
+        QStringLiteral("SELECT id, label, pack FROM cells WHERE state = ? ORDER BY lower(pack), pack, "
+                       "lower(label), label"));
+    q.addBindValue(int(CellState::BuiltIn));
+    Exec(q);
+    QList<PackRow> out;
+    while (q.next()) {
+        const QString name = q.value(2).toString();
+        if (out.isEmpty() || out.last().name != name) {
+            out.append(PackRow());
+            out.last().name = name;
+        }
+        out.last().cellIds.append(q.value(0).toLongLong());
+        out.last().labels.append(q.value(1).toString());
+    }
+    q.finish();
+    for (PackRow &p : out)
+        p.facts = ParsePackFacts(setting(PackKey(p.name)));
+    return out;
+}
+
+int Library::dissolvePack(const QString &name)
+{
+    const QString pack = name.trimmed();
+    RequireWritable(m_state);
+    return d->write([&] {
+        QSqlQuery q
+            = Prepare(d->db(), QStringLiteral("UPDATE cells SET state = ?, pack = '' WHERE state = ? AND pack = ?"));
+        q.addBindValue(int(CellState::InUse));
+        q.addBindValue(int(CellState::BuiltIn));
+        q.addBindValue(pack);
+        Exec(q);
+        const int cells = q.numRowsAffected();
+        if (cells <= 0)
+            throw LibraryError(QStringLiteral("パック %1 はありません").arg(pack));
+        QSqlQuery forget = Prepare(d->db(), QStringLiteral("DELETE FROM settings WHERE key = ?"));
+        forget.addBindValue(PackKey(pack));
+        Exec(forget);
+        return cells;
     });
 }
 

@@ -9,6 +9,7 @@
 #include "library/Grade.h"
 #include "library/LibraryError.h"
 #include "library/OpenCheck.h"
+#include "library/Packs.h"
 #include "library/Pool.h"
 #include "library/Records.h"
 #include "library/Schema.h"
@@ -147,10 +148,17 @@ public:
     // Marks each cell as built into the pack named name (trimmed), which takes
     // them out of later pools. Throws, also for an empty name and for a cell
     // no longer in use; then none is marked.
-    void recordBuiltIn(const QList<qint64> &cellIds, const QString &name);
+    // The facts kept of the pack (its date and capacity) go into the settings
+    // in the same transaction. A name that already names a pack is refused.
+    void recordBuiltIn(const QList<qint64> &cellIds, const QString &name, const PackFacts &facts = {});
     // Puts built-in cells back in use, in one transaction; any other cell
     // stays as it is.
     void undoBuiltIn(const QList<qint64> &cellIds);
+    // Every pack with cells built into it, by name, with the facts kept of it.
+    QList<PackRow> packs() const;
+    // Puts every cell of the pack back in use and forgets its facts, in one
+    // transaction; returns the cells put back. Throws when no cell is built into it.
+    int dissolvePack(const QString &name);
 
     // ---- The figures of other meters (internal resistance, self-discharge)
     // A cell's measurements, newest date first.

@@ -325,12 +325,28 @@ void LibraryService::writeScannerPrefix(const QString &prefix, QObject *context,
 void LibraryService::recordBuiltIn(
     const QList<qint64> &cellIds, const QString &name, QObject *context, Then<Nothing> then)
 {
+    recordBuiltIn(cellIds, name, PackFacts(), context, std::move(then));
+}
+
+void LibraryService::recordBuiltIn(
+    const QList<qint64> &cellIds, const QString &name, const PackFacts &facts, QObject *context, Then<Nothing> then)
+{
     ask<Nothing>(
-        [cellIds, name](Library &lib) {
-            lib.recordBuiltIn(cellIds, name);
+        [cellIds, name, facts](Library &lib) {
+            lib.recordBuiltIn(cellIds, name, facts);
             return Nothing{};
         },
         Change::Cells, context, std::move(then));
+}
+
+void LibraryService::dissolvePack(const QString &name, QObject *context, Then<int> then)
+{
+    ask<int>([name](Library &lib) { return lib.dissolvePack(name); }, Change::Cells, context, std::move(then));
+}
+
+void LibraryService::readPacks(QObject *context, Then<QList<PackRow>> then)
+{
+    ask<QList<PackRow>>([](Library &lib) { return lib.packs(); }, {}, context, std::move(then));
 }
 
 void LibraryService::undoBuiltIn(const QList<qint64> &cellIds, QObject *context, Then<Nothing> then)

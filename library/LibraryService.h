@@ -12,6 +12,7 @@
 #include "library/Figures.h"
 #include "library/Grade.h"
 #include "library/LibraryError.h"
+#include "library/Packs.h"
 #include "library/Pool.h"
 #include "library/Records.h"
 
@@ -33,7 +34,7 @@ class Library;
 
 // What a write changed, so a window reads again only what it shows of it.
 enum class Change {
-    Cells = 0x1, // cells, their labels and figures (the completion of the bays too)
+    Cells = 0x1, // cells, their labels and figures, the packs they are built into (the completion of the bays too)
     Runs = 0x2, // runs and their bays
     Settings = 0x4, // the library's settings (the grade limits)
     Bays = 0x8, // the bays kept for a channel
@@ -102,6 +103,8 @@ public:
     void readBayCells(const QList<BayCell> &bays, QObject *context, Then<QList<BayCell>> then);
     // The bays kept for channel, resolved; empty when none were kept.
     void readKeptBays(int channel, QObject *context, Then<QList<BayCell>> then);
+    // Every built pack with its cells, date and capacity (組電池).
+    void readPacks(QObject *context, Then<QList<PackRow>> then);
 
     // A cell's measurements of other meters, newest date first.
     void readFigures(qint64 cellId, QObject *context, Then<QList<Measurement>> then);
@@ -124,9 +127,14 @@ public:
     void writeGradeLimits(const GradeLimits &limits, QObject *context, Then<Nothing> then);
     // The scanner's prefix (trimmed); empty: none.
     void writeScannerPrefix(const QString &prefix, QObject *context, Then<Nothing> then);
-    // The cells built into the pack named name: all of them or, failing, none.
+    // The cells built into the pack named name: all of them or, failing, none;
+    // facts: the pack's date and capacity, kept with it.
     void recordBuiltIn(const QList<qint64> &cellIds, const QString &name, QObject *context, Then<Nothing> then);
+    void recordBuiltIn(const QList<qint64> &cellIds, const QString &name, const PackFacts &facts, QObject *context,
+        Then<Nothing> then);
     void undoBuiltIn(const QList<qint64> &cellIds, QObject *context, Then<Nothing> then);
+    // "解除" of a whole pack: every cell of it back in use; the answer counts them.
+    void dissolvePack(const QString &name, QObject *context, Then<int> then);
     // The bays of channel, for the next start.
     void keepBays(int channel, const QList<BayCell> &bays, QObject *context, Then<Nothing> then);
     // A measurement of the cell figure.cellId; the answer is its id.

@@ -1,12 +1,15 @@
 #include "library/LogImport.h"
 #include "analysis/DischargeTable.h"
 #include "core/FileReason.h"
+#include "core/JournalCells.h"
 #include "core/LogFile.h"
 #include "core/LogTimes.h"
 #include "core/SjisText.h"
 #include "core/TextSniff.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 
 #include <cerrno>
@@ -164,7 +167,35 @@ FileRuns ReadRunsOfFile(const QString &path, const analysis::CapacityParameters 
     }
     const QFileInfo info(path);
     out.runs = RunsInLog(lines, info.lastModified(), info.fileName(), parameters, journalStart);
+    if (journalStart.isValid()) {
+        const QString cellsPath = journalcells::PathFor(path);
+        if (QFileInfo::exists(cellsPath)) {
+            QFile cells(cellsPath);
+            if (!cells.open(QIODevice::ReadOnly)) {
+                out.runs.clear();
+                out.failure = QStringLiteral("セルの控えを読めません: %1: %2").arg(cellsPath, cells.errorString());
+                return out;
+            }
+            ApplyJournalCells(out.runs, journalcells::Parse(cells.readAll()));
+        }
+    }
     return out;
+}
+
+void ApplyJournalCells(QList<RunInput> &runs, const QList<journalcells::Entry> &entries)
+{
+    QHash<QByteArray, const journalcells::Entry *> byKey;
+    for (const journalcells::Entry &e : entries)
+        byKey.insert(e.key, &e); // a table recorded twice: its last time and bays
+    for (RunInput &run : runs) {
+        const journalcells::Entry *e = byKey.value(RowsKey(run.rows).toHex());
+        if (!e)
+            continue;
+        run.when = e->when;
+        run.dating = RunDating::Received;
+        for (int b = 0; b < BayCount; ++b)
+            run.labels[b] = b < e->labels.size() ? e->labels.at(b) : QString();
+    }
 }
 
 } // namespace library

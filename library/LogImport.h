@@ -3,6 +3,7 @@
 // database sees it: each table as a run to record, with the labels a line
 // "セル: a b c d" above it names and the time of the nearest date stamp or
 // 再開 line, else of the journal's start, else of the file.
+#include "core/JournalCells.h"
 #include "core/LogLines.h"
 #include "library/Records.h"
 
@@ -56,8 +57,12 @@ struct FileRuns {
     bool notText = false; // not read: the file does not look like text
 };
 // Reads path as the open command does. A file named as a receive journal is
-// dated by its start and read whatever bytes the line brought; any other file
-// must look like text.
+// dated by its start and read whatever bytes the line brought, and a table
+// its cells file (core/JournalCells) names by its rows takes the time and bays
+// it was captured with; any other file must look like text.
 FileRuns ReadRunsOfFile(const QString &path, const analysis::CapacityParameters &parameters);
+
+// The runs whose rows an entry names get its time (RunDating::Received) and its bays.
+void ApplyJournalCells(QList<RunInput> &runs, const QList<journalcells::Entry> &entries);
 
 } // namespace library

@@ -65,9 +65,10 @@ QString SummaryText(const ImportSummary &s, FileProblems problems)
         if (d.byJournalStart == 0 && d.byFileTime == 0)
             continue;
         QStringList parts;
-        for (const auto &[title, count] : {std::pair{QStringLiteral("日付行"), d.byStamp},
-                 std::pair{QStringLiteral("受信記録の開始"), d.byJournalStart},
-                 std::pair{QStringLiteral("ファイルの時刻"), d.byFileTime}}) {
+        for (const auto &[title, count] :
+            {std::pair{QStringLiteral("日付行"), d.byStamp}, std::pair{QStringLiteral("受信時刻"), d.byReceived},
+                std::pair{QStringLiteral("受信記録の開始"), d.byJournalStart},
+                std::pair{QStringLiteral("ファイルの時刻"), d.byFileTime}}) {
             if (count > 0)
                 parts << QStringLiteral("%1 %2").arg(title).arg(count);
         }

@@ -179,6 +179,7 @@ struct ImportSummary {
         int byStamp = 0; // a date stamp or a 再開 line above the table
         int byJournalStart = 0; // the receive journal's start, from its name
         int byFileTime = 0; // the file's time
+        int byReceived = 0; // the time of its capture, kept beside the receive journal
     };
     QList<FileDating> dating;
     // Files that gave nothing: read but without a table (counted in files), or
@@ -197,7 +198,7 @@ enum class FileProblems { Shown, Left };
 
 // The summary for the user, one item per line:
 // "ファイル: 3\n表: 12\n新しい記録: 10\n既知の記録: 2\n", "読めない表: n" when there are,
-// "日時: <path>: 日付行 a、受信記録の開始 b、ファイルの時刻 c" (only the counts that are not 0) for
+// "日時: <path>: 日付行 a、受信時刻 r、受信記録の開始 b、ファイルの時刻 c" (only the counts that are not 0) for
 // each file with a table that no date stamp or 再開 line dated, the file problems (FileProblemsText),
 // one "読めません: <path>: <reason>" line per failure, and "中止しました" when cancelled.
 QString SummaryText(const ImportSummary &s, FileProblems problems = FileProblems::Shown);

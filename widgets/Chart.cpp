@@ -7,6 +7,8 @@
 #include <qcustomplot.h>
 
 #include <algorithm>
+#include <cmath>
+#include <iterator>
 #include <stdexcept>
 
 namespace {
@@ -23,7 +25,94 @@ QFont chartFont()
 // places its capacity labels in it, below the legend.
 constexpr int SideColumnWidth = 100;
 
+// Steps of 1, 2 or 5 times a power of ten, never finer than the axis's
+// decimals: every tick is a round number, and no two read the same.
+class RoundTicker : public QCPAxisTicker
+{
+public:
+    int decimals = 2;
+
+protected:
+    double getTickStep(const QCPRange &range) override
+    {
+        const double wanted = range.size() / qMax(1, tickCount());
+        const double finest = std::pow(10.0, -decimals);
+        if (!(wanted > finest))
+            return finest;
+        const double magnitude = std::pow(10.0, std::floor(std::log10(wanted)));
+        for (double m : {1.0, 2.0, 5.0, 10.0}) {
+            if (m * magnitude >= wanted * (1.0 - 1e-9))
+                return m * magnitude;
+        }
+        return 10.0 * magnitude;
+    }
+};
+
 } // namespace
+
+// Whole minutes, hours, days or months of local time: the smallest step at
+// which the texts keep a gap between them at the axis's width.
+class DateTicker : public QCPAxisTickerDateTime
+{
+public:
+    DateTicker()
+    {
+        setDateTimeSpec(Qt::LocalTime);
+        // Steps counted from a local midnight: ticks fall on the clock's hours and days.
+        setTickOrigin(QDateTime(QDate(2000, 1, 1), QTime(0, 0)));
+    }
+    // The axis's width and the room one text needs ("MM/dd" or "HH:mm", and
+    // "yyyy/MM"), gap included; false when they were so already.
+    bool setRoom(int axisPixels, int narrowPixels, int widePixels)
+    {
+        if (axisPixels == m_axis && narrowPixels == m_narrow && widePixels == m_wide)
+            return false;
+        m_axis = qMax(1, axisPixels);
+        m_narrow = narrowPixels;
+        m_wide = widePixels;
+        return true;
+    }
+
+protected:
+    double getTickStep(const QCPRange &range) override
+    {
+        constexpr double Minute = 60, Hour = 3600, Day = 86400, Month = 30.4375 * Day;
+        static const double steps[] = {Minute, 2 * Minute, 5 * Minute, 10 * Minute, 15 * Minute, 30 * Minute, Hour,
+            2 * Hour, 3 * Hour, 6 * Hour, 12 * Hour, Day, 2 * Day, 4 * Day, 7 * Day, 14 * Day, Month, 2 * Month,
+            3 * Month, 6 * Month, 12 * Month};
+        const auto smallest = [&](double wanted) {
+            for (double s : steps)
+                if (s >= wanted)
+                    return s;
+            // Beyond the largest step: whole years.
+            return std::ceil(wanted / (12 * Month)) * 12 * Month;
+        };
+        double step = smallest(range.size() * m_narrow / m_axis);
+        if (step >= 28 * Day)
+            step = smallest(range.size() * m_wide / m_axis);
+        m_step = step;
+        mDateStrategy = step >= 28 * Day ? dsUniformDayInMonth : step >= Day ? dsUniformTimeInDay : dsNone;
+        return step;
+    }
+    QString getTickLabel(double tick, const QLocale &locale, QChar formatChar, int precision) override
+    {
+        Q_UNUSED(locale);
+        Q_UNUSED(formatChar);
+        Q_UNUSED(precision);
+        const QDateTime at = keyToDateTime(tick).toLocalTime();
+        if (m_step >= 28 * 86400.0)
+            return at.toString(QStringLiteral("yyyy/MM"));
+        if (m_step >= 86400.0)
+            return at.toString(QStringLiteral("MM/dd"));
+        return at.toString(QStringLiteral("MM/dd\nHH:mm"));
+    }
+
+private:
+    double m_step = 86400.0;
+    int m_axis = 400;
+    int m_narrow = 60;
+    int m_wide = 80;
+};
 
 ChartSeries::ChartSeries(Chart *chart, QCPGraph *graph, const QString &title, const QColor &colour)
     : m_chart(chart)
@@ -114,6 +203,7 @@ Chart::Chart(QWidget *parent)
     m_plot->yAxis->setLabel(QStringLiteral("電圧"));
     m_plot->yAxis->setNumberFormat(QStringLiteral("f"));
     m_plot->yAxis->setNumberPrecision(2);
+    m_plot->yAxis->setTicker(QSharedPointer<RoundTicker>::create());
     m_plot->xAxis->setNumberFormat(QStringLiteral("g"));
     // The top and right axes only close the frame around the curves.
     for (QCPAxis *axis : {m_plot->xAxis2, m_plot->yAxis2}) {
@@ -185,6 +275,24 @@ void Chart::setSeriesStyles(const QList<SeriesStyle> &styles)
     }
     // Wide enough for the longest title; never narrower than the column the
     // graph window places its labels in.
+    setLegendVisible(m_legendVisible);
+}
+
+void Chart::setLegendVisible(bool visible)
+{
+    QCPLayoutGrid *layout = m_plot->plotLayout();
+    const bool placed = layout->hasElement(m_title ? 1 : 0, 1) && layout->element(m_title ? 1 : 0, 1) == m_side;
+    if (visible && !placed) {
+        layout->addElement(m_title ? 1 : 0, 1, m_side);
+        layout->setColumnStretchFactor(0, 1000);
+        layout->setColumnStretchFactor(1, 0.001);
+    } else if (!visible && placed) {
+        // Out of the layout: an empty column would still keep its children's width.
+        layout->take(m_side);
+        layout->simplify();
+    }
+    m_legendVisible = visible;
+    m_plot->legend->setVisible(visible);
     const QMargins margins = m_side->margins();
     const int wanted = m_plot->legend->minimumOuterSizeHint().width() + margins.left() + margins.right();
     const int width = qMax(SideColumnWidth, wanted);
@@ -197,21 +305,43 @@ void Chart::setLeftAxis(const QString &title, int decimals)
 {
     m_plot->yAxis->setLabel(title);
     m_plot->yAxis->setNumberPrecision(decimals);
+    if (auto round = m_plot->yAxis->ticker().dynamicCast<RoundTicker>())
+        round->decimals = decimals;
     scheduleRefresh();
 }
 
-void Chart::setDateAxis(bool dates, const QString &format)
+void Chart::setDateAxis(bool dates)
 {
     if (dates) {
-        auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
-        ticker->setDateTimeFormat(format);
-        ticker->setTickCount(4);
-        ticker->setDateTimeSpec(Qt::LocalTime);
+        auto ticker = QSharedPointer<DateTicker>::create();
+        m_dates = ticker.data();
         m_plot->xAxis->setTicker(ticker);
     } else {
+        m_dates = nullptr;
         m_plot->xAxis->setTicker(QSharedPointer<QCPAxisTicker>::create());
     }
     scheduleRefresh();
+}
+
+void Chart::setTitle(const QString &title)
+{
+    if (!m_title) {
+        m_plot->plotLayout()->insertRow(0);
+        m_plot->plotLayout()->setRowStretchFactor(0, 0.001);
+        QFont font = chartFont();
+        font.setBold(true);
+        m_title = new QCPTextElement(m_plot, QString(), font);
+        m_title->setTextColor(Qt::black);
+        m_plot->plotLayout()->addElement(0, 0, m_title);
+    }
+    // A blank keeps the line's height while no cell is shown.
+    m_title->setText(title.isEmpty() ? QStringLiteral(" ") : title);
+    scheduleRefresh();
+}
+
+QString Chart::title() const
+{
+    return m_title ? m_title->text().trimmed() : QString();
 }
 
 ChartSeries &Chart::series(int index)
@@ -280,6 +410,19 @@ void Chart::applyRanges()
     }
     m_plot->xAxis2->setRange(m_plot->xAxis->range());
     m_plot->yAxis2->setRange(m_plot->yAxis->range());
+    fitDateTicks();
+}
+
+bool Chart::fitDateTicks()
+{
+    if (!m_dates)
+        return false;
+    // Each text's width with a gap of a line's height between two.
+    const QFontMetrics metrics(m_plot->xAxis->tickLabelFont());
+    const int gap = metrics.height();
+    const int plotWidth = m_plot->axisRect()->width() > 0 ? m_plot->axisRect()->width() : width() / 2;
+    return m_dates->setRoom(plotWidth, metrics.horizontalAdvance(QStringLiteral("00/00")) + gap,
+        metrics.horizontalAdvance(QStringLiteral("0000/00")) + gap);
 }
 
 void Chart::refresh()
@@ -287,6 +430,9 @@ void Chart::refresh()
     m_refreshPending = false;
     applyRanges();
     m_plot->replot(QCustomPlot::rpImmediateRefresh);
+    // The axis's width is known once laid out: dates counted for another width are ticked again.
+    if (fitDateTicks())
+        m_plot->replot(QCustomPlot::rpImmediateRefresh);
 }
 
 double Chart::bottomLower() const
@@ -381,4 +527,7 @@ void Chart::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     m_plot->setGeometry(rect());
+    // Another width holds another number of dates.
+    if (m_dates)
+        scheduleRefresh();
 }

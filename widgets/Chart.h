@@ -13,6 +13,8 @@
 class QCustomPlot;
 class QCPGraph;
 class QCPLayoutGrid;
+class QCPTextElement;
+class DateTicker;
 class QPainter;
 class QPaintDevice;
 class Chart;
@@ -105,9 +107,17 @@ public:
 
     // The left axis's title and decimals (the voltage chart's "電圧" with 2 by default).
     void setLeftAxis(const QString &title, int decimals);
-    // Bottom axis as dates: x values are seconds since the epoch, about four
-    // ticks in format (local time). Off: plain numbers.
-    void setDateAxis(bool dates, const QString &format = QStringLiteral("MM/dd"));
+    // Bottom axis as dates: x values are seconds since the epoch (local time),
+    // ticked on whole minutes, hours, days or months, as many as fit the
+    // chart's width without their texts touching: "MM/dd" over "HH:mm" below
+    // a day a tick, "MM/dd" by days, "yyyy/MM" by months. Off: plain numbers.
+    void setDateAxis(bool dates);
+    // The legend's column right of the curves; a chart of one series titled by
+    // its axis may leave it out and give the curves its width.
+    void setLegendVisible(bool visible);
+    // A title above the curves; an empty one leaves its line empty.
+    void setTitle(const QString &title);
+    QString title() const;
 
     // The chart alone (no child labels) over its client rectangle, as a
     // placeable WMF or an EMF file. Throws std::runtime_error on failure.
@@ -139,6 +149,8 @@ private:
     friend class ChartAxis;
     void scheduleRefresh();
     void applyRanges();
+    // The date ticks fitted to the axis's width now; true when that changed.
+    bool fitDateTicks();
     void writeMetafileAs(const QString &path, MetafileFormat format);
     // Hands the plot each series cut to lower..upper on the time axis
     // (infinite bounds: the series as they are).
@@ -146,7 +158,10 @@ private:
 
     QCustomPlot *m_plot;
     QCPLayoutGrid *m_side;
+    QCPTextElement *m_title = nullptr;
+    DateTicker *m_dates = nullptr; // the bottom axis's ticker while it shows dates
     QVector<ChartSeries *> m_series;
     ChartAxis m_bottom;
     bool m_refreshPending = false;
+    bool m_legendVisible = true;
 };

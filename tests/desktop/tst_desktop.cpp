@@ -293,7 +293,7 @@ private slots:
             return counts;
         };
         QVERIFY(m_com1->writeAll("2026/12/09 05:00\r\n" + dischargeTable(2)));
-        QVERIFY(m_x.activate(ledger) && m_x.keys({"ctrl+Tab"})); // セル
+        QVERIFY(m_x.activate(ledger) && m_x.keys({"ctrl+shift+Tab"})); // back to セル (組電池 follows 放電記録)
         const QStringList twice{"e-101=2", "e-102=2", "e-103=2", "e-104=2"};
         QStringList counts;
         QVERIFY2(desktop::waitFor([&] {
@@ -391,8 +391,9 @@ private slots:
         const QStringList eight{"a-1=1", "a-2=1", "a-3=1", "a-4=1", "b-1=1", "b-2=1", "b-3=1", "b-4=1"};
         for (auto [p, ledger] : {std::pair{&a, ledgerA}, std::pair{&b, ledgerB}}) {
             QStringList seenCounts;
-            QVERIFY2(desktop::waitFor([&] { return (seenCounts = counts(*p, ledger)) == eight; }),
-                qPrintable(seenCounts.join(' ')));
+            // Each look goes through the save dialog, which a loaded machine is slow to show.
+            QVERIFY2(desktop::waitFor([&] { return (seenCounts = counts(*p, ledger)) == eight; }, 60000),
+                qPrintable(seenCounts.join(' ') + " / " + seen(*p)));
         }
 
         // The server away: bench a's third discharge waits beside its ini file.

@@ -14,6 +14,7 @@
 #include "serial/PortWatcher.h"
 #include "tests/support/PtyHelpers.h"
 #include "widgets/Application.h"
+#include "widgets/ElidedLabel.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
 #include "widgets/LogPane.h"
@@ -120,6 +121,41 @@ private slots:
         QCOMPARE(m->StatusPort->toolTip(), m->StatusPort->text());
         QVERIFY(m->PortWatcher1->IsWatching());
         QCOMPARE(m->frameGeometry().size(), QSize(320, 430));
+    }
+
+    // At the main window's default size, with a library: the port, the bays,
+    // the journal and the last run each show whole, inside the window, each
+    // with its whole text in its tip.
+    void fieldsFitTheDefaultWidth()
+    {
+        Pty pty;
+        QFile f(m_dir.filePath(QStringLiteral("voltrak.ini")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[Ports]\r\nCOM1=" + pty.name.toLocal8Bit() + "\r\n");
+        f.close();
+        settings::SetIniFilePath(f.fileName());
+        forms::CreateForms(m_dir.filePath(QStringLiteral("library.sqlite")));
+        Tmain *m = forms::main;
+        m->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m));
+        QTRY_COMPARE_WITH_TIMEOUT(m->frameGeometry().size(), QSize(settings::Wmain, settings::Hmain), 15000);
+        QVERIFY(pty.writeAll("first\r\n"));
+        QTRY_VERIFY(!m->Journal()->filePath().isEmpty());
+        m->ShowLastRun(QStringLiteral("記録: 12/09 11:45 装着なし"));
+        QTRY_COMPARE(m->StatusPort->text(), QStringLiteral("COM1: ") + pty.name);
+        QTRY_COMPARE(m->StatusJournal->text(), QFileInfo(m->Journal()->filePath()).fileName());
+        for (ElidedLabel *field : {m->StatusPort, m->StatusBays, m->StatusJournal, m->StatusLastRun}) {
+            QVERIFY2(field->isVisible(), qPrintable(field->objectName()));
+            QTRY_VERIFY2(!field->elided(),
+                qPrintable(QStringLiteral("%1: %2 (%3 of %4 px)")
+                               .arg(field->objectName(), field->shownText())
+                               .arg(field->width())
+                               .arg(field->sizeHint().width())));
+            QVERIFY2(field->toolTip().contains(field->text()), qPrintable(field->objectName()));
+            const QRect inWindow(field->mapTo(m, QPoint(0, 0)), field->size());
+            QVERIFY2(m->rect().contains(inWindow), qPrintable(field->objectName()));
+        }
+        QVERIFY(m->statusBar()->geometry().top() >= m->RichEdit1->geometry().bottom());
     }
 
     // Opened through a link (as by-id names and the simulator's are), the bar names the device.

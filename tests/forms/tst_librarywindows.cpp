@@ -4,6 +4,7 @@
 // cannot be opened.
 #include "core/FileWriter.h"
 #include "core/IniFile.h"
+#include "core/JournalCells.h"
 #include "core/Settings.h"
 #include "forms/Forms.h"
 #include "forms/Ubays.h"
@@ -14,15 +15,20 @@
 #include "forms/Upackplan.h"
 #include "forms/Urunparam.h"
 #include "forms/Uvoltrak.h"
+#include "journal/Journal.h"
 #include "library/Capture.h"
 #include "library/Library.h"
 #include "library/LibraryModels.h"
 #include "library/LibraryService.h"
 #include "library/LogImport.h"
+#include "library/Packs.h"
+#include "serial/Commx.h"
+#include "tests/support/PtyHelpers.h"
 #include "tests/support/TestFiles.h"
 #include "widgets/Chart.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/Fonts.h"
+#include "widgets/FrozenTableView.h"
 #include "widgets/LogPane.h"
 #include "widgets/NumericField.h"
 #include "widgets/RadioGroup.h"
@@ -36,6 +42,7 @@
 #include <QMenuBar>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTableView>
@@ -416,6 +423,59 @@ private slots:
         const library::RunRow imported = fresh.runs().first();
         for (int b = 0; b < 4; ++b)
             QCOMPARE(imported.bays[b].label, cellsLines > 0 ? labels.at(b) : QString());
+    }
+
+    // Escape closes 装着セル without what was typed and not taken: the bay
+    // holds again what it held, and the field shows it when the window opens
+    // again. Enter or a field left by Tab take the text; a label refused as
+    // another bay's is dropped too.
+    void escapeDropsWhatWasNotTaken_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("then"); // "", "Return", "Tab"
+        QTest::addColumn<QString>("kept"); // bay 2 after Escape and in the field when it opens again
+        QTest::newRow("half typed") << "G-1"
+                                    << ""
+                                    << "F-2";
+        QTest::newRow("taken with Enter") << "G-1"
+                                          << "Return"
+                                          << "G-1";
+        QTest::newRow("taken by Tab") << "G-1"
+                                      << "Tab"
+                                      << "G-1";
+        QTest::newRow("refused: another bay's") << "F-1"
+                                                << "Return"
+                                                << "F-2";
+    }
+    void escapeDropsWhatWasNotTaken()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, then);
+        QFETCH(QString, kept);
+        library::BayAssignment assignment;
+        assignment.setLabel(1, "F-1");
+        assignment.setLabel(2, "F-2");
+        Tbays bays(&assignment, m_service.get());
+        bays.show();
+        QVERIFY(QTest::qWaitForWindowActive(&bays));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return); // Bat1 taken as it is
+        QCOMPARE(QApplication::focusWidget(), bays.bayEdits[1]);
+        QTest::keyClick(bays.bayEdits[1], Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(bays.bayEdits[1], typed);
+        if (then == "Return")
+            QTest::keyClick(bays.bayEdits[1], Qt::Key_Return);
+        else if (then == "Tab")
+            QTest::keyClick(bays.bayEdits[1], Qt::Key_Tab);
+        // What a run would get meanwhile is what the field shows.
+        QCOMPARE(assignment.label(2), typed == "F-1" ? QString() : typed);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(!bays.isVisible());
+        QCOMPARE(assignment.label(1), QStringLiteral("F-1"));
+        QCOMPARE(assignment.label(2), kept);
+        bays.show();
+        QVERIFY(QTest::qWaitForWindowActive(&bays));
+        QCOMPARE(bays.bayEdits[1]->text(), kept);
+        QCOMPARE(bays.statusLabel->text(), QString());
     }
 
     // The labels stay for the run after; a changed field changes only its bay;
@@ -1019,6 +1079,192 @@ private slots:
         QCOMPARE(w->compare->Chart1->series(2).title(), QStringLiteral("2026/11/01 09:00 Bat3"));
         QCOMPARE(w->compare->Chart1->series(0).count(), 9);
         w->compare->hide();
+    }
+
+    // The history chart is titled by its cell and follows the choice; a cell
+    // the filter hides is no longer shown, nor any other in its place.
+    void historyFollowsTheChoice_data()
+    {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("title"); // after the filter
+        QTest::addColumn<int>("points");
+        QTest::newRow("shown") << "E-10"
+                               << "E-1"
+                               << "E-10" << 3;
+        QTest::newRow("hidden by the filter") << "E-2"
+                                              << "E-1"
+                                              << "" << 0;
+        QTest::newRow("hidden, then a new run") << "E-2"
+                                                << "E-10"
+                                                << "" << 0;
+    }
+    void historyFollowsTheChoice()
+    {
+        QFETCH(QString, chosen);
+        QFETCH(QString, filter);
+        QFETCH(QString, title);
+        QFETCH(int, points);
+        fillLibrary();
+        auto w = shownLibrary();
+        w->selectCell(cellId(chosen));
+        settle();
+        QCOMPARE(w->historyChart->title(), chosen);
+        QVERIFY(w->historyChart->series(0).count() > 0);
+        QTest::keyClicks(w->filterEdit, filter);
+        settle();
+        if (QByteArray(QTest::currentDataTag()).contains("new run")) {
+            record(run(90, {"E-10", "", "", ""}, m_t0.addDays(5)));
+            settle();
+        }
+        QCOMPARE(w->historyChart->title(), title);
+        QCOMPARE(w->historyChart->series(0).count(), points);
+        QCOMPARE(w->currentCellId(), title.isEmpty() ? 0 : cellId(chosen));
+    }
+
+    // The ラベル column stays at the left when the セル tab is scrolled to its
+    // last column, and with no size kept the window is as wide as the columns
+    // need beside the chart (as far as the screen allows).
+    void labelColumnStaysInView()
+    {
+        fillLibrary();
+        auto w = shownLibrary();
+        QTRY_VERIFY(w->cellView->model()->rowCount() > 0);
+        const QHeaderView *header = w->cellView->horizontalHeader();
+        const int needed = header->length() + 2 * w->cellView->frameWidth();
+        const int room = w->screen()->availableGeometry().width();
+        if (w->width() < room - 20)
+            QTRY_VERIFY2(w->cellView->viewport()->width() >= header->length(),
+                qPrintable(QStringLiteral("%1 of %2").arg(w->cellView->viewport()->width()).arg(needed)));
+        // Narrowed by the user: scrolled to the last column, the labels are still there.
+        w->resize(700, w->height());
+        QTRY_VERIFY(w->cellView->horizontalScrollBar()->maximum() > 0);
+        w->cellView->horizontalScrollBar()->setValue(w->cellView->horizontalScrollBar()->maximum());
+        const QTableView *frozen = w->cellView->frozenView();
+        QVERIFY(frozen->isVisible());
+        QCOMPARE(frozen->width(), w->cellView->columnWidth(library::CellLabel));
+        QCOMPARE(
+            columnTexts(frozen->model(), library::CellLabel), columnTexts(w->cellView->model(), library::CellLabel));
+        const QModelIndex first = frozen->model()->index(0, library::CellLabel);
+        QCOMPARE(frozen->indexAt(frozen->visualRect(first).center()), first);
+    }
+
+    // 組電池 lists the packs recorded; 解除 asks, then puts every cell of the
+    // pack back in use, and the pack leaves the list.
+    void packsTab_data()
+    {
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("解除 answered yes") << true;
+        QTest::newRow("解除 answered no") << false;
+    }
+    void packsTab()
+    {
+        QFETCH(bool, yes);
+        record(run(0, {"P-1", "P-2", "P-3", "Q-1"}, m_t0));
+        const QList<qint64> pack = {cellId("P-2"), cellId("P-1"), cellId("P-3")};
+        direct().recordBuiltIn(pack, "工具 4S", {QDateTime(QDate(2026, 11, 20), QTime(15, 0)), 1234.5});
+        direct().recordBuiltIn({cellId("Q-1")}, "old");
+        settle();
+        errors::SetQuestionAnswer(yes);
+        auto w = shownLibrary();
+        w->tabs->setCurrentIndex(Tlibrary::PacksTab);
+        QVERIFY(!w->csvButton->isEnabled());
+        QAbstractItemModel *m = w->packView->model();
+        QCOMPARE(m->rowCount(), 2);
+        QStringList header;
+        for (int c = 0; c < m->columnCount(); ++c)
+            header << m->headerData(c, Qt::Horizontal).toString();
+        QCOMPARE(header, (QStringList{"名前", "組込み日", "セル数", "セル", "容量(mAh)"}));
+        QStringList rows;
+        for (int r = 0; r < m->rowCount(); ++r) {
+            QStringList row;
+            for (int c = 0; c < m->columnCount(); ++c)
+                row << m->index(r, c).data().toString();
+            rows << row.join('|');
+        }
+        // Newest first; a pack recorded without its facts has none to show.
+        QCOMPARE(rows, (QStringList{"工具 4S|2026/11/20 15:00|3|P-1 P-2 P-3|1234.5", "old|―|1|Q-1|―"}));
+        QVERIFY(!w->dissolvePackButton->isEnabled());
+        w->packView->selectRow(0);
+        QVERIFY(w->dissolvePackButton->isEnabled());
+        w->dissolvePackButton->click();
+        settle();
+        errors::SetQuestionAnswer(false);
+        QCOMPARE(m_boxes.value(0).section('|', 1),
+            QStringLiteral("パック 工具 4S を解除しますか？\n3 本のセルが使用中に戻ります。"));
+        for (const char *label : {"P-1", "P-2", "P-3"}) {
+            const library::CellInfo c = storedCell(label);
+            QCOMPARE(c.state, yes ? library::CellState::InUse : library::CellState::BuiltIn);
+        }
+        QCOMPARE(m->rowCount(), yes ? 1 : 2);
+        QCOMPARE(storedCell("Q-1").state, library::CellState::BuiltIn);
+        if (yes)
+            QCOMPARE(w->statusLabel->text(), QStringLiteral("パック 工具 4S を解除しました（3 本）"));
+    }
+
+    // A captured run's journal imported into a new library gives the cells,
+    // labels and times the live capture recorded, also where the log pane's
+    // セル: line cannot say them (a label with a blank).
+    void journalImportGivesTheCapture_data()
+    {
+        QTest::addColumn<QStringList>("bays"); // per table: four labels joined by ','
+        QTest::newRow("four cells") << QStringList{"J-1,J-2,J-3,J-4"};
+        QTest::newRow("two tables, bays changed between") << QStringList{"J-1,J-2,J-3,J-4", "J-5,,J-3,J-1"};
+        QTest::newRow("a label with a blank") << QStringList{"J 1,J-2,,"};
+        QTest::newRow("no cells") << QStringList{",,,"};
+    }
+    void journalImportGivesTheCapture()
+    {
+        QFETCH(QStringList, bays);
+        Pty pty;
+        const QString ini = m_dir->filePath("voltrak.ini");
+        WriteFile(ini, "[Ports]\r\nCOM1=" + pty.name.toLocal8Bit() + "\r\n");
+        settings::SetIniFilePath(ini);
+        const QString live = m_dir->filePath("live.sqlite");
+        forms::CreateForms(live);
+        QDateTime now = m_t0.addSecs(17);
+        forms::main->Clock = [&now] { return now; };
+        forms::main->show();
+        QTRY_VERIFY(forms::main->CommX1->IsOpen());
+        for (int t = 0; t < bays.size(); ++t) {
+            const QStringList labels = bays.at(t).split(',');
+            for (int b = 0; b < 4; ++b)
+                forms::main->Bays1->setLabel(b + 1, labels.at(b));
+            now = m_t0.addSecs(17 + 3600 * t).addMSecs(250);
+            QSignalSpy recorded(forms::main->Library1(), &library::LibraryService::runRecorded);
+            QVERIFY(pty.writeAll("2026/11/01 08:00\r\n" + dumpBytes(10 * t)));
+            QTRY_COMPARE_WITH_TIMEOUT(recorded.size(), 1, 10000);
+        }
+        const QString folder = forms::main->JournalFolder();
+        const QString journalPath = forms::main->Journal()->filePath();
+        forms::DestroyForms();
+        settings::SetIniFilePath({});
+        QVERIFY(journalPath.startsWith(folder));
+        QVERIFY(QFileInfo::exists(journalcells::PathFor(journalPath)));
+
+        library::Library captured(live);
+        library::Library fresh(m_dir->filePath("fresh.sqlite"));
+        const library::ImportSummary s = fresh.importFiles({journalPath}, {}, {}, nullptr);
+        QCOMPARE(s.newRuns, int(bays.size()));
+        QCOMPARE(s.dating.value(0).byReceived, int(bays.size()));
+        const QList<library::RunRow> a = captured.runs(), b = fresh.runs();
+        QCOMPARE(b.size(), a.size());
+        for (int r = 0; r < a.size(); ++r) {
+            QCOMPARE(b.at(r).when, a.at(r).when);
+            for (int bay = 0; bay < 4; ++bay) {
+                QCOMPARE(b.at(r).bays[bay].label, a.at(r).bays[bay].label);
+                QCOMPARE(b.at(r).bays[bay].capacity, a.at(r).bays[bay].capacity);
+            }
+        }
+        // The capture's own time (the library keeps seconds), not the stamp above the table.
+        QCOMPARE(a.last().when, m_t0.addSecs(17));
+        QStringList labels;
+        for (const library::CellSummary &c : fresh.cellSummaries())
+            labels << c.info.label;
+        QStringList expected;
+        for (const library::CellSummary &c : captured.cellSummaries())
+            expected << c.info.label;
+        QCOMPARE(labels, expected);
     }
 
     // 条件変更 computes a run's figures again: ten-second counts give a sixth

@@ -1,3 +1,4 @@
+#include "core/JournalCells.h"
 #include "journal/Journal.h"
 #include "journal/RunMarker.h"
 #include "serial/Commx.h"
@@ -119,6 +120,53 @@ private slots:
         QVERIFY(j.failed());
         if (diskFull)
             QCOMPARE(ReadFile(j.filePath()), data.left(1000));
+    }
+
+    // The cells file beside the journal: each line as written reads back as
+    // it was, whatever its labels hold; a line cut short by a crash and lines
+    // of anything else are left out.
+    void cellsLines_data()
+    {
+        QTest::addColumn<QStringList>("labels");
+        QTest::addColumn<QByteArray>("written");
+        QTest::newRow("four cells") << QStringList{"E-1", "E-2", "E-3", "E-4"} << QByteArray("E-1 E-2 E-3 E-4");
+        QTest::newRow("empty bays") << QStringList{"", "E-2", "", ""} << QByteArray("- E-2 - -");
+        QTest::newRow("a blank, a per cent, a dash")
+            << QStringList{"E 1", "50%", "-", "--"} << QByteArray("E%201 50%25 %2D --");
+        QTest::newRow("Japanese") << QStringList{"電池1", "", "", "ｾﾙ"} << QStringLiteral("電池1 - - ｾﾙ").toUtf8();
+    }
+    void cellsLines()
+    {
+        QFETCH(QStringList, labels);
+        QFETCH(QByteArray, written);
+        const journalcells::Entry e{QDateTime(QDate(2026, 12, 9), QTime(11, 45, 12, 345)), "ab12", labels};
+        const QByteArray line = journalcells::Line(e);
+        QCOMPARE(line, "2026-12-09T11:45:12.345 ab12 " + written + "\n");
+        const QList<journalcells::Entry> back
+            = journalcells::Parse("not an entry\n" + line + line.left(line.size() / 2));
+        QCOMPARE(back.size(), 1);
+        QCOMPARE(back.first().when, e.when);
+        QCOMPARE(back.first().key, e.key);
+        QCOMPARE(back.first().labels, labels);
+        QCOMPARE(
+            journalcells::PathFor("/x/logs/20261209-114512-2.log"), QStringLiteral("/x/logs/20261209-114512-2.cells"));
+    }
+
+    // Lines go beside the journal, written after the bytes received before
+    // them, and only once the journal itself exists.
+    void cellsBesideTheJournal()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("logs"));
+        journal::Journal j(folder, m_start);
+        j.appendCells("before any byte\n");
+        j.append("table\r\n", 7);
+        j.appendCells("first\n");
+        j.appendCells("second\n");
+        j.close();
+        QCOMPARE(j.cellsPath(), folder + QStringLiteral("/20260302-070509.cells"));
+        QCOMPARE(ReadFile(j.filePath()), QByteArray("table\r\n"));
+        QCOMPARE(ReadFile(j.cellsPath()), QByteArray("before any byte\nfirst\nsecond\n"));
     }
 
     // A marker tells a crashed run from a live one and from a clean close.

@@ -29,6 +29,8 @@ private slots:
     void operationsAnnounceWhatTheyWrote_data();
     void operationsAnnounceWhatTheyWrote();
     void announcementFollowsTheLibraryOnAnotherThread();
+    void packsAreListed_data();
+    void packsAreListed();
     void scannerPrefixIsKept_data();
     void scannerPrefixIsKept();
     // (A function of the text alone: the same on both stores.)
@@ -114,6 +116,11 @@ void TestLibraryService::operationsAnnounceWhatTheyWrote_data()
     QTest::newRow("refuse grade limits out of order") << "writeGradeLimitsBad" << false << 0;
     QTest::newRow("record a built pack") << "recordBuiltIn" << true << int(Changes(Change::Cells));
     QTest::newRow("undo a built pack") << "undoBuiltIn" << true << int(Changes(Change::Cells));
+    QTest::newRow("record a pack with its date and capacity") << "recordPack" << true << int(Changes(Change::Cells));
+    QTest::newRow("refuse a pack name in use") << "recordPackClash" << false << 0;
+    QTest::newRow("dissolve a pack") << "dissolvePack" << true << int(Changes(Change::Cells));
+    QTest::newRow("dissolve a pack that is not there") << "dissolveUnknown" << false << 0;
+    QTest::newRow("read the packs") << "readPacks" << true << 0;
     QTest::newRow("record a new capture") << "record" << true << cellsAndRuns;
     QTest::newRow("record a known capture") << "recordKnown" << true << 0;
     QTest::newRow("import a file") << "import" << true << cellsAndRuns;
@@ -205,6 +212,22 @@ void TestLibraryService::operationsAnnounceWhatTheyWrote()
         threads.clear();
         events.clear();
         service.undoBuiltIn({seeded.cellA}, this, then);
+    } else if (operation == "recordPack") {
+        service.recordBuiltIn({seeded.cellA, seeded.cellB}, "P-1", {QDateTime::currentDateTime(), 1900.0}, this, then);
+    } else if (operation == "recordPackClash" || operation == "dissolvePack") {
+        service.recordBuiltIn({seeded.cellA}, "P-1", this, [](const auto &) {});
+        QTRY_COMPARE(changes.size(), 1);
+        changes.clear();
+        threads.clear();
+        events.clear();
+        if (operation == "dissolvePack")
+            service.dissolvePack(" P-1 ", this, then);
+        else
+            service.recordBuiltIn({seeded.cellB}, "P-1", {}, this, then);
+    } else if (operation == "dissolveUnknown") {
+        service.dissolvePack("P-9", this, then);
+    } else if (operation == "readPacks") {
+        service.readPacks(this, then);
     } else if (operation == "record" || operation == "recordKnown") {
         service.record(RunOf(operation == "record" ? 3 : 1, {"A-1"}));
         QTRY_COMPARE(recorded.size(), 1);
@@ -358,6 +381,77 @@ void TestLibraryService::announcementFollowsTheLibraryOnAnotherThread()
     QTRY_VERIFY(deleted.load());
     owner.quit();
     owner.wait();
+}
+
+// 組電池: each pack by name with its cells, and the date and capacity kept
+// when it was recorded; 解除 puts all its cells back in use and the pack goes.
+void TestLibraryService::packsAreListed_data()
+{
+    QTest::addColumn<bool>("withFacts");
+    QTest::addColumn<QString>("dissolve"); // a pack taken apart before the packs are read
+    QTest::addColumn<QStringList>("listed"); // "name:labels:built:capacity"
+    const QString built = "2026/12/05 14:30";
+    QTest::newRow("two packs with their facts")
+        << true << "" << QStringList{"P-1:A-1 A-2:" + built + ":1850.5", "P-2:A-3 B-1:" + built + ":1850.5"};
+    QTest::newRow("recorded without facts") << false << "" << QStringList{"P-1:A-1 A-2::", "P-2:A-3 B-1::"};
+    QTest::newRow("one dissolved") << true << "P-1" << QStringList{"P-2:A-3 B-1:" + built + ":1850.5"};
+}
+
+void TestLibraryService::packsAreListed()
+{
+    QFETCH(bool, withFacts);
+    QFETCH(QString, dissolve);
+    QFETCH(QStringList, listed);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("library.sqlite");
+    Seed(path);
+    library::LibraryService service(path);
+    library::PackFacts facts;
+    if (withFacts)
+        facts = {QDateTime(QDate(2026, 12, 5), QTime(14, 30)), 1850.5};
+    QList<qint64> ids;
+    {
+        library::Library lib(path);
+        for (const char *label : {"A-1", "A-2", "A-3", "B-1", "A-4"})
+            ids << lib.cellIdOf(label);
+    }
+    QStringList errors;
+    const auto note = [&](const auto &r) { errors << r.error; };
+    service.recordBuiltIn({ids[1], ids[0]}, "P-1", facts, this, note);
+    service.recordBuiltIn({ids[3], ids[2]}, "P-2", facts, this, note);
+    int dissolved = -1;
+    if (!dissolve.isEmpty())
+        service.dissolvePack(dissolve, this, [&](const library::Reply<int> &r) {
+            errors << r.error;
+            dissolved = r.value;
+        });
+    QList<library::PackRow> packs;
+    bool read = false;
+    service.readPacks(this, [&](const library::Reply<QList<library::PackRow>> &r) {
+        errors << r.error;
+        packs = r.value;
+        read = true;
+    });
+    QTRY_VERIFY(read);
+    for (const QString &e : std::as_const(errors))
+        QCOMPARE(e, QString());
+    QStringList seen;
+    for (const library::PackRow &p : packs) {
+        QCOMPARE(p.cellIds.size(), p.labels.size());
+        seen << QStringList{p.name, p.labels.join(' '), library::DateText(p.facts.built),
+            p.facts.capacityMah ? QString::number(*p.facts.capacityMah, 'f', 1) : QString()}
+                    .join(':');
+    }
+    QCOMPARE(seen, listed);
+    library::Library lib(path);
+    if (!dissolve.isEmpty()) {
+        QCOMPARE(dissolved, 2);
+        for (const char *label : {"A-1", "A-2"})
+            QCOMPARE(lib.cell(lib.cellIdOf(label)).state, library::CellState::InUse);
+        QCOMPARE(lib.setting(library::PackKey(dissolve), "gone"), QStringLiteral("gone"));
+    }
+    QCOMPARE(lib.cell(lib.cellIdOf("A-4")).state, library::CellState::InUse);
 }
 
 void TestLibraryService::scannerPrefixIsKept_data()

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
+#include <qcustomplot.h>
 
 #include <stdexcept>
 
@@ -55,7 +56,124 @@ private slots:
     void metafiles();
     void metafileFailure_data();
     void metafileFailure();
+    void dateTicksReadable_data();
+    void dateTicksReadable();
+    void valueTicksRound_data();
+    void valueTicksRound();
 };
+
+// Dates over spans from an hour to two years, in a narrow chart and a wide
+// one: the ticks fall on whole minutes, hours or days, no two read the same,
+// and no two texts touch.
+void TestChart::dateTicksReadable_data()
+{
+    QTest::addColumn<qint64>("span"); // seconds
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QString>("format"); // of each tick's text
+    const QString time = QStringLiteral("MM/dd\nHH:mm");
+    QTest::newRow("an hour, narrow") << qint64(3600) << 300 << time;
+    QTest::newRow("an hour, wide") << qint64(3600) << 900 << time;
+    QTest::newRow("a day, narrow") << qint64(86400) << 300 << time;
+    QTest::newRow("ten days, narrow") << qint64(10 * 86400) << 300 << QStringLiteral("MM/dd");
+    QTest::newRow("ten days, wide") << qint64(10 * 86400) << 900 << QStringLiteral("MM/dd");
+    QTest::newRow("two years") << qint64(730 * 86400) << 500 << QStringLiteral("yyyy/MM");
+}
+
+void TestChart::dateTicksReadable()
+{
+    QFETCH(qint64, span);
+    QFETCH(int, width);
+    QFETCH(QString, format);
+    Chart chart;
+    // As the history of one cell: capacities, no legend.
+    chart.setSeriesStyles({{QStringLiteral("容量"), Qt::red, true}});
+    chart.setLeftAxis(QStringLiteral("容量(mAh)"), 0);
+    chart.setLegendVisible(false);
+    chart.setDateAxis(true);
+    chart.resize(width, 240);
+    chart.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&chart));
+    const QDateTime from(QDate(2026, 11, 30), QTime(21, 17, 42));
+    const double x0 = double(from.toSecsSinceEpoch());
+    chart.series(0).addXY(x0, 1800);
+    chart.series(0).addXY(x0 + double(span), 1700);
+    chart.bottomAxis().setRange(x0, x0 + double(span));
+    chart.refresh();
+    auto *plot = chart.findChild<QCustomPlot *>();
+    QVERIFY(plot);
+    QCPAxis *axis = plot->xAxis;
+    QList<double> ticks;
+    QStringList texts;
+    for (int i = 0; i < axis->tickVector().size(); ++i) {
+        if (axis->range().contains(axis->tickVector().at(i))) {
+            ticks << axis->tickVector().at(i);
+            texts << axis->tickVectorLabels().at(i);
+        }
+    }
+    QVERIFY2(ticks.size() >= 2, qPrintable(texts.join(' ')));
+    const QFontMetrics metrics(axis->tickLabelFont());
+    const auto textWidth = [&](const QString &t) {
+        int w = 0;
+        for (const QString &line : t.split('\n'))
+            w = qMax(w, metrics.horizontalAdvance(line));
+        return w;
+    };
+    for (int i = 0; i < ticks.size(); ++i) {
+        const QDateTime at = QDateTime::fromSecsSinceEpoch(qint64(ticks.at(i)));
+        QCOMPARE(texts.at(i), at.toString(format));
+        // On the clock's whole minutes (and days for a day's step).
+        QCOMPARE(at.time().second(), 0);
+        if (i == 0)
+            continue;
+        QVERIFY2(texts.at(i) != texts.at(i - 1), qPrintable(texts.join(' ')));
+        const double apart = axis->coordToPixel(ticks.at(i)) - axis->coordToPixel(ticks.at(i - 1));
+        QVERIFY2(apart >= (textWidth(texts.at(i)) + textWidth(texts.at(i - 1))) / 2.0 + 4,
+            qPrintable(QStringLiteral("%1 px between %2 and %3").arg(apart).arg(texts.at(i - 1), texts.at(i))));
+    }
+}
+
+// The value axis ticks by 1, 2 or 5 times a power of ten, never finer than
+// its decimals: every tick text is the tick's exact value, and none repeats.
+void TestChart::valueTicksRound_data()
+{
+    QTest::addColumn<double>("low");
+    QTest::addColumn<double>("high");
+    QTest::addColumn<int>("decimals");
+    QTest::newRow("capacities a few mAh apart") << 2045.0 << 2050.0 << 0;
+    QTest::newRow("capacities 1 mAh apart") << 2047.0 << 2048.0 << 0;
+    QTest::newRow("capacities over thousands") << 0.0 << 2600.0 << 0;
+    QTest::newRow("volts") << 0.95 << 1.43 << 2;
+}
+
+void TestChart::valueTicksRound()
+{
+    QFETCH(double, low);
+    QFETCH(double, high);
+    QFETCH(int, decimals);
+    Chart chart;
+    chart.setSeriesStyles({{QStringLiteral("容量"), Qt::red, true}});
+    chart.setLeftAxis(QStringLiteral("容量(mAh)"), decimals);
+    chart.resize(400, 300);
+    chart.series(0).addXY(0, low);
+    chart.series(0).addXY(1, high);
+    chart.refresh();
+    QCPAxis *axis = chart.findChild<QCustomPlot *>()->yAxis;
+    const QVector<double> ticks = axis->tickVector();
+    QVERIFY(ticks.size() >= 2);
+    const double step = ticks.at(1) - ticks.at(0);
+    const double magnitude = std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+    const double mantissa = step / magnitude;
+    QVERIFY2(qFuzzyCompare(mantissa, 1.0) || qFuzzyCompare(mantissa, 2.0) || qFuzzyCompare(mantissa, 5.0),
+        qPrintable(QString::number(step)));
+    QVERIFY(step >= std::pow(10.0, -decimals) * 0.999);
+    QSet<QString> seen;
+    for (int i = 0; i < ticks.size(); ++i) {
+        const QString text = axis->tickVectorLabels().at(i);
+        QCOMPARE(text.toDouble(), std::round(ticks.at(i) / step) * step);
+        QVERIFY2(!seen.contains(text), qPrintable(text));
+        seen.insert(text);
+    }
+}
 
 void TestChart::seriesByIndex_data()
 {

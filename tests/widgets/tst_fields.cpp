@@ -1,5 +1,6 @@
 #include "tests/support/BoxRecorder.h"
 #include "widgets/Application.h"
+#include "widgets/ElidedLabel.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/NumericField.h"
 #include "widgets/RadioGroup.h"
@@ -15,6 +16,36 @@ class TestFields : public QObject
 {
     Q_OBJECT
 private slots:
+    // A label narrower than its text shows its start and "…", never a cut
+    // character; text() stays whole.
+    void elidedLabel_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<bool>("cut");
+        QTest::newRow("wide enough") << 400 << false;
+        QTest::newRow("too narrow") << 90 << true;
+    }
+    void elidedLabel()
+    {
+        QFETCH(int, width);
+        QFETCH(bool, cut);
+        const QString text = QStringLiteral("COM1: /dev/serial/by-id/usb-FTDI_FT232R");
+        ElidedLabel label;
+        label.setText(text);
+        label.resize(width, label.sizeHint().height());
+        QCOMPARE(label.text(), text);
+        QCOMPARE(label.elided(), cut);
+        const QString shown = label.shownText();
+        QVERIFY(label.fontMetrics().horizontalAdvance(shown) <= width);
+        if (cut) {
+            QVERIFY(shown.endsWith(QStringLiteral("…")));
+            QVERIFY(text.startsWith(shown.chopped(1)));
+        } else {
+            QCOMPARE(shown, text);
+        }
+        QVERIFY(label.minimumSizeHint().width() < label.sizeHint().width());
+    }
+
     void readValue_data()
     {
         QTest::addColumn<QString>("text");
