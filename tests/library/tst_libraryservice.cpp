@@ -294,7 +294,8 @@ void TestLibraryService::operationsAnnounceWhatTheyWrote()
             });
             figuresAfter = {1, operation == "importFigures" ? 1 : 0};
         } else if (operation == "readFigures") {
-            service.readFigures(seeded.cellA, this, [&](const library::Reply<QList<library::Measurement>> &r) {
+            // stored by value: the answer comes after this block has ended.
+            service.readFigures(seeded.cellA, this, [&, stored](const library::Reply<QList<library::Measurement>> &r) {
                 then(r);
                 QCOMPARE(r.value.size(), 1);
                 QCOMPARE(r.value.first().id, stored);
