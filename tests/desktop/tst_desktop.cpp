@@ -342,10 +342,13 @@ private slots:
         QVERIFY(m_com1->writeAll("2026/12/09 04:00\r\n" + dischargeTable()));
         QVERIFY(m_x.activate(ledger) && m_x.keys({"ctrl+Tab"})); // 放電記録
         std::optional<QString> bay1;
-        QVERIFY2(desktop::waitFor([&] {
-            bay1 = receivedBayLabel(p, ledger, 1);
-            return bay1.has_value();
-        }),
+        // Each look goes through the save dialog, slow to show on a sanitizer build.
+        QVERIFY2(desktop::waitFor(
+                     [&] {
+                         bay1 = receivedBayLabel(p, ledger, 1);
+                         return bay1.has_value();
+                     },
+                     60000),
             qPrintable(seen(p)));
         QCOMPARE(*bay1, QStringLiteral("f-102"));
         QVERIFY(closeProgram(p, main));
@@ -457,10 +460,13 @@ private slots:
         QVERIFY2(ledger, qPrintable(seen(p)));
         QVERIFY(m_x.activate(ledger) && m_x.keys({"ctrl+Tab"})); // 放電記録
         std::optional<QString> bay1;
-        QVERIFY2(desktop::waitFor([&] {
-            bay1 = receivedBayLabel(p, ledger, 1);
-            return bay1.has_value();
-        }),
+        // Each look goes through the save dialog, slow to show on a sanitizer build.
+        QVERIFY2(desktop::waitFor(
+                     [&] {
+                         bay1 = receivedBayLabel(p, ledger, 1);
+                         return bay1.has_value();
+                     },
+                     60000),
             qPrintable(seen(p)));
         QCOMPARE(*bay1, QStringLiteral("e-1"));
         QVERIFY(m_x.activate(bays) && m_x.keys({"Escape"}));
