@@ -131,6 +131,19 @@ class TestDesktop : public QObject
         return keys;
     }
 
+    // "key=value" for each record of csv (header first), from the columns titled key and value.
+    static QStringList columnPairs(const QList<QStringList> &csv, const QString &key, const QString &value)
+    {
+        QStringList pairs;
+        if (csv.isEmpty())
+            return pairs;
+        const qsizetype k = csv.first().indexOf(key), v = csv.first().indexOf(value);
+        for (const QStringList &r : csv.mid(1))
+            if (k >= 0 && v >= 0 && r.size() > qMax(k, v))
+                pairs << r.at(k) + '=' + r.at(v);
+        return pairs;
+    }
+
     // The records of a CSV file セル台帳 saves from its shown tab with
     // CSV保存, the header first; empty when the dialog or the file never came.
     QList<QStringList> saveCsv(desktop::Program &p, WindowId ledger, const QString &name)
@@ -263,16 +276,7 @@ private slots:
         QVERIFY2(ledger, qPrintable(seen(p)));
         QVERIFY(m_x.activate(ledger) && m_x.keys({"ctrl+Tab"})); // 放電記録
         // Each run's bays are one record each: the run has the four labels.
-        const auto bayLabels = [](const QList<QStringList> &csv) {
-            QStringList found;
-            if (csv.isEmpty())
-                return found;
-            const qsizetype bay = csv.first().indexOf("ベイ"), label = csv.first().indexOf("ラベル");
-            for (const QStringList &r : csv.mid(1))
-                if (bay >= 0 && label >= 0 && r.size() > qMax(bay, label))
-                    found << r.at(bay) + '=' + r.at(label);
-            return found;
-        };
+        const auto bayLabels = [](const QList<QStringList> &csv) { return columnPairs(csv, "ベイ", "ラベル"); };
         const QStringList expected{"1=e-101", "2=e-102", "3=e-103", "4=e-104"};
         QStringList found;
         QVERIFY2(desktop::waitFor([&] {
@@ -282,17 +286,8 @@ private slots:
             qPrintable(found.join(' ') + " / " + seen(p)));
 
         // The next dump, another table: every cell twice.
-        const auto runCounts = [&](WindowId w) {
-            const QList<QStringList> csv = saveCsv(p, w, QStringLiteral("cells.csv"));
-            QStringList counts;
-            if (csv.isEmpty())
-                return counts;
-            const qsizetype label = csv.first().indexOf("ラベル"), runs = csv.first().indexOf("回数");
-            for (const QStringList &r : csv.mid(1))
-                if (label >= 0 && runs >= 0 && r.size() > qMax(label, runs))
-                    counts << r.at(label) + '=' + r.at(runs);
-            return counts;
-        };
+        const auto runCounts
+            = [&](WindowId w) { return columnPairs(saveCsv(p, w, QStringLiteral("cells.csv")), "ラベル", "回数"); };
         QVERIFY(m_com1->writeAll("2026/12/09 05:00\r\n" + dischargeTable(2)));
         QVERIFY(m_x.activate(ledger) && m_x.keys({"ctrl+shift+Tab"})); // back to セル (組電池 follows 放電記録)
         const QStringList twice{"e-101=2", "e-102=2", "e-103=2", "e-104=2"};
@@ -388,15 +383,7 @@ private slots:
 
         // 回数 of every cell each ledger shows, as "label=n".
         const auto counts = [&](desktop::Program &p, WindowId ledger) {
-            QStringList out;
-            const QList<QStringList> csv = saveCsv(p, ledger, QStringLiteral("cells.csv"));
-            if (csv.isEmpty())
-                return out;
-            const qsizetype label = csv.first().indexOf("ラベル"), runs = csv.first().indexOf("回数");
-            for (const QStringList &r : csv.mid(1))
-                if (label >= 0 && runs >= 0 && r.size() > qMax(label, runs))
-                    out << r.at(label) + '=' + r.at(runs);
-            return out;
+            return columnPairs(saveCsv(p, ledger, QStringLiteral("cells.csv")), "ラベル", "回数");
         };
         const QStringList eight{"a-1=1", "a-2=1", "a-3=1", "a-4=1", "b-1=1", "b-2=1", "b-3=1", "b-4=1"};
         for (auto [p, ledger] : {std::pair{&a, ledgerA}, std::pair{&b, ledgerB}}) {
@@ -645,17 +632,8 @@ private slots:
         QVERIFY(m_x.keys({"Escape"}));
         QVERIFY(desktop::waitFor([&] { return !m_x.isViewable(measure); }));
 
-        const auto resistances = [&] {
-            const QList<QStringList> csv = saveCsv(p, ledger, QStringLiteral("cells.csv"));
-            QStringList found;
-            if (csv.isEmpty())
-                return found;
-            const qsizetype label = csv.first().indexOf("ラベル"), ir = csv.first().indexOf("内部抵抗(mΩ)");
-            for (const QStringList &r : csv.mid(1))
-                if (label >= 0 && ir >= 0 && r.size() > qMax(label, ir))
-                    found << r.at(label) + '=' + r.at(ir);
-            return found;
-        };
+        const auto resistances
+            = [&] { return columnPairs(saveCsv(p, ledger, QStringLiteral("cells.csv")), "ラベル", "内部抵抗(mΩ)"); };
         const QStringList expected{"e-1=", "e-2=23.5", "e-3=", "e-4=41.0"};
         QStringList found;
         QVERIFY2(desktop::waitFor([&] {
