@@ -76,6 +76,14 @@ cells::TableFigures Figures(const QList<QByteArray> &rows, const analysis::Capac
     }
 }
 
+// A library of a newer version, opened read-only (a file or a server alike).
+QString NewerText(const QString &display, int version)
+{
+    return QStringLiteral("%1 はこの版より新しい VOLTRAK のセル台帳です（版 %2）。読み取り専用で開きます")
+        .arg(display)
+        .arg(version);
+}
+
 QString ReadOnlyText()
 {
     return QStringLiteral("セル台帳は読み取り専用です");
@@ -317,9 +325,7 @@ Library::Library(const QString &path, int busyTimeoutMs, OpenMode mode)
     }
     if (newer) {
         m_state = State::ReadOnly;
-        m_reason = QStringLiteral("%1 はこの版より新しい VOLTRAK のセル台帳です（版 %2）。読み取り専用で開きます")
-                       .arg(display)
-                       .arg(check.version);
+        m_reason = NewerText(display, check.version);
         return;
     }
     try {
@@ -377,9 +383,7 @@ void Library::openServer(OpenMode mode)
         const int version = schema::ServerVersion(db);
         if (version > SchemaVersion) {
             m_state = State::ReadOnly;
-            m_reason = QStringLiteral("%1 はこの版より新しい VOLTRAK のセル台帳です（版 %2）。読み取り専用で開きます")
-                           .arg(m_path)
-                           .arg(version);
+            m_reason = NewerText(m_path, version);
             return;
         }
         if (version == 0 && mode == OpenMode::ExistingOnly) {
